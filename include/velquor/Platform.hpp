@@ -1,0 +1,184 @@
+// The platform seam: the facilities the library needs from the system it runs on.
+//
+// Each facility is a small interface. The library ships Linux implementations; a host on another
+// system sets its own in `Configuration::platform` before the first operation:
+//
+//   auto services = std::make_shared<velquor::PlatformServices>();
+//   services->keyStore = std::make_shared<MyHardwareKeyStore>();   // null members: Linux defaults
+//   velquor::Velquor::configure({.platform = services});
+//
+// Every implementation must be safe to call from any thread at the same time.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace velquor {
+
+// ---------------------------------------------------------------------------------------------
+// Queues
+
+enum class QualityOfService { background, utility, defaultQoS, userInitiated, userInteractive };
+
+// A serial queue: tasks run one at a time, in submission order, on a thread of the queue's own.
+class SerialQueue {
+public:
+    using Task = std::function<void()>;
+    virtual ~SerialQueue() = default;
+    virtual void async(Task task) = 0;
+    // Runs the task on the queue and waits for it. Must not be called from the queue itself.
+    virtual void sync(Task task) = 0;
+};
+
+// The global concurrent queue and the main serial queue. Tasks still queued when the process
+// exits are dropped; the process never waits for them.
+class DispatchQueues {
+public:
+    using Task = std::function<void()>;
+    virtual ~DispatchQueues() = default;
+    virtual void asyncGlobal(QualityOfService qos, Task task) = 0;
+    virtual void asyncMain(Task task) = 0;
+    virtual void asyncMainAfter(std::chrono::milliseconds delay, Task task) = 0;
+    // True on the thread that runs the main queue's tasks.
+    virtual bool isMainQueueThread() const = 0;
+    virtual std::shared_ptr<SerialQueue> makeSerialQueue(const std::string& label, QualityOfService qos) = 0;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Notification centre: named in-process announcements.
+
+class NotificationCenter {
+public:
+    // `sender` identifies the poster; it is only valid during the call.
+    using Observer = std::function<void(const std::string& name, const void* sender)>;
+    using ObserverToken = std::uint64_t;
+    virtual ~NotificationCenter() = default;
+    virtual ObserverToken addObserver(const std::string& name, Observer observer) = 0;
+    virtual void removeObserver(ObserverToken token) = 0;
+    // Calls every observer of `name` synchronously on the posting thread.
+    virtual void post(const std::string& name, const void* sender) = 0;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Key store: generic-password items and RSA key items. Status codes are the platform's:
+
+using KeyStoreStatus = std::int32_t;
+inline constexpr KeyStoreStatus kKeyStoreSuccess = 0;
+inline constexpr KeyStoreStatus kKeyStoreItemNotFound = -25300;
+inline constexpr KeyStoreStatus kKeyStoreDuplicateItem = -25299;
+// Any other value is a failure; these two are the ones the Linux store reports itself.
+inline constexpr KeyStoreStatus kKeyStoreIOError = -36;
+inline constexpr KeyStoreStatus kKeyStoreNotExportable = -25308;
+
+enum class DigestAlgorithm { sha1, sha256, sha384, sha512 };
+
+// A key held by the key store. Private material never leaves it: a private key can only sign.
+class KeyRef {
+public:
+    virtual ~KeyRef() = default;
+    virtual bool isPrivate() const = 0;
+    // Size of the modulus in bytes (256 for RSA-2048).
+    virtual std::size_t blockSize() const = 0;
+    // RSASSA-PKCS1-v1_5 over an already computed digest.
+    virtual KeyStoreStatus rawSign(DigestAlgorithm algorithm, const std::vector<std::uint8_t>& digest,
+                                   std::vector<std::uint8_t>& signature) const = 0;
+    // Works with public keys, and with private keys through their public half.
+    virtual KeyStoreStatus rawVerify(DigestAlgorithm algorithm, const std::vector<std::uint8_t>& digest,
+                                     const std::vector<std::uint8_t>& signature) const = 0;
+};
+
+class KeyStore {
+public:
+    virtual ~KeyStore() = default;
+
+    // Generic-password items, named by service and account.
+    virtual KeyStoreStatus copyPassword(const std::string& service, const std::string& account,
+                                        std::vector<std::uint8_t>& data) = 0;
+    // kKeyStoreDuplicateItem when the item exists; the stored item is then kept.
+    virtual KeyStoreStatus addPassword(const std::string& service, const std::string& account,
+                                       const std::vector<std::uint8_t>& data) = 0;
+    // Creates or replaces in one step: a concurrent reader sees the old or the new value.
+    virtual KeyStoreStatus replacePassword(const std::string& service, const std::string& account,
+                                           const std::vector<std::uint8_t>& data) = 0;
+    virtual KeyStoreStatus deletePassword(const std::string& service, const std::string& account) = 0;
+
+    // RSA key items, found by application tag (bytes; a tag may contain a zero byte).
+    // Generates a pair of `bits` and stores the private key first, then the public key, so a
+    // stored public key always has its private key. A private key stored under `privateTag`
+    // without a public key is replaced.
+    virtual KeyStoreStatus generateRSAKeyPair(const std::string& publicTag, const std::string& privateTag,
+                                              int bits) = 0;
+    // The public key in PKCS#1 DER form; kKeyStoreNotExportable (and no data) for a private key.
+    virtual KeyStoreStatus copyKeyData(const std::string& tag, std::vector<std::uint8_t>& data) = 0;
+    virtual KeyStoreStatus copyKeyRef(const std::string& tag, std::shared_ptr<const KeyRef>& key) = 0;
+    // Stores a PKCS#1 public key; kKeyStoreDuplicateItem when the tag is taken (nothing replaced).
+    virtual KeyStoreStatus addKey(const std::string& tag, const std::vector<std::uint8_t>& pkcs1PublicKey) = 0;
+    virtual KeyStoreStatus deleteKey(const std::string& tag) = 0;
+    // Builds a public key in memory from PKCS#1 DER without storing it; null when refused.
+    virtual std::shared_ptr<const KeyRef> createPublicKey(const std::vector<std::uint8_t>& pkcs1PublicKey) = 0;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Preferences: named settings suites that are removed together with the host application.
+
+class SettingsSuite {
+public:
+    virtual ~SettingsSuite() = default;
+    virtual std::optional<bool> boolValue(const std::string& key) = 0;
+    virtual std::optional<std::string> stringValue(const std::string& key) = 0;
+    virtual void setBool(const std::string& key, bool value) = 0;
+    virtual void setString(const std::string& key, const std::string& value) = 0;
+    virtual void remove(const std::string& key) = 0;
+    // Writes pending changes to storage; false when that failed.
+    virtual bool synchronize() = 0;
+};
+
+class Preferences {
+public:
+    virtual ~Preferences() = default;
+    // Null when the suite cannot be opened.
+    virtual std::shared_ptr<SettingsSuite> open(const std::string& suiteName) = 0;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Bundle facts of the host application and of the library itself.
+
+class BundleInfo {
+public:
+    virtual ~BundleInfo() = default;
+    // Keys: "CFBundleIdentifier", "CFBundleDisplayName", "CFBundleName",
+    // "CFBundleShortVersionString", "CFBundleVersion". Absent when the bundle has no such value.
+    virtual std::optional<std::string> mainBundleValue(const std::string& key) const = 0;
+    virtual std::optional<std::string> frameworkBundleValue(const std::string& key) const = 0;
+    // The host's translation of `key`, or `fallback` when it has none.
+    virtual std::string localizedString(const std::string& key, const std::string& fallback) const = 0;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Console: the process's standard output.
+
+class Console {
+public:
+    virtual ~Console() = default;
+    virtual void writeLine(const std::string& line) = 0;
+};
+
+// ---------------------------------------------------------------------------------------------
+
+// The services the library runs on. A null member means the Linux implementation.
+struct PlatformServices {
+    std::shared_ptr<DispatchQueues> queues;
+    std::shared_ptr<NotificationCenter> notificationCenter;
+    std::shared_ptr<KeyStore> keyStore;
+    std::shared_ptr<Preferences> preferences;
+    std::shared_ptr<BundleInfo> bundle;
+    std::shared_ptr<Console> console;
+};
+
+} // namespace velquor

@@ -1,0 +1,42 @@
+// The process's platform: the configured (or default Linux) services and the resolved
+// configuration. Logic code reaches the platform only through here or through collaborators
+// handed to its constructor.
+#pragma once
+
+#include <velquor/Velquor.hpp>
+
+#include <filesystem>
+#include <string>
+
+namespace velquor::detail {
+
+// Configuration with every default filled in.
+struct ResolvedConfiguration {
+    std::string northAmericaBaseURL;
+    std::string europeBaseURL;
+    std::string asiaPacificBaseURL;
+    std::filesystem::path keyStoreDirectory;
+    std::filesystem::path applicationDirectory;
+    // Empty: the system trust store.
+    std::filesystem::path trustedCertificates;
+    HostApplication hostApplication;
+};
+
+// All members of `services` are non-null.
+struct Platform {
+    PlatformServices services;
+    ResolvedConfiguration configuration;
+};
+
+// Thread-safe.
+class PlatformContext {
+public:
+    // Accepted only before the first get(); returns false afterwards and changes nothing.
+    static bool configure(Configuration configuration);
+    // The process's platform; the first call resolves and freezes the configuration.
+    static const Platform& get();
+    // Fills in the defaults of `configuration` without touching the process's platform.
+    static Platform resolve(Configuration configuration);
+};
+
+} // namespace velquor::detail

@@ -1,0 +1,59 @@
+// Small helpers shared by the test suites: temporary directories and deadline-bounded waits.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+
+namespace velquor::test {
+
+// A fresh directory under the system temp directory, removed with its contents on destruction.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+
+private:
+    std::filesystem::path path_;
+};
+
+// Polls `condition` until it holds or `deadline` passes; returns whether it held.
+bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds deadline = std::chrono::seconds(10));
+
+// Collects one value delivered on another thread and counts deliveries, so a test can assert a
+// handler ran exactly once. wait() gives up after the deadline instead of hanging.
+template <typename T>
+class Delivery {
+public:
+    void deliver(T value) {
+        std::lock_guard lock(mutex_);
+        ++count_;
+        if (!value_)
+            value_.emplace(std::move(value));
+        cv_.notify_all();
+    }
+    std::optional<T> wait(std::chrono::milliseconds deadline = std::chrono::seconds(10)) {
+        std::unique_lock lock(mutex_);
+        cv_.wait_for(lock, deadline, [&] { return count_ > 0; });
+        return value_;
+    }
+    int count() const {
+        std::lock_guard lock(mutex_);
+        return count_;
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::condition_variable cv_;
+    std::optional<T> value_;
+    int count_ = 0;
+};
+
+} // namespace velquor::test
