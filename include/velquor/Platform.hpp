@@ -10,6 +10,8 @@
 // Every implementation must be safe to call from any thread at the same time.
 #pragma once
 
+#include <velquor/DeviceFacts.hpp>
+
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -72,7 +74,8 @@ using KeyStoreStatus = std::int32_t;
 inline constexpr KeyStoreStatus kKeyStoreSuccess = 0;
 inline constexpr KeyStoreStatus kKeyStoreItemNotFound = -25300;
 inline constexpr KeyStoreStatus kKeyStoreDuplicateItem = -25299;
-// Any other value is a failure; these two are the ones the Linux store reports itself.
+// Any other value is a failure. The Linux store reports these two, and the parameter, decode,
+// verification and internal-error codes listed in its own documentation.
 inline constexpr KeyStoreStatus kKeyStoreIOError = -36;
 inline constexpr KeyStoreStatus kKeyStoreNotExportable = -25308;
 
@@ -118,10 +121,12 @@ public:
     virtual KeyStoreStatus copyKeyData(const std::string& tag, std::vector<std::uint8_t>& data) = 0;
     virtual KeyStoreStatus copyKeyRef(const std::string& tag, std::shared_ptr<const KeyRef>& key) = 0;
     // Stores a PKCS#1 public key; kKeyStoreDuplicateItem when the tag is taken (nothing replaced).
-    virtual KeyStoreStatus addKey(const std::string& tag, const std::vector<std::uint8_t>& pkcs1PublicKey) = 0;
+    virtual KeyStoreStatus addKey(const std::string& tag,
+                                  const std::vector<std::uint8_t>& pkcs1PublicKey) = 0;
     virtual KeyStoreStatus deleteKey(const std::string& tag) = 0;
     // Builds a public key in memory from PKCS#1 DER without storing it; null when refused.
-    virtual std::shared_ptr<const KeyRef> createPublicKey(const std::vector<std::uint8_t>& pkcs1PublicKey) = 0;
+    virtual std::shared_ptr<const KeyRef>
+    createPublicKey(const std::vector<std::uint8_t>& pkcs1PublicKey) = 0;
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -179,6 +184,9 @@ struct PlatformServices {
     std::shared_ptr<Preferences> preferences;
     std::shared_ptr<BundleInfo> bundle;
     std::shared_ptr<Console> console;
+    // Device, permission and network facts (<velquor/DeviceFacts.hpp>).
+    std::shared_ptr<DeviceFacts> deviceFacts;
+    std::shared_ptr<ReachabilityFlagSource> reachabilityFlags;
 };
 
 } // namespace velquor

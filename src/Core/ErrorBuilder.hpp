@@ -14,7 +14,8 @@ namespace velquor::detail {
 class ErrorBuilder {
 public:
     // Pass a service error object or an underlying error or neither, never both.
-    static Error build(ErrorCode code, std::uint8_t internalCode, const std::optional<Json>& serverError = std::nullopt,
+    static Error build(ErrorCode code, std::uint8_t internalCode,
+                       const std::optional<Json>& serverError = std::nullopt,
                        const std::optional<PlatformError>& error = std::nullopt);
 };
 

@@ -3,6 +3,7 @@
 //   VQ_LOG(LogLevel::info, "Core/LogicLayer", "pair(withPairingKey:completionHandler:)", "Pairing");
 #pragma once
 
+#include <velquor/Platform.hpp>
 #include <velquor/Velquor.hpp>
 
 #include <memory>
@@ -18,7 +19,8 @@ enum class LogLevel : int { verbose = 0, debug = 1, info = 2, warning = 3, error
 void log(std::string_view message, LogLevel level, std::string_view file, int line,
          std::string_view function) noexcept;
 // Logs the error's textual description.
-void log(const Error& error, LogLevel level, std::string_view file, int line, std::string_view function) noexcept;
+void log(const Error& error, LogLevel level, std::string_view file, int line,
+         std::string_view function) noexcept;
 
 // Receives every line that reaches the log (INFO, WARNING, ERROR).
 class LogSink {
@@ -27,9 +29,20 @@ public:
     virtual void write(LogLevel level, const std::string& line) = 0;
 };
 
-// Replaces where lines go; null restores the default. Thread-safe.
+// Replaces where lines go; null restores the default (lines kept in memory, bounded). The sink's
+// write() is called on the logging thread, possibly from several threads at once. Thread-safe.
 void setLogSink(std::shared_ptr<LogSink> sink);
+
+// Lines logged on the thread of these queues' main serial queue carry thread="Main" (as do lines
+// logged on the process's initial thread). Only a weak reference is kept. Whoever creates or
+// resolves the queues registers them; the log itself never resolves the platform. Thread-safe.
+void registerMainQueues(const std::shared_ptr<const DispatchQueues>& queues) noexcept;
+
+// The error's textual description as the log writes it:
+//   Error Domain=VelquorErrorDomain Code=10008 "Device is not paired." UserInfo={...}
+std::string describeError(const Error& error);
 
 } // namespace velquor::detail
 
-#define VQ_LOG(level, unit, function, message) ::velquor::detail::log((message), (level), (unit), __LINE__, (function))
+#define VQ_LOG(level, unit, function, message)                                                               \
+    ::velquor::detail::log((message), (level), (unit), __LINE__, (function))

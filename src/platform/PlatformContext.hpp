@@ -33,9 +33,13 @@ class PlatformContext {
 public:
     // Accepted only before the first get(); returns false afterwards and changes nothing.
     static bool configure(Configuration configuration);
-    // The process's platform; the first call resolves and freezes the configuration.
+    // The process's platform; the first call resolves and freezes the configuration. The
+    // platform is never destroyed (threads may use it until the process has ended).
     static const Platform& get();
     // Fills in the defaults of `configuration` without touching the process's platform.
+    // Null services become new Linux implementations built from the resolved configuration,
+    // except the queues: a process has one main queue, so those are always the process-wide
+    // ThreadPoolDispatchQueues. Creates no directory; never fails on a missing one.
     static Platform resolve(Configuration configuration);
 };
 

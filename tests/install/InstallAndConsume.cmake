@@ -20,11 +20,7 @@ run(${WORK_DIR}/consumer/velquor-consumer)
 file(GLOB pcdirs ${prefix}/lib*/pkgconfig ${prefix}/lib/*/pkgconfig)
 list(GET pcdirs 0 pcdir)
 set(ENV{PKG_CONFIG_PATH} ${pcdir})
-set(static_flag --static)
-if(SHARED)
-    set(static_flag "")
-endif()
-execute_process(COMMAND pkg-config ${static_flag} --cflags --libs velquor OUTPUT_VARIABLE pcflags
+execute_process(COMMAND pkg-config --cflags --libs velquor OUTPUT_VARIABLE pcflags
     RESULT_VARIABLE rc OUTPUT_STRIP_TRAILING_WHITESPACE)
 if(NOT rc EQUAL 0)
     message(FATAL_ERROR "pkg-config does not know velquor")

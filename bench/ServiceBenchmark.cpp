@@ -1,0 +1,286 @@
+// How many signed "deviceInfo" round trips the reference service answers per second from several
+// concurrent clients on loopback, next to this machine's RSA-2048 signing rate measured in the
+// same run. Every reply is signed with the service key, so the signing rate bounds the service;
+// the closing note gives the ratio. Request tokens are signed before the timed loop, so client
+// signing does not compete with the service for the measured time.
+#include "ReferenceService.hpp"
+#include "ServiceKeys.hpp"
+#include "ServiceToken.hpp"
+
+#include <benchmark/benchmark.h>
+#include <curl/curl.h>
+#include <nlohmann/json.hpp>
+
+#include <openssl/rand.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <random>
+
+using nlohmann::json;
+using velquor::service::ReferenceService;
+using velquor::service::Region;
+using velquor::service::ServiceKeys;
+using velquor::service::ServiceToken;
+
+namespace {
+
+constexpr int requestsPerThread = 200;
+constexpr int largestThreadCount = 4;
+
+size_t collect(char* data, size_t size, size_t count, void* target) {
+    static_cast<std::string*>(target)->append(data, size * count);
+    return size * count;
+}
+
+// One keep-alive HTTPS connection verified against the service's CA.
+class Client {
+public:
+    explicit Client(const std::string& caFile)
+        : curl_(curl_easy_init())
+        , caFile_(caFile) {
+        headers_ = curl_slist_append(headers_, "content-type: application/jwt");
+        headers_ = curl_slist_append(headers_, "Accept: application/jwt");
+    }
+    ~Client() {
+        curl_slist_free_all(headers_);
+        curl_easy_cleanup(curl_);
+    }
+    long post(const std::string& url, const std::string& body, std::string& reply) {
+        reply.clear();
+        curl_easy_setopt(curl_, CURLOPT_URL, url.c_str());
+        curl_easy_setopt(curl_, CURLOPT_CAINFO, caFile_.c_str());
+        curl_easy_setopt(curl_, CURLOPT_HTTPHEADER, headers_);
+        curl_easy_setopt(curl_, CURLOPT_POSTFIELDS, body.data());
+        curl_easy_setopt(curl_, CURLOPT_POSTFIELDSIZE, static_cast<long>(body.size()));
+        curl_easy_setopt(curl_, CURLOPT_WRITEFUNCTION, collect);
+        curl_easy_setopt(curl_, CURLOPT_WRITEDATA, &reply);
+        curl_easy_setopt(curl_, CURLOPT_TIMEOUT, 30L);
+        curl_easy_setopt(curl_, CURLOPT_NOSIGNAL, 1L);
+        long status = 0;
+        if (curl_easy_perform(curl_) == CURLE_OK)
+            curl_easy_getinfo(curl_, CURLINFO_RESPONSE_CODE, &status);
+        return status;
+    }
+    long postJson(const std::string& url, const json& body, std::string& reply) {
+        curl_slist* json = curl_slist_append(nullptr, "content-type: application/json");
+        curl_easy_setopt(curl_, CURLOPT_HTTPHEADER, json);
+        const auto text = body.dump();
+        curl_easy_setopt(curl_, CURLOPT_URL, url.c_str());
+        curl_easy_setopt(curl_, CURLOPT_CAINFO, caFile_.c_str());
+        curl_easy_setopt(curl_, CURLOPT_POSTFIELDS, text.data());
+        curl_easy_setopt(curl_, CURLOPT_POSTFIELDSIZE, static_cast<long>(text.size()));
+        curl_easy_setopt(curl_, CURLOPT_WRITEFUNCTION, collect);
+        curl_easy_setopt(curl_, CURLOPT_WRITEDATA, &reply);
+        reply.clear();
+        long status = 0;
+        if (curl_easy_perform(curl_) == CURLE_OK)
+            curl_easy_getinfo(curl_, CURLINFO_RESPONSE_CODE, &status);
+        curl_slist_free_all(json);
+        return status;
+    }
+
+private:
+    CURL* curl_;
+    std::string caFile_;
+    curl_slist* headers_ = nullptr;
+};
+
+std::string uuid() {
+    unsigned char bytes[16];
+    RAND_bytes(bytes, sizeof bytes);
+    char text[37];
+    std::snprintf(text, sizeof text, "%02x%02x%02x%02x-%02x%02x-%02x%02x-%02x%02x-%02x%02x%02x%02x%02x%02x",
+                  bytes[0], bytes[1], bytes[2], bytes[3], bytes[4], bytes[5], bytes[6], bytes[7], bytes[8],
+                  bytes[9], bytes[10], bytes[11], bytes[12], bytes[13], bytes[14], bytes[15]);
+    return text;
+}
+
+long long now() {
+    return std::chrono::duration_cast<std::chrono::seconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+struct Device {
+    std::optional<ServiceKeys> key;
+    std::string id;
+    std::string installedApplicationId;
+};
+
+// The service under test and one paired device per client thread, made once.
+struct Fixture {
+    std::filesystem::path directory;
+    std::unique_ptr<ReferenceService> service;
+    std::vector<Device> devices;
+    std::string error;
+
+    Fixture() {
+        std::random_device random;
+        directory =
+            std::filesystem::temp_directory_path() / ("velquor-bench-service-" + std::to_string(random()));
+        service = std::make_unique<ReferenceService>(
+            velquor::service::ServiceOptions{"127.0.0.1", 0, directory, false});
+        if (auto failed = service->start()) {
+            error = *failed;
+            return;
+        }
+        Client client(service->caCertificatePath());
+        for (int i = 0; i < largestThreadCount && error.empty(); ++i) {
+            Device device;
+            device.key = ServiceKeys::generate(2048, error);
+            std::string reply;
+            client.postJson(service->adminURL() + "pairing-keys", {{"region", "EU"}}, reply);
+            const auto key = json::parse(reply, nullptr, false).value("pairingKey", "");
+            const json claims{{"pairingKey", key},
+                              {"mobileDevice", {{"publicKey", device.key->publicKeyBase64()}}},
+                              {"installedApplication", {{"pushToken", "00ab10"}}},
+                              {"jti", uuid()},
+                              {"exp", now() + 120}};
+            if (client.post(service->baseURL(Region::eu) + "v1/pairings", ServiceToken::unsignedToken(claims),
+                            reply) != 201) {
+                error = "pairing failed: " + reply;
+                break;
+            }
+            std::string problem;
+            const auto token = ServiceToken::parse(reply, problem);
+            device.id = token->claims()["mobileDevice"]["id"];
+            device.installedApplicationId = token->claims()["installedApplication"]["id"];
+            devices.push_back(std::move(device));
+        }
+    }
+    ~Fixture() {
+        service.reset();
+        std::error_code ignored;
+        std::filesystem::remove_all(directory, ignored);
+    }
+
+    // A signed deviceInfo token, as a paired device sends it.
+    std::string token(const Device& device) const {
+        const json claims{
+            {"iss", device.installedApplicationId},
+            {"dvc", device.id},
+            {"jti", uuid()},
+            {"exp", now() + 600},
+            {"fnp", "5B1F2A9C-0000-4000-8000-000000000001"},
+            {"metadata", {{"os", {{"type", "IOS"}, {"version", "17.0"}}}, {"apiVersion", "v1"}}}};
+        // "kid" names the device; the service looks its key up by it.
+        const auto header = std::string("{\"alg\":\"RS256\",\"typ\":\"JWT\",\"kid\":\"") + device.id + "\"}";
+        return signWithKid(header, claims, device);
+    }
+
+    static std::string signWithKid(const std::string& header, const json& claims, const Device& device);
+};
+
+Fixture& fixture() {
+    static Fixture instance;
+    return instance;
+}
+
+std::string base64Url(const std::string& bytes) {
+    static const char* alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
+    std::string out;
+    size_t i = 0;
+    for (; i + 2 < bytes.size(); i += 3) {
+        const unsigned n =
+            (unsigned char)bytes[i] << 16 | (unsigned char)bytes[i + 1] << 8 | (unsigned char)bytes[i + 2];
+        out += {alphabet[n >> 18 & 63], alphabet[n >> 12 & 63], alphabet[n >> 6 & 63], alphabet[n & 63]};
+    }
+    if (bytes.size() - i == 1) {
+        const unsigned n = (unsigned char)bytes[i] << 16;
+        out += {alphabet[n >> 18 & 63], alphabet[n >> 12 & 63]};
+    } else if (bytes.size() - i == 2) {
+        const unsigned n = (unsigned char)bytes[i] << 16 | (unsigned char)bytes[i + 1] << 8;
+        out += {alphabet[n >> 18 & 63], alphabet[n >> 12 & 63], alphabet[n >> 6 & 63]};
+    }
+    return out;
+}
+
+std::string Fixture::signWithKid(const std::string& header, const json& claims, const Device& device) {
+    const auto input = base64Url(header) + "." + base64Url(claims.dump());
+    return input + "." + base64Url(device.key->signSha256(input).value_or(""));
+}
+
+void BM_RsaSign2048(benchmark::State& state) {
+    std::string error;
+    const auto key = ServiceKeys::generate(2048, error);
+    // About the size of a deviceInfo reply's signing input.
+    const std::string input(900, 'x');
+    for (auto _ : state)
+        benchmark::DoNotOptimize(key->signSha256(input));
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_RsaSign2048)->Unit(benchmark::kMicrosecond)->UseRealTime()->MinTime(1.0);
+
+void BM_SignedDeviceInfoRoundTrips(benchmark::State& state) {
+    auto& setup = fixture();
+    if (!setup.error.empty() || static_cast<int>(setup.devices.size()) <= state.thread_index()) {
+        state.SkipWithError(("no service: " + setup.error).c_str());
+        return;
+    }
+    const auto& device = setup.devices[static_cast<size_t>(state.thread_index())];
+    std::vector<std::string> tokens;
+    for (int i = 0; i < requestsPerThread; ++i)
+        tokens.push_back(setup.token(device));
+    const auto url = setup.service->baseURL(Region::eu) + "v1/deviceInfo";
+    Client client(setup.service->caCertificatePath());
+    std::string reply;
+    client.post(url, setup.token(device), reply); // connect outside the timed loop
+    size_t next = 0;
+    for (auto _ : state) {
+        if (client.post(url, tokens[next++ % tokens.size()], reply) != 200) {
+            state.SkipWithError(("deviceInfo refused: " + reply).c_str());
+            break;
+        }
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_SignedDeviceInfoRoundTrips)
+    ->Unit(benchmark::kMicrosecond)
+    ->UseRealTime()
+    ->Iterations(requestsPerThread)
+    ->Threads(1)
+    ->Threads(largestThreadCount);
+
+// Prints the runs as usual and remembers each one's items per second for the closing note.
+class NoteTakingReporter : public benchmark::ConsoleReporter {
+public:
+    std::map<std::string, double> rates;
+    void ReportRuns(const std::vector<Run>& runs) override {
+        ConsoleReporter::ReportRuns(runs);
+        for (const auto& run : runs) {
+            const auto it = run.counters.find("items_per_second");
+            if (it != run.counters.end())
+                rates[run.benchmark_name()] = it->second.value;
+        }
+    }
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    NoteTakingReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+
+    double signRate = 0;
+    for (const auto& [name, rate] : reporter.rates)
+        if (name.rfind("BM_RsaSign2048", 0) == 0)
+            signRate = rate;
+    for (const auto& [name, rate] : reporter.rates) {
+        if (name.rfind("BM_SignedDeviceInfoRoundTrips", 0) != 0 || signRate <= 0)
+            continue;
+        std::printf(
+            "Note: %s: %.0f signed deviceInfo round trips/s = %.2f x this machine's RSA-2048 signing rate "
+            "(%.0f signatures/s on one thread, wall clock)\n",
+            name.c_str(), rate, rate / signRate, signRate);
+    }
+    return 0;
+}

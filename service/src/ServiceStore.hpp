@@ -1,0 +1,113 @@
+// Everything the service remembers, in one SQLite database in the state directory: pairing keys,
+// devices with their public keys, used token ids, authentications, log requests and uploads. A
+// restarted service therefore still knows the devices it paired and the archives it received.
+#pragma once
+
+#include "Region.hpp"
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+struct sqlite3;
+
+namespace velquor::service {
+
+struct DeviceRecord {
+    std::string id;
+    std::string installedApplicationId;
+    std::string pairingId;
+    std::string region; // "NA", "EU" or "AU"
+    std::string publicKey;
+    std::string marketingName;
+    std::string userId;
+    std::optional<std::string> pushToken;
+    bool sandbox = false;
+    bool finalized = false;
+    int64_t createdAt = 0; // seconds since 1970
+    int64_t updatedAt = 0;
+};
+
+struct AuthenticationRecord {
+    std::string id;
+    std::string deviceId;
+    std::string status; // PENDING, APPROVED or DENIED as stored; expiry is judged by the reader
+    int64_t createdAtMs = 0;
+    int64_t expiresAtMs = 0;
+    std::optional<std::string> method;
+    std::optional<bool> isBanner;
+};
+
+struct LogRequestRecord {
+    std::string deviceId;
+    std::string level;
+    std::string supportId;
+    int64_t receivedAt = 0;
+};
+
+struct UploadRecord {
+    std::string supportId;
+    std::string deviceId;
+    std::string sha256;
+    int64_t size = 0;
+    int64_t receivedAt = 0;
+};
+
+enum class PairingOutcome { paired, unknownKey, wrongRegion, usedKey };
+
+// Thread-safe: one connection guarded by one mutex, each operation one transaction. Operations
+// throw std::runtime_error (with SQLite's message) only when the database itself fails.
+class ServiceStore {
+public:
+    // Opens or creates `path` and its tables; nullptr with `error` on failure.
+    static std::unique_ptr<ServiceStore> open(const std::filesystem::path& path, std::string& error);
+    ~ServiceStore();
+    ServiceStore(const ServiceStore&) = delete;
+    ServiceStore& operator=(const ServiceStore&) = delete;
+
+    // False when the key already exists.
+    bool insertPairingKey(const std::string& key, Region region, const std::string& userId, int64_t now);
+    // The key's region when it exists.
+    std::optional<Region> pairingKeyRegion(const std::string& key);
+
+    // Checks the key (exists, issued for `region`, unused), marks it used and inserts `device`
+    // (whose userId is taken from the key), all in one transaction.
+    PairingOutcome pairDevice(const std::string& key, Region region, DeviceRecord& device);
+    std::optional<DeviceRecord> device(const std::string& id);
+    std::vector<DeviceRecord> devices();
+    void setFinalized(const std::string& deviceId, int64_t now);
+    void setPushToken(const std::string& deviceId, const std::string& token, int64_t now);
+
+    // Records a token id; false when it was seen before. Ids whose token has expired are dropped,
+    // since an expired token is refused anyway.
+    bool recordTokenId(const std::string& jti, int64_t expiresAt, int64_t now);
+
+    void insertAuthentication(const AuthenticationRecord& record);
+    std::optional<AuthenticationRecord> authentication(const std::string& id);
+    std::vector<AuthenticationRecord> authentications();
+    // Stores the answer only while the authentication is still PENDING; false otherwise.
+    bool answerAuthentication(const std::string& id, const std::string& status,
+                              const std::optional<std::string>& method, bool isBanner);
+
+    void openLogRequest(const LogRequestRecord& record);
+    std::optional<LogRequestRecord> logRequest(const std::string& deviceId);
+
+    // Stores the archive and clears the device's log request; false when the support id is taken.
+    bool storeUpload(const UploadRecord& record, const std::string& data);
+    std::optional<std::string> uploadData(const std::string& supportId);
+    std::vector<UploadRecord> uploads();
+
+private:
+    explicit ServiceStore(sqlite3* db)
+        : db_(db) {}
+    void execute(const char* sql);
+
+    std::mutex mutex_;
+    sqlite3* db_;
+};
+
+} // namespace velquor::service

@@ -1,0 +1,132 @@
+// The installed program: ready file, a request over TLS, and a clean exit on SIGTERM or SIGINT.
+#include "ServiceTestSupport.hpp"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+extern char** environ;
+
+namespace velquor::service::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Runs the program with `arguments`, output to `log`. The child is killed if the test leaves early.
+class Program {
+public:
+    Program(const std::vector<std::string>& arguments, const std::filesystem::path& log) {
+        std::vector<char*> argv;
+        std::vector<std::string> all{VELQUOR_SERVICE_EXECUTABLE};
+        all.insert(all.end(), arguments.begin(), arguments.end());
+        for (auto& argument : all)
+            argv.push_back(argument.data());
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        posix_spawn_file_actions_adddup2(&actions, 1, 2);
+        if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0)
+            pid_ = -1;
+        posix_spawn_file_actions_destroy(&actions);
+    }
+    ~Program() {
+        if (pid_ > 0 && !exited_) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+    }
+    pid_t pid() const { return pid_; }
+    // The wait status, or nullopt when the program is still running after `deadline`.
+    std::optional<int> wait(std::chrono::milliseconds deadline) {
+        const auto until = std::chrono::steady_clock::now() + deadline;
+        while (std::chrono::steady_clock::now() < until) {
+            int status = 0;
+            if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+                exited_ = true;
+                return status;
+            }
+            std::this_thread::sleep_for(20ms);
+        }
+        return std::nullopt;
+    }
+
+private:
+    pid_t pid_ = -1;
+    bool exited_ = false;
+};
+
+std::string readFile(const std::filesystem::path& path) {
+    std::ifstream in(path);
+    std::stringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+class ExecutableTest : public ::testing::TestWithParam<int> {};
+
+TEST_P(ExecutableTest, WritesTheReadyFileServesAndExitsZeroOnTheSignal) {
+    TempDir temp;
+    const auto readyFile = temp.path() / "ready.json";
+    Program program(
+        {"--state-dir", (temp.path() / "state").string(), "--port", "0", "--ready-file", readyFile.string()},
+        temp.path() / "output.log");
+    ASSERT_GT(program.pid(), 0);
+
+    const auto until = std::chrono::steady_clock::now() + 30s;
+    while (!std::filesystem::exists(readyFile) && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(20ms);
+    ASSERT_TRUE(std::filesystem::exists(readyFile)) << readFile(temp.path() / "output.log");
+    const auto ready = json::parse(readFile(readyFile));
+    const int port = ready["port"];
+    ASSERT_GT(port, 0);
+    const auto prefix = "https://127.0.0.1:" + std::to_string(port) + "/";
+    EXPECT_EQ(ready["baseURLs"],
+              json({{"NA", prefix + "na/"}, {"EU", prefix + "eu/"}, {"AU", prefix + "au/"}}));
+    EXPECT_EQ(ready["adminURL"], prefix + "admin/");
+    EXPECT_EQ(std::filesystem::path(ready["caCertificate"].get<std::string>()),
+              std::filesystem::weakly_canonical(temp.path() / "state" / "ca.pem"));
+
+    HttpsClient client(ready["caCertificate"].get<std::string>());
+    const auto state = client.request("GET", prefix + "admin/state", {});
+    EXPECT_EQ(state.status, 200) << state.transportError;
+
+    ASSERT_EQ(::kill(program.pid(), GetParam()), 0);
+    const auto status = program.wait(30s);
+    ASSERT_TRUE(status) << "the service did not stop";
+    ASSERT_TRUE(WIFEXITED(*status)) << readFile(temp.path() / "output.log");
+    EXPECT_EQ(WEXITSTATUS(*status), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(StopSignals, ExecutableTest, ::testing::Values(SIGTERM, SIGINT),
+                         [](const ::testing::TestParamInfo<int>& info) {
+                             return std::string(info.param == SIGTERM ? "SIGTERM" : "SIGINT");
+                         });
+
+TEST(ExecutableOptionsTest, DocumentsItsOptionsAndRefusesUnknownOnes) {
+    TempDir temp;
+    Program help({"--help"}, temp.path() / "help.txt");
+    const auto helpStatus = help.wait(30s);
+    ASSERT_TRUE(helpStatus && WIFEXITED(*helpStatus));
+    EXPECT_EQ(WEXITSTATUS(*helpStatus), 0);
+    const auto text = readFile(temp.path() / "help.txt");
+    for (const char* option : {"--host", "--port", "--state-dir", "--ready-file", "SIGTERM", "admin/faults"})
+        EXPECT_NE(text.find(option), std::string::npos) << option;
+
+    Program wrong({"--prot", "1"}, temp.path() / "wrong.txt");
+    const auto wrongStatus = wrong.wait(30s);
+    ASSERT_TRUE(wrongStatus && WIFEXITED(*wrongStatus));
+    EXPECT_EQ(WEXITSTATUS(*wrongStatus), 2);
+    EXPECT_NE(readFile(temp.path() / "wrong.txt").find("--prot"), std::string::npos);
+}
+
+} // namespace
+} // namespace velquor::service::test

@@ -1,0 +1,145 @@
+// Faults planted through the admin interface: each kind of reply they give, their matching and
+// order, and that a faulted request never reaches the real handler.
+#include "ServiceTestSupport.hpp"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+namespace velquor::service::test {
+namespace {
+
+class FaultTest : public ::testing::Test {
+protected:
+    RunningService running;
+
+    void addFault(const json& fault) { running.adminPost("faults", fault); }
+};
+
+TEST_F(FaultTest, AnswersWithClaimsSignedAsAskedOrWithARawBody) {
+    const auto device = running.pair(TestKey::shared(0));
+    const auto url = device.baseURL + "v1/deviceInfo";
+    addFault(
+        {{"path", "v1/deviceInfo"}, {"status", 503}, {"body", {{"code", "BUSY"}}}, {"signature", "valid"}});
+    addFault({{"path", "v1/deviceInfo"}, {"status", 400}, {"body", {{"code", "X"}}}, {"signature", "none"}});
+    addFault({{"path", "v1/deviceInfo"},
+              {"status", 200},
+              {"body", {{"public", json::object()}}},
+              {"signature", "foreign"}});
+    addFault({{"path", "v1/deviceInfo"}, {"status", 200}, {"body", "not a token at all"}});
+    addFault({{"path", "v1/deviceInfo"}, {"status", 502}});
+
+    const auto valid = running.client().postJwt(url, device.token());
+    EXPECT_EQ(valid.status, 503);
+    EXPECT_EQ(valid.headers.count("correlation-id"), 1u);
+    EXPECT_EQ(running.replyClaims(valid), json({{"code", "BUSY"}}));
+
+    const auto unsignedReply = running.client().postJwt(url, device.token());
+    EXPECT_EQ(unsignedReply.status, 400);
+    const auto none = decodeToken(unsignedReply.body, running.serverPublicKey());
+    ASSERT_TRUE(none);
+    EXPECT_EQ(none->header["alg"], "none");
+    EXPECT_EQ(unsignedReply.body.back(), '.');
+    EXPECT_EQ(none->claims, json({{"code", "X"}}));
+
+    const auto foreign =
+        decodeToken(running.client().postJwt(url, device.token()).body, running.serverPublicKey());
+    ASSERT_TRUE(foreign);
+    EXPECT_EQ(foreign->header["alg"], "RS256");
+    EXPECT_FALSE(foreign->signatureValid);
+
+    const auto raw = running.client().postJwt(url, device.token());
+    EXPECT_EQ(raw.status, 200);
+    EXPECT_EQ(raw.body, "not a token at all");
+
+    const auto empty = running.client().postJwt(url, device.token());
+    EXPECT_EQ(empty.status, 502);
+    EXPECT_EQ(empty.body, "");
+    EXPECT_EQ(empty.headers.count("correlation-id"), 1u);
+
+    // Spent faults are gone: the real handler answers again.
+    EXPECT_EQ(running.client().postJwt(url, device.token()).status, 200);
+}
+
+TEST_F(FaultTest, FaultedRequestsChangeNothing) {
+    const auto& key = TestKey::shared(0);
+    const auto eu = running.baseURL(Region::eu);
+    const auto pairingToken =
+        makeToken(RunningService::pairingClaims(running.pairingKey("EU"), key), nullptr);
+    addFault({{"path", "v1/pairings"}, {"status", 500}});
+    EXPECT_EQ(running.client().postJwt(eu + "v1/pairings", pairingToken).status, 500);
+    EXPECT_TRUE(running.adminGet("state")["devices"].empty());
+    // The very same token (same key, same "jti") still pairs: nothing was used up or recorded.
+    EXPECT_EQ(running.client().postJwt(eu + "v1/pairings", pairingToken).status, 201);
+
+    const auto device = running.pair(key);
+    const auto authenticationId = running
+                                      .adminPost("devices/" + device.id + "/authentications",
+                                                 {{"timeoutSeconds", 60}})["authenticationId"]
+                                      .get<std::string>();
+    const auto check = device.baseURL + "v1/push/check?authenticationId=" + authenticationId;
+    const auto answer = device.token({{"action", "APPROVE"}});
+    addFault({{"path", "v1/push/check"}, {"status", 200}, {"body", {{"status", "APPROVED"}}}});
+    EXPECT_EQ(running.client().postJwt(check, answer).status, 200);
+    EXPECT_EQ(running.adminGet("authentications/" + authenticationId)["status"], "PENDING");
+    EXPECT_EQ(running.client().postJwt(check, answer).status, 200);
+    EXPECT_EQ(running.adminGet("authentications/" + authenticationId)["status"], "APPROVED");
+
+    addFault({{"path", "v1/logs"}, {"status", 201}, {"body", {{"supportId", "5"}}}});
+    const auto upload = running.client().request(
+        "POST", device.baseURL + "v1/logs",
+        {"content-type: multipart/form-data;  boundary=b", "Accept: application/jwt",
+         "Marvis-Mobile-Logs: " + device.token({{"sha256", sha256Hex("z")}, {"supportId", "5"}})},
+        "--b\r\nContent-Disposition: form-data; name=\"log-file\"; filename=\"velquorv2.zip\"\r\n"
+        "Content-Type: application/zip\r\n\r\nz\r\n--b--\r\n");
+    EXPECT_EQ(upload.status, 201);
+    EXPECT_TRUE(running.adminGet("state")["uploads"].empty());
+}
+
+TEST_F(FaultTest, UsesFaultsInTheOrderAddedAndMatchesPrefixes) {
+    const auto device = running.pair(TestKey::shared(0), Region::na, false);
+    const auto finalize = device.baseURL + "v1/pairings/" + device.pairingId;
+    addFault({{"path", "v1/pairings/*"}, {"status", 500}, {"times", 2}});
+    addFault({{"path", "/v1/pairings/" + device.pairingId}, {"status", 502}});
+    // The prefix does not reach "v1/pairings" itself, which has no trailing "/".
+    const auto other = running.pair(TestKey::shared(1), Region::na, false);
+    EXPECT_EQ(running.adminGet("state")["devices"].size(), 2u);
+
+    EXPECT_EQ(running.client().postJwt(finalize, device.token()).status, 500);
+    EXPECT_EQ(running.client().postJwt(finalize, device.token()).status, 500);
+    EXPECT_EQ(running.client().postJwt(finalize, device.token()).status, 502);
+    EXPECT_FALSE(running.adminGet("state")["devices"][0]["finalized"]);
+    EXPECT_EQ(running.client().postJwt(finalize, device.token()).status, 200);
+
+    addFault({{"path", "v1/pairings/*"}, {"status", 500}, {"times", 5}});
+    EXPECT_EQ(running.adminRaw("DELETE", "faults").status, 200);
+    EXPECT_EQ(
+        running.client().postJwt(other.baseURL + "v1/pairings/" + other.pairingId, other.token()).status,
+        200);
+}
+
+TEST_F(FaultTest, DelaysTheFaultedReply) {
+    const auto device = running.pair(TestKey::shared(0));
+    addFault({{"path", "v1/deviceInfo"}, {"status", 504}, {"delayMs", 300}});
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(running.client().postJwt(device.baseURL + "v1/deviceInfo", device.token()).status, 504);
+    EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(300));
+}
+
+TEST_F(FaultTest, RefusesMalformedFaults) {
+    const std::vector<std::pair<json, std::string>> cases{
+        {{{"status", 500}}, "path"},
+        {{{"path", "v1/logs"}, {"status", 42}}, "status"},
+        {{{"path", "v1/logs"}, {"body", 5}}, "body"},
+        {{{"path", "v1/logs"}, {"signature", "maybe"}}, "signature"},
+        {{{"path", "v1/logs"}, {"delayMs", -1}}, "delayMs"},
+        {{{"path", "v1/logs"}, {"times", 0}}, "times"},
+    };
+    for (const auto& [fault, target] : cases) {
+        const auto refused = running.adminPost("faults", fault, 400);
+        EXPECT_EQ(refused["details"][0]["target"], target) << fault.dump();
+    }
+}
+
+} // namespace
+} // namespace velquor::service::test

@@ -1,0 +1,144 @@
+// What the reference-service tests share: a temporary state directory, an in-process service on
+// port 0, an HTTPS client on libcurl that verifies against the generated ca.pem, and request
+// tokens built by hand with a test-side RSA key (independent of the service's own token code).
+#pragma once
+
+#include "ReferenceService.hpp"
+
+#include <nlohmann/json.hpp>
+
+#include <curl/curl.h>
+#include <openssl/evp.h>
+
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace velquor::service::test {
+
+using nlohmann::json;
+
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+
+private:
+    std::filesystem::path path_;
+};
+
+struct HttpReply {
+    long status = 0;
+    std::map<std::string, std::string> headers; // names in lower case
+    std::string body;
+    std::string transportError; // non-empty when no reply arrived
+};
+
+// One libcurl handle (connections are reused); use from one thread at a time.
+class HttpsClient {
+public:
+    explicit HttpsClient(std::filesystem::path caFile);
+    ~HttpsClient();
+    HttpsClient(const HttpsClient&) = delete;
+    HttpsClient& operator=(const HttpsClient&) = delete;
+
+    HttpReply request(const std::string& method, const std::string& url,
+                      const std::vector<std::string>& headers, const std::string& body = {});
+    HttpReply postJwt(const std::string& url, const std::string& token);
+
+private:
+    std::filesystem::path caFile_;
+    CURL* curl_;
+};
+
+// A test-side RSA-2048 key; the first few are generated once per process and shared.
+class TestKey {
+public:
+    static const TestKey& shared(int index);
+    static TestKey generate();
+    std::string publicKeyBase64() const;      // SubjectPublicKeyInfo
+    std::string publicKeyPkcs1Base64() const; // bare RSAPublicKey
+    std::string sign(const std::string& input) const;
+
+private:
+    std::shared_ptr<EVP_PKEY> key_;
+};
+
+std::string base64Standard(const std::string& bytes);
+std::string base64Url(const std::string& bytes);
+std::optional<std::string> base64UrlDecode(const std::string& text);
+std::string sha256Hex(const std::string& bytes);
+std::string newUuid();
+long long unixNow();
+
+// A compact token: header {"alg", "typ", ["kid"]}; signed RS256 when `key` is given, else "none".
+std::string makeToken(const json& claims, const TestKey* key,
+                      const std::optional<std::string>& kid = std::nullopt);
+
+struct DecodedToken {
+    json header;
+    json claims;
+    bool signatureValid = false; // against the key passed to decodeToken
+};
+// Decodes a reply token and checks its RS256 signature with the SPKI Base64 `serverPublicKey`.
+std::optional<DecodedToken> decodeToken(const std::string& compact, const std::string& serverPublicKey);
+
+// A device paired by hand: the ids the pairing reply gave it and the key it signs with.
+struct PairedDevice {
+    const TestKey* key = nullptr;
+    std::string id;
+    std::string installedApplicationId;
+    std::string pairingId;
+    std::string marketingName;
+    std::string baseURL;
+    // Claims of a signed request: "iss", "dvc", fresh "jti", "exp" in two minutes, "fnp", "metadata".
+    json claims(const json& extra = json::object()) const;
+    std::string token(const json& extra = json::object()) const;
+};
+
+// A started service in a temporary state directory, with helpers for the admin interface.
+class RunningService {
+public:
+    RunningService();
+    explicit RunningService(const std::filesystem::path& stateDirectory);
+    ~RunningService();
+
+    ReferenceService& service() { return *service_; }
+    HttpsClient& client() { return *client_; }
+    std::string baseURL(Region region) const { return service_->baseURL(region); }
+    const std::filesystem::path& stateDirectory() const { return stateDirectory_; }
+    // The service key, learnt from the first pairing reply (or from an identity token).
+    const std::string& serverPublicKey() const { return serverPublicKey_; }
+
+    json adminPost(const std::string& path, const json& body, long expectStatus = 201);
+    json adminGet(const std::string& path);
+    HttpReply adminRaw(const std::string& method, const std::string& path, const std::string& body = {});
+    std::string pairingKey(const std::string& region);
+
+    // The claims of a pairing request (unsigned device data included).
+    static json pairingClaims(const std::string& pairingKey, const TestKey& key, bool sandbox = false);
+    // Pairs `key` with a fresh key of `region` and finalizes the pairing (asserts on the way).
+    PairedDevice pair(const TestKey& key, Region region = Region::eu, bool finalize = true);
+    // Reads the claims of a reply, asserting a valid service signature.
+    json replyClaims(const HttpReply& reply);
+
+    // Stops the service (as at process exit) so a new one can start on the same directory.
+    void stop();
+
+private:
+    void start();
+
+    std::unique_ptr<TempDir> temp_;
+    std::filesystem::path stateDirectory_;
+    std::unique_ptr<ReferenceService> service_;
+    std::unique_ptr<HttpsClient> client_;
+    std::string serverPublicKey_;
+};
+
+} // namespace velquor::service::test

@@ -1,0 +1,223 @@
+#include "Core/DataManager.hpp"
+
+#include "Core/DeviceInfo.hpp"
+#include "Core/PermissionChecker.hpp"
+#include "platform/PlatformContext.hpp"
+#include "reachability/Reachability.hpp"
+#include "util/Utf8.hpp"
+
+#include <openssl/rand.h>
+
+#include <array>
+#include <cstdint>
+#include <random>
+
+namespace velquor::detail {
+
+namespace {
+
+constexpr std::int64_t kClaimLifetimeSeconds = 120;
+
+std::string randomUUIDText() {
+    std::array<unsigned char, 16> bytes{};
+    if (RAND_bytes(bytes.data(), static_cast<int>(bytes.size())) != 1) {
+        std::random_device device;
+        for (auto& byte : bytes)
+            byte = static_cast<unsigned char>(device());
+    }
+    bytes[6] = static_cast<unsigned char>((bytes[6] & 0x0F) | 0x40); // version 4
+    bytes[8] = static_cast<unsigned char>((bytes[8] & 0x3F) | 0x80); // RFC 4122 variant
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string text;
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        if (i == 4 || i == 6 || i == 8 || i == 10)
+            text += '-';
+        text += kHex[bytes[i] >> 4];
+        text += kHex[bytes[i] & 0x0F];
+    }
+    return text;
+}
+
+std::string textOr(const std::optional<std::string>& value, const char* fallback) {
+    return value ? sanitizeUtf8(*value) : std::string(fallback);
+}
+
+} // namespace
+
+DataManager::Collaborators DataManager::collaboratorsFor(const PlatformServices& services) {
+    Collaborators collaborators;
+    collaborators.keyStore = services.keyStore;
+    collaborators.bundle = services.bundle;
+    collaborators.queues = services.queues;
+    collaborators.notificationCenter = services.notificationCenter;
+    collaborators.deviceFacts = services.deviceFacts;
+    collaborators.reachabilityFlags = services.reachabilityFlags;
+    return collaborators;
+}
+
+const std::shared_ptr<DataManager>& DataManager::shared() {
+    // Never destroyed: permission answers and token builds may still run while the process exits.
+    static const auto* instance =
+        new std::shared_ptr<DataManager>(make(collaboratorsFor(PlatformContext::get().services)));
+    return *instance;
+}
+
+std::shared_ptr<DataManager> DataManager::make(Collaborators collaborators) {
+    return std::shared_ptr<DataManager>(new DataManager(std::move(collaborators)));
+}
+
+DataManager::DataManager(Collaborators collaborators)
+    : collaborators_(std::move(collaborators))
+    , keychain_(collaborators_.keyStore) {}
+
+PermissionChecker DataManager::permissionChecker() {
+    return PermissionChecker(weak_from_this(), collaborators_.deviceFacts, collaborators_.queues);
+}
+
+void DataManager::refreshPermissions() {
+    std::weak_ptr<DataManager> weak = weak_from_this();
+    PermissionChecker checker = permissionChecker();
+    collaborators_.deviceFacts->requestNotificationAuthorizationStatus(
+        [checker](std::optional<int> status) { checker.updatePushPermission(status); });
+    checker.checkSilentPushPermission([weak](std::string text) {
+        if (auto self = weak.lock())
+            self->setSilentPushPermission(std::move(text));
+    });
+}
+
+std::optional<std::string> DataManager::bundleText(const std::optional<std::string>& value) const {
+    if (!value)
+        return std::nullopt;
+    return sanitizeUtf8(*value);
+}
+
+std::optional<std::string> DataManager::sdkVersion() const {
+    const BundleInfo& bundle = *collaborators_.bundle;
+    auto shortVersion = bundle.frameworkBundleValue("CFBundleShortVersionString");
+    auto build = bundle.frameworkBundleValue("CFBundleVersion");
+    if (!shortVersion || !build)
+        return std::nullopt;
+    return sanitizeUtf8(*shortVersion) + "(" + sanitizeUtf8(*build) + ")";
+}
+
+std::optional<std::string> DataManager::appVersion() const {
+    const BundleInfo& bundle = *collaborators_.bundle;
+    auto shortVersion = bundle.mainBundleValue("CFBundleShortVersionString");
+    auto build = bundle.mainBundleValue("CFBundleVersion");
+    if (!shortVersion || !build)
+        return std::nullopt;
+    return sanitizeUtf8(*shortVersion) + "(" + sanitizeUtf8(*build) + ")";
+}
+
+std::string DataManager::networkType() const {
+    std::shared_ptr<ReachabilityReference> reference;
+    if (collaborators_.reachabilityFlags)
+        reference = collaborators_.reachabilityFlags->createWithAnyIPv4Address();
+    if (!reference)
+        return "Other";
+    auto reachability = Reachability::create(std::move(reference), QualityOfService::defaultQoS,
+                                             collaborators_.queues, collaborators_.notificationCenter);
+    // No connection at all counts as "Cellular": only a refused reference is "Other".
+    return reachability->connection() == Connection::wifi ? "WiFi" : "Cellular";
+}
+
+Json DataManager::getDeviceData() {
+    refreshPermissions();
+
+    const DeviceFacts& facts = *collaborators_.deviceFacts;
+    DeviceInfo info(collaborators_.deviceFacts, collaborators_.bundle);
+    PermissionChecker checker = permissionChecker();
+
+    Json data = Json::object();
+    data["os"] = Json{{"version", textOr(facts.systemVersion(), "unknown")}, {"type", "IOS"}};
+    data["model"] = Json{{"name", info.modelIdentifier()},
+                         {"marketingName", keychain_.getString("deviceMarketName").text.value_or("")}};
+    data["name"] = textOr(facts.deviceName(), "unknown");
+    data["manufacturer"] = "Apple";
+    data["apiVersion"] = "v1";
+    data["sdkVersion"] = sdkVersion().value_or("");
+    data["rooted"] = false;
+    data["lockEnabled"] = facts.canEvaluateDeviceOwnerAuthentication() ? "true" : "false";
+    data["locale"] = info.localeText();
+    data["networkType"] = networkType();
+    data["networksInfo"] = "unknown";
+    data["application"] = Json{
+        {"bundleId", bundleText(collaborators_.bundle->mainBundleValue("CFBundleIdentifier")).value_or("")},
+        {"version", appVersion().value_or("")},
+        {"name", info.appName()},
+        {"pushSandbox", isApnsSandbox()}};
+    // The refreshes requested above normally answer later: their texts show in the next build.
+    data["permissions"] = Json{{"camera", checker.cameraPermission()},
+                               {"location", checker.locationPermission()},
+                               {"push", pushPermission()},
+                               {"silentPush", silentPushPermission()}};
+    return data;
+}
+
+bool DataManager::addIdentityClaims(Json& claims) const {
+    std::optional<std::string> fingerprint = keychain_.deviceFingerprint();
+    if (!fingerprint)
+        return false;
+    claims["fnp"] = *fingerprint;
+    if (auto issuer = keychain_.getString("installedApplicationID").text)
+        claims["iss"] = *issuer;
+    if (auto device = keychain_.getString("mobileDeviceID").text)
+        claims["dvc"] = *device;
+    claims["jti"] = randomUUIDText();
+    auto now = collaborators_.clock ? collaborators_.clock() : std::chrono::system_clock::now();
+    auto seconds = std::chrono::duration_cast<std::chrono::seconds>(now.time_since_epoch()).count();
+    claims["exp"] = static_cast<std::int64_t>(seconds) + kClaimLifetimeSeconds;
+    return true;
+}
+
+std::optional<Json> DataManager::getRequestClaims() {
+    Json claims = Json::object();
+    claims["metadata"] = getDeviceData();
+    if (!addIdentityClaims(claims))
+        return std::nullopt;
+    return claims;
+}
+
+std::optional<Json> DataManager::getPayloadClaims() {
+    Json claims = Json::object();
+    if (!keychain_.getString("isPaired").text) {
+        std::string bundleId =
+            bundleText(collaborators_.bundle->mainBundleValue("CFBundleIdentifier")).value_or("");
+        claims["metadata"] = Json{{"application", Json{{"bundleId", bundleId}}}};
+    }
+    if (!addIdentityClaims(claims))
+        return std::nullopt;
+    return claims;
+}
+
+bool DataManager::isApnsSandbox() const {
+    std::lock_guard lock(mutex_);
+    return isApnsSandbox_;
+}
+
+void DataManager::setApnsSandbox(bool sandbox) {
+    std::lock_guard lock(mutex_);
+    isApnsSandbox_ = sandbox;
+}
+
+std::string DataManager::pushPermission() const {
+    std::lock_guard lock(mutex_);
+    return pushPermission_;
+}
+
+void DataManager::setPushPermission(std::string text) {
+    std::lock_guard lock(mutex_);
+    pushPermission_ = std::move(text);
+}
+
+std::string DataManager::silentPushPermission() const {
+    std::lock_guard lock(mutex_);
+    return silentPushPermission_;
+}
+
+void DataManager::setSilentPushPermission(std::string text) {
+    std::lock_guard lock(mutex_);
+    silentPushPermission_ = std::move(text);
+}
+
+} // namespace velquor::detail

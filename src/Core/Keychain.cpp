@@ -1,0 +1,80 @@
+// The string-item half of Keychain: named secure text items, and the removal of local data.
+// Every store failure is absorbed into the returned value; nothing here throws or logs.
+#include "Core/Keychain.hpp"
+
+#include "Core/KeychainKeyLock.hpp"
+
+#include "platform/PlatformContext.hpp"
+#include "util/Utf8.hpp"
+
+namespace velquor::detail {
+namespace {
+
+std::vector<std::uint8_t> bytesOf(const std::string& text) {
+    return {text.begin(), text.end()};
+}
+
+// The string items that the removal of local data deletes, in deletion order. "deviceFingerprint"
+// and "stayPaired" are deliberately absent: both outlive the removal.
+constexpr const char* kLocalDataItems[] = {
+    "deviceTokenStr", "installedApplicationID", "mobileDeviceID", "isPaired", "dataCenter",
+    "logsKey",        "deviceMarketName",
+};
+
+} // namespace
+
+Keychain::Keychain()
+    : store_(PlatformContext::get().services.keyStore) {}
+
+Keychain::Keychain(std::shared_ptr<KeyStore> store)
+    : store_(std::move(store)) {}
+
+KeychainResult Keychain::getString(const std::string& key) const {
+    KeychainResult result;
+    if (!store_) {
+        result.osStatus = kKeyStoreIOError;
+        result.status = KeychainResult::classify(result.osStatus);
+        return result;
+    }
+    std::vector<std::uint8_t> data;
+    result.osStatus = store_->copyPassword(key, key, data);
+    result.status = KeychainResult::classify(result.osStatus);
+    if (result.status == KeychainStatus::success) {
+        std::string text(data.begin(), data.end());
+        if (isValidUtf8(text))
+            result.text = std::move(text);
+    }
+    return result;
+}
+
+bool Keychain::setString(const std::string& key, const std::string& value) const {
+    if (!store_)
+        return false;
+    // One replace rather than delete-then-add: a reader on another thread must never see the
+    // item missing, or it would take the device for unpaired or mint a second fingerprint.
+    KeyStoreStatus status = store_->replacePassword(key, key, bytesOf(value));
+    return status == kKeyStoreSuccess || status == kKeyStoreDuplicateItem;
+}
+
+bool Keychain::deleteString(const std::string& key) const {
+    if (!store_)
+        return false;
+    return store_->deletePassword(key, key) == kKeyStoreSuccess;
+}
+
+void Keychain::removeAllItems() const {
+    if (!store_)
+        return;
+    // Each step runs whatever the outcome of the others. The pair goes under the pair's lock, so
+    // an export running meanwhile cannot generate between the two deletions and be left with a
+    // public key whose private key was just removed.
+    {
+        auto lock = lockDeviceKeyPair();
+        for (const std::string* tag : {&kDevicePublicKeyTag, &kDevicePrivateKeyTag, &kServerPublicKeyTag})
+            store_->deleteKey(*tag);
+    }
+    for (const char* name : kLocalDataItems)
+        deleteString(name);
+}
+
+} // namespace velquor::detail

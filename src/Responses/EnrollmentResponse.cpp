@@ -1,0 +1,36 @@
+#include "Responses/EnrollmentResponse.hpp"
+
+#include "Responses/WireDecoding.hpp"
+
+namespace velquor::detail {
+
+std::optional<EnrollmentResponse> EnrollmentResponse::decode(const Json& json) {
+    if (!json.is_object())
+        return std::nullopt;
+    EnrollmentResponse model;
+    if (!wire::optionalText(json, "pairingKey", model.pairingKey) ||
+        !wire::optionalText(json, "status", model.status) ||
+        !wire::optionalText(json, "message", model.message) ||
+        !wire::optionalObject(json, "error", model.error))
+        return std::nullopt;
+    return model;
+}
+
+std::optional<EnrollmentResponse> EnrollmentResponse::decode(std::string_view bytes) {
+    Json json = Json::parse(bytes, nullptr, false);
+    if (json.is_discarded())
+        return std::nullopt;
+    return decode(json);
+}
+
+Json EnrollmentResponse::encode() const {
+    Json json = Json::object();
+    wire::encodeOptional(json, "pairingKey", pairingKey);
+    wire::encodeOptional(json, "status", status);
+    wire::encodeOptional(json, "message", message);
+    if (error)
+        json["error"] = error->encode();
+    return json;
+}
+
+} // namespace velquor::detail

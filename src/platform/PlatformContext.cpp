@@ -1,0 +1,159 @@
+#include "platform/PlatformContext.hpp"
+
+#include "log/Log.hpp"
+#include "platform/linux/ConfiguredBundleInfo.hpp"
+#include "platform/linux/FileKeyStore.hpp"
+#include "platform/linux/FilePreferences.hpp"
+#include "platform/linux/LinuxDeviceFacts.hpp"
+#include "platform/linux/LinuxNotificationCenter.hpp"
+#include "platform/linux/LinuxReachabilityFlagSource.hpp"
+#include "platform/linux/PathComponent.hpp"
+#include "platform/linux/ProcessExit.hpp"
+#include "platform/linux/StdoutConsole.hpp"
+#include "platform/linux/ThreadPoolDispatchQueues.hpp"
+
+#include "velquor_build/BuildConstants.hpp"
+
+#include <cstdlib>
+#include <mutex>
+#include <optional>
+#include <system_error>
+
+#include <pwd.h>
+#include <unistd.h>
+
+namespace velquor::detail {
+
+namespace {
+
+// Process-wide state. Plain pointers, never freed: the platform must outlive every static
+// destructor and every thread still running at exit.
+std::mutex& contextMutex() {
+    static auto* mutex = new std::mutex;
+    return *mutex;
+}
+Configuration* gPendingConfiguration = nullptr; // guarded by contextMutex()
+bool gFrozen = false;                           // guarded by contextMutex()
+std::once_flag gResolveOnce;
+const Platform* gPlatform = nullptr;
+
+std::filesystem::path homeDirectory() {
+    if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/')
+        return home;
+    long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+    std::string buffer(size > 0 ? static_cast<std::size_t>(size) : 16384, '\0');
+    struct passwd entry {};
+    struct passwd* result = nullptr;
+    if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &result) == 0 && result != nullptr &&
+        result->pw_dir != nullptr && result->pw_dir[0] == '/')
+        return result->pw_dir;
+    return std::filesystem::temp_directory_path(); // no home at all: still somewhere writable
+}
+
+// $XDG_DATA_HOME, or ~/.local/share when it is unset or not absolute.
+std::filesystem::path dataHome() {
+    if (const char* data = std::getenv("XDG_DATA_HOME"); data != nullptr && data[0] == '/')
+        return data;
+    return homeDirectory() / ".local" / "share";
+}
+
+// The host's bundle identifier, or the name of the running executable when it has none.
+std::string storageIdentity(const HostApplication& host) {
+    if (!host.bundleIdentifier.empty())
+        return host.bundleIdentifier;
+    std::error_code ec;
+    auto executable = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (!ec && !executable.filename().empty())
+        return executable.filename().string();
+    return "velquor-host";
+}
+
+std::string orDefault(const std::string& value, const char* fallback) {
+    return value.empty() ? fallback : value;
+}
+
+Platform resolveWith(Configuration configuration, std::shared_ptr<DispatchQueues> defaultQueues) {
+    Platform platform;
+    ResolvedConfiguration& resolved = platform.configuration;
+    resolved.northAmericaBaseURL = orDefault(configuration.northAmericaBaseURL, build::kNorthAmericaBaseURL);
+    resolved.europeBaseURL = orDefault(configuration.europeBaseURL, build::kEuropeBaseURL);
+    resolved.asiaPacificBaseURL = orDefault(configuration.asiaPacificBaseURL, build::kAsiaPacificBaseURL);
+    resolved.trustedCertificates = configuration.trustedCertificates;
+    resolved.hostApplication = configuration.hostApplication;
+
+    // Per host, under the user's data directory. The key store sits outside the application
+    // directory: removing the application directory (a reinstall) must leave it in place.
+    if (configuration.keyStoreDirectory.empty() || configuration.applicationDirectory.empty()) {
+        const auto root = dataHome() / "velquor";
+        const auto identity = PathComponent::encode(storageIdentity(configuration.hostApplication));
+        if (configuration.keyStoreDirectory.empty())
+            configuration.keyStoreDirectory = root / "keystore" / identity;
+        if (configuration.applicationDirectory.empty())
+            configuration.applicationDirectory = root / "applications" / identity;
+    }
+    resolved.keyStoreDirectory = configuration.keyStoreDirectory;
+    resolved.applicationDirectory = configuration.applicationDirectory;
+
+    // The host's services, copied so its own object is never changed; null members get the
+    // Linux implementation.
+    PlatformServices& services = platform.services;
+    if (configuration.platform)
+        services = *configuration.platform;
+    if (!services.queues)
+        services.queues = std::move(defaultQueues);
+    if (!services.notificationCenter)
+        services.notificationCenter = std::make_shared<LinuxNotificationCenter>();
+    if (!services.keyStore)
+        services.keyStore = std::make_shared<FileKeyStore>(resolved.keyStoreDirectory);
+    if (!services.preferences)
+        services.preferences = std::make_shared<FilePreferences>(resolved.applicationDirectory);
+    if (!services.bundle)
+        services.bundle =
+            std::make_shared<ConfiguredBundleInfo>(resolved.hostApplication, resolved.applicationDirectory);
+    if (!services.console)
+        services.console = std::make_shared<StdoutConsole>();
+    if (!services.deviceFacts)
+        services.deviceFacts = std::make_shared<LinuxDeviceFacts>(services.queues);
+    if (!services.reachabilityFlags)
+        services.reachabilityFlags = std::make_shared<LinuxReachabilityFlagSource>();
+    return platform;
+}
+
+} // namespace
+
+bool PlatformContext::configure(Configuration configuration) {
+    std::lock_guard lock(contextMutex());
+    if (gFrozen)
+        return false;
+    if (gPendingConfiguration == nullptr)
+        gPendingConfiguration = new Configuration(std::move(configuration));
+    else
+        *gPendingConfiguration = std::move(configuration);
+    return true;
+}
+
+const Platform& PlatformContext::get() {
+    std::call_once(gResolveOnce, [] {
+        ProcessExit::watch(); // first: before any OpenSSL use of the library (see ProcessExit)
+        Configuration configuration;
+        {
+            std::lock_guard lock(contextMutex());
+            gFrozen = true; // from here on configure() answers false, even while we resolve
+            if (gPendingConfiguration != nullptr)
+                configuration = *gPendingConfiguration;
+        }
+        // Leaked on purpose: threads may use the platform until the process has ended.
+        gPlatform =
+            new Platform(resolveWith(std::move(configuration), ThreadPoolDispatchQueues::processWide()));
+        // Lines logged on the main queue say "Main" from the first task on.
+        registerMainQueues(gPlatform->services.queues);
+    });
+    return *gPlatform;
+}
+
+Platform PlatformContext::resolve(Configuration configuration) {
+    // The process has one main queue: the defaults share the process-wide queues.
+    return resolveWith(std::move(configuration), ThreadPoolDispatchQueues::processWide());
+}
+
+} // namespace velquor::detail

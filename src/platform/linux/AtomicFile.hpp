@@ -1,0 +1,40 @@
+// Whole-file reads and crash-safe whole-file writes inside one directory.
+//
+// A write goes to a fresh temporary file in the same directory (name starting ".tmp-", mode
+// 0600), is flushed with fsync, renamed over the target and followed by an fsync of the
+// directory, so a reader, another process or a power cut sees the old or the new content,
+// never a mix. A temporary file left by an interrupted write never has a target's name.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace velquor::detail {
+
+// Stateless; every function is safe from any thread. Results are 0 or an errno value.
+class AtomicFile {
+public:
+    // Creates `directory` and its missing parents with mode 0700. An existing `directory` is
+    // narrowed to 0700 when it is wider. Fails with ENOTDIR when something else is in the way.
+    static int ensureDirectory(const std::filesystem::path& directory);
+
+    // Writes `bytes` as `directory`/`name`. With `replace` false an existing file is kept and
+    // the result is EEXIST. `name` must be one path component.
+    static int write(const std::filesystem::path& directory, const std::string& name, std::string_view bytes,
+                     bool replace);
+
+    // Reads the whole regular file (symbolic links are not followed). ENOENT when it is
+    // missing; EFBIG when it is larger than `maxSize`.
+    static int read(const std::filesystem::path& file, std::string& bytes, std::size_t maxSize);
+
+    // Removes `directory`/`name` and makes the removal durable. ENOENT when it was missing.
+    static int remove(const std::filesystem::path& directory, const std::string& name);
+
+    // Removes temporary files of interrupted writes older than `age`; errors are ignored.
+    static void removeStaleTemporaries(const std::filesystem::path& directory, std::chrono::seconds age);
+};
+
+} // namespace velquor::detail

@@ -1,0 +1,352 @@
+#include "platform/linux/FileKeyStore.hpp"
+
+#include "platform/KeyStoreStatuses.hpp"
+#include "platform/linux/AtomicFile.hpp"
+#include "platform/linux/OpenSSLKeyRef.hpp"
+#include "platform/linux/RSAKeyCodec.hpp"
+
+#include <openssl/crypto.h>
+#include <openssl/evp.h>
+
+#include <array>
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+namespace velquor::detail {
+
+namespace {
+
+constexpr char kPassword = 'P';
+constexpr char kPublicKey = 'U';
+constexpr char kPrivateKey = 'R';
+constexpr std::string_view kMagic = "VQKS\x01";
+constexpr std::size_t kDigestSize = 32;
+// Far above any real item (an RSA-16384 private key is under 10 KiB); bounds reads of junk.
+constexpr std::size_t kMaximumFileSize = 4u << 20;
+constexpr auto kStaleTemporaryAge = std::chrono::seconds(600);
+
+void appendField(std::string& out, std::string_view field) {
+    const auto size = static_cast<std::uint32_t>(field.size());
+    for (int shift = 0; shift < 32; shift += 8)
+        out += static_cast<char>((size >> shift) & 0xFF);
+    out.append(field);
+}
+
+bool readField(std::string_view& in, std::string_view& field) {
+    if (in.size() < 4)
+        return false;
+    std::uint32_t size = 0;
+    for (int i = 0; i < 4; ++i)
+        size |= static_cast<std::uint32_t>(static_cast<unsigned char>(in[static_cast<std::size_t>(i)]))
+                << (8 * i);
+    in.remove_prefix(4);
+    if (in.size() < size)
+        return false;
+    field = in.substr(0, size);
+    in.remove_prefix(size);
+    return true;
+}
+
+std::array<unsigned char, kDigestSize> sha256(std::string_view bytes) {
+    std::array<unsigned char, kDigestSize> digest{};
+    unsigned int length = 0;
+    if (EVP_Digest(bytes.data(), bytes.size(), digest.data(), &length, EVP_sha256(), nullptr) != 1)
+        drainOpenSSLErrors(); // leaves zeros; a later comparison then fails safely
+    return digest;
+}
+
+std::string hex(const std::array<unsigned char, kDigestSize>& bytes) {
+    static const char digits[] = "0123456789abcdef";
+    std::string text;
+    for (unsigned char byte : bytes) {
+        text += digits[byte >> 4];
+        text += digits[byte & 0xF];
+    }
+    return text;
+}
+
+std::string fileName(char prefix, std::string_view first, std::string_view second) {
+    std::string identity(1, prefix);
+    appendField(identity, first);
+    appendField(identity, second);
+    return std::string(1, prefix) + "-" + hex(sha256(identity));
+}
+
+KeyStoreStatus statusForErrno(int error) {
+    switch (error) {
+    case 0:
+        return kKeyStoreSuccess;
+    case ENOENT:
+        return kKeyStoreItemNotFound;
+    case EEXIST:
+        return kKeyStoreDuplicateItem;
+    default:
+        return kKeyStoreIOError;
+    }
+}
+
+std::string_view asText(const std::vector<std::uint8_t>& bytes) {
+    return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
+}
+
+} // namespace
+
+struct FileKeyStore::Item {
+    char kind = 0;
+    std::string first;
+    std::string second;
+    std::vector<std::uint8_t> payload;
+
+    ~Item() { OPENSSL_cleanse(payload.data(), payload.size()); }
+
+    std::string encode() const {
+        std::string bytes(kMagic);
+        bytes += kind;
+        appendField(bytes, first);
+        appendField(bytes, second);
+        appendField(bytes, asText(payload));
+        const auto digest = sha256(bytes);
+        bytes.append(reinterpret_cast<const char*>(digest.data()), digest.size());
+        return bytes;
+    }
+
+    bool decode(std::string_view bytes) {
+        if (bytes.size() < kMagic.size() + 1 + kDigestSize || bytes.substr(0, kMagic.size()) != kMagic)
+            return false;
+        const auto body = bytes.substr(0, bytes.size() - kDigestSize);
+        const auto digest = sha256(body);
+        if (CRYPTO_memcmp(digest.data(), bytes.data() + body.size(), kDigestSize) != 0)
+            return false;
+        std::string_view rest = body.substr(kMagic.size());
+        kind = rest.front();
+        rest.remove_prefix(1);
+        std::string_view a, b, c;
+        if (!readField(rest, a) || !readField(rest, b) || !readField(rest, c) || !rest.empty())
+            return false;
+        first.assign(a);
+        second.assign(b);
+        payload.assign(c.begin(), c.end());
+        return true;
+    }
+};
+
+// Holds the in-process mutex and the directory's flock for one mutation.
+class FileKeyStore::WriteLock {
+public:
+    // Without `create`, a missing directory is reported as ENOENT instead of being made.
+    WriteLock(FileKeyStore& store, bool create)
+        : guard_(store.mutex_) {
+        if (create)
+            status_ = AtomicFile::ensureDirectory(store.directory_);
+        else if (auto kind = std::filesystem::status(store.directory_, ec_).type();
+                 kind != std::filesystem::file_type::directory)
+            status_ = kind == std::filesystem::file_type::not_found ? ENOENT : ENOTDIR;
+        if (status_ != 0)
+            return;
+        const auto path = store.directory_ / ".lock";
+        fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+        if (fd_ < 0) {
+            status_ = errno;
+            return;
+        }
+        while (::flock(fd_, LOCK_EX) != 0) {
+            if (errno != EINTR) {
+                status_ = errno;
+                return;
+            }
+        }
+        std::call_once(store.sweep_,
+                       [&] { AtomicFile::removeStaleTemporaries(store.directory_, kStaleTemporaryAge); });
+    }
+    ~WriteLock() {
+        if (fd_ >= 0)
+            ::close(fd_); // releases the flock
+    }
+    WriteLock(const WriteLock&) = delete;
+    WriteLock& operator=(const WriteLock&) = delete;
+
+    // 0 when held, else the errno that prevented it.
+    int status() const { return status_; }
+
+private:
+    std::lock_guard<std::mutex> guard_;
+    std::error_code ec_;
+    int fd_ = -1;
+    int status_ = 0;
+};
+
+FileKeyStore::FileKeyStore(std::filesystem::path directory)
+    : directory_(std::move(directory)) {}
+
+std::string FileKeyStore::passwordFileName(const std::string& service, const std::string& account) {
+    return fileName('p', service, account);
+}
+
+std::string FileKeyStore::keyFileName(const std::string& tag) {
+    return fileName('k', tag, {});
+}
+
+KeyStoreStatus FileKeyStore::readItem(const std::string& name, const std::string& first,
+                                      const std::string& second, Item& item) const {
+    std::string bytes;
+    const int error = AtomicFile::read(directory_ / name, bytes, kMaximumFileSize);
+    if (error != 0)
+        return error == EFBIG ? kKeyStoreDecodeError : statusForErrno(error);
+    const bool decoded = item.decode(bytes);
+    OPENSSL_cleanse(bytes.data(), bytes.size());
+    if (!decoded || item.first != first || item.second != second)
+        return kKeyStoreDecodeError;
+    return kKeyStoreSuccess;
+}
+
+KeyStoreStatus FileKeyStore::writeItem(const std::string& name, const Item& item, bool replace) {
+    std::string bytes = item.encode();
+    KeyStoreStatus status = kKeyStoreParameterError;
+    if (bytes.size() <= kMaximumFileSize)
+        status = statusForErrno(AtomicFile::write(directory_, name, bytes, replace));
+    OPENSSL_cleanse(bytes.data(), bytes.size());
+    if (status == kKeyStoreItemNotFound) // ENOENT here means the directory vanished meanwhile
+        status = kKeyStoreIOError;
+    return status;
+}
+
+KeyStoreStatus FileKeyStore::removeItem(const std::string& name) {
+    WriteLock lock(*this, false);
+    if (lock.status() == ENOENT)
+        return kKeyStoreItemNotFound;
+    if (lock.status() != 0)
+        return kKeyStoreIOError;
+    const int error = AtomicFile::remove(directory_, name);
+    return error == EEXIST ? kKeyStoreIOError : statusForErrno(error);
+}
+
+// --- generic passwords ----------------------------------------------------------------------
+
+KeyStoreStatus FileKeyStore::copyPassword(const std::string& service, const std::string& account,
+                                          std::vector<std::uint8_t>& data) {
+    data.clear();
+    Item item;
+    KeyStoreStatus status = readItem(passwordFileName(service, account), service, account, item);
+    if (status != kKeyStoreSuccess)
+        return status;
+    if (item.kind != kPassword)
+        return kKeyStoreDecodeError;
+    data = item.payload;
+    return kKeyStoreSuccess;
+}
+
+KeyStoreStatus FileKeyStore::addPassword(const std::string& service, const std::string& account,
+                                         const std::vector<std::uint8_t>& data) {
+    Item item{kPassword, service, account, data};
+    WriteLock lock(*this, true);
+    if (lock.status() != 0)
+        return kKeyStoreIOError;
+    return writeItem(passwordFileName(service, account), item, false);
+}
+
+KeyStoreStatus FileKeyStore::replacePassword(const std::string& service, const std::string& account,
+                                             const std::vector<std::uint8_t>& data) {
+    Item item{kPassword, service, account, data};
+    WriteLock lock(*this, true);
+    if (lock.status() != 0)
+        return kKeyStoreIOError;
+    return writeItem(passwordFileName(service, account), item, true);
+}
+
+KeyStoreStatus FileKeyStore::deletePassword(const std::string& service, const std::string& account) {
+    return removeItem(passwordFileName(service, account));
+}
+
+// --- RSA keys -------------------------------------------------------------------------------
+
+KeyStoreStatus FileKeyStore::generateRSAKeyPair(const std::string& publicTag, const std::string& privateTag,
+                                                int bits) {
+    if (publicTag == privateTag || bits < RSAKeyCodec::kMinimumBits || bits > RSAKeyCodec::kMaximumBits)
+        return kKeyStoreParameterError;
+    WriteLock lock(*this, true);
+    if (lock.status() != 0)
+        return kKeyStoreIOError;
+
+    Item existing;
+    KeyStoreStatus status = readItem(keyFileName(publicTag), publicTag, {}, existing);
+    if (status == kKeyStoreSuccess || status == kKeyStoreDecodeError)
+        return kKeyStoreDuplicateItem;
+    if (status != kKeyStoreItemNotFound)
+        return status;
+    Item lonePrivate;
+    status = readItem(keyFileName(privateTag), privateTag, {}, lonePrivate);
+    if (status == kKeyStoreSuccess && lonePrivate.kind != kPrivateKey)
+        return kKeyStoreDuplicateItem;
+    if (status != kKeyStoreSuccess && status != kKeyStoreItemNotFound && status != kKeyStoreDecodeError)
+        return status;
+
+    EVP_PKEY_ptr key = RSAKeyCodec::generate(bits);
+    Item privateItem{kPrivateKey, privateTag, {}, {}};
+    Item publicItem{kPublicKey, publicTag, {}, {}};
+    if (!key || !RSAKeyCodec::encodePrivatePkcs8(key.get(), privateItem.payload) ||
+        !RSAKeyCodec::encodePublicPkcs1(key.get(), publicItem.payload))
+        return kKeyStoreInternalError;
+    // Private first: a crash in between leaves a lone private key, which the next call replaces.
+    status = writeItem(keyFileName(privateTag), privateItem, true);
+    if (status != kKeyStoreSuccess)
+        return status;
+    return writeItem(keyFileName(publicTag), publicItem, false);
+}
+
+KeyStoreStatus FileKeyStore::copyKeyData(const std::string& tag, std::vector<std::uint8_t>& data) {
+    data.clear();
+    Item item;
+    const KeyStoreStatus status = readItem(keyFileName(tag), tag, {}, item);
+    if (status != kKeyStoreSuccess)
+        return status;
+    if (item.kind == kPrivateKey)
+        return kKeyStoreNotExportable;
+    if (item.kind != kPublicKey)
+        return kKeyStoreDecodeError;
+    data = item.payload;
+    return kKeyStoreSuccess;
+}
+
+KeyStoreStatus FileKeyStore::copyKeyRef(const std::string& tag, std::shared_ptr<const KeyRef>& key) {
+    key.reset();
+    Item item;
+    const KeyStoreStatus status = readItem(keyFileName(tag), tag, {}, item);
+    if (status != kKeyStoreSuccess)
+        return status;
+    EVP_PKEY_ptr parsed;
+    if (item.kind == kPublicKey)
+        parsed = RSAKeyCodec::parsePublicPkcs1(item.payload.data(), item.payload.size());
+    else if (item.kind == kPrivateKey)
+        parsed = RSAKeyCodec::parsePrivatePkcs8(item.payload.data(), item.payload.size());
+    if (!parsed)
+        return kKeyStoreDecodeError;
+    key = std::make_shared<OpenSSLKeyRef>(std::move(parsed), item.kind == kPrivateKey);
+    return kKeyStoreSuccess;
+}
+
+KeyStoreStatus FileKeyStore::addKey(const std::string& tag, const std::vector<std::uint8_t>& pkcs1PublicKey) {
+    if (!RSAKeyCodec::parsePublicPkcs1(pkcs1PublicKey.data(), pkcs1PublicKey.size()))
+        return kKeyStoreParameterError;
+    Item item{kPublicKey, tag, {}, pkcs1PublicKey};
+    WriteLock lock(*this, true);
+    if (lock.status() != 0)
+        return kKeyStoreIOError;
+    return writeItem(keyFileName(tag), item, false);
+}
+
+KeyStoreStatus FileKeyStore::deleteKey(const std::string& tag) {
+    return removeItem(keyFileName(tag));
+}
+
+std::shared_ptr<const KeyRef> FileKeyStore::createPublicKey(const std::vector<std::uint8_t>& pkcs1PublicKey) {
+    EVP_PKEY_ptr parsed = RSAKeyCodec::parsePublicPkcs1(pkcs1PublicKey.data(), pkcs1PublicKey.size());
+    if (!parsed)
+        return nullptr;
+    return std::make_shared<OpenSSLKeyRef>(std::move(parsed), false);
+}
+
+} // namespace velquor::detail

@@ -1,0 +1,72 @@
+// The Linux key store: one file per item in a directory of its own.
+//
+//   auto store = std::make_shared<FileKeyStore>(configuration.keyStoreDirectory);
+//   store->replacePassword("isPaired", "isPaired", bytes);
+//
+// Layout: the directory is mode 0700, each item file 0600. An item's file name is its kind
+// ("p-" generic password, "k-" key) followed by the hexadecimal SHA-256 of its length-prefixed
+// names (service and account, or the tag), so arbitrary bytes in a name (zero bytes, slashes,
+// "..") can neither escape the directory nor collide with another item. The file repeats the
+// names and ends in a SHA-256 of its content, so a damaged or foreign file reads as
+// kKeyStoreDecodeError, never as an item. Every write is atomic (AtomicFile) and mutations are
+// serialised by an flock on ".lock" in the directory, across processes too; reads take no lock
+// and see the old or the new item. Private keys are PKCS#8 DER, public keys PKCS#1 DER; no
+// operation hands out private key bytes.
+#pragma once
+
+#include <velquor/Platform.hpp>
+
+#include <filesystem>
+#include <mutex>
+#include <string>
+
+namespace velquor::detail {
+
+// Thread-safe; several instances (and processes) may share one directory. No callbacks.
+// Statuses: 0; kKeyStoreItemNotFound; kKeyStoreDuplicateItem; kKeyStoreIOError when the file
+// system fails; kKeyStoreDecodeError for an unreadable item; kKeyStoreParameterError for
+// refused input; kKeyStoreNotExportable for a private key's data. Never throws.
+class FileKeyStore final : public KeyStore {
+public:
+    // The directory is created (with its parents, mode 0700) on the first write, not here.
+    explicit FileKeyStore(std::filesystem::path directory);
+
+    const std::filesystem::path& directory() const { return directory_; }
+    // The file name an item is stored under (one path component).
+    static std::string passwordFileName(const std::string& service, const std::string& account);
+    static std::string keyFileName(const std::string& tag);
+
+    KeyStoreStatus copyPassword(const std::string& service, const std::string& account,
+                                std::vector<std::uint8_t>& data) override;
+    KeyStoreStatus addPassword(const std::string& service, const std::string& account,
+                               const std::vector<std::uint8_t>& data) override;
+    KeyStoreStatus replacePassword(const std::string& service, const std::string& account,
+                                   const std::vector<std::uint8_t>& data) override;
+    KeyStoreStatus deletePassword(const std::string& service, const std::string& account) override;
+
+    // kKeyStoreDuplicateItem, with nothing changed, when `publicTag` holds an item or
+    // `privateTag` holds a public key; kKeyStoreParameterError for equal tags or `bits` outside
+    // 1024...16384.
+    KeyStoreStatus generateRSAKeyPair(const std::string& publicTag, const std::string& privateTag,
+                                      int bits) override;
+    KeyStoreStatus copyKeyData(const std::string& tag, std::vector<std::uint8_t>& data) override;
+    KeyStoreStatus copyKeyRef(const std::string& tag, std::shared_ptr<const KeyRef>& key) override;
+    KeyStoreStatus addKey(const std::string& tag, const std::vector<std::uint8_t>& pkcs1PublicKey) override;
+    KeyStoreStatus deleteKey(const std::string& tag) override;
+    std::shared_ptr<const KeyRef> createPublicKey(const std::vector<std::uint8_t>& pkcs1PublicKey) override;
+
+private:
+    class WriteLock;
+    struct Item;
+
+    KeyStoreStatus readItem(const std::string& fileName, const std::string& first, const std::string& second,
+                            Item& item) const;
+    KeyStoreStatus writeItem(const std::string& fileName, const Item& item, bool replace);
+    KeyStoreStatus removeItem(const std::string& fileName);
+
+    std::filesystem::path directory_;
+    std::mutex mutex_; // serialises this instance's writers before the flock
+    std::once_flag sweep_;
+};
+
+} // namespace velquor::detail

@@ -1,0 +1,185 @@
+#include "platform/linux/LinuxReachabilityFlagSource.hpp"
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace velquor::detail {
+
+namespace {
+
+constexpr unsigned long kRouteUp = 0x0001;     // RTF_UP
+constexpr unsigned long kRouteReject = 0x0200; // RTF_REJECT
+constexpr int kLoopbackLinkType = 772;         // ARPHRD_LOOPBACK
+
+struct DefaultRoute {
+    std::string interfaceName;
+    unsigned long metric = 0;
+};
+
+std::optional<std::vector<std::vector<std::string>>> readTable(const std::filesystem::path& path) {
+    std::ifstream stream(path);
+    if (!stream)
+        return std::nullopt;
+    std::vector<std::vector<std::string>> rows;
+    std::string line;
+    while (std::getline(stream, line)) {
+        std::istringstream fields(line);
+        std::vector<std::string> row;
+        for (std::string field; fields >> field;)
+            row.push_back(std::move(field));
+        if (!row.empty())
+            rows.push_back(std::move(row));
+    }
+    return rows;
+}
+
+std::optional<unsigned long> parseNumber(const std::string& text, int base) {
+    if (text.empty())
+        return std::nullopt;
+    try {
+        std::size_t used = 0;
+        unsigned long value = std::stoul(text, &used, base);
+        if (used != text.size())
+            return std::nullopt;
+        return value;
+    } catch (...) {
+        return std::nullopt;
+    }
+}
+
+bool isAllZero(const std::string& hex) {
+    return !hex.empty() && hex.find_first_not_of('0') == std::string::npos;
+}
+
+// Iface Destination Gateway Flags RefCnt Use Metric Mask MTU Window IRTT (header line first).
+void collectIPv4(const std::vector<std::vector<std::string>>& rows, std::vector<DefaultRoute>& routes) {
+    for (std::size_t i = 1; i < rows.size(); ++i) {
+        const auto& row = rows[i];
+        if (row.size() < 8 || !isAllZero(row[1]) || !isAllZero(row[7]))
+            continue;
+        auto flags = parseNumber(row[3], 16);
+        auto metric = parseNumber(row[6], 10);
+        if (!flags || !metric || (*flags & kRouteUp) == 0 || (*flags & kRouteReject) != 0)
+            continue;
+        routes.push_back({row[0], *metric});
+    }
+}
+
+// Destination PrefixLen Source PrefixLen NextHop Metric RefCnt Use Flags Iface (no header).
+void collectIPv6(const std::vector<std::vector<std::string>>& rows, std::vector<DefaultRoute>& routes) {
+    for (const auto& row : rows) {
+        if (row.size() < 10 || !isAllZero(row[0]) || !isAllZero(row[1]))
+            continue;
+        auto metric = parseNumber(row[5], 16);
+        auto flags = parseNumber(row[8], 16);
+        if (!flags || !metric || (*flags & kRouteUp) == 0 || (*flags & kRouteReject) != 0)
+            continue;
+        routes.push_back({row[9], *metric});
+    }
+}
+
+std::string readTrimmed(const std::filesystem::path& path) {
+    std::ifstream stream(path);
+    std::string text;
+    std::getline(stream, text);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\r'))
+        text.pop_back();
+    return text;
+}
+
+bool safeInterfaceName(const std::string& name) {
+    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
+}
+
+std::string deviceType(const std::filesystem::path& interfaceDirectory) {
+    std::ifstream stream(interfaceDirectory / "uevent");
+    for (std::string line; std::getline(stream, line);)
+        if (line.starts_with("DEVTYPE="))
+            return line.substr(8);
+    return {};
+}
+
+bool isUsable(const std::filesystem::path& root, const std::string& name) {
+    if (!safeInterfaceName(name) || name == "lo")
+        return false;
+    std::filesystem::path directory = root / "sys/class/net" / name;
+    if (auto type = parseNumber(readTrimmed(directory / "type"), 10); type && *type == kLoopbackLinkType)
+        return false;
+    std::string state = readTrimmed(directory / "operstate");
+    return state != "down" && state != "lowerlayerdown" && state != "notpresent" && state != "dormant";
+}
+
+bool isMobileBroadband(const std::filesystem::path& root, const std::string& name) {
+    return name.starts_with("wwan") || deviceType(root / "sys/class/net" / name) == "wwan";
+}
+
+std::optional<DefaultRoute> bestRoute(const std::filesystem::path& root,
+                                      const std::vector<DefaultRoute>& routes) {
+    std::optional<DefaultRoute> best;
+    bool bestIsCellular = false;
+    for (const auto& route : routes) {
+        if (!isUsable(root, route.interfaceName))
+            continue;
+        bool cellular = isMobileBroadband(root, route.interfaceName);
+        if (!best || route.metric < best->metric ||
+            (route.metric == best->metric && bestIsCellular && !cellular)) {
+            best = route;
+            bestIsCellular = cellular;
+        }
+    }
+    return best;
+}
+
+class RouteTableReference final : public ReachabilityReference {
+public:
+    explicit RouteTableReference(std::filesystem::path root)
+        : root_(std::move(root)) {}
+
+    std::optional<ReachabilityFlags> flags() override {
+        return LinuxReachabilityFlagSource::readFlags(root_);
+    }
+
+    bool setCallback(std::function<void()> callback) override { return callback == nullptr; }
+
+private:
+    std::filesystem::path root_;
+};
+
+} // namespace
+
+LinuxReachabilityFlagSource::LinuxReachabilityFlagSource(std::filesystem::path root)
+    : root_(std::move(root)) {}
+
+std::shared_ptr<ReachabilityReference> LinuxReachabilityFlagSource::createWithAnyIPv4Address() {
+    if (!readTable(root_ / "proc/net/route") && !readTable(root_ / "proc/net/ipv6_route"))
+        return nullptr;
+    return std::make_shared<RouteTableReference>(root_);
+}
+
+std::optional<ReachabilityFlags> LinuxReachabilityFlagSource::readFlags(const std::filesystem::path& root) {
+    auto ipv4 = readTable(root / "proc/net/route");
+    auto ipv6 = readTable(root / "proc/net/ipv6_route");
+    if (!ipv4 && !ipv6)
+        return std::nullopt;
+
+    std::vector<DefaultRoute> ipv4Routes;
+    std::vector<DefaultRoute> ipv6Routes;
+    if (ipv4)
+        collectIPv4(*ipv4, ipv4Routes);
+    if (ipv6)
+        collectIPv6(*ipv6, ipv6Routes);
+
+    std::optional<DefaultRoute> path = bestRoute(root, ipv4Routes);
+    if (!path)
+        path = bestRoute(root, ipv6Routes);
+    if (!path)
+        return ReachabilityFlags{0};
+    ReachabilityFlags flags = kReachable;
+    if (isMobileBroadband(root, path->interfaceName))
+        flags |= kIsWWAN;
+    return flags;
+}
+
+} // namespace velquor::detail

@@ -1,0 +1,44 @@
+// Reachability flags of a Linux system, read from the kernel's routing tables.
+//
+// The "any address" target is reachable when a usable default route exists:
+//   - default routes are read from /proc/net/route (IPv4) and /proc/net/ipv6_route (IPv6):
+//     destination and prefix all zero, the route up, not a reject ("unreachable") route;
+//   - a route is usable when its interface is not the loopback (by name "lo" or link type 772)
+//     and its operstate is not down, lowerlayerdown, notpresent or dormant;
+//   - the path is the IPv4 default route with the lowest metric, else the best IPv6 one; on a
+//     metric tie a non-cellular interface is preferred.
+// Flags of the path's interface:
+//   - mobile broadband (name "wwan*", or DEVTYPE=wwan in /sys/class/net/IF/uevent):
+//       reachable | is WWAN                       -> "Cellular"
+//   - wireless (/sys/class/net/IF/wireless or phy80211, or DEVTYPE=wlan) and any other link:
+//       reachable                                 -> "WiFi"
+//   - no usable default route: 0 (no reachable bit) -> no connection
+// The source refuses a reference (null) when neither routing table can be read: the system
+// cannot answer ("Other"). A table that becomes unreadable later makes flags() fail. Watching
+// for changes is not offered (setCallback with a callback returns false).
+//
+// Thread-safe: every read goes to the files afresh.
+#pragma once
+
+#include <velquor/DeviceFacts.hpp>
+
+#include <filesystem>
+#include <memory>
+
+namespace velquor::detail {
+
+class LinuxReachabilityFlagSource final : public ReachabilityFlagSource {
+public:
+    // `root` holds proc/net/... and sys/class/net/... ("/" on a running system).
+    explicit LinuxReachabilityFlagSource(std::filesystem::path root = "/");
+
+    std::shared_ptr<ReachabilityReference> createWithAnyIPv4Address() override;
+
+    // The flags for the routing tables below `root`; nullopt when neither can be read.
+    static std::optional<ReachabilityFlags> readFlags(const std::filesystem::path& root);
+
+private:
+    std::filesystem::path root_;
+};
+
+} // namespace velquor::detail

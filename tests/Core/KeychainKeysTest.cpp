@@ -1,0 +1,280 @@
+#include "Core/Keychain.hpp"
+
+#include "PureJWT/Base64.hpp"
+#include "PureJWT/Base64URL.hpp"
+#include "PureJWT/JSONWebToken.hpp"
+#include "PureJWT/RSAPKCS1Signer.hpp"
+#include "PureJWT/RSAPKCS1Verifier.hpp"
+#include "log/MemoryLogSink.hpp"
+#include "platform/linux/FileKeyStore.hpp"
+#include "platform/memory/MemoryKeyStore.hpp"
+
+#include "../PureJWT/OpenSSLTestKey.hpp"
+#include "TestSupport.hpp"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <latch>
+#include <regex>
+#include <thread>
+
+namespace velquor::detail {
+namespace {
+
+using Hash = SignatureAlgorithm::HashFunction;
+using Op = MemoryKeyStore::Operation;
+using test::Bytes;
+
+const std::string kPrefix = "MIIBIjANBgkqhkiG9w0BAQEFAAOCAQ8AMIIBCgKCAQEA";
+
+// The store's private key signs; the public key rebuilt from `publicText` must verify it.
+void expectMatchingPair(const Keychain& keychain, const std::string& publicText) {
+    const auto privateKey = keychain.getKeyRef(Keychain::kDevicePrivateKeyTag);
+    ASSERT_TRUE(privateKey);
+    EXPECT_TRUE(privateKey->isPrivate());
+    RSAPKCS1Signer signer(Hash::sha256, RSAKey{privateKey});
+    auto token = JSONWebToken::build({{"iss", "device"}}, std::string("kid"), &signer);
+    ASSERT_TRUE(token) << token.error().description();
+    auto parsed = JSONWebToken::parse(token->rawString());
+    ASSERT_TRUE(parsed);
+    EXPECT_EQ(RSAPKCS1Verifier(Hash::sha256, RSAKey{keychain.makePublicKey(publicText)})
+                  .validateToken(parsed.value()),
+              std::nullopt);
+}
+
+class KeychainKeysTest : public ::testing::Test {
+protected:
+    void SetUp() override { setLogSink(sink); }
+    void TearDown() override { setLogSink(nullptr); }
+
+    std::shared_ptr<MemoryLogSink> sink = std::make_shared<MemoryLogSink>();
+    std::shared_ptr<MemoryKeyStore> memory = std::make_shared<MemoryKeyStore>();
+    Keychain keychain{memory};
+};
+
+TEST_F(KeychainKeysTest, DeviceTagsEndInTheirZeroByte) {
+    EXPECT_EQ(Keychain::kDevicePublicKeyTag.size(), 35u);
+    EXPECT_EQ(Keychain::kDevicePrivateKeyTag.size(), 36u);
+    EXPECT_EQ(Keychain::kDevicePublicKeyTag.back(), '\0');
+    EXPECT_EQ(Keychain::kDevicePrivateKeyTag.substr(0, 35), "com.marvistel.quenzo.sid_privatekey");
+    EXPECT_EQ(Keychain::kServerPublicKeyTag, "serverPublicKeyIdentifier");
+}
+
+TEST_F(KeychainKeysTest, ExportGeneratesOnceAndThenReturnsTheSameText) {
+    const auto first = keychain.getDevicePublicKeyString();
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->size(), 392u);
+    EXPECT_EQ(first->substr(0, kPrefix.size()), kPrefix);
+    EXPECT_EQ(memory->callCount(Op::generateRSAKeyPair), 1);
+
+    EXPECT_EQ(keychain.getDevicePublicKeyString(), first);
+    EXPECT_EQ(memory->callCount(Op::generateRSAKeyPair), 1);
+    expectMatchingPair(keychain, *first);
+
+    // The key data is PKCS#1: the text is it with the SubjectPublicKeyInfo header.
+    const KeychainResult data = keychain.getKeyData(Keychain::kDevicePublicKeyTag);
+    ASSERT_EQ(data.status, KeychainStatus::success);
+    ASSERT_TRUE(data.data);
+    EXPECT_EQ(data.data->size(), 270u);
+    EXPECT_EQ(base64Decode(*first)->size(), 294u);
+}
+
+TEST_F(KeychainKeysTest, PrivateKeyNeverLeavesTheStoreAsBytes) {
+    ASSERT_TRUE(keychain.getDevicePublicKeyString());
+    const KeychainResult privateData = keychain.getKeyData(Keychain::kDevicePrivateKeyTag);
+    EXPECT_EQ(privateData.status, KeychainStatus::failure);
+    EXPECT_EQ(privateData.osStatus, kKeyStoreNotExportable);
+    EXPECT_FALSE(privateData.data);
+
+    const KeychainResult missing = keychain.getKeyData(Keychain::kServerPublicKeyTag);
+    EXPECT_EQ(missing.status, KeychainStatus::itemNotFound);
+    EXPECT_EQ(missing.osStatus, kKeyStoreItemNotFound);
+    EXPECT_FALSE(keychain.getKeyRef(Keychain::kServerPublicKeyTag));
+}
+
+TEST_F(KeychainKeysTest, AReadFailureOtherThanNotFoundDoesNotGenerate) {
+    memory->failNext(Op::copyKeyData, kKeyStoreIOError);
+    EXPECT_FALSE(keychain.getDevicePublicKeyString());
+    EXPECT_EQ(memory->callCount(Op::generateRSAKeyPair), 0);
+    EXPECT_FALSE(memory->hasKey(Keychain::kDevicePrivateKeyTag));
+    EXPECT_FALSE(sink->contains("Can't fetch public key"));
+    // The next export, with the store readable again, generates.
+    EXPECT_TRUE(keychain.getDevicePublicKeyString());
+    EXPECT_EQ(memory->callCount(Op::generateRSAKeyPair), 1);
+}
+
+TEST_F(KeychainKeysTest, AFailedGenerationIsLoggedAndTriedAgainOnTheNextExport) {
+    memory->failNext(Op::generateRSAKeyPair, kKeyStoreIOError);
+    EXPECT_FALSE(keychain.getDevicePublicKeyString());
+    EXPECT_TRUE(sink->contains("Error generating key pair: -36"));
+    EXPECT_TRUE(sink->contains("Can't fetch public key"));
+    EXPECT_TRUE(keychain.getDevicePublicKeyString());
+    EXPECT_EQ(memory->callCount(Op::generateRSAKeyPair), 2);
+}
+
+TEST_F(KeychainKeysTest, APrivateKeyLeftWithoutItsPublicKeyIsReplaced) {
+    ASSERT_TRUE(keychain.getDevicePublicKeyString());
+    const auto oldPrivate = keychain.getKeyRef(Keychain::kDevicePrivateKeyTag);
+    // As after a crash between the two writes of a pair (or a half-done removal).
+    ASSERT_EQ(memory->deleteKey(Keychain::kDevicePublicKeyTag), kKeyStoreSuccess);
+
+    const auto text = keychain.getDevicePublicKeyString();
+    ASSERT_TRUE(text);
+    EXPECT_NE(keychain.getKeyRef(Keychain::kDevicePrivateKeyTag), oldPrivate);
+    expectMatchingPair(keychain, *text);
+}
+
+void exportFromEightThreadsAtOnce(const Keychain& keychain,
+                                  std::vector<std::optional<std::string>>& results) {
+    results.assign(8, std::nullopt);
+    std::latch start(8);
+    std::atomic<int> finished{0};
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 8; ++i)
+        threads.emplace_back([&, i] {
+            start.arrive_and_wait();
+            results[static_cast<std::size_t>(i)] = keychain.getDevicePublicKeyString();
+            ++finished;
+        });
+    const bool done = test::waitUntil([&] { return finished == 8; }, std::chrono::seconds(60));
+    for (auto& thread : threads)
+        done ? thread.join() : thread.detach();
+    ASSERT_TRUE(done) << "exports did not finish";
+}
+
+TEST_F(KeychainKeysTest, EightConcurrentExportsOnAnEmptyStoreMakeOnePair) {
+    std::vector<std::optional<std::string>> results;
+    exportFromEightThreadsAtOnce(keychain, results);
+    ASSERT_TRUE(results[0]);
+    for (const auto& result : results)
+        EXPECT_EQ(result, results[0]);
+    EXPECT_EQ(memory->callCount(Op::generateRSAKeyPair), 1);
+    expectMatchingPair(keychain, *results[0]);
+}
+
+TEST_F(KeychainKeysTest, EightConcurrentExportsOnAnEmptyFileStoreMakeOnePair) {
+    test::TempDir directory;
+    const Keychain files(std::make_shared<FileKeyStore>(directory.path() / "keys"));
+    std::vector<std::optional<std::string>> results;
+    exportFromEightThreadsAtOnce(files, results);
+    ASSERT_TRUE(results[0]);
+    for (const auto& result : results)
+        EXPECT_EQ(result, results[0]);
+    expectMatchingPair(files, *results[0]);
+    // A second keychain on the same directory (another launch) sees the same pair.
+    const Keychain relaunched(std::make_shared<FileKeyStore>(directory.path() / "keys"));
+    EXPECT_EQ(relaunched.getDevicePublicKeyString(), results[0]);
+    EXPECT_FALSE(sink->contains("Error generating key pair"));
+}
+
+TEST_F(KeychainKeysTest, ServiceKeyFromSubjectPublicKeyInfoOrPKCS1IsStoredAsTheSameBytes) {
+    auto serviceKey = test::generateRSAKey();
+    const Bytes pkcs1 = test::pkcs1PublicKey(serviceKey.get());
+    const std::string spkiText = base64Encode(test::subjectPublicKeyInfo(serviceKey.get()));
+    const std::string pkcs1Text = base64Encode(pkcs1);
+
+    Keychain other(std::make_shared<MemoryKeyStore>());
+    EXPECT_EQ(keychain.setServerPublicKey(spkiText), std::nullopt);
+    EXPECT_EQ(other.setServerPublicKey(pkcs1Text), std::nullopt);
+    EXPECT_EQ(keychain.getKeyData(Keychain::kServerPublicKeyTag).data, pkcs1);
+    EXPECT_EQ(other.getKeyData(Keychain::kServerPublicKeyTag).data, pkcs1);
+
+    // Storing it again is a success and changes nothing.
+    EXPECT_EQ(keychain.setServerPublicKey(spkiText), std::nullopt);
+    EXPECT_EQ(keychain.getKeyData(Keychain::kServerPublicKeyTag).data, pkcs1);
+
+    // The stored key verifies what the service signs.
+    RSAPKCS1Signer signer(Hash::sha256,
+                          RSAKey{std::make_shared<test::OpenSSLKeyRef>(serviceKey.get(), true)});
+    auto reply = JSONWebToken::build({{"status", "PENDING_ACK"}}, std::nullopt, &signer);
+    ASSERT_TRUE(reply);
+    RSAPKCS1Verifier verifier(Hash::sha256, RSAKey{keychain.getKeyRef(Keychain::kServerPublicKeyTag)});
+    EXPECT_EQ(verifier.validateToken(JSONWebToken::parse(reply->rawString()).value()), std::nullopt);
+}
+
+TEST_F(KeychainKeysTest, ServiceKeyFailuresCarryInternalCodes4And5) {
+    for (const std::string text : {"not base64", "MIIB\nIjAN", "QUJD"}) {
+        const auto error = keychain.setServerPublicKey(text);
+        ASSERT_TRUE(error) << text;
+        EXPECT_EQ(error->domain(), "VelquorErrorDomain");
+        EXPECT_EQ(error->code(), 10000);
+        EXPECT_EQ(error->userInfo().at("internalErrorCode"), text == "QUJD" ? 20005 : 20004) << text;
+        EXPECT_EQ(error->userInfo().at("type"), "sdk");
+    }
+    EXPECT_FALSE(memory->hasKey(Keychain::kServerPublicKeyTag));
+
+    auto serviceKey = test::generateRSAKey();
+    memory->failNext(Op::addKey, kKeyStoreIOError);
+    const auto error =
+        keychain.setServerPublicKey(base64Encode(test::subjectPublicKeyInfo(serviceKey.get())));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->userInfo().at("internalErrorCode"), 20005);
+    EXPECT_TRUE(sink->contains("20005"));
+}
+
+TEST_F(KeychainKeysTest, MakePublicKeyBuildsAKeyInMemoryFromEitherForm) {
+    auto key = test::generateRSAKey();
+    for (const Bytes& der : {test::subjectPublicKeyInfo(key.get()), test::pkcs1PublicKey(key.get())}) {
+        const auto publicKey = keychain.makePublicKey(base64Encode(der));
+        ASSERT_TRUE(publicKey);
+        EXPECT_FALSE(publicKey->isPrivate());
+        EXPECT_EQ(publicKey->blockSize(), 256u);
+    }
+    EXPECT_EQ(memory->itemCount(), 0u);
+    EXPECT_FALSE(keychain.makePublicKey("not base64"));
+    EXPECT_FALSE(keychain.makePublicKey(base64Encode(std::string("garbage bytes"))));
+    EXPECT_FALSE(keychain.makePublicKey(""));
+}
+
+TEST_F(KeychainKeysTest, SignedTokenVerifiesWithOpenSSLAndTheExportedText) {
+    const auto text = keychain.getDevicePublicKeyString();
+    ASSERT_TRUE(text);
+    RSAPKCS1Signer signer(Hash::sha256, RSAKey{keychain.getKeyRef(Keychain::kDevicePrivateKeyTag)});
+    auto token = JSONWebToken::build({{"jti", "1"}}, std::nullopt, &signer);
+    ASSERT_TRUE(token);
+
+    const Bytes spki = *base64Decode(*text);
+    const unsigned char* p = spki.data();
+    EVP_PKEY_ptr publicKey(d2i_PUBKEY(nullptr, &p, static_cast<long>(spki.size())));
+    ASSERT_TRUE(publicKey);
+    EXPECT_TRUE(
+        test::referenceVerify(publicKey.get(), EVP_sha256(),
+                              test::bytesOf(token->base64Parts.header + "." + token->base64Parts.payload),
+                              *base64URLDecoded(token->base64Parts.signature)));
+}
+
+TEST_F(KeychainKeysTest, RemovingLocalDataMakesTheNextExportGenerateANewPair) {
+    const auto before = keychain.getDevicePublicKeyString();
+    ASSERT_TRUE(before);
+    keychain.removeAllItems();
+    EXPECT_FALSE(keychain.getKeyRef(Keychain::kDevicePrivateKeyTag));
+    const auto after = keychain.getDevicePublicKeyString();
+    ASSERT_TRUE(after);
+    EXPECT_NE(after, before);
+    expectMatchingPair(keychain, *after);
+}
+
+TEST_F(KeychainKeysTest, FingerprintIsAnUpperCaseUUIDThatSurvivesRemovalOfLocalData) {
+    const auto fingerprint = keychain.deviceFingerprint();
+    ASSERT_TRUE(fingerprint);
+    EXPECT_TRUE(std::regex_match(
+        *fingerprint, std::regex("^[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}$")))
+        << *fingerprint;
+    EXPECT_EQ(keychain.deviceFingerprint(), fingerprint);
+    keychain.removeAllItems();
+    EXPECT_EQ(keychain.deviceFingerprint(), fingerprint);
+    EXPECT_EQ(keychain.getString("deviceFingerprint").text, fingerprint);
+
+    Keychain fresh(std::make_shared<MemoryKeyStore>());
+    EXPECT_NE(fresh.deviceFingerprint(), fingerprint);
+}
+
+TEST_F(KeychainKeysTest, FingerprintReadFailureCreatesNothing) {
+    memory->failNext(Op::copyPassword, kKeyStoreIOError);
+    EXPECT_FALSE(keychain.deviceFingerprint());
+    EXPECT_FALSE(memory->password("deviceFingerprint", "deviceFingerprint"));
+}
+
+} // namespace
+} // namespace velquor::detail

@@ -1,0 +1,164 @@
+#include "Core/Keychain.hpp"
+#include "platform/linux/FileKeyStore.hpp"
+#include "platform/memory/MemoryKeyStore.hpp"
+
+#include "../support/TestSupport.hpp"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+namespace velquor::detail {
+namespace {
+
+using Op = MemoryKeyStore::Operation;
+
+std::vector<std::uint8_t> bytes(std::string_view text) {
+    return {text.begin(), text.end()};
+}
+
+class KeychainStrings : public testing::Test {
+protected:
+    std::shared_ptr<MemoryKeyStore> store =
+        std::make_shared<MemoryKeyStore>(MemoryKeyStore::KeyGeneration::shared);
+    Keychain keychain{store};
+};
+
+TEST_F(KeychainStrings, NeverWrittenReadsAsItemNotFound) {
+    KeychainResult result = keychain.getString("isPaired");
+    EXPECT_EQ(result.status, KeychainStatus::itemNotFound);
+    EXPECT_EQ(result.osStatus, -25300);
+    EXPECT_FALSE(result.text);
+    EXPECT_FALSE(result.data);
+}
+
+TEST_F(KeychainStrings, WritingTwiceKeepsOneItemWithTheSecondValue) {
+    EXPECT_TRUE(keychain.setString("dataCenter", "NA"));
+    EXPECT_TRUE(keychain.setString("dataCenter", "EU"));
+    EXPECT_EQ(store->itemCount(), 1u);
+    KeychainResult result = keychain.getString("dataCenter");
+    EXPECT_EQ(result.status, KeychainStatus::success);
+    EXPECT_EQ(result.osStatus, 0);
+    EXPECT_EQ(result.text, "EU");
+    EXPECT_EQ(store->password("dataCenter", "dataCenter"), bytes("EU")) << "service and account are the name";
+}
+
+TEST_F(KeychainStrings, WriteIsOneReplaceNeverDeleteThenAdd) {
+    keychain.setString("deviceFingerprint", "A");
+    keychain.setString("deviceFingerprint", "B");
+    EXPECT_EQ(store->callCount(Op::replacePassword), 2);
+    EXPECT_EQ(store->callCount(Op::deletePassword), 0);
+    EXPECT_EQ(store->callCount(Op::addPassword), 0);
+}
+
+TEST_F(KeychainStrings, WriteResultFollowsTheStoreStatus) {
+    store->failNext(Op::replacePassword, kKeyStoreDuplicateItem);
+    EXPECT_TRUE(keychain.setString("a", "1")) << "duplicate counts as written";
+    store->failNext(Op::replacePassword, kKeyStoreIOError);
+    EXPECT_FALSE(keychain.setString("a", "1"));
+    store->failNext(Op::replacePassword, kKeyStoreItemNotFound);
+    EXPECT_FALSE(keychain.setString("a", "1"));
+}
+
+TEST_F(KeychainStrings, ReadFailureKeepsThePlatformStatus) {
+    keychain.setString("mobileDeviceID", "device");
+    store->failNext(Op::copyPassword, -25308);
+    KeychainResult result = keychain.getString("mobileDeviceID");
+    EXPECT_EQ(result.status, KeychainStatus::failure);
+    EXPECT_EQ(result.osStatus, -25308);
+    EXPECT_FALSE(result.text);
+}
+
+TEST_F(KeychainStrings, InvalidUtf8ReadsAsSuccessWithoutText) {
+    store->addPassword("logsKey", "logsKey", {0xC3, 0x28});
+    KeychainResult result = keychain.getString("logsKey");
+    EXPECT_EQ(result.status, KeychainStatus::success);
+    EXPECT_FALSE(result.text);
+    keychain.setString("name", "na\xC3\xAFve");
+    EXPECT_EQ(keychain.getString("name").text, "na\xC3\xAFve");
+}
+
+TEST_F(KeychainStrings, DeleteIsTrueOnlyWhenAnItemWent) {
+    EXPECT_FALSE(keychain.deleteString("stayPaired"));
+    keychain.setString("stayPaired", "stayPaired");
+    EXPECT_TRUE(keychain.deleteString("stayPaired"));
+    EXPECT_EQ(keychain.getString("stayPaired").status, KeychainStatus::itemNotFound);
+}
+
+TEST_F(KeychainStrings, RemoveAllItemsRemovesLocalDataAndKeepsFingerprintAndStayPaired) {
+    for (const char* name :
+         {"isPaired", "deviceTokenStr", "mobileDeviceID", "deviceMarketName", "installedApplicationID",
+          "dataCenter", "logsKey", "deviceFingerprint", "stayPaired"})
+        ASSERT_TRUE(keychain.setString(name, std::string("value of ") + name));
+    ASSERT_EQ(store->generateRSAKeyPair(Keychain::kDevicePublicKeyTag, Keychain::kDevicePrivateKeyTag, 2048),
+              0);
+    std::vector<std::uint8_t> pkcs1;
+    ASSERT_EQ(store->copyKeyData(Keychain::kDevicePublicKeyTag, pkcs1), 0);
+    ASSERT_EQ(store->addKey(Keychain::kServerPublicKeyTag, pkcs1), 0);
+    // Tags without the zero byte are other items and stay.
+    const std::string strippedTag =
+        Keychain::kDevicePublicKeyTag.substr(0, Keychain::kDevicePublicKeyTag.size() - 1);
+    ASSERT_EQ(store->addKey(strippedTag, pkcs1), 0);
+
+    keychain.removeAllItems();
+
+    for (const char* name : {"isPaired", "deviceTokenStr", "mobileDeviceID", "deviceMarketName",
+                             "installedApplicationID", "dataCenter", "logsKey"})
+        EXPECT_EQ(keychain.getString(name).status, KeychainStatus::itemNotFound) << name;
+    EXPECT_EQ(keychain.getString("deviceFingerprint").text, "value of deviceFingerprint");
+    EXPECT_EQ(keychain.getString("stayPaired").text, "value of stayPaired");
+    EXPECT_FALSE(store->hasKey(Keychain::kDevicePublicKeyTag));
+    EXPECT_FALSE(store->hasKey(Keychain::kDevicePrivateKeyTag));
+    EXPECT_FALSE(store->hasKey(Keychain::kServerPublicKeyTag));
+    EXPECT_TRUE(store->hasKey(strippedTag));
+}
+
+TEST_F(KeychainStrings, RemoveAllItemsRunsEveryStepWhateverTheOthersAnswer) {
+    keychain.setString("isPaired", "isPaired");
+    keychain.setString("deviceMarketName", "Phone");
+    store->setForcedStatus(Op::deleteKey, kKeyStoreIOError);
+    store->failNext(Op::deletePassword, kKeyStoreIOError, 2);
+    keychain.removeAllItems();
+    EXPECT_EQ(store->callCount(Op::deleteKey), 3);
+    EXPECT_EQ(store->callCount(Op::deletePassword), 7);
+    EXPECT_FALSE(keychain.getString("isPaired").text);
+    EXPECT_FALSE(keychain.getString("deviceMarketName").text);
+}
+
+// The mended fault: a writer rewriting an item must never let a reader see it missing, or the
+// reader would take the device for unpaired (or mint a second fingerprint).
+TEST(KeychainOnFileKeyStore, ReadersNeverSeeAnItemMissingWhileItIsRewritten) {
+    test::TempDir dir;
+    Keychain writer(std::make_shared<FileKeyStore>(dir.path() / "keystore"));
+    ASSERT_TRUE(writer.setString("deviceFingerprint", "OLD"));
+
+    std::atomic<bool> done{false};
+    std::atomic<int> reads{0}, missing{0}, wrong{0};
+    std::vector<std::thread> readers;
+    for (int i = 0; i < 3; ++i)
+        readers.emplace_back([&] {
+            // A second store instance on the same directory, as another part of the process has.
+            Keychain reader(std::make_shared<FileKeyStore>(dir.path() / "keystore"));
+            while (!done) {
+                KeychainResult result = reader.getString("deviceFingerprint");
+                ++reads;
+                if (!result.text)
+                    ++missing;
+                else if (*result.text != "OLD" && *result.text != "NEW")
+                    ++wrong;
+            }
+        });
+    for (int i = 0; i < 150; ++i)
+        ASSERT_TRUE(writer.setString("deviceFingerprint", i % 2 ? "OLD" : "NEW"));
+    done = true;
+    for (auto& reader : readers)
+        reader.join();
+    EXPECT_GT(reads.load(), 0);
+    EXPECT_EQ(missing.load(), 0);
+    EXPECT_EQ(wrong.load(), 0);
+    EXPECT_EQ(writer.getString("deviceFingerprint").text, "OLD");
+}
+
+} // namespace
+} // namespace velquor::detail

@@ -1,0 +1,328 @@
+// The operations of the logic layer: the "paired" gate, the thread each handler runs on, one
+// handler call per operation, and the flows that answer "not available in this build".
+#include "../support/TestSupport.hpp"
+#include "Core/HandlerGuard.hpp"
+#include "FoundationSupport.hpp"
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <thread>
+
+namespace velquor::detail {
+namespace {
+
+using test::Delivery;
+using test::MarkingQueues;
+using test::ScopedLogSink;
+using test::TempDir;
+using test::TestServices;
+
+// Where and with what a handler was called.
+template <typename Value> struct Call {
+    std::optional<Value> value;
+    std::optional<Error> error;
+    std::thread::id thread;
+    bool onGlobalQueue = false;
+};
+
+template <typename Value> auto recorder(Delivery<Call<Value>>& delivery) {
+    return [&delivery](std::optional<Value> value, std::optional<Error> error) {
+        delivery.deliver(
+            {std::move(value), std::move(error), std::this_thread::get_id(), MarkingQueues::onGlobalQueue()});
+    };
+}
+
+struct ErrorCall {
+    std::optional<Error> error;
+    std::thread::id thread;
+    bool onGlobalQueue = false;
+};
+
+auto errorRecorder(Delivery<ErrorCall>& delivery) {
+    return [&delivery](std::optional<Error> error) {
+        delivery.deliver({std::move(error), std::this_thread::get_id(), MarkingQueues::onGlobalQueue()});
+    };
+}
+
+void expectError(const std::optional<Error>& error, int code, int internalCode) {
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->domain(), "VelquorErrorDomain");
+    EXPECT_EQ(error->code(), code);
+    EXPECT_EQ(error->userInfo()["internalErrorCode"], 20000 + internalCode);
+    EXPECT_EQ(error->userInfo()["type"], "sdk");
+}
+
+// Waits until nothing is left to run, then a little more, so a second (wrong) delivery would show.
+template <typename T> void expectExactlyOnce(Delivery<T>& delivery) {
+    ASSERT_TRUE(delivery.wait());
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(delivery.count(), 1);
+}
+
+class LogicLayerFlows : public testing::Test {
+protected:
+    void SetUp() override { layer = LogicLayer::create(services.platform(dir.path())); }
+    void pairDevice() {
+        Keychain keychain(services.keyStore);
+        keychain.setString("isPaired", "isPaired");
+        keychain.setString("installedApplicationID", "app-1");
+    }
+
+    TempDir dir;
+    TestServices services;
+    ScopedLogSink log;
+    std::shared_ptr<LogicLayer> layer;
+};
+
+TEST_F(LogicLayerFlows, GetInfoUnpairedAnswersNotPairedOnTheGlobalQueue) {
+    Delivery<Call<Json>> delivery;
+    layer->getDeviceInfo(recorder(delivery));
+    auto call = delivery.wait();
+    ASSERT_TRUE(call);
+    expectError(call->error, 10008, 51);
+    EXPECT_EQ(call->error->localizedDescription(), "Device is not paired.");
+    EXPECT_FALSE(call->value);
+    EXPECT_TRUE(call->onGlobalQueue);
+    EXPECT_NE(call->thread, std::this_thread::get_id());
+    EXPECT_EQ(services.queues->globalQualities(), std::vector{QualityOfService::userInitiated});
+    expectExactlyOnce(delivery);
+    EXPECT_TRUE(log->contains("getPairedUserDevices"));
+    EXPECT_TRUE(log->contains(R"(logLevel="ERROR" Error Domain=VelquorErrorDomain Code=10008)"));
+}
+
+TEST_F(LogicLayerFlows, SendLogsUnpairedAnswersOnTheCallersThreadBeforeReturning) {
+    Delivery<Call<std::string>> delivery;
+    layer->sendLogs(recorder(delivery));
+    ASSERT_EQ(delivery.count(), 1) << "answered before sendLogs returned";
+    auto call = delivery.wait();
+    expectError(call->error, 10008, 47);
+    EXPECT_FALSE(call->value);
+    EXPECT_EQ(call->thread, std::this_thread::get_id());
+    EXPECT_TRUE(services.queues->globalQualities().empty()) << "nothing queued";
+    expectExactlyOnce(delivery);
+}
+
+TEST_F(LogicLayerFlows, UnpairedGatesStillLogWithoutAHandler) {
+    layer->sendLogs({});
+    EXPECT_TRUE(log->contains("Code=10008") && log->contains("\"internalErrorCode\":20047"));
+    layer->getDeviceInfo({});
+    EXPECT_TRUE(test::waitUntil([&] { return log->contains("\"internalErrorCode\":20051"); }));
+}
+
+TEST_F(LogicLayerFlows, DataRemovedAfterPairingBehavesAsUnpaired) {
+    pairDevice();
+    services.preferences->setValue("com.marvisTel.VelquorSDK", "isPaired", true);
+    layer->removeVelquorLocalData();
+    EXPECT_FALSE(layer->isPaired());
+    EXPECT_EQ(services.preferences->value("com.marvisTel.VelquorSDK", "isPaired"),
+              MemoryPreferences::Value(true));
+    Delivery<Call<std::string>> delivery;
+    layer->sendLogs(recorder(delivery));
+    expectError(delivery.wait()->error, 10008, 47);
+}
+
+TEST_F(LogicLayerFlows, PairedGateIsPresenceNotValue) {
+    Keychain(services.keyStore).setString("isPaired", "no");
+    EXPECT_TRUE(layer->isPaired());
+    Keychain(services.keyStore).setString("isPaired", "");
+    EXPECT_TRUE(layer->isPaired());
+    services.keyStore->addPassword("x", "x", {});
+    services.keyStore->deletePassword("isPaired", "isPaired");
+    services.keyStore->addPassword("isPaired", "isPaired", {0xFF});
+    EXPECT_FALSE(layer->isPaired()) << "an item without text counts as absent";
+}
+
+TEST_F(LogicLayerFlows, StayPairedFlagIsWrittenAndDeleted) {
+    layer->setDevicePairedAfterReinstall(true);
+    EXPECT_EQ(Keychain(services.keyStore).getString("stayPaired").text, "stayPaired");
+    layer->setDevicePairedAfterReinstall(true);
+    EXPECT_EQ(services.keyStore->itemCount(), 1u);
+    layer->setDevicePairedAfterReinstall(false);
+    EXPECT_FALSE(Keychain(services.keyStore).getString("stayPaired").text);
+    layer->setDevicePairedAfterReinstall(false);
+    EXPECT_EQ(services.keyStore->itemCount(), 0u);
+}
+
+TEST_F(LogicLayerFlows, RemoveLocalDataOnANeverPairedDeviceLeavesTheSuiteUntouched) {
+    layer->setDevicePairedAfterReinstall(true);
+    const int opens = services.preferences->openCount();
+    layer->removeVelquorLocalData();
+    EXPECT_EQ(services.preferences->openCount(), opens);
+    EXPECT_EQ(Keychain(services.keyStore).getString("stayPaired").text, "stayPaired");
+}
+
+// Flows whose service exchange this build does not carry answer 10000 / 255, once, on the
+// global queue, and never claim success.
+TEST_F(LogicLayerFlows, NotYetAvailableFlowsAnswerAnErrorOnceOnTheGlobalQueue) {
+    pairDevice();
+    Keychain(services.keyStore).setString("deviceTokenStr", "old");
+    const Json payload = {{"Velquor", "e30="}};
+
+    std::vector<std::pair<std::string, std::function<void(Delivery<ErrorCall>&)>>> flows = {
+        {"pair",
+         [&](auto& d) {
+             layer->pair("01ABC", errorRecorder(d));
+         }},
+        {"approvePairing",
+         [&](auto& d) {
+             layer->approvePairing("01ABC", errorRecorder(d));
+         }},
+        {"setDeviceToken",
+         [&](auto& d) {
+             layer->setDeviceToken({1, 2, 3}, APNSDeviceTokenType::production, errorRecorder(d));
+         }},
+        {"approve",
+         [&](auto& d) {
+             layer->answerNotification("APPROVE", "https://x.test/a", "face", errorRecorder(d));
+         }},
+        {"deny",
+         [&](auto& d) {
+             layer->answerNotification("DENY", "https://x.test/a", std::nullopt, errorRecorder(d));
+         }},
+        {"getInfo",
+         [&](auto& d) {
+             layer->getDeviceInfo([&d](std::optional<Json> info, std::optional<Error> error) {
+                 EXPECT_FALSE(info);
+                 errorRecorder(d)(std::move(error));
+             });
+         }},
+        {"sendLogs",
+         [&](auto& d) {
+             layer->sendLogs([&d](std::optional<std::string> id, std::optional<Error> error) {
+                 EXPECT_FALSE(id);
+                 errorRecorder(d)(std::move(error));
+             });
+         }},
+        {"processRemoteNotification",
+         [&](auto& d) {
+             layer->processRemoteNotification(
+                 payload, [&d](std::optional<NotificationObject> object, std::optional<Error> error) {
+                     EXPECT_FALSE(object);
+                     errorRecorder(d)(std::move(error));
+                 });
+         }},
+        {"processRemoteNotificationAction",
+         [&](auto& d) {
+             layer->processRemoteNotificationAction(
+                 "Authenticate", std::nullopt, payload,
+                 [&d](std::optional<NotificationObject> object, std::optional<Error> error) {
+                     EXPECT_FALSE(object);
+                     errorRecorder(d)(std::move(error));
+                 });
+         }},
+    };
+    for (auto& [name, run] : flows) {
+        SCOPED_TRACE(name);
+        Delivery<ErrorCall> delivery;
+        run(delivery);
+        auto call = delivery.wait();
+        ASSERT_TRUE(call);
+        expectError(call->error, 10000, LogicLayer::kNotAvailableInternalCode);
+        EXPECT_TRUE(call->onGlobalQueue);
+        expectExactlyOnce(delivery);
+    }
+    EXPECT_GE(log->count("not available in this build"), flows.size());
+}
+
+TEST_F(LogicLayerFlows, AnswerWithoutAddressFailsWithInternalCode7) {
+    Delivery<ErrorCall> delivery;
+    layer->answerNotification("APPROVE", std::nullopt, std::nullopt, errorRecorder(delivery));
+    auto call = delivery.wait();
+    expectError(call->error, 10000, 7);
+    EXPECT_TRUE(call->onGlobalQueue);
+    EXPECT_TRUE(log->contains("approve method"));
+}
+
+TEST_F(LogicLayerFlows, SetDeviceTokenKeepsTheTokenInMemoryAndMasksItInTheLog) {
+    Delivery<ErrorCall> delivery;
+    layer->setDeviceToken({0x00, 0xAB, 0x10}, APNSDeviceTokenType::sandbox, errorRecorder(delivery));
+    auto call = delivery.wait();
+    ASSERT_TRUE(call);
+    EXPECT_FALSE(call->error) << "not paired: the token stays in memory, nothing to tell the service";
+    EXPECT_TRUE(call->onGlobalQueue);
+    EXPECT_EQ(layer->push().deviceTokenString(), "00ab10");
+    EXPECT_TRUE(layer->push().isApnsSandbox());
+    EXPECT_TRUE(log->contains("deviceToken=00a***b10"));
+    EXPECT_FALSE(log->contains("00ab10"));
+    EXPECT_EQ(services.keyStore->itemCount(), 0u) << "nothing stored";
+
+    Delivery<ErrorCall> second;
+    layer->setDeviceToken({}, APNSDeviceTokenType::production, errorRecorder(second));
+    ASSERT_TRUE(second.wait());
+    EXPECT_EQ(layer->push().deviceTokenString(), "");
+    EXPECT_FALSE(layer->push().isApnsSandbox());
+    EXPECT_TRUE(log->contains(R"(deviceToken=*** file=)"));
+}
+
+TEST_F(LogicLayerFlows, SetDeviceTokenOnAPairedDevice) {
+    pairDevice();
+    Keychain keychain(services.keyStore);
+    keychain.setString("deviceTokenStr", "0a0b");
+    Delivery<ErrorCall> same;
+    layer->setDeviceToken({0x0A, 0x0B}, APNSDeviceTokenType::production, errorRecorder(same));
+    EXPECT_FALSE(same.wait()->error) << "the service already has this token";
+
+    keychain.deleteString("installedApplicationID");
+    Delivery<ErrorCall> changed;
+    layer->setDeviceToken({0x0C}, APNSDeviceTokenType::production, errorRecorder(changed));
+    expectError(changed.wait()->error, 10000, 6);
+    EXPECT_EQ(keychain.getString("deviceTokenStr").text, "0a0b") << "stored token unchanged";
+}
+
+TEST_F(LogicLayerFlows, ThrowingHandlerIsCaughtLoggedAndIgnored) {
+    Delivery<int> after;
+    layer->getDeviceInfo(
+        [](std::optional<Json>, std::optional<Error>) { throw std::runtime_error("host bug"); });
+    layer->sendLogs([](std::optional<std::string>, std::optional<Error>) { throw 42; });
+    layer->getDeviceInfo([&](std::optional<Json>, std::optional<Error>) { after.deliver(1); });
+    ASSERT_TRUE(after.wait());
+    EXPECT_TRUE(test::waitUntil([&] { return log->contains("Completion handler threw: host bug"); }));
+    EXPECT_TRUE(log->contains("Completion handler threw a non-standard exception"));
+    EXPECT_TRUE(log->contains(R"(logLevel="ERROR" Completion handler threw)"));
+}
+
+TEST_F(LogicLayerFlows, ConcurrentCallsEachGetExactlyOneAnswer) {
+    constexpr int kCalls = 64;
+    std::vector<std::unique_ptr<Delivery<Call<Json>>>> deliveries;
+    for (int i = 0; i < kCalls; ++i)
+        deliveries.push_back(std::make_unique<Delivery<Call<Json>>>());
+    std::vector<std::thread> callers;
+    for (int t = 0; t < 4; ++t)
+        callers.emplace_back([&, t] {
+            for (int i = t; i < kCalls; i += 4)
+                layer->getDeviceInfo(recorder(*deliveries[i]));
+        });
+    for (auto& caller : callers)
+        caller.join();
+    for (auto& delivery : deliveries) {
+        auto call = delivery->wait();
+        ASSERT_TRUE(call);
+        expectError(call->error, 10008, 51);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    for (auto& delivery : deliveries)
+        EXPECT_EQ(delivery->count(), 1);
+}
+
+TEST_F(LogicLayerFlows, CategoriesComeFromThePushManager) {
+    auto categories = layer->getUNNotificationCategories();
+    ASSERT_EQ(categories.size(), 1u);
+    EXPECT_EQ(categories[0].identifier, "auth");
+    EXPECT_EQ(categories[0].actions.at(0).title, "notification.confirm");
+}
+
+TEST(HandlerGuard, SecondDeliveryIsDroppedAndLogged) {
+    ScopedLogSink log;
+    int calls = 0;
+    ErrorHandler guarded =
+        HandlerGuard::wrap(ErrorHandler([&](std::optional<Error>) { ++calls; }), "Core/Test", "op()");
+    guarded(std::nullopt);
+    guarded(std::nullopt);
+    EXPECT_EQ(calls, 1);
+    EXPECT_TRUE(log->contains("delivered twice"));
+    EXPECT_FALSE(HandlerGuard::wrap(ErrorHandler(), "Core/Test", "op()")) << "no handler stays no handler";
+}
+
+} // namespace
+} // namespace velquor::detail

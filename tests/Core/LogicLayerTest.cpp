@@ -1,0 +1,250 @@
+// Start-up of the logic layer: the version line, the reinstall check in each of its states, the
+// foreground registration and the delayed refresh. Each test starts its own instance.
+#include "../support/TestSupport.hpp"
+#include "FoundationSupport.hpp"
+
+#include "platform/linux/FileKeyStore.hpp"
+#include "platform/linux/FilePreferences.hpp"
+
+#include <gtest/gtest.h>
+
+namespace velquor::detail {
+namespace {
+
+using test::ScopedLogSink;
+using test::TempDir;
+using test::TestServices;
+
+constexpr const char* kSuite = "com.marvisTel.VelquorSDK";
+const char* const kLocalData[] = {"isPaired",         "deviceTokenStr",         "mobileDeviceID",
+                                  "deviceMarketName", "installedApplicationID", "dataCenter",
+                                  "logsKey"};
+
+class LogicLayerStartUp : public testing::Test {
+protected:
+    // A device that was paired: every string item, the device and service keys.
+    void storePairing() {
+        Keychain keychain(services.keyStore);
+        for (const char* name : kLocalData)
+            keychain.setString(name, std::string("stored ") + name);
+        keychain.setString("isPaired", "isPaired");
+        keychain.setString("deviceFingerprint", "FINGERPRINT");
+        ASSERT_EQ(services.keyStore->generateRSAKeyPair(Keychain::kDevicePublicKeyTag,
+                                                        Keychain::kDevicePrivateKeyTag, 2048),
+                  0);
+        std::vector<std::uint8_t> pkcs1;
+        ASSERT_EQ(services.keyStore->copyKeyData(Keychain::kDevicePublicKeyTag, pkcs1), 0);
+        ASSERT_EQ(services.keyStore->addKey(Keychain::kServerPublicKeyTag, pkcs1), 0);
+    }
+    std::shared_ptr<LogicLayer> start() { return LogicLayer::create(services.platform(dir.path())); }
+    std::optional<MemoryPreferences::Value> suiteValue(const char* key) const {
+        return services.preferences->value(kSuite, key);
+    }
+    bool hasString(const char* name) const {
+        return Keychain(services.keyStore).getString(name).text.has_value();
+    }
+
+    TempDir dir;
+    TestServices services;
+    ScopedLogSink log;
+};
+
+TEST_F(LogicLayerStartUp, WritesTheVersionLineAndLogsInit) {
+    auto layer = start();
+    EXPECT_EQ(services.console->lines(), std::vector<std::string>{"Velquor Version 1.0.0(92)"});
+    EXPECT_EQ(log->count("Velquor init"), 1u);
+    EXPECT_FALSE(log->contains("Velquor Version")) << "the version line is not logged";
+    EXPECT_TRUE(log->contains(R"(file="LogicLayer")"));
+}
+
+TEST_F(LogicLayerStartUp, FreshInstallWritesNothingNotEvenTheProbe) {
+    auto layer = start();
+    EXPECT_EQ(services.keyStore->itemCount(), 0u);
+    EXPECT_FALSE(suiteValue("tempValue"));
+    EXPECT_FALSE(suiteValue("isPaired"));
+    EXPECT_EQ(services.keyStore->callCount(MemoryKeyStore::Operation::replacePassword), 0);
+    EXPECT_FALSE(log->contains("Keep trust"));
+    EXPECT_FALSE(log->contains("Clean up"));
+}
+
+TEST_F(LogicLayerStartUp, ReinstallWithStayPairedKeepsTrust) {
+    storePairing();
+    Keychain(services.keyStore).setString("stayPaired", "stayPaired");
+    const auto itemsBefore = services.keyStore->itemCount();
+
+    auto layer = start();
+
+    EXPECT_EQ(suiteValue("isPaired"), MemoryPreferences::Value(true));
+    EXPECT_FALSE(suiteValue("tempValue")) << "the probe is removed again";
+    EXPECT_EQ(services.keyStore->itemCount(), itemsBefore);
+    for (const char* name : kLocalData)
+        EXPECT_TRUE(hasString(name)) << name;
+    EXPECT_TRUE(services.keyStore->hasKey(Keychain::kDevicePrivateKeyTag));
+    EXPECT_EQ(log->count("Keep trust"), 1u);
+    EXPECT_FALSE(log->contains("Clean up"));
+    EXPECT_TRUE(layer->isPaired());
+}
+
+TEST_F(LogicLayerStartUp, ReinstallWithoutStayPairedCleansUp) {
+    storePairing();
+
+    auto layer = start();
+
+    for (const char* name : kLocalData)
+        EXPECT_FALSE(hasString(name)) << name;
+    EXPECT_FALSE(services.keyStore->hasKey(Keychain::kDevicePublicKeyTag));
+    EXPECT_FALSE(services.keyStore->hasKey(Keychain::kDevicePrivateKeyTag));
+    EXPECT_FALSE(services.keyStore->hasKey(Keychain::kServerPublicKeyTag));
+    EXPECT_EQ(Keychain(services.keyStore).getString("deviceFingerprint").text, "FINGERPRINT");
+    EXPECT_FALSE(suiteValue("isPaired")) << "the suite's flag stays unset";
+    EXPECT_FALSE(suiteValue("tempValue"));
+    EXPECT_EQ(log->count("Clean up"), 1u);
+    EXPECT_FALSE(log->contains("Keep trust"));
+    EXPECT_FALSE(layer->isPaired());
+}
+
+TEST_F(LogicLayerStartUp, LostProbeChangesNothing) {
+    storePairing();
+    services.preferences->setLosesWrites(true);
+    const auto itemsBefore = services.keyStore->itemCount();
+
+    auto layer = start();
+
+    EXPECT_EQ(services.keyStore->itemCount(), itemsBefore);
+    for (const char* name : kLocalData)
+        EXPECT_TRUE(hasString(name)) << name;
+    EXPECT_TRUE(services.keyStore->hasKey(Keychain::kServerPublicKeyTag));
+    EXPECT_FALSE(suiteValue("isPaired"));
+    EXPECT_FALSE(log->contains("Clean up"));
+    EXPECT_FALSE(log->contains("Keep trust"));
+    EXPECT_EQ(log->count("Velquor init"), 1u);
+}
+
+TEST_F(LogicLayerStartUp, UnopenableSuiteChangesNothing) {
+    storePairing();
+    services.preferences->setCannotOpen(true);
+    const auto itemsBefore = services.keyStore->itemCount();
+
+    auto layer = start();
+
+    EXPECT_EQ(services.keyStore->itemCount(), itemsBefore);
+    EXPECT_FALSE(log->contains("Clean up"));
+    EXPECT_FALSE(log->contains("Keep trust"));
+    EXPECT_EQ(log->count("Velquor init"), 1u);
+}
+
+TEST_F(LogicLayerStartUp, NormalPairedStartDoesNotRunTheCheck) {
+    storePairing();
+    services.preferences->setValue(kSuite, "isPaired", true);
+
+    auto layer = start();
+
+    // Start-up opened the suite once to read "isPaired"; the check would open it again for the
+    // probe, and would read the key store.
+    EXPECT_EQ(services.preferences->openCount(), 1);
+    EXPECT_EQ(services.keyStore->callCount(MemoryKeyStore::Operation::copyPassword), 0);
+    EXPECT_FALSE(suiteValue("tempValue"));
+    EXPECT_EQ(log->count("Velquor init"), 1u);
+}
+
+TEST_F(LogicLayerStartUp, ReinstallOnTheLinuxStoresIsDeletingTheApplicationDirectory) {
+    auto firstRun = LogicLayer::create(services.platform(dir.path(), false));
+    Keychain keychain(firstRun->platform().services.keyStore);
+    keychain.setString("isPaired", "isPaired");
+    keychain.setString("mobileDeviceID", "device-1");
+    auto suite = firstRun->platform().services.preferences->open(kSuite);
+    ASSERT_TRUE(suite);
+    suite->setBool("isPaired", true);
+    ASSERT_TRUE(suite->synchronize());
+    suite.reset();
+    firstRun.reset();
+
+    // A normal second start keeps everything.
+    auto secondRun = LogicLayer::create(services.platform(dir.path(), false));
+    EXPECT_TRUE(secondRun->isPaired());
+    EXPECT_FALSE(log->contains("Clean up"));
+    secondRun.reset();
+
+    std::filesystem::remove_all(dir.path() / "application");
+    auto afterReinstall = LogicLayer::create(services.platform(dir.path(), false));
+    EXPECT_EQ(log->count("Clean up"), 1u);
+    EXPECT_FALSE(afterReinstall->isPaired());
+    EXPECT_FALSE(Keychain(afterReinstall->platform().services.keyStore).getString("mobileDeviceID").text);
+}
+
+TEST_F(LogicLayerStartUp, SchedulesTheDelayedRefreshOneSecondLater) {
+    auto layer = start();
+    EXPECT_EQ(services.queues->delayedDelays(),
+              std::vector<std::chrono::milliseconds>{std::chrono::milliseconds(1000)});
+}
+
+TEST_F(LogicLayerStartUp, DelayedRefreshOnAnUnpairedDeviceAsksNothing) {
+    auto layer = start();
+    services.queues->runDelayedMain();
+    EXPECT_TRUE(services.queues->globalQualities().empty()) << "no device-information body was queued";
+    EXPECT_FALSE(log->contains("getPairedUserDevices"));
+}
+
+TEST_F(LogicLayerStartUp, DelayedRefreshOnAPairedDeviceFetchesDeviceInformation) {
+    storePairing();
+    services.preferences->setValue(kSuite, "isPaired", true);
+    auto layer = start();
+    services.queues->runDelayedMain();
+    EXPECT_TRUE(test::waitUntil([&] { return log->contains("getPairedUserDevices"); }));
+}
+
+TEST_F(LogicLayerStartUp, EachForegroundEventSchedulesItsOwnRefresh) {
+    storePairing();
+    services.preferences->setValue(kSuite, "isPaired", true);
+    auto layer = start();
+    services.queues->runDelayedMain();
+    ASSERT_TRUE(test::waitUntil([&] { return log->count("getPairedUserDevices") == 1; }));
+
+    auto& center = *layer->platform().services.notificationCenter;
+    center.post(LogicLayer::kWillEnterForegroundNotification, nullptr);
+    center.post(LogicLayer::kWillEnterForegroundNotification, nullptr);
+    EXPECT_EQ(log->count("App will enter foreground"), 2u);
+    EXPECT_EQ(services.queues->delayedDelays().size(), 2u);
+    services.queues->runDelayedMain();
+    EXPECT_TRUE(test::waitUntil([&] { return log->count("getPairedUserDevices") == 3; }));
+}
+
+TEST_F(LogicLayerStartUp, DestroyedInstanceStopsListeningAndItsLateRefreshDoesNothing) {
+    storePairing();
+    services.preferences->setValue(kSuite, "isPaired", true);
+    auto layer = start();
+    auto center = layer->platform().services.notificationCenter;
+    layer.reset();
+    center->post(LogicLayer::kWillEnterForegroundNotification, nullptr);
+    EXPECT_FALSE(log->contains("App will enter foreground"));
+    services.queues->runDelayedMain();
+    EXPECT_TRUE(services.queues->globalQualities().empty());
+}
+
+TEST(LogicLayerBaseAddress, StoredDataCenterSelectsTheRegion) {
+    ResolvedConfiguration configuration;
+    configuration.northAmericaBaseURL = "https://na.test/";
+    configuration.europeBaseURL = "https://eu.test/";
+    configuration.asiaPacificBaseURL = "https://au.test/";
+    EXPECT_EQ(LogicLayer::baseURL(std::string("NA"), configuration), "https://na.test/");
+    EXPECT_EQ(LogicLayer::baseURL(std::string("EU"), configuration), "https://eu.test/");
+    EXPECT_EQ(LogicLayer::baseURL(std::string("AU"), configuration), "https://au.test/");
+    for (const char* other : {"eu", "au", "XX", "", "EU "})
+        EXPECT_EQ(LogicLayer::baseURL(std::string(other), configuration), "https://na.test/") << other;
+    EXPECT_EQ(LogicLayer::baseURL(std::nullopt, configuration), "https://na.test/");
+}
+
+TEST(LogicLayerBaseAddress, InstanceReadsTheStoredDataCenter) {
+    TempDir dir;
+    TestServices services;
+    auto layer = LogicLayer::create(services.platform(dir.path()));
+    const auto& configuration = layer->platform().configuration;
+    EXPECT_EQ(layer->baseURL(), configuration.northAmericaBaseURL);
+    Keychain(services.keyStore).setString("dataCenter", "EU");
+    EXPECT_EQ(layer->baseURL(), configuration.europeBaseURL);
+    Keychain(services.keyStore).setString("dataCenter", "AU");
+    EXPECT_EQ(layer->baseURL(), configuration.asiaPacificBaseURL);
+}
+
+} // namespace
+} // namespace velquor::detail

@@ -1,0 +1,1 @@
+velquor_add_test(CryptoTest AESCipherTest.cpp AES256CBCTest.cpp)

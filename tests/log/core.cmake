@@ -1,0 +1,1 @@
+velquor_add_test(velquor_log_entry_tests LogTest.cpp)

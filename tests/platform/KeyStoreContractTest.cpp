@@ -1,0 +1,191 @@
+// The same behaviour asked of the file store and of the memory fake other suites rely on.
+#include "platform/KeyStoreStatuses.hpp"
+#include "platform/linux/FileKeyStore.hpp"
+#include "platform/memory/MemoryKeyStore.hpp"
+
+#include "../support/TestSupport.hpp"
+#include "KeyStoreTestSupport.hpp"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+
+namespace velquor::detail {
+namespace {
+
+using test::bytes;
+
+const std::string kPublicTag = std::string("com.marvistel.quenzo.sid_publickey") + '\0';
+const std::string kPrivateTag = std::string("com.marvistel.quenzo.sid_privatekey") + '\0';
+
+struct StoreFactory {
+    std::string name;
+    std::function<std::shared_ptr<KeyStore>(const std::filesystem::path&)> make;
+};
+
+class KeyStoreContract : public ::testing::TestWithParam<StoreFactory> {
+protected:
+    test::TempDir dir_;
+    std::shared_ptr<KeyStore> store_ = GetParam().make(dir_.path() / "keystore");
+};
+
+TEST_P(KeyStoreContract, PasswordItemsAnswerThePlatformStatuses) {
+    std::vector<std::uint8_t> data = bytes("stale");
+    EXPECT_EQ(store_->copyPassword("isPaired", "isPaired", data), kKeyStoreItemNotFound);
+    EXPECT_TRUE(data.empty());
+    EXPECT_EQ(store_->deletePassword("isPaired", "isPaired"), kKeyStoreItemNotFound);
+
+    EXPECT_EQ(store_->addPassword("isPaired", "isPaired", bytes("first")), kKeyStoreSuccess);
+    EXPECT_EQ(store_->addPassword("isPaired", "isPaired", bytes("second")), kKeyStoreDuplicateItem);
+    EXPECT_EQ(store_->copyPassword("isPaired", "isPaired", data), kKeyStoreSuccess);
+    EXPECT_EQ(data, bytes("first")) << "a duplicate add must keep the stored item";
+
+    EXPECT_EQ(store_->replacePassword("isPaired", "isPaired", bytes("third")), kKeyStoreSuccess);
+    EXPECT_EQ(store_->copyPassword("isPaired", "isPaired", data), kKeyStoreSuccess);
+    EXPECT_EQ(data, bytes("third"));
+    EXPECT_EQ(store_->replacePassword("fresh", "fresh", {}), kKeyStoreSuccess) << "replace creates";
+    EXPECT_EQ(store_->copyPassword("fresh", "fresh", data), kKeyStoreSuccess);
+    EXPECT_TRUE(data.empty());
+
+    // Service and account both name the item.
+    EXPECT_EQ(store_->copyPassword("isPaired", "other", data), kKeyStoreItemNotFound);
+    EXPECT_EQ(store_->deletePassword("isPaired", "isPaired"), kKeyStoreSuccess);
+    EXPECT_EQ(store_->copyPassword("isPaired", "isPaired", data), kKeyStoreItemNotFound);
+}
+
+TEST_P(KeyStoreContract, GeneratedPairExportsOnlyItsPublicHalfAndSigns) {
+    ASSERT_EQ(store_->generateRSAKeyPair(kPublicTag, kPrivateTag, 1024), kKeyStoreSuccess);
+
+    std::vector<std::uint8_t> publicKey;
+    ASSERT_EQ(store_->copyKeyData(kPublicTag, publicKey), kKeyStoreSuccess);
+    ASSERT_GT(publicKey.size(), 4u);
+    EXPECT_EQ(publicKey[0], 0x30); // PKCS#1 RSAPublicKey: SEQUENCE { INTEGER n, INTEGER e }
+    EXPECT_TRUE(RSAKeyCodec::parsePublicPkcs1(publicKey.data(), publicKey.size()));
+
+    std::vector<std::uint8_t> privateData = bytes("stale");
+    EXPECT_EQ(store_->copyKeyData(kPrivateTag, privateData), kKeyStoreNotExportable);
+    EXPECT_TRUE(privateData.empty());
+
+    std::shared_ptr<const KeyRef> privateKey, publicRef;
+    ASSERT_EQ(store_->copyKeyRef(kPrivateTag, privateKey), kKeyStoreSuccess);
+    ASSERT_EQ(store_->copyKeyRef(kPublicTag, publicRef), kKeyStoreSuccess);
+    ASSERT_TRUE(privateKey && publicRef);
+    EXPECT_TRUE(privateKey->isPrivate());
+    EXPECT_FALSE(publicRef->isPrivate());
+    EXPECT_EQ(privateKey->blockSize(), 128u);
+
+    const std::string message = "header.claims";
+    std::vector<std::uint8_t> signature;
+    ASSERT_EQ(privateKey->rawSign(DigestAlgorithm::sha256, test::digestOf(DigestAlgorithm::sha256, message),
+                                  signature),
+              kKeyStoreSuccess);
+    EXPECT_TRUE(test::digestVerify(publicKey, DigestAlgorithm::sha256, message, signature));
+    EXPECT_EQ(publicRef->rawVerify(DigestAlgorithm::sha256, test::digestOf(DigestAlgorithm::sha256, message),
+                                   signature),
+              kKeyStoreSuccess);
+
+    // The tag without its zero byte is another item.
+    std::vector<std::uint8_t> none;
+    EXPECT_EQ(store_->copyKeyData(kPublicTag.substr(0, kPublicTag.size() - 1), none), kKeyStoreItemNotFound);
+}
+
+TEST_P(KeyStoreContract, GenerationRefusesTakenTagsAndBadParameters) {
+    ASSERT_EQ(store_->generateRSAKeyPair(kPublicTag, kPrivateTag, 1024), kKeyStoreSuccess);
+    std::vector<std::uint8_t> before, after;
+    ASSERT_EQ(store_->copyKeyData(kPublicTag, before), kKeyStoreSuccess);
+    EXPECT_EQ(store_->generateRSAKeyPair(kPublicTag, kPrivateTag, 1024), kKeyStoreDuplicateItem);
+    ASSERT_EQ(store_->copyKeyData(kPublicTag, after), kKeyStoreSuccess);
+    EXPECT_EQ(before, after) << "a refused generation must change nothing";
+
+    // A private tag that holds a public key is never overwritten.
+    ASSERT_EQ(store_->addKey("taken", test::freshPublicKey()), kKeyStoreSuccess);
+    EXPECT_EQ(store_->generateRSAKeyPair("pub2", "taken", 1024), kKeyStoreDuplicateItem);
+    EXPECT_EQ(store_->copyKeyData("pub2", after), kKeyStoreItemNotFound);
+
+    EXPECT_EQ(store_->generateRSAKeyPair("same", "same", 1024), kKeyStoreParameterError);
+    EXPECT_EQ(store_->generateRSAKeyPair("p", "q", 512), kKeyStoreParameterError);
+    EXPECT_EQ(store_->generateRSAKeyPair("p", "q", 0), kKeyStoreParameterError);
+}
+
+TEST_P(KeyStoreContract, LonePrivateKeyIsReplacedByTheNextGeneration) {
+    ASSERT_EQ(store_->generateRSAKeyPair(kPublicTag, kPrivateTag, 1024), kKeyStoreSuccess);
+    std::vector<std::uint8_t> oldPublic;
+    ASSERT_EQ(store_->copyKeyData(kPublicTag, oldPublic), kKeyStoreSuccess);
+    ASSERT_EQ(store_->deleteKey(kPublicTag), kKeyStoreSuccess); // as if generation stopped halfway
+    ASSERT_EQ(store_->generateRSAKeyPair(kPublicTag, kPrivateTag, 1024), kKeyStoreSuccess);
+
+    std::vector<std::uint8_t> newPublic, signature;
+    ASSERT_EQ(store_->copyKeyData(kPublicTag, newPublic), kKeyStoreSuccess);
+    std::shared_ptr<const KeyRef> privateKey;
+    ASSERT_EQ(store_->copyKeyRef(kPrivateTag, privateKey), kKeyStoreSuccess);
+    ASSERT_EQ(
+        privateKey->rawSign(DigestAlgorithm::sha256, test::digestOf(DigestAlgorithm::sha256, "m"), signature),
+        kKeyStoreSuccess);
+    EXPECT_TRUE(test::digestVerify(newPublic, DigestAlgorithm::sha256, "m", signature))
+        << "the stored private key must belong to the stored public key";
+    EXPECT_FALSE(test::digestVerify(oldPublic, DigestAlgorithm::sha256, "m", signature));
+}
+
+TEST_P(KeyStoreContract, AddKeyStoresOnlyValidPkcs1AndNeverReplaces) {
+    const auto first = test::freshPublicKey();
+    const auto second = test::freshPublicKey();
+    EXPECT_EQ(store_->addKey("serverPublicKeyIdentifier", first), kKeyStoreSuccess);
+    EXPECT_EQ(store_->addKey("serverPublicKeyIdentifier", second), kKeyStoreDuplicateItem);
+    EXPECT_EQ(store_->addKey("serverPublicKeyIdentifier", first), kKeyStoreDuplicateItem);
+    std::vector<std::uint8_t> stored;
+    ASSERT_EQ(store_->copyKeyData("serverPublicKeyIdentifier", stored), kKeyStoreSuccess);
+    EXPECT_EQ(stored, first);
+
+    // SubjectPublicKeyInfo wrapper of the same key: not PKCS#1.
+    auto key = RSAKeyCodec::parsePublicPkcs1(first.data(), first.size());
+    unsigned char* spki = nullptr;
+    const int spkiLength = i2d_PUBKEY(key.get(), &spki);
+    std::vector<std::uint8_t> wrapped(spki, spki + spkiLength);
+    OPENSSL_free(spki);
+    auto trailing = first;
+    trailing.push_back(0);
+    auto truncated = first;
+    truncated.pop_back();
+    const std::vector<std::uint8_t> f4{0x01, 0x00, 0x01};
+    const auto evenModulus = test::pkcs1Of(test::modulusOf(64, 0x12), f4);
+    const auto smallModulus = test::pkcs1Of(test::modulusOf(32, 0x13), f4);
+    const auto exponentOne = test::pkcs1Of(test::modulusOf(64, 0x13), {0x01});
+    const auto evenExponent = test::pkcs1Of(test::modulusOf(64, 0x13), {0x01, 0x00, 0x02});
+    ASSERT_NE(store_->createPublicKey(test::pkcs1Of(test::modulusOf(64, 0x13), f4)), nullptr)
+        << "the hand-made encoding itself must be acceptable";
+    for (const auto& refused : {std::vector<std::uint8_t>{}, bytes("not a key"), wrapped, trailing, truncated,
+                                evenModulus, smallModulus, exponentOne, evenExponent}) {
+        EXPECT_EQ(store_->addKey("refused", refused), kKeyStoreParameterError);
+        EXPECT_EQ(store_->createPublicKey(refused), nullptr);
+    }
+    EXPECT_EQ(store_->copyKeyData("refused", stored), kKeyStoreItemNotFound);
+
+    auto built = store_->createPublicKey(second);
+    ASSERT_NE(built, nullptr);
+    EXPECT_FALSE(built->isPrivate());
+    EXPECT_EQ(built->blockSize(), 128u);
+    EXPECT_EQ(store_->copyKeyData("never-stored", stored), kKeyStoreItemNotFound)
+        << "createPublicKey stores nothing";
+
+    EXPECT_EQ(store_->deleteKey("serverPublicKeyIdentifier"), kKeyStoreSuccess);
+    EXPECT_EQ(store_->deleteKey("serverPublicKeyIdentifier"), kKeyStoreItemNotFound);
+    std::shared_ptr<const KeyRef> gone = built;
+    EXPECT_EQ(store_->copyKeyRef("serverPublicKeyIdentifier", gone), kKeyStoreItemNotFound);
+    EXPECT_EQ(gone, nullptr);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Stores, KeyStoreContract,
+    ::testing::Values(StoreFactory{"File",
+                                   [](const std::filesystem::path& dir) -> std::shared_ptr<KeyStore> {
+                                       return std::make_shared<FileKeyStore>(dir);
+                                   }},
+                      StoreFactory{"Memory",
+                                   [](const std::filesystem::path&) -> std::shared_ptr<KeyStore> {
+                                       return std::make_shared<MemoryKeyStore>();
+                                   }}),
+    [](const ::testing::TestParamInfo<StoreFactory>& info) { return info.param.name; });
+
+} // namespace
+} // namespace velquor::detail

@@ -1,0 +1,162 @@
+#include "platform/linux/LinuxDeviceFacts.hpp"
+#include "platform/linux/ThreadPoolDispatchQueues.hpp"
+
+#include "TestSupport.hpp"
+
+#include <gtest/gtest.h>
+
+#include <sys/utsname.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <map>
+#include <thread>
+
+namespace velquor::detail {
+namespace {
+
+void writeFile(const std::filesystem::path& path, const std::string& text) {
+    std::filesystem::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+class LinuxDeviceFactsTest : public ::testing::Test {
+protected:
+    LinuxDeviceFacts facts(std::map<std::string, std::string> environment = {},
+                           std::optional<std::string> hostName = "phone",
+                           std::optional<std::string> machine = "x86_64") {
+        LinuxDeviceFacts::Sources sources;
+        sources.root = root.path();
+        sources.hostName = [hostName] {
+            return hostName;
+        };
+        sources.machine = [machine] {
+            return machine;
+        };
+        sources.environment = [environment](const std::string& name) -> std::optional<std::string> {
+            auto found = environment.find(name);
+            if (found == environment.end())
+                return std::nullopt;
+            return found->second;
+        };
+        return LinuxDeviceFacts(queues, sources);
+    }
+
+    test::TempDir root;
+    std::shared_ptr<ThreadPoolDispatchQueues> queues = std::make_shared<ThreadPoolDispatchQueues>();
+};
+
+TEST_F(LinuxDeviceFactsTest, SystemVersionPrefersVersionIdThenPrettyName) {
+    EXPECT_EQ(facts().systemVersion(), std::nullopt);
+
+    writeFile(root.path() / "usr/lib/os-release", "NAME=Debian\nPRETTY_NAME=\"Debian GNU/Linux 12\"\n");
+    EXPECT_EQ(facts().systemVersion(), "Debian GNU/Linux 12");
+
+    // /etc wins over /usr/lib.
+    writeFile(root.path() / "etc/os-release", "# comment\nVERSION_ID=\"12\"\nPRETTY_NAME=x\n");
+    EXPECT_EQ(facts().systemVersion(), "12");
+}
+
+TEST_F(LinuxDeviceFactsTest, OsReleaseQuotingFollowsTheShell) {
+    const std::string text = "A='single $x \\n'\n"
+                             "B=\"double \\\"q\\\" \\$HOME \\\\ \\n\"\n"
+                             "C=bare\\ word\n"
+                             "  D = spaced\n"
+                             "E=first\nE=second\n"
+                             "F=\"crlf\"\r\n"
+                             "#G=commented\n"
+                             "GG=other\n";
+    EXPECT_EQ(LinuxDeviceFacts::osReleaseValue(text, "A"), "single $x \\n");
+    EXPECT_EQ(LinuxDeviceFacts::osReleaseValue(text, "B"), "double \"q\" $HOME \\ \\n");
+    EXPECT_EQ(LinuxDeviceFacts::osReleaseValue(text, "C"), "bare word");
+    EXPECT_EQ(LinuxDeviceFacts::osReleaseValue(text, "D"), std::nullopt);
+    EXPECT_EQ(LinuxDeviceFacts::osReleaseValue(text, "E"), "second");
+    EXPECT_EQ(LinuxDeviceFacts::osReleaseValue(text, "F"), "crlf");
+    EXPECT_EQ(LinuxDeviceFacts::osReleaseValue(text, "G"), std::nullopt);
+    EXPECT_EQ(LinuxDeviceFacts::osReleaseValue(text, "GG"), "other");
+}
+
+TEST_F(LinuxDeviceFactsTest, TextsThatAreNotUtf8AreCleaned) {
+    writeFile(root.path() / "etc/os-release", "VERSION_ID=\"12\xff\"\n");
+    auto subject = facts({}, std::string("host\xc3"), std::string("x86\x80_64"));
+    EXPECT_EQ(subject.systemVersion(), "12\xEF\xBF\xBD");
+    EXPECT_EQ(subject.deviceName(), "host\xEF\xBF\xBD");
+    EXPECT_EQ(subject.modelIdentifier(), "x86\xEF\xBF\xBD_64");
+
+    auto empty = facts({}, std::string(), std::nullopt);
+    EXPECT_EQ(empty.deviceName(), std::nullopt);
+    EXPECT_EQ(empty.modelIdentifier(), std::nullopt);
+}
+
+TEST_F(LinuxDeviceFactsTest, LocaleNamesSplitIntoLanguageAndRegion) {
+    struct Case {
+        const char* name;
+        std::optional<std::string> language;
+        std::optional<std::string> region;
+    };
+    const Case cases[] = {
+        {"en_US.UTF-8", "en", "US"},
+        {"de_DE@euro", "de", "DE"},
+        {"sr_RS.UTF-8@latin", "sr", "RS"},
+        {"es_419.UTF-8", "es", "419"},
+        {"en_us", "en", "US"},
+        {"fr", "fr", std::nullopt},
+        {"C", std::nullopt, std::nullopt},
+        {"C.UTF-8", std::nullopt, std::nullopt},
+        {"POSIX", std::nullopt, std::nullopt},
+        {"", std::nullopt, std::nullopt},
+        {"ast_ES", "ast", "ES"},
+        {"english_USA", std::nullopt, std::nullopt},
+        {"e\xff_US", std::nullopt, "US"},
+    };
+    for (const auto& c : cases) {
+        DeviceFacts::Locale locale = LinuxDeviceFacts::parseLocaleName(c.name);
+        EXPECT_EQ(locale.languageCode, c.language) << c.name;
+        EXPECT_EQ(locale.regionCode, c.region) << c.name;
+    }
+}
+
+TEST_F(LinuxDeviceFactsTest, LocaleVariablesAreConsultedInPrecedenceOrder) {
+    EXPECT_EQ(facts({{"LANG", "de_AT.UTF-8"}}).currentLocale().regionCode, "AT");
+    EXPECT_EQ(facts({{"LANG", "de_AT"}, {"LC_MESSAGES", "fr_CA"}}).currentLocale().regionCode, "CA");
+    EXPECT_EQ(
+        facts({{"LANG", "de_AT"}, {"LC_MESSAGES", "fr_CA"}, {"LC_ALL", "ja_JP"}}).currentLocale().regionCode,
+        "JP");
+    // An empty variable does not count as set.
+    EXPECT_EQ(facts({{"LANG", "de_AT"}, {"LC_ALL", ""}}).currentLocale().regionCode, "AT");
+    EXPECT_EQ(facts().currentLocale().regionCode, std::nullopt);
+}
+
+TEST_F(LinuxDeviceFactsTest, PermissionsHaveNoAnswerAndTheNotificationStatusComesLaterOnAnotherThread) {
+    auto subject = facts();
+    EXPECT_EQ(subject.cameraAuthorizationStatus(), std::nullopt);
+    EXPECT_EQ(subject.locationServicesEnabled(), std::nullopt);
+    EXPECT_EQ(subject.locationAuthorizationStatus(), std::nullopt);
+    EXPECT_EQ(subject.backgroundRefreshStatus(), std::nullopt);
+    EXPECT_FALSE(subject.canEvaluateDeviceOwnerAuthentication());
+
+    test::Delivery<std::pair<std::optional<int>, std::thread::id>> answer;
+    subject.requestNotificationAuthorizationStatus([&](std::optional<int> status) {
+        answer.deliver({status, std::this_thread::get_id()});
+    });
+    auto delivered = answer.wait();
+    ASSERT_TRUE(delivered);
+    EXPECT_EQ(delivered->first, std::nullopt);
+    EXPECT_NE(delivered->second, std::this_thread::get_id());
+    EXPECT_EQ(answer.count(), 1);
+}
+
+TEST_F(LinuxDeviceFactsTest, DefaultsReadTheRunningSystem) {
+    LinuxDeviceFacts subject(queues);
+    utsname names{};
+    ASSERT_EQ(uname(&names), 0);
+    EXPECT_EQ(subject.modelIdentifier(), std::string(names.machine));
+    char host[256] = {};
+    ASSERT_EQ(gethostname(host, sizeof host - 1), 0);
+    if (host[0] != '\0') {
+        EXPECT_EQ(subject.deviceName(), std::string(host));
+    }
+}
+
+} // namespace
+} // namespace velquor::detail

@@ -1,0 +1,207 @@
+#include "platform/PlatformContext.hpp"
+
+#include "platform/linux/ConfiguredBundleInfo.hpp"
+#include "platform/linux/FileKeyStore.hpp"
+#include "platform/linux/FilePreferences.hpp"
+#include "platform/linux/LinuxNotificationCenter.hpp"
+#include "platform/linux/StdoutConsole.hpp"
+#include "platform/linux/ThreadPoolDispatchQueues.hpp"
+#include "platform/memory/MemoryKeyStore.hpp"
+
+#include "../support/TestSupport.hpp"
+
+#include "velquor_build/BuildConstants.hpp"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <optional>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace velquor::detail {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+// Sets an environment variable for one test and restores it afterwards.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, std::optional<std::string> value)
+        : name_(name) {
+        if (const char* old = std::getenv(name))
+            old_ = old;
+        value ? ::setenv(name, value->c_str(), 1) : ::unsetenv(name);
+    }
+    ~ScopedEnv() { old_ ? ::setenv(name_, old_->c_str(), 1) : ::unsetenv(name_); }
+
+private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
+
+TEST(PlatformContextResolve, FillsEveryDefaultPerHostUnderTheDataDirectory) {
+    test::TempDir data;
+    ScopedEnv xdg("XDG_DATA_HOME", data.path().string());
+    Configuration configuration;
+    configuration.hostApplication.bundleIdentifier = "com.example/host";
+    const Platform platform = PlatformContext::resolve(configuration);
+    const auto& resolved = platform.configuration;
+
+    EXPECT_EQ(resolved.northAmericaBaseURL, build::kNorthAmericaBaseURL);
+    EXPECT_EQ(resolved.europeBaseURL, build::kEuropeBaseURL);
+    EXPECT_EQ(resolved.asiaPacificBaseURL, build::kAsiaPacificBaseURL);
+    for (const auto& url :
+         {resolved.northAmericaBaseURL, resolved.europeBaseURL, resolved.asiaPacificBaseURL}) {
+        EXPECT_EQ(url.rfind("https://", 0), 0u) << url;
+        EXPECT_EQ(url.back(), '/') << url;
+    }
+    EXPECT_EQ(resolved.keyStoreDirectory, data.path() / "velquor" / "keystore" / "com.example%2Fhost");
+    EXPECT_EQ(resolved.applicationDirectory, data.path() / "velquor" / "applications" / "com.example%2Fhost");
+    EXPECT_TRUE(resolved.trustedCertificates.empty());
+    EXPECT_EQ(resolved.hostApplication.bundleIdentifier, "com.example/host");
+
+    const auto& services = platform.services;
+    EXPECT_EQ(services.queues, ThreadPoolDispatchQueues::processWide()) << "one main queue per process";
+    EXPECT_NE(dynamic_cast<LinuxNotificationCenter*>(services.notificationCenter.get()), nullptr);
+    ASSERT_NE(dynamic_cast<FileKeyStore*>(services.keyStore.get()), nullptr);
+    EXPECT_EQ(dynamic_cast<FileKeyStore&>(*services.keyStore).directory(), resolved.keyStoreDirectory);
+    ASSERT_NE(dynamic_cast<FilePreferences*>(services.preferences.get()), nullptr);
+    EXPECT_EQ(dynamic_cast<FilePreferences&>(*services.preferences).suiteFile("s"),
+              resolved.applicationDirectory / "Preferences" / "s.json");
+    ASSERT_NE(dynamic_cast<ConfiguredBundleInfo*>(services.bundle.get()), nullptr);
+    EXPECT_EQ(services.bundle->mainBundleValue("CFBundleIdentifier"), "com.example/host");
+    EXPECT_NE(dynamic_cast<StdoutConsole*>(services.console.get()), nullptr);
+    EXPECT_FALSE(fs::exists(data.path() / "velquor")) << "resolving creates no directory";
+}
+
+TEST(PlatformContextResolve, WithoutABundleIdentifierTheExecutableNamesTheDirectories) {
+    test::TempDir home;
+    ScopedEnv xdg("XDG_DATA_HOME", "relative/is/ignored");
+    ScopedEnv homeEnv("HOME", home.path().string());
+    const Platform platform = PlatformContext::resolve({});
+    const auto name = fs::read_symlink("/proc/self/exe").filename();
+    EXPECT_EQ(platform.configuration.keyStoreDirectory, home.path() / ".local/share/velquor/keystore" / name);
+    EXPECT_EQ(platform.configuration.applicationDirectory,
+              home.path() / ".local/share/velquor/applications" / name);
+    EXPECT_FALSE(platform.services.bundle->mainBundleValue("CFBundleIdentifier").has_value());
+}
+
+TEST(PlatformContextResolve, KeepsWhatTheHostSetAndNeverChangesTheHostsServices) {
+    test::TempDir dir;
+    auto hostServices = std::make_shared<PlatformServices>();
+    auto store = std::make_shared<MemoryKeyStore>();
+    hostServices->keyStore = store;
+    Configuration configuration;
+    configuration.northAmericaBaseURL = "https://127.0.0.1:8443/";
+    configuration.europeBaseURL = "https://127.0.0.2:8443/";
+    configuration.asiaPacificBaseURL = "https://127.0.0.3:8443/";
+    configuration.keyStoreDirectory = dir.path() / "ks";
+    configuration.applicationDirectory = dir.path() / "app";
+    configuration.trustedCertificates = dir.path() / "ca.pem";
+    configuration.hostApplication = {"com.example.host", "Example", "Host", "3.0", "12"};
+    configuration.platform = hostServices;
+
+    const Platform platform = PlatformContext::resolve(configuration);
+    EXPECT_EQ(platform.configuration.northAmericaBaseURL, "https://127.0.0.1:8443/");
+    EXPECT_EQ(platform.configuration.europeBaseURL, "https://127.0.0.2:8443/");
+    EXPECT_EQ(platform.configuration.asiaPacificBaseURL, "https://127.0.0.3:8443/");
+    EXPECT_EQ(platform.configuration.keyStoreDirectory, dir.path() / "ks");
+    EXPECT_EQ(platform.configuration.applicationDirectory, dir.path() / "app");
+    EXPECT_EQ(platform.configuration.trustedCertificates, dir.path() / "ca.pem");
+    EXPECT_EQ(platform.services.keyStore, store);
+    EXPECT_EQ(platform.services.bundle->mainBundleValue("CFBundleDisplayName"), "Example");
+    EXPECT_EQ(hostServices->queues, nullptr) << "the host's own object is left as it was";
+    EXPECT_EQ(hostServices->preferences, nullptr);
+
+    // The defaults are wired to the resolved directories.
+    auto suite = platform.services.preferences->open("com.marvisTel.VelquorSDK");
+    ASSERT_NE(suite, nullptr);
+    suite->setBool("isPaired", true);
+    EXPECT_TRUE(fs::exists(dir.path() / "app/Preferences/com.marvisTel.VelquorSDK.json"));
+}
+
+// --- the process-wide platform, in child processes -------------------------------------------
+
+struct ChildResult {
+    bool finished = false;
+    int status = 0;
+    std::string output;
+};
+
+// Runs the scenario child; kills it and reports finished=false when it outlives the deadline.
+ChildResult runChild(const std::string& scenario, const fs::path& dir, std::chrono::seconds deadline = 30s) {
+    ChildResult result;
+    int pipeFds[2];
+    if (::pipe(pipeFds) != 0)
+        return result;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
+    const std::string program = VELQUOR_PLATFORM_EXIT_CHILD;
+    const std::string directory = dir.string();
+    char* argv[] = {const_cast<char*>(program.c_str()), const_cast<char*>(scenario.c_str()),
+                    const_cast<char*>(directory.c_str()), nullptr};
+    pid_t pid = 0;
+    const int spawned = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(pipeFds[1]);
+    if (spawned != 0) {
+        ::close(pipeFds[0]);
+        return result;
+    }
+    const auto end = std::chrono::steady_clock::now() + deadline;
+    while (std::chrono::steady_clock::now() < end) {
+        if (::waitpid(pid, &result.status, WNOHANG) == pid) {
+            result.finished = true;
+            break;
+        }
+        std::this_thread::sleep_for(10ms);
+    }
+    if (!result.finished) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, nullptr, 0);
+    }
+    char buffer[4096];
+    ssize_t got;
+    while ((got = ::read(pipeFds[0], buffer, sizeof buffer)) > 0)
+        result.output.append(buffer, static_cast<std::size_t>(got));
+    ::close(pipeFds[0]);
+    return result;
+}
+
+TEST(PlatformContextProcess, ConfigureIsTakenOnlyBeforeTheFirstGet) {
+    test::TempDir dir;
+    const auto child = runChild("configure", dir.path());
+    ASSERT_TRUE(child.finished) << "the child hung";
+    ASSERT_TRUE(WIFEXITED(child.status)) << "the child died of signal " << WTERMSIG(child.status);
+    EXPECT_EQ(WEXITSTATUS(child.status), 0) << child.output;
+}
+
+TEST(PlatformContextProcess, ExitWithWorkInFlightNeitherHangsNorCrashesNorStartsQueuedTasks) {
+    test::TempDir dir;
+    const auto child = runChild("exit-with-work", dir.path());
+    ASSERT_TRUE(child.finished) << "the process hung at exit";
+    ASSERT_TRUE(WIFEXITED(child.status)) << "the process died of signal " << WTERMSIG(child.status);
+    EXPECT_NE(WEXITSTATUS(child.status), 42) << "a queued task started after exit had begun";
+    EXPECT_EQ(WEXITSTATUS(child.status), 0);
+    EXPECT_EQ(child.output, "exiting with work in flight\n");
+}
+
+TEST(PlatformContextProcess, ExitCalledFromATaskEndsTheProcessCleanly) {
+    test::TempDir dir;
+    const auto child = runChild("exit-from-task", dir.path());
+    ASSERT_TRUE(child.finished) << "the process hung at exit";
+    ASSERT_TRUE(WIFEXITED(child.status)) << "the process died of signal " << WTERMSIG(child.status);
+    EXPECT_EQ(WEXITSTATUS(child.status), 7);
+}
+
+} // namespace
+} // namespace velquor::detail

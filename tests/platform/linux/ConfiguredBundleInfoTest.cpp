@@ -1,0 +1,53 @@
+#include "platform/linux/ConfiguredBundleInfo.hpp"
+#include "platform/linux/StdoutConsole.hpp"
+
+#include "../../support/TestSupport.hpp"
+
+#include "velquor_build/BuildConstants.hpp"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+namespace velquor::detail {
+namespace {
+
+TEST(ConfiguredBundleInfo, MainBundleValuesComeFromTheHostAndEmptyMeansAbsent) {
+    test::TempDir dir;
+    ConfiguredBundleInfo bundle({"com.example.host", "", "Host", "2.1", "7"}, dir.path());
+    EXPECT_EQ(bundle.mainBundleValue("CFBundleIdentifier"), "com.example.host");
+    EXPECT_FALSE(bundle.mainBundleValue("CFBundleDisplayName").has_value());
+    EXPECT_EQ(bundle.mainBundleValue("CFBundleName"), "Host");
+    EXPECT_EQ(bundle.mainBundleValue("CFBundleShortVersionString"), "2.1");
+    EXPECT_EQ(bundle.mainBundleValue("CFBundleVersion"), "7");
+    EXPECT_FALSE(bundle.mainBundleValue("CFBundleExecutable").has_value());
+
+    EXPECT_EQ(bundle.frameworkBundleValue("CFBundleIdentifier"), "com.marvisTel.VelquorSDK");
+    EXPECT_EQ(bundle.frameworkBundleValue("CFBundleShortVersionString"), std::string(build::kProjectVersion));
+    EXPECT_EQ(bundle.frameworkBundleValue("CFBundleVersion"), "92");
+    EXPECT_FALSE(bundle.frameworkBundleValue("CFBundleName").has_value());
+}
+
+TEST(ConfiguredBundleInfo, LocalizedStringsComeFromTheHostsTableOrTheFallback) {
+    test::TempDir dir;
+    ConfiguredBundleInfo bundle({}, dir.path());
+    EXPECT_EQ(bundle.localizedString("Authenticate", "Authenticate"), "Authenticate") << "no table";
+    const auto table = dir.path() / "Localizable.json";
+    std::ofstream(table) << R"({"Authenticate":"Bestätigen","Deny":42})";
+    EXPECT_EQ(bundle.localizedString("Authenticate", "Authenticate"), "Bestätigen");
+    EXPECT_EQ(bundle.localizedString("Deny", "Deny"), "Deny") << "a value that is no text";
+    EXPECT_EQ(bundle.localizedString("Missing", "Missing"), "Missing");
+    std::ofstream(table, std::ios::trunc) << R"({"Authenticate": )";
+    EXPECT_EQ(bundle.localizedString("Authenticate", "Authenticate"), "Authenticate") << "malformed table";
+}
+
+TEST(StdoutConsole, WritesWholeLinesToStandardOutput) {
+    StdoutConsole console;
+    ::testing::internal::CaptureStdout();
+    console.writeLine("Velquor Version 1.0.0(92)");
+    console.writeLine("");
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "Velquor Version 1.0.0(92)\n\n");
+}
+
+} // namespace
+} // namespace velquor::detail

@@ -1,0 +1,279 @@
+#include "platform/linux/FileKeyStore.hpp"
+
+#include "platform/KeyStoreStatuses.hpp"
+
+#include "../../support/TestSupport.hpp"
+#include "../KeyStoreTestSupport.hpp"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <fstream>
+#include <regex>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace velquor::detail {
+namespace {
+
+namespace fs = std::filesystem;
+using test::bytes;
+
+const std::string kPublicTag = std::string("com.marvistel.quenzo.sid_publickey") + '\0';
+const std::string kPrivateTag = std::string("com.marvistel.quenzo.sid_privatekey") + '\0';
+
+mode_t modeOf(const fs::path& path) {
+    struct stat info {};
+    EXPECT_EQ(::lstat(path.c_str(), &info), 0) << path;
+    return info.st_mode & 07777;
+}
+
+std::string readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+void writeFile(const fs::path& path, const std::string& content) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << content;
+}
+
+std::vector<std::string> entries(const fs::path& directory) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(directory))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+class FileKeyStoreTest : public ::testing::Test {
+protected:
+    test::TempDir temp_;
+    fs::path dir_ = temp_.path() / "data" / "velquor" / "keystore" / "com.example.host";
+    FileKeyStore store_{dir_};
+};
+
+TEST_F(FileKeyStoreTest, DirectoryIsOwnerOnlyAndMadeOnFirstWriteOnly) {
+    std::vector<std::uint8_t> data;
+    EXPECT_EQ(store_.copyPassword("a", "a", data), kKeyStoreItemNotFound);
+    EXPECT_EQ(store_.deletePassword("a", "a"), kKeyStoreItemNotFound);
+    EXPECT_EQ(store_.deleteKey("t"), kKeyStoreItemNotFound);
+    EXPECT_FALSE(fs::exists(dir_)) << "reads and deletions must not create the store";
+
+    ASSERT_EQ(store_.addPassword("a", "a", bytes("v")), kKeyStoreSuccess);
+    ASSERT_EQ(store_.addKey("t", test::freshPublicKey()), kKeyStoreSuccess);
+    EXPECT_EQ(modeOf(dir_), 0700u);
+    EXPECT_EQ(modeOf(dir_.parent_path()), 0700u) << "parents made for the store are private too";
+    EXPECT_EQ(modeOf(dir_ / FileKeyStore::passwordFileName("a", "a")), 0600u);
+    EXPECT_EQ(modeOf(dir_ / FileKeyStore::keyFileName("t")), 0600u);
+    EXPECT_EQ(modeOf(dir_ / ".lock"), 0600u);
+}
+
+TEST_F(FileKeyStoreTest, ExistingWideDirectoryIsNarrowedAndFilesStayPrivateUnderAnyUmask) {
+    fs::create_directories(dir_);
+    ::chmod(dir_.c_str(), 0777);
+    const mode_t previous = ::umask(0);
+    const auto status = store_.replacePassword("a", "a", bytes("v"));
+    ::umask(previous);
+    ASSERT_EQ(status, kKeyStoreSuccess);
+    EXPECT_EQ(modeOf(dir_), 0700u);
+    EXPECT_EQ(modeOf(dir_ / FileKeyStore::passwordFileName("a", "a")), 0600u);
+}
+
+TEST_F(FileKeyStoreTest, NamesNeitherEscapeTheDirectoryNorCollide) {
+    const std::string zero(1, '\0');
+    const std::vector<std::pair<std::string, std::string>> names = {
+        {"../../escape", "../../escape"},
+        {"a/b", "c"},
+        {"a", "b/c"},
+        {"ab", "c"},
+        {"a", "bc"},
+        {"x" + zero, "y"},
+        {"x", zero + "y"},
+        {"", ""},
+        {".", ".."},
+        {std::string(5000, 'n'), "long"},
+    };
+    for (std::size_t i = 0; i < names.size(); ++i)
+        ASSERT_EQ(store_.addPassword(names[i].first, names[i].second, bytes(std::to_string(i))),
+                  kKeyStoreSuccess)
+            << i;
+    ASSERT_EQ(store_.addKey(kPublicTag, test::freshPublicKey()), kKeyStoreSuccess);
+    ASSERT_EQ(store_.addKey(kPublicTag.substr(0, kPublicTag.size() - 1), test::freshPublicKey()),
+              kKeyStoreSuccess);
+
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        std::vector<std::uint8_t> data;
+        ASSERT_EQ(store_.copyPassword(names[i].first, names[i].second, data), kKeyStoreSuccess) << i;
+        EXPECT_EQ(data, bytes(std::to_string(i))) << "item " << i << " collided with another";
+    }
+    // Only the store's own files, all inside its directory; nothing beside it.
+    const std::regex itemName("[pk]-[0-9a-f]{64}");
+    const auto names_ = entries(dir_);
+    EXPECT_EQ(names_.size(), names.size() + 2 + 1);
+    for (const auto& name : names_)
+        EXPECT_TRUE(name == ".lock" || std::regex_match(name, itemName)) << name;
+    EXPECT_EQ(entries(dir_.parent_path()), std::vector<std::string>{"com.example.host"});
+    EXPECT_EQ(entries(temp_.path()), std::vector<std::string>{"data"});
+}
+
+TEST_F(FileKeyStoreTest, LeftoverTemporaryFilesAreNeverItemsAndStaleOnesAreSwept) {
+    ASSERT_EQ(store_.addPassword("isPaired", "isPaired", bytes("isPaired")), kKeyStoreSuccess);
+    const auto itemFile = dir_ / FileKeyStore::passwordFileName("isPaired", "isPaired");
+    // An interrupted replace leaves a complete temporary file beside a removed item.
+    fs::copy_file(itemFile, dir_ / ".tmp-0123456789abcdef01234567");
+    fs::copy_file(itemFile, dir_ / ".tmp-stale000000000000000000");
+    ASSERT_EQ(store_.deletePassword("isPaired", "isPaired"), kKeyStoreSuccess);
+    std::vector<std::uint8_t> data;
+    EXPECT_EQ(store_.copyPassword("isPaired", "isPaired", data), kKeyStoreItemNotFound);
+
+    // A new instance sweeps temporaries older than ten minutes on its first write.
+    const struct timespec old[2] = {{std::time(nullptr) - 3600, 0}, {std::time(nullptr) - 3600, 0}};
+    ASSERT_EQ(
+        ::utimensat(AT_FDCWD, (dir_ / ".tmp-stale000000000000000000").c_str(), old, AT_SYMLINK_NOFOLLOW), 0);
+    FileKeyStore second(dir_);
+    ASSERT_EQ(second.addPassword("other", "other", bytes("x")), kKeyStoreSuccess);
+    EXPECT_FALSE(fs::exists(dir_ / ".tmp-stale000000000000000000"));
+    EXPECT_TRUE(fs::exists(dir_ / ".tmp-0123456789abcdef01234567"))
+        << "a recent one may belong to a running write";
+}
+
+TEST_F(FileKeyStoreTest, DamagedOrForeignItemFilesReadAsFailure) {
+    ASSERT_EQ(store_.addPassword("s", "a", bytes("value")), kKeyStoreSuccess);
+    ASSERT_EQ(store_.addPassword("s", "b", bytes("other")), kKeyStoreSuccess);
+    ASSERT_EQ(store_.addKey("k", test::freshPublicKey()), kKeyStoreSuccess);
+    const auto itemA = dir_ / FileKeyStore::passwordFileName("s", "a");
+    const auto itemB = dir_ / FileKeyStore::passwordFileName("s", "b");
+    const auto keyItem = dir_ / FileKeyStore::keyFileName("k");
+    const std::string good = readFile(itemA);
+
+    auto expectDecodeError = [&](const std::string& content, const char* what) {
+        writeFile(itemA, content);
+        std::vector<std::uint8_t> data = bytes("stale");
+        EXPECT_EQ(store_.copyPassword("s", "a", data), kKeyStoreDecodeError) << what;
+        EXPECT_TRUE(data.empty()) << what;
+    };
+    expectDecodeError("", "empty");
+    expectDecodeError(good.substr(0, good.size() - 1), "truncated");
+    expectDecodeError(good + "x", "trailing byte");
+    std::string flipped = good;
+    flipped[flipped.size() / 2] ^= 0x01;
+    expectDecodeError(flipped, "flipped bit");
+    expectDecodeError("VQKS\x01Pgarbage-garbage-garbage-garbage-garbage-garbage", "garbage");
+    expectDecodeError(readFile(itemB), "another item's file under this name");
+
+    // A key file that is a password item is no key.
+    writeFile(keyItem, readFile(itemB));
+    std::shared_ptr<const KeyRef> key;
+    std::vector<std::uint8_t> data;
+    EXPECT_EQ(store_.copyKeyRef("k", key), kKeyStoreDecodeError);
+    EXPECT_EQ(key, nullptr);
+    EXPECT_EQ(store_.copyKeyData("k", data), kKeyStoreDecodeError);
+
+    // Not a regular file at all.
+    fs::remove(itemA);
+    fs::create_directory(itemA);
+    EXPECT_EQ(store_.copyPassword("s", "a", data), kKeyStoreIOError);
+    fs::remove(itemA);
+    fs::create_symlink(itemB, itemA);
+    EXPECT_EQ(store_.copyPassword("s", "a", data), kKeyStoreIOError) << "symbolic links are not followed";
+
+    // A damaged item can still be replaced or deleted.
+    EXPECT_EQ(store_.replacePassword("s", "a", bytes("repaired")), kKeyStoreSuccess);
+    EXPECT_EQ(store_.copyPassword("s", "a", data), kKeyStoreSuccess);
+    EXPECT_EQ(data, bytes("repaired"));
+}
+
+TEST_F(FileKeyStoreTest, ReplaceIsAtomicForConcurrentReaders) {
+    const auto oldValue = bytes(std::string(100, 'o'));
+    const auto newValue = bytes(std::string(3000, 'N'));
+    ASSERT_EQ(store_.addPassword("deviceFingerprint", "deviceFingerprint", oldValue), kKeyStoreSuccess);
+    std::atomic<bool> writing{true};
+    std::atomic<int> reads{0}, bad{0};
+    std::atomic<KeyStoreStatus> badStatus{0};
+    std::thread reader([&] {
+        FileKeyStore other(dir_); // as another handle on the same store would
+        std::vector<std::uint8_t> data;
+        while (writing || reads < 50) {
+            const auto status = other.copyPassword("deviceFingerprint", "deviceFingerprint", data);
+            ++reads;
+            if (status != kKeyStoreSuccess || (data != oldValue && data != newValue)) {
+                badStatus = status;
+                ++bad;
+            }
+        }
+    });
+    for (int i = 0; i < 100; ++i)
+        ASSERT_EQ(
+            store_.replacePassword("deviceFingerprint", "deviceFingerprint", i % 2 ? oldValue : newValue),
+            kKeyStoreSuccess);
+    writing = false;
+    reader.join();
+    EXPECT_EQ(bad.load(), 0) << "a reader saw a missing or torn item, status " << badStatus.load();
+    EXPECT_GT(reads.load(), 0);
+}
+
+TEST_F(FileKeyStoreTest, ConcurrentAddsOfOneItemLetExactlyOneWin) {
+    std::atomic<int> successes{0}, duplicates{0}, others{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&, t] {
+            FileKeyStore own(dir_);
+            for (int i = 0; i < 10; ++i) {
+                const auto status =
+                    own.addPassword("item" + std::to_string(i), "a", bytes(std::to_string(t)));
+                (status == kKeyStoreSuccess         ? successes
+                 : status == kKeyStoreDuplicateItem ? duplicates
+                                                    : others)++;
+            }
+        });
+    }
+    for (auto& thread : threads)
+        thread.join();
+    EXPECT_EQ(successes.load(), 10);
+    EXPECT_EQ(duplicates.load(), 30);
+    EXPECT_EQ(others.load(), 0);
+}
+
+TEST_F(FileKeyStoreTest, ItemsPersistAcrossInstances) {
+    {
+        FileKeyStore first(dir_);
+        ASSERT_EQ(first.addPassword("stayPaired", "stayPaired", bytes("stayPaired")), kKeyStoreSuccess);
+        ASSERT_EQ(first.generateRSAKeyPair(kPublicTag, kPrivateTag, 2048), kKeyStoreSuccess);
+    }
+    FileKeyStore second(dir_);
+    std::vector<std::uint8_t> data, publicKey, signature;
+    ASSERT_EQ(second.copyPassword("stayPaired", "stayPaired", data), kKeyStoreSuccess);
+    EXPECT_EQ(data, bytes("stayPaired"));
+    ASSERT_EQ(second.copyKeyData(kPublicTag, publicKey), kKeyStoreSuccess);
+    ASSERT_EQ(publicKey.size(), 270u); // RSA-2048 PKCS#1
+    EXPECT_EQ(std::vector<std::uint8_t>(publicKey.begin(), publicKey.begin() + 5),
+              (std::vector<std::uint8_t>{0x30, 0x82, 0x01, 0x0A, 0x02}));
+    std::shared_ptr<const KeyRef> privateKey;
+    ASSERT_EQ(second.copyKeyRef(kPrivateTag, privateKey), kKeyStoreSuccess);
+    EXPECT_EQ(privateKey->blockSize(), 256u);
+    const std::string message = "eyJhbGciOiJSUzI1NiJ9.e30";
+    ASSERT_EQ(privateKey->rawSign(DigestAlgorithm::sha256, test::digestOf(DigestAlgorithm::sha256, message),
+                                  signature),
+              kKeyStoreSuccess);
+    EXPECT_EQ(signature.size(), 256u);
+    EXPECT_TRUE(test::digestVerify(publicKey, DigestAlgorithm::sha256, message, signature));
+}
+
+TEST_F(FileKeyStoreTest, FileSystemFailuresAnswerIOError) {
+    fs::create_directories(dir_.parent_path());
+    writeFile(dir_, "a file where the store's directory should be");
+    std::vector<std::uint8_t> data;
+    EXPECT_EQ(store_.addPassword("a", "a", bytes("v")), kKeyStoreIOError);
+    EXPECT_EQ(store_.replacePassword("a", "a", bytes("v")), kKeyStoreIOError);
+    EXPECT_EQ(store_.copyPassword("a", "a", data), kKeyStoreIOError);
+    EXPECT_EQ(store_.addKey("k", test::freshPublicKey()), kKeyStoreIOError);
+    EXPECT_EQ(store_.generateRSAKeyPair("p", "q", 1024), kKeyStoreIOError);
+    EXPECT_EQ(store_.deletePassword("a", "a"), kKeyStoreIOError);
+}
+
+} // namespace
+} // namespace velquor::detail

@@ -1,0 +1,167 @@
+#include "platform/linux/FilePreferences.hpp"
+
+#include "../../support/TestSupport.hpp"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <atomic>
+#include <fstream>
+#include <thread>
+
+#include <sys/stat.h>
+
+namespace velquor::detail {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kSuite = "com.marvisTel.VelquorSDK";
+
+std::string readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+class FilePreferencesTest : public ::testing::Test {
+protected:
+    test::TempDir temp_;
+    fs::path appDir_ = temp_.path() / "applications" / "com.example.host";
+    FilePreferences preferences_{appDir_};
+    fs::path file_ = appDir_ / "Preferences" / "com.marvisTel.VelquorSDK.json";
+};
+
+TEST_F(FilePreferencesTest, StoresEachSuiteAsAJsonFileUnderTheApplicationDirectory) {
+    auto suite = preferences_.open(kSuite);
+    ASSERT_NE(suite, nullptr);
+    EXPECT_EQ(preferences_.suiteFile(kSuite), file_);
+    EXPECT_FALSE(suite->boolValue("isPaired").has_value());
+    suite->setBool("isPaired", true);
+    suite->setString("tempValue", "tempValue");
+    EXPECT_EQ(suite->boolValue("isPaired"), true);
+    EXPECT_EQ(suite->stringValue("tempValue"), "tempValue");
+    EXPECT_EQ(nlohmann::json::parse(readFile(file_)),
+              (nlohmann::json{{"isPaired", true}, {"tempValue", "tempValue"}}));
+    struct stat info {};
+    ASSERT_EQ(::stat(file_.parent_path().c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0700u);
+
+    suite->remove("tempValue");
+    EXPECT_FALSE(suite->stringValue("tempValue").has_value());
+    EXPECT_EQ(nlohmann::json::parse(readFile(file_)), (nlohmann::json{{"isPaired", true}}));
+    EXPECT_TRUE(suite->synchronize());
+}
+
+TEST_F(FilePreferencesTest, ValuesAnswerOnlyForTheirOwnType) {
+    auto suite = preferences_.open(kSuite);
+    suite->setString("isPaired", "true");
+    EXPECT_FALSE(suite->boolValue("isPaired").has_value());
+    suite->setBool("tempValue", false);
+    EXPECT_FALSE(suite->stringValue("tempValue").has_value());
+    EXPECT_EQ(suite->boolValue("tempValue"), false);
+}
+
+TEST_F(FilePreferencesTest, HandlesOnOneSuiteSeeEachOthersWrites) {
+    auto first = preferences_.open(kSuite);
+    FilePreferences otherInstance(appDir_);
+    auto second = otherInstance.open(kSuite);
+    auto otherSuite = preferences_.open("another.suite");
+    first->setBool("isPaired", true);
+    EXPECT_EQ(second->boolValue("isPaired"), true);
+    second->setString("tempValue", "tempValue");
+    EXPECT_EQ(first->stringValue("tempValue"), "tempValue");
+    second->remove("isPaired");
+    EXPECT_FALSE(first->boolValue("isPaired").has_value());
+    EXPECT_FALSE(otherSuite->stringValue("tempValue").has_value()) << "suites are separate";
+}
+
+TEST_F(FilePreferencesTest, SeesChangesMadeOnDiskAndAReinstallEmptiesTheSuite) {
+    auto suite = preferences_.open(kSuite);
+    suite->setBool("isPaired", true);
+    // Another process rewrites the file.
+    {
+        std::ofstream out(file_.string() + ".new");
+        out << R"({"isPaired":false,"tempValue":"fromElsewhere"})";
+    }
+    fs::rename(file_.string() + ".new", file_);
+    EXPECT_EQ(suite->boolValue("isPaired"), false);
+    EXPECT_EQ(suite->stringValue("tempValue"), "fromElsewhere");
+
+    // Removing the application directory is how a reinstall looks.
+    fs::remove_all(appDir_);
+    EXPECT_FALSE(suite->boolValue("isPaired").has_value());
+    suite->setString("tempValue", "tempValue"); // an old handle writes into a recreated directory
+    EXPECT_EQ(preferences_.open(kSuite)->stringValue("tempValue"), "tempValue");
+    EXPECT_TRUE(fs::exists(file_));
+}
+
+TEST_F(FilePreferencesTest, DamagedFileReadsAsAnEmptySuiteAndIsRepairedByTheNextWrite) {
+    fs::create_directories(file_.parent_path());
+    for (const char* content : {"{\"isPaired\": tr", "[true]", "", "\xff\xfe"}) {
+        std::ofstream(file_, std::ios::trunc) << content;
+        auto suite = preferences_.open(kSuite);
+        ASSERT_NE(suite, nullptr);
+        EXPECT_FALSE(suite->boolValue("isPaired").has_value()) << content;
+    }
+    auto suite = preferences_.open(kSuite);
+    suite->setBool("isPaired", true);
+    EXPECT_EQ(nlohmann::json::parse(readFile(file_)), (nlohmann::json{{"isPaired", true}}));
+}
+
+TEST_F(FilePreferencesTest, WritesAreAtomicForReadersOfTheFile) {
+    auto suite = preferences_.open(kSuite);
+    suite->setString("tempValue", std::string(10, 'a'));
+    std::atomic<bool> writing{true};
+    std::atomic<int> torn{0}, reads{0};
+    std::thread reader([&] {
+        while (writing || reads < 20) {
+            const auto parsed = nlohmann::json::parse(readFile(file_), nullptr, false);
+            ++reads;
+            if (!parsed.is_object() || !parsed.contains("tempValue"))
+                ++torn;
+        }
+    });
+    for (int i = 0; i < 60; ++i)
+        suite->setString("tempValue",
+                         std::string(static_cast<std::size_t>(i % 2 ? 10 : 20000), 'a' + i % 26));
+    writing = false;
+    reader.join();
+    EXPECT_EQ(torn.load(), 0);
+}
+
+TEST_F(FilePreferencesTest, FailedWritesStayVisibleAndSynchronizeReportsThem) {
+    auto suite = preferences_.open(kSuite);
+    ASSERT_NE(suite, nullptr);
+    fs::remove_all(file_.parent_path());
+    std::ofstream(file_.parent_path()) << "a file in the way";
+    suite->setBool("isPaired", true);
+    EXPECT_EQ(suite->boolValue("isPaired"), true) << "the change is kept in memory";
+    EXPECT_FALSE(suite->synchronize());
+    fs::remove(file_.parent_path());
+    fs::create_directories(file_.parent_path());
+    EXPECT_TRUE(suite->synchronize());
+    EXPECT_EQ(nlohmann::json::parse(readFile(file_)), (nlohmann::json{{"isPaired", true}}));
+}
+
+TEST_F(FilePreferencesTest, OpenFailsWhenTheDirectoryCannotBeMadeOrTheNameIsEmpty) {
+    fs::create_directories(appDir_.parent_path());
+    std::ofstream(appDir_) << "a file where the application directory should be";
+    EXPECT_EQ(preferences_.open(kSuite), nullptr);
+    fs::remove(appDir_);
+    EXPECT_EQ(preferences_.open(""), nullptr);
+    EXPECT_NE(preferences_.open(kSuite), nullptr);
+}
+
+TEST_F(FilePreferencesTest, SuiteNamesStayInsideThePreferencesDirectory) {
+    auto suite = preferences_.open("../../escape/..");
+    ASSERT_NE(suite, nullptr);
+    suite->setBool("k", true);
+    const auto file = preferences_.suiteFile("../../escape/..");
+    EXPECT_EQ(file.parent_path(), appDir_ / "Preferences");
+    EXPECT_EQ(file.filename(), "%2E.%2F..%2Fescape%2F...json");
+    EXPECT_TRUE(fs::exists(file));
+    EXPECT_NE(preferences_.suiteFile("a/b"), preferences_.suiteFile("a%2Fb"));
+}
+
+} // namespace
+} // namespace velquor::detail

@@ -1,0 +1,110 @@
+#include "platform/linux/OpenSSLKeyRef.hpp"
+
+#include "platform/KeyStoreStatuses.hpp"
+#include "platform/linux/RSAKeyCodec.hpp"
+
+#include "../KeyStoreTestSupport.hpp"
+
+#include <gtest/gtest.h>
+
+namespace velquor::detail {
+namespace {
+
+// The same key twice: once as the key store's reference, once for OpenSSL's one-shot API.
+struct KeyPair {
+    std::shared_ptr<OpenSSLKeyRef> privateRef;
+    std::shared_ptr<OpenSSLKeyRef> publicRef;
+    EVP_PKEY_ptr reference;
+    std::vector<std::uint8_t> pkcs1;
+};
+
+KeyPair makeKeyPair() {
+    KeyPair pair;
+    auto key = RSAKeyCodec::generate(1024);
+    std::vector<std::uint8_t> pkcs8;
+    RSAKeyCodec::encodePrivatePkcs8(key.get(), pkcs8);
+    RSAKeyCodec::encodePublicPkcs1(key.get(), pair.pkcs1);
+    pair.reference = RSAKeyCodec::parsePrivatePkcs8(pkcs8.data(), pkcs8.size());
+    pair.privateRef = std::make_shared<OpenSSLKeyRef>(std::move(key), true);
+    pair.publicRef = std::make_shared<OpenSSLKeyRef>(
+        RSAKeyCodec::parsePublicPkcs1(pair.pkcs1.data(), pair.pkcs1.size()), false);
+    return pair;
+}
+
+std::vector<std::uint8_t> digestSign(EVP_PKEY* key, DigestAlgorithm algorithm, const std::string& message) {
+    EVP_MD_CTX_ptr context(EVP_MD_CTX_new());
+    std::size_t length = 0;
+    EXPECT_EQ(EVP_DigestSignInit(context.get(), nullptr, test::mdFor(algorithm), nullptr, key), 1);
+    EXPECT_EQ(EVP_DigestSign(context.get(), nullptr, &length,
+                             reinterpret_cast<const unsigned char*>(message.data()), message.size()),
+              1);
+    std::vector<std::uint8_t> signature(length);
+    EXPECT_EQ(EVP_DigestSign(context.get(), signature.data(), &length,
+                             reinterpret_cast<const unsigned char*>(message.data()), message.size()),
+              1);
+    signature.resize(length);
+    return signature;
+}
+
+class OpenSSLKeyRefTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { pair_ = new KeyPair(makeKeyPair()); }
+    static void TearDownTestSuite() {
+        delete pair_;
+        pair_ = nullptr;
+    }
+    static KeyPair* pair_;
+};
+KeyPair* OpenSSLKeyRefTest::pair_ = nullptr;
+
+TEST_F(OpenSSLKeyRefTest, RawSignEqualsOneShotSigningForEveryDigest) {
+    const std::string message = "eyJhbGciOiJSUzI1NiIsImtpZCI6IjEifQ.eyJpc3MiOiJ4In0";
+    for (auto algorithm :
+         {DigestAlgorithm::sha1, DigestAlgorithm::sha256, DigestAlgorithm::sha384, DigestAlgorithm::sha512}) {
+        SCOPED_TRACE(static_cast<int>(algorithm));
+        std::vector<std::uint8_t> signature;
+        ASSERT_EQ(pair_->privateRef->rawSign(algorithm, test::digestOf(algorithm, message), signature),
+                  kKeyStoreSuccess);
+        EXPECT_EQ(signature, digestSign(pair_->reference.get(), algorithm, message))
+            << "the DigestInfo must be part of the signature";
+        EXPECT_TRUE(test::digestVerify(pair_->pkcs1, algorithm, message, signature));
+        EXPECT_EQ(pair_->publicRef->rawVerify(algorithm, test::digestOf(algorithm, message), signature),
+                  kKeyStoreSuccess);
+        EXPECT_EQ(pair_->privateRef->rawVerify(algorithm, test::digestOf(algorithm, message), signature),
+                  kKeyStoreSuccess)
+            << "a private key verifies through its public half";
+    }
+}
+
+TEST_F(OpenSSLKeyRefTest, RefusesWrongDigestLengthsAndSigningWithAPublicKey) {
+    std::vector<std::uint8_t> signature{1, 2, 3};
+    const auto sha256 = test::digestOf(DigestAlgorithm::sha256, "m");
+    EXPECT_EQ(pair_->privateRef->rawSign(DigestAlgorithm::sha1, sha256, signature), kKeyStoreParameterError);
+    EXPECT_TRUE(signature.empty());
+    EXPECT_EQ(pair_->privateRef->rawSign(DigestAlgorithm::sha256, {}, signature), kKeyStoreParameterError);
+    EXPECT_EQ(pair_->publicRef->rawSign(DigestAlgorithm::sha256, sha256, signature), kKeyStoreParameterError);
+    EXPECT_TRUE(signature.empty());
+    EXPECT_EQ(pair_->publicRef->rawVerify(DigestAlgorithm::sha512, sha256, std::vector<std::uint8_t>(128)),
+              kKeyStoreParameterError);
+}
+
+TEST_F(OpenSSLKeyRefTest, RejectsSignaturesThatDoNotMatch) {
+    const auto digest = test::digestOf(DigestAlgorithm::sha256, "message");
+    std::vector<std::uint8_t> signature;
+    ASSERT_EQ(pair_->privateRef->rawSign(DigestAlgorithm::sha256, digest, signature), kKeyStoreSuccess);
+    auto tampered = signature;
+    tampered[10] ^= 0x80;
+    EXPECT_EQ(pair_->publicRef->rawVerify(DigestAlgorithm::sha256, digest, tampered), kKeyStoreVerifyFailed);
+    EXPECT_EQ(pair_->publicRef->rawVerify(DigestAlgorithm::sha256,
+                                          test::digestOf(DigestAlgorithm::sha256, "other"), signature),
+              kKeyStoreVerifyFailed);
+    EXPECT_EQ(pair_->publicRef->rawVerify(DigestAlgorithm::sha384,
+                                          test::digestOf(DigestAlgorithm::sha384, "message"), signature),
+              kKeyStoreVerifyFailed)
+        << "the digest algorithm is part of what is verified";
+    EXPECT_EQ(pair_->publicRef->rawVerify(DigestAlgorithm::sha256, digest, {}), kKeyStoreVerifyFailed);
+    EXPECT_EQ(ERR_peek_error(), 0u) << "OpenSSL's error queue must be left empty";
+}
+
+} // namespace
+} // namespace velquor::detail

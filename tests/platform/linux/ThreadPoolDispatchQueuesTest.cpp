@@ -1,0 +1,348 @@
+#include "platform/linux/ThreadPoolDispatchQueues.hpp"
+#include "platform/linux/ThreadSerialQueue.hpp"
+
+#include "../../support/TestSupport.hpp"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <future>
+#include <mutex>
+#include <set>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+namespace velquor::detail {
+namespace {
+
+using namespace std::chrono_literals;
+using test::Delivery;
+using test::waitUntil;
+
+// Opens once; every waiter is released. Waits are bounded so a broken queue fails, not hangs.
+class Gate {
+public:
+    void open() {
+        std::lock_guard lock(mutex_);
+        open_ = true;
+        cv_.notify_all();
+    }
+    bool wait(std::chrono::milliseconds deadline = 10s) {
+        std::unique_lock lock(mutex_);
+        return cv_.wait_for(lock, deadline, [&] { return open_; });
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    bool open_ = false;
+};
+
+// Records the order in which tasks ran.
+class Journal {
+public:
+    void add(const std::string& entry) {
+        std::lock_guard lock(mutex_);
+        entries_.push_back(entry);
+    }
+    std::vector<std::string> entries() const {
+        std::lock_guard lock(mutex_);
+        return entries_;
+    }
+    std::size_t size() const {
+        std::lock_guard lock(mutex_);
+        return entries_.size();
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<std::string> entries_;
+};
+
+ThreadPoolDispatchQueues::Options singleWorker() {
+    ThreadPoolDispatchQueues::Options options;
+    options.minimumWorkers = 1;
+    options.maximumWorkers = 1;
+    return options;
+}
+
+TEST(ThreadPoolDispatchQueues, RunsEveryGlobalTaskOffTheCallingThread) {
+    ThreadPoolDispatchQueues queues;
+    std::atomic<int> ran{0};
+    std::atomic<bool> onCaller{false};
+    const auto caller = std::this_thread::get_id();
+    for (int i = 0; i < 200; ++i) {
+        queues.asyncGlobal(static_cast<QualityOfService>(i % 5), [&] {
+            if (std::this_thread::get_id() == caller)
+                onCaller = true;
+            ++ran;
+        });
+    }
+    EXPECT_TRUE(waitUntil([&] { return ran == 200; }));
+    EXPECT_FALSE(onCaller);
+}
+
+TEST(ThreadPoolDispatchQueues, GrowsSoATaskWaitingForAnotherGlobalTaskIsNotStarved) {
+    ThreadPoolDispatchQueues::Options options;
+    options.minimumWorkers = 1;
+    options.maximumWorkers = 4;
+    ThreadPoolDispatchQueues queues(options);
+    Gate second;
+    Delivery<bool> firstDone;
+    queues.asyncGlobal(QualityOfService::userInitiated, [&] { firstDone.deliver(second.wait(5s)); });
+    queues.asyncGlobal(QualityOfService::userInitiated, [&] { second.open(); });
+    auto result = firstDone.wait();
+    ASSERT_TRUE(result.has_value());
+    EXPECT_TRUE(*result);
+}
+
+TEST(ThreadPoolDispatchQueues, ServesHigherQualityOfServiceFirstAndFifoWithinOne) {
+    ThreadPoolDispatchQueues queues(singleWorker());
+    Gate gate, holding;
+    Journal journal;
+    queues.asyncGlobal(QualityOfService::background, [&] {
+        holding.open();
+        gate.wait();
+    });
+    // The only worker is held by the gate task: everything below is queued before any runs.
+    ASSERT_TRUE(holding.wait());
+    queues.asyncGlobal(QualityOfService::background, [&] { journal.add("background"); });
+    queues.asyncGlobal(QualityOfService::utility, [&] { journal.add("utility-1"); });
+    queues.asyncGlobal(QualityOfService::userInteractive, [&] { journal.add("interactive"); });
+    queues.asyncGlobal(QualityOfService::utility, [&] { journal.add("utility-2"); });
+    queues.asyncGlobal(QualityOfService::userInitiated, [&] { journal.add("initiated"); });
+    gate.open();
+    ASSERT_TRUE(waitUntil([&] { return journal.size() == 5; }));
+    EXPECT_EQ(journal.entries(),
+              (std::vector<std::string>{"interactive", "initiated", "utility-1", "utility-2", "background"}));
+}
+
+TEST(ThreadPoolDispatchQueues, MainQueueRunsTasksInOrderOnItsOwnThread) {
+    ThreadPoolDispatchQueues queues;
+    EXPECT_FALSE(queues.isMainQueueThread());
+    std::mutex mutex;
+    std::vector<int> order;
+    std::set<std::thread::id> threads;
+    std::atomic<int> inFlight{0};
+    std::atomic<bool> overlapped{false};
+    std::atomic<bool> notMain{false};
+    for (int i = 0; i < 300; ++i) {
+        queues.asyncMain([&, i] {
+            if (++inFlight > 1)
+                overlapped = true;
+            if (!queues.isMainQueueThread())
+                notMain = true;
+            {
+                std::lock_guard lock(mutex);
+                order.push_back(i);
+                threads.insert(std::this_thread::get_id());
+            }
+            --inFlight;
+        });
+    }
+    ASSERT_TRUE(waitUntil([&] {
+        std::lock_guard lock(mutex);
+        return order.size() == 300;
+    }));
+    std::lock_guard lock(mutex);
+    for (int i = 0; i < 300; ++i)
+        ASSERT_EQ(order[static_cast<std::size_t>(i)], i);
+    EXPECT_EQ(threads.size(), 1u);
+    EXPECT_FALSE(overlapped);
+    EXPECT_FALSE(notMain);
+    EXPECT_FALSE(queues.isMainQueueThread());
+}
+
+TEST(ThreadPoolDispatchQueues, DelayedMainTasksRunByDueTimeAndNotBefore) {
+    ThreadPoolDispatchQueues queues;
+    Journal journal;
+    const auto start = std::chrono::steady_clock::now();
+    std::atomic<long long> lateRanAfterMs{-1};
+    queues.asyncMainAfter(120ms, [&] {
+        lateRanAfterMs =
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
+                .count();
+        journal.add("late");
+    });
+    queues.asyncMainAfter(40ms, [&] { journal.add("soon-1"); });
+    queues.asyncMain([&] { journal.add("now"); });
+    queues.asyncMainAfter(40ms, [&] { journal.add("soon-2"); });
+    queues.asyncMainAfter(-5ms, [&] { journal.add("negative-delay"); });
+    ASSERT_TRUE(waitUntil([&] { return journal.size() == 5; }));
+    EXPECT_EQ(journal.entries(),
+              (std::vector<std::string>{"now", "negative-delay", "soon-1", "soon-2", "late"}));
+    EXPECT_GE(lateRanAfterMs.load(), 120);
+}
+
+TEST(ThreadPoolDispatchQueues, ThrowingTasksDoNotEndTheirThreads) {
+    ThreadPoolDispatchQueues queues(singleWorker());
+    Delivery<std::thread::id> firstGlobal, secondGlobal, firstMain, secondMain;
+    queues.asyncGlobal(QualityOfService::utility, [&] {
+        firstGlobal.deliver(std::this_thread::get_id());
+        throw std::runtime_error("task failure");
+    });
+    queues.asyncGlobal(QualityOfService::utility, [&] {
+        secondGlobal.deliver(std::this_thread::get_id());
+        throw 42; // not even an exception class
+    });
+    queues.asyncMain([&] {
+        firstMain.deliver(std::this_thread::get_id());
+        throw std::logic_error("main failure");
+    });
+    queues.asyncMain([&] { secondMain.deliver(std::this_thread::get_id()); });
+    auto a = firstGlobal.wait(), b = secondGlobal.wait(), c = firstMain.wait(), d = secondMain.wait();
+    ASSERT_TRUE(a && b && c && d);
+    EXPECT_EQ(*a, *b); // the single worker survived the throw
+    EXPECT_EQ(*c, *d);
+}
+
+// Counts live copies of a task's captures, to see that dropped tasks are destroyed.
+struct Tracker {
+    explicit Tracker(std::atomic<int>& live)
+        : live_(&live) {
+        ++*live_;
+    }
+    Tracker(const Tracker& other)
+        : live_(other.live_) {
+        ++*live_;
+    }
+    ~Tracker() { --*live_; }
+    std::atomic<int>* live_;
+};
+
+TEST(ThreadPoolDispatchQueues, DestructionDropsPendingTasksAndWaitsForRunningOnes) {
+    std::atomic<int> live{0};
+    std::atomic<int> droppedRan{0};
+    std::atomic<bool> runningFinished{false};
+    Gate started;
+    {
+        ThreadPoolDispatchQueues queues(singleWorker());
+        queues.asyncGlobal(QualityOfService::utility, [&] {
+            started.open();
+            std::this_thread::sleep_for(50ms);
+            runningFinished = true;
+        });
+        ASSERT_TRUE(started.wait());
+        Tracker tracker(live);
+        for (int i = 0; i < 20; ++i)
+            queues.asyncGlobal(QualityOfService::userInteractive, [&, tracker] { ++droppedRan; });
+        queues.asyncMainAfter(10s, [&, tracker] { ++droppedRan; });
+        queues.asyncMainAfter(20s, [&, tracker] { ++droppedRan; });
+        ASSERT_GT(live.load(), 1);
+    }
+    EXPECT_TRUE(runningFinished) << "destructor returned while a task was still running";
+    EXPECT_EQ(droppedRan.load(), 0);
+    EXPECT_EQ(live.load(), 0) << "dropped tasks were not destroyed";
+}
+
+TEST(ThreadPoolDispatchQueues, LastReferenceReleasedInsideItsOwnTaskDoesNotDeadlock) {
+    auto queues = std::make_shared<ThreadPoolDispatchQueues>();
+    Delivery<bool> released;
+    auto* raw = queues.get();
+    raw->asyncGlobal(QualityOfService::utility, [holder = std::move(queues), &released]() mutable {
+        holder.reset(); // destroys the instance on its own worker thread
+        released.deliver(true);
+    });
+    EXPECT_TRUE(released.wait().has_value());
+}
+
+TEST(ThreadPoolDispatchQueues, ProcessWideInstanceIsOneAndTheSame) {
+    auto a = ThreadPoolDispatchQueues::processWide();
+    auto b = ThreadPoolDispatchQueues::processWide();
+    EXPECT_EQ(a.get(), b.get());
+    Delivery<bool> ran;
+    a->asyncGlobal(QualityOfService::userInitiated, [&] { ran.deliver(true); });
+    EXPECT_TRUE(ran.wait().has_value());
+}
+
+// --- serial queues -------------------------------------------------------------------------
+
+TEST(ThreadSerialQueue, RunsTasksOneAtATimeInSubmissionOrder) {
+    ThreadPoolDispatchQueues queues;
+    auto queue = queues.makeSerialQueue("test.serial", QualityOfService::utility);
+    std::vector<int> order; // touched only by the queue's tasks
+    std::atomic<int> inFlight{0};
+    std::atomic<bool> overlapped{false};
+    for (int i = 0; i < 500; ++i) {
+        queue->async([&, i] {
+            if (++inFlight > 1)
+                overlapped = true;
+            order.push_back(i);
+            if (i % 100 == 0)
+                std::this_thread::yield();
+            --inFlight;
+        });
+    }
+    std::vector<int> snapshot;
+    queue->sync([&] { snapshot = order; });
+    ASSERT_EQ(snapshot.size(), 500u);
+    for (int i = 0; i < 500; ++i)
+        ASSERT_EQ(snapshot[static_cast<std::size_t>(i)], i);
+    EXPECT_FALSE(overlapped);
+}
+
+TEST(ThreadSerialQueue, SyncFromItsOwnThreadRunsInline) {
+    ThreadSerialQueue queue("test.reentrant");
+    Delivery<std::vector<std::string>> outcome;
+    queue.async([&] {
+        std::vector<std::string> steps{"outer"};
+        queue.sync([&] { steps.push_back("inner"); }); // would deadlock if it waited
+        steps.push_back("after");
+        outcome.deliver(steps);
+    });
+    auto steps = outcome.wait();
+    ASSERT_TRUE(steps.has_value());
+    EXPECT_EQ(*steps, (std::vector<std::string>{"outer", "inner", "after"}));
+}
+
+TEST(ThreadSerialQueue, ThrowingTaskLeavesTheQueueWorking) {
+    ThreadSerialQueue queue("test.throwing");
+    queue.async([] { throw std::runtime_error("boom"); });
+    queue.sync([] { throw std::runtime_error("boom in sync"); }); // swallowed, sync returns
+    Delivery<bool> ran;
+    queue.async([&] { ran.deliver(true); });
+    EXPECT_TRUE(ran.wait().has_value());
+}
+
+TEST(ThreadSerialQueue, DestructionDropsPendingTasksAndReleasesSyncWaiters) {
+    std::atomic<int> live{0};
+    std::atomic<bool> droppedRan{false};
+    std::atomic<bool> syncTaskRan{false};
+    std::atomic<bool> runningFinished{false};
+    Gate started;
+    std::future<void> waiter;
+    {
+        ThreadSerialQueue queue("test.dropping");
+        queue.async([&] {
+            started.open();
+            std::this_thread::sleep_for(60ms);
+            runningFinished = true;
+        });
+        ASSERT_TRUE(started.wait());
+        Tracker tracker(live);
+        for (int i = 0; i < 10; ++i)
+            queue.async([&, tracker] { droppedRan = true; });
+        waiter = std::async(std::launch::async, [&] { queue.sync([&] { syncTaskRan = true; }); });
+        ASSERT_TRUE(waitUntil([&] { return queue.pendingTaskCount() == 11; }));
+    }
+    EXPECT_TRUE(runningFinished);
+    EXPECT_FALSE(droppedRan);
+    EXPECT_EQ(live.load(), 0);
+    ASSERT_EQ(waiter.wait_for(10s), std::future_status::ready) << "sync() waiter was never released";
+    EXPECT_FALSE(syncTaskRan);
+}
+
+TEST(ThreadSerialQueue, DestroyedFromItsOwnTask) {
+    auto queue = std::make_shared<ThreadSerialQueue>("test.self");
+    Delivery<bool> done;
+    auto* raw = queue.get();
+    raw->async([holder = std::move(queue), &done]() mutable {
+        holder.reset();
+        done.deliver(true);
+    });
+    EXPECT_TRUE(done.wait().has_value());
+}
+
+} // namespace
+} // namespace velquor::detail

@@ -1,0 +1,252 @@
+#include "reachability/Reachability.hpp"
+#include "platform/linux/LinuxNotificationCenter.hpp"
+#include "platform/linux/ThreadPoolDispatchQueues.hpp"
+
+#include "TestSupport.hpp"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <future>
+
+namespace velquor::detail {
+namespace {
+
+using Source = ReachabilityFlagSource;
+
+// Flags set by the test; watching works only when `watchable`. Thread-safe.
+class ScriptedReference : public ReachabilityReference {
+public:
+    explicit ScriptedReference(std::optional<ReachabilityFlags> flags, bool watchable = true)
+        : flags_(flags)
+        , watchable_(watchable) {}
+
+    std::optional<ReachabilityFlags> flags() override {
+        std::lock_guard lock(mutex_);
+        ++reads_;
+        return flags_;
+    }
+    bool setCallback(std::function<void()> callback) override {
+        if (callback && !watchable_)
+            return false;
+        std::lock_guard lock(mutex_);
+        callback_ = std::move(callback);
+        return true;
+    }
+
+    void set(std::optional<ReachabilityFlags> flags) {
+        std::lock_guard lock(mutex_);
+        flags_ = flags;
+    }
+    // Plays the platform telling the watcher that something changed.
+    void fire() {
+        std::function<void()> callback;
+        {
+            std::lock_guard lock(mutex_);
+            callback = callback_;
+        }
+        if (callback)
+            callback();
+    }
+    bool hasCallback() const {
+        std::lock_guard lock(mutex_);
+        return callback_ != nullptr;
+    }
+    int reads() const {
+        std::lock_guard lock(mutex_);
+        return reads_;
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::optional<ReachabilityFlags> flags_;
+    bool watchable_;
+    std::function<void()> callback_;
+    int reads_ = 0;
+};
+
+class ReachabilityTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        center->addObserver(Reachability::kReachabilityChangedNotification,
+                            [this](const std::string&, const void* sender) {
+                                std::lock_guard lock(mutex);
+                                senders.push_back(sender);
+                            });
+    }
+
+    std::shared_ptr<Reachability> make(std::shared_ptr<ReachabilityReference> reference) {
+        return Reachability::create(std::move(reference), QualityOfService::defaultQoS, queues, center);
+    }
+
+    // Holds the main queue until the returned promise is fulfilled.
+    std::promise<void> blockMainQueue() {
+        std::promise<void> release;
+        auto released = release.get_future().share();
+        queues->asyncMain([released] { released.wait_for(std::chrono::seconds(10)); });
+        return release;
+    }
+
+    // Returns once every main task queued so far has run.
+    void drainMainQueue() {
+        test::Delivery<bool> done;
+        queues->asyncMain([&] { done.deliver(true); });
+        ASSERT_TRUE(done.wait()) << "main queue did not run";
+    }
+
+    std::vector<const void*> posted() {
+        std::lock_guard lock(mutex);
+        return senders;
+    }
+
+    std::shared_ptr<ThreadPoolDispatchQueues> queues = std::make_shared<ThreadPoolDispatchQueues>();
+    std::shared_ptr<LinuxNotificationCenter> center = std::make_shared<LinuxNotificationCenter>();
+    std::mutex mutex;
+    std::vector<const void*> senders;
+};
+
+struct RuleCase {
+    std::optional<ReachabilityFlags> flags;
+    bool allowsCellular;
+    Connection expected;
+};
+
+TEST_F(ReachabilityTest, ConnectionRuleForEveryFlagCombination) {
+    const ReachabilityFlags R = Source::kReachable, required = Source::kConnectionRequired,
+                            traffic = Source::kConnectionOnTraffic, demand = Source::kConnectionOnDemand,
+                            intervention = Source::kInterventionRequired, wwan = Source::kIsWWAN;
+    const RuleCase cases[] = {
+        {R, true, Connection::wifi},
+        {R | required, true, Connection::none},
+        {R | required | demand, true, Connection::wifi},
+        {R | required | demand | intervention, true, Connection::none},
+        {R | required | traffic, true, Connection::wifi},
+        {R | required | traffic | intervention, true, Connection::none},
+        {R | demand | intervention, true, Connection::wifi},
+        {R | wwan, true, Connection::cellular},
+        {R | wwan, false, Connection::none},
+        {R | wwan | required, true, Connection::cellular},
+        {R | wwan | required | intervention, true, Connection::cellular},
+        {required | traffic | demand | wwan, true, Connection::none},
+        {wwan, true, Connection::none},
+        {0, true, Connection::none},
+        {std::nullopt, true, Connection::none},
+        {~R, true, Connection::none},
+        {R, false, Connection::wifi},
+    };
+    for (const auto& c : cases) {
+        auto reference = std::make_shared<ScriptedReference>(c.flags);
+        auto reachability = make(reference);
+        reachability->allowsCellularConnection = c.allowsCellular;
+        EXPECT_EQ(reachability->connection(), c.expected)
+            << std::hex << c.flags.value_or(0xDEAD) << " cellular " << c.allowsCellular;
+        EXPECT_EQ(Reachability::connectionFor(c.flags, c.allowsCellular), c.expected);
+    }
+}
+
+TEST_F(ReachabilityTest, FlagsAreReadOnceAndAFailedReadMeansNoConnection) {
+    auto reference = std::make_shared<ScriptedReference>(Source::kReachable);
+    auto reachability = make(reference);
+    EXPECT_EQ(reachability->connection(), Connection::wifi);
+    reference->set(0);
+    // Stored flags answer later reads: the one-shot query never reads twice.
+    EXPECT_EQ(reachability->connection(), Connection::wifi);
+    EXPECT_EQ(reference->reads(), 1);
+
+    auto failing = std::make_shared<ScriptedReference>(std::nullopt);
+    auto unreadable = make(failing);
+    EXPECT_EQ(unreadable->connection(), Connection::none);
+    EXPECT_FALSE(unreadable->flags());
+    // Nothing was stored, so the next read tries again.
+    failing->set(Source::kReachable | Source::kIsWWAN);
+    EXPECT_EQ(unreadable->connection(), Connection::cellular);
+}
+
+TEST_F(ReachabilityTest, LiveObjectAnnouncesItsFirstReadExactlyOnce) {
+    std::promise<void> release = blockMainQueue();
+    auto reachability = make(std::make_shared<ScriptedReference>(Source::kReachable));
+    std::atomic<int> reachableCalls{0}, unreachableCalls{0};
+    std::atomic<bool> onMain{false};
+    reachability->setWhenReachable([&](Reachability& r) {
+        onMain = queues->isMainQueueThread();
+        EXPECT_EQ(&r, reachability.get());
+        ++reachableCalls;
+    });
+    reachability->setWhenUnreachable([&](Reachability&) { ++unreachableCalls; });
+    EXPECT_EQ(reachability->connection(), Connection::wifi);
+    EXPECT_EQ(reachability->connection(), Connection::wifi);
+    release.set_value();
+    drainMainQueue();
+
+    EXPECT_EQ(posted(), std::vector<const void*>{reachability.get()});
+    EXPECT_EQ(reachableCalls, 1);
+    EXPECT_EQ(unreachableCalls, 0);
+    EXPECT_TRUE(onMain);
+}
+
+TEST_F(ReachabilityTest, DroppedObjectAnnouncesNothing) {
+    std::promise<void> release = blockMainQueue();
+    {
+        auto reachability = make(std::make_shared<ScriptedReference>(Source::kReachable));
+        EXPECT_EQ(reachability->connection(), Connection::wifi);
+    }
+    release.set_value();
+    drainMainQueue();
+    EXPECT_TRUE(posted().empty());
+}
+
+TEST_F(ReachabilityTest, UnreachableFlagsCallWhenUnreachable) {
+    std::promise<void> release = blockMainQueue();
+    auto reachability = make(std::make_shared<ScriptedReference>(Source::kReachable | Source::kIsWWAN));
+    reachability->allowsCellularConnection = false;
+    std::atomic<int> reachableCalls{0}, unreachableCalls{0};
+    reachability->setWhenReachable([&](Reachability&) { ++reachableCalls; });
+    reachability->setWhenUnreachable([&](Reachability&) { ++unreachableCalls; });
+    EXPECT_EQ(reachability->connection(), Connection::none);
+    release.set_value();
+    drainMainQueue();
+    EXPECT_EQ(reachableCalls, 0);
+    EXPECT_EQ(unreachableCalls, 1);
+    EXPECT_EQ(posted().size(), 1u);
+}
+
+TEST_F(ReachabilityTest, WatchingAnnouncesChangesOnlyAndStopsWithTheObject) {
+    auto reference = std::make_shared<ScriptedReference>(Source::kReachable);
+    auto reachability = make(reference);
+    EXPECT_EQ(reachability->connection(), Connection::wifi);
+    ASSERT_FALSE(reachability->startNotifier());
+    EXPECT_TRUE(reachability->notifierRunning());
+    ASSERT_TRUE(test::waitUntil([&] { return posted().size() == 1; }));
+
+    reference->fire(); // same flags: no announcement
+    reference->set(Source::kReachable | Source::kIsWWAN);
+    reference->fire();
+    ASSERT_TRUE(test::waitUntil([&] { return posted().size() >= 2; }));
+    drainMainQueue();
+    EXPECT_EQ(posted().size(), 2u);
+    EXPECT_EQ(reachability->connection(), Connection::cellular);
+
+    reachability.reset();
+    EXPECT_FALSE(reference->hasCallback());
+}
+
+TEST_F(ReachabilityTest, WatchingEndsWhenFlagsCannotBeRead) {
+    auto reference = std::make_shared<ScriptedReference>(Source::kReachable);
+    auto reachability = make(reference);
+    ASSERT_FALSE(reachability->startNotifier());
+    reference->set(std::nullopt);
+    reference->fire();
+    ASSERT_TRUE(test::waitUntil([&] { return !reachability->notifierRunning(); }));
+    EXPECT_FALSE(reference->hasCallback());
+}
+
+TEST_F(ReachabilityTest, SourceThatCannotWatchRefusesTheNotifier) {
+    auto reachability = make(std::make_shared<ScriptedReference>(Source::kReachable, false));
+    std::optional<ReachabilityError> error = reachability->startNotifier();
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->kind, ReachabilityError::Kind::UnableToSetCallback);
+    EXPECT_FALSE(reachability->notifierRunning());
+}
+
+} // namespace
+} // namespace velquor::detail

@@ -1,0 +1,1 @@
+velquor_add_test(UtilTests ${CMAKE_CURRENT_LIST_DIR}/Utf8Test.cpp)
