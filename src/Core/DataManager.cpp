@@ -4,12 +4,14 @@
 #include "Core/PermissionChecker.hpp"
 #include "platform/PlatformContext.hpp"
 #include "reachability/Reachability.hpp"
+#include "util/RandomUUID.hpp"
 #include "util/Utf8.hpp"
 
 #include <openssl/rand.h>
 
 #include <array>
 #include <cstdint>
+#include <cstdio>
 #include <random>
 
 namespace velquor::detail {
@@ -18,23 +20,14 @@ namespace {
 
 constexpr std::int64_t kClaimLifetimeSeconds = 120;
 
-std::string randomUUIDText() {
-    std::array<unsigned char, 16> bytes{};
-    if (RAND_bytes(bytes.data(), static_cast<int>(bytes.size())) != 1) {
-        std::random_device device;
-        for (auto& byte : bytes)
-            byte = static_cast<unsigned char>(device());
-    }
-    bytes[6] = static_cast<unsigned char>((bytes[6] & 0x0F) | 0x40); // version 4
-    bytes[8] = static_cast<unsigned char>((bytes[8] & 0x3F) | 0x80); // RFC 4122 variant
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    std::string text;
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        if (i == 4 || i == 6 || i == 8 || i == 10)
-            text += '-';
-        text += kHex[bytes[i] >> 4];
-        text += kHex[bytes[i] & 0x0F];
-    }
+// "jti" must never repeat; should OpenSSL's source fail, the system's own still gives a fresh one.
+std::string freshUUIDText() {
+    if (auto text = randomUUIDText())
+        return *text;
+    std::random_device device;
+    char text[37];
+    std::snprintf(text, sizeof text, "%08X-%04X-4%03X-%04X-%04X%08X", device(), device() & 0xFFFF,
+                  device() & 0xFFF, (device() & 0x3FFF) | 0x8000, device() & 0xFFFF, device());
     return text;
 }
 
@@ -163,7 +156,7 @@ bool DataManager::addIdentityClaims(Json& claims) const {
         claims["iss"] = *issuer;
     if (auto device = keychain_.getString("mobileDeviceID").text)
         claims["dvc"] = *device;
-    claims["jti"] = randomUUIDText();
+    claims["jti"] = freshUUIDText();
     auto now = collaborators_.clock ? collaborators_.clock() : std::chrono::system_clock::now();
     auto seconds = std::chrono::duration_cast<std::chrono::seconds>(now.time_since_epoch()).count();
     claims["exp"] = static_cast<std::int64_t>(seconds) + kClaimLifetimeSeconds;

@@ -8,6 +8,7 @@
 #include "PureJWT/Base64.hpp"
 #include "log/Log.hpp"
 #include "util/OpenSSLPtr.hpp"
+#include "util/RandomUUID.hpp"
 
 #include <openssl/rand.h>
 
@@ -48,22 +49,10 @@ bool generateKeyPairLocked(KeyStore& store, const std::string& publicTag, const 
 
 // A random (version 4) UUID in upper-case canonical form, or nothing when the random source fails.
 std::optional<std::string> randomUUID() {
-    std::array<unsigned char, 16> bytes{};
-    if (RAND_bytes(bytes.data(), static_cast<int>(bytes.size())) != 1) {
+    auto text = randomUUIDText();
+    if (!text)
         VQ_LOG(LogLevel::error, kUnit, "deviceFingerprint()",
                "Random source failed: " + drainOpenSSLErrors());
-        return std::nullopt;
-    }
-    bytes[6] = static_cast<unsigned char>((bytes[6] & 0x0F) | 0x40);
-    bytes[8] = static_cast<unsigned char>((bytes[8] & 0x3F) | 0x80);
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    std::string text;
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        if (i == 4 || i == 6 || i == 8 || i == 10)
-            text += '-';
-        text += kHex[bytes[i] >> 4];
-        text += kHex[bytes[i] & 0x0F];
-    }
     return text;
 }
 
