@@ -11,12 +11,8 @@
 
 namespace velquor::detail {
 
-template <auto Free>
-struct OpenSSLDeleter {
-    template <typename T>
-    void operator()(T* p) const noexcept {
-        Free(p);
-    }
+template <auto Free> struct OpenSSLDeleter {
+    template <typename T> void operator()(T* p) const noexcept { Free(p); }
 };
 
 using EVP_PKEY_ptr = std::unique_ptr<EVP_PKEY, OpenSSLDeleter<EVP_PKEY_free>>;

@@ -7,7 +7,9 @@ namespace {
 
 // Length of the well-formed sequence starting at `i`, or 0 when it is ill-formed (RFC 3629).
 std::size_t sequenceLength(std::string_view s, std::size_t i) noexcept {
-    auto byte = [&](std::size_t k) { return static_cast<std::uint8_t>(s[k]); };
+    auto byte = [&](std::size_t k) {
+        return static_cast<std::uint8_t>(s[k]);
+    };
     std::uint8_t b0 = byte(i);
     if (b0 < 0x80)
         return 1;

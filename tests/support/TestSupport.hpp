@@ -25,12 +25,12 @@ private:
 };
 
 // Polls `condition` until it holds or `deadline` passes; returns whether it held.
-bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds deadline = std::chrono::seconds(10));
+bool waitUntil(const std::function<bool()>& condition,
+               std::chrono::milliseconds deadline = std::chrono::seconds(10));
 
 // Collects one value delivered on another thread and counts deliveries, so a test can assert a
 // handler ran exactly once. wait() gives up after the deadline instead of hanging.
-template <typename T>
-class Delivery {
+template <typename T> class Delivery {
 public:
     void deliver(T value) {
         std::lock_guard lock(mutex_);
