@@ -119,11 +119,9 @@ std::optional<std::string> Keychain::getDevicePublicKeyString() const {
 
 std::optional<Error> Keychain::setServerPublicKey(const std::string& key) const {
     const auto decoded = base64Decode(key);
-    if (!decoded) {
-        Error error = ErrorBuilder::build(ErrorCode::internalFailure, 4);
-        VQ_LOG(LogLevel::error, kUnit, "setServerPublicKey(key:)", error);
-        return error;
-    }
+    // Undecodable text is the reply handler's to report; it logs the error it passes on.
+    if (!decoded)
+        return ErrorBuilder::build(ErrorCode::internalFailure, 4);
     if (!addKey(kServerPublicKeyTag, CertificateHandler::stripPublicKeyHeader(*decoded))) {
         Error error = ErrorBuilder::build(ErrorCode::internalFailure, 5);
         VQ_LOG(LogLevel::error, kUnit, "setServerPublicKey(key:)", error);
