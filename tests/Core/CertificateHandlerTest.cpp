@@ -16,47 +16,49 @@ using test::Bytes;
 const Bytes kAlgorithmIdentifier = {0x30, 0x0D, 0x06, 0x09, 0x2A, 0x86, 0x48, 0x86,
                                     0xF7, 0x0D, 0x01, 0x01, 0x01, 0x05, 0x00};
 
-class CertificateHandlerTest : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        auto key = test::generateRSAKey();
-        pkcs1_ = new Bytes(test::pkcs1PublicKey(key.get()));
-        spki_ = new Bytes(test::subjectPublicKeyInfo(key.get()));
-    }
-    static void TearDownTestSuite() {
-        delete pkcs1_;
-        delete spki_;
-    }
-    static Bytes* pkcs1_;
-    static Bytes* spki_;
+// One RSA-2048 public key in both forms, made once for the whole suite.
+struct KeyForms {
+    Bytes pkcs1;
+    Bytes spki;
 };
+const KeyForms& keyForms() {
+    static const KeyForms forms = [] {
+        auto key = test::generateRSAKey();
+        return KeyForms{test::pkcs1PublicKey(key.get()), test::subjectPublicKeyInfo(key.get())};
+    }();
+    return forms;
+}
 
-Bytes* CertificateHandlerTest::pkcs1_ = nullptr;
-Bytes* CertificateHandlerTest::spki_ = nullptr;
-
-TEST_F(CertificateHandlerTest, WrapsA2048BitKeyExactlyAsOpenSSLWritesSubjectPublicKeyInfo) {
-    ASSERT_EQ(pkcs1_->size(), 270u);
-    const Bytes wrapped = CertificateHandler::addPublicKeyHeader(*pkcs1_);
+TEST(CertificateHandlerTest, WrapsA2048BitKeyExactlyAsOpenSSLWritesSubjectPublicKeyInfo) {
+    ASSERT_EQ(keyForms().pkcs1.size(), 270u);
+    const Bytes wrapped = CertificateHandler::addPublicKeyHeader(keyForms().pkcs1);
     ASSERT_EQ(wrapped.size(), 294u);
     const Bytes prefix = {0x30, 0x82, 0x01, 0x22, 0x30, 0x0D, 0x06, 0x09, 0x2A, 0x86, 0x48, 0x86,
                           0xF7, 0x0D, 0x01, 0x01, 0x01, 0x05, 0x00, 0x03, 0x82, 0x01, 0x0F, 0x00};
     EXPECT_TRUE(std::equal(prefix.begin(), prefix.end(), wrapped.begin()));
-    EXPECT_EQ(wrapped, *spki_);
-    EXPECT_EQ(CertificateHandler::stripPublicKeyHeader(wrapped), *pkcs1_);
+    EXPECT_EQ(wrapped, keyForms().spki);
+    EXPECT_EQ(CertificateHandler::stripPublicKeyHeader(wrapped), keyForms().pkcs1);
+
+    // Trailing bytes come back with the key: the lengths are not checked.
+    Bytes extended = wrapped;
+    extended.push_back(0xAB);
+    Bytes expected = keyForms().pkcs1;
+    expected.push_back(0xAB);
+    EXPECT_EQ(CertificateHandler::stripPublicKeyHeader(extended), expected);
 }
 
-TEST_F(CertificateHandlerTest, LeavesPKCS1AndForeignKeysUnchanged) {
-    EXPECT_EQ(CertificateHandler::stripPublicKeyHeader(*pkcs1_), *pkcs1_);
+TEST(CertificateHandlerTest, LeavesPKCS1AndForeignKeysUnchanged) {
+    EXPECT_EQ(CertificateHandler::stripPublicKeyHeader(keyForms().pkcs1), keyForms().pkcs1);
 
     for (std::size_t i = 0; i < kAlgorithmIdentifier.size(); ++i) {
-        Bytes foreign = *spki_;
+        Bytes foreign = keyForms().spki;
         foreign[4 + i] ^= 0x01; // the identifier starts after 30 82 01 22
         EXPECT_EQ(CertificateHandler::stripPublicKeyHeader(foreign), foreign) << i;
     }
-    Bytes notBitString = *spki_;
+    Bytes notBitString = keyForms().spki;
     notBitString[19] = 0x04;
     EXPECT_EQ(CertificateHandler::stripPublicKeyHeader(notBitString), notBitString);
-    Bytes unusedBits = *spki_;
+    Bytes unusedBits = keyForms().spki;
     unusedBits[23] = 0x01;
     EXPECT_EQ(CertificateHandler::stripPublicKeyHeader(unusedBits), unusedBits);
 
@@ -67,19 +69,12 @@ TEST_F(CertificateHandlerTest, LeavesPKCS1AndForeignKeysUnchanged) {
     EXPECT_EQ(CertificateHandler::stripPublicKeyHeader(ecKey), ecKey);
 }
 
-TEST_F(CertificateHandlerTest, ReturnsTrailingBytesWithoutCheckingTheLengths) {
-    Bytes extended = *spki_;
-    extended.push_back(0xAB);
-    Bytes expected = *pkcs1_;
-    expected.push_back(0xAB);
-    EXPECT_EQ(CertificateHandler::stripPublicKeyHeader(extended), expected);
-}
-
-TEST_F(CertificateHandlerTest, NeverReadsPastTheEndOfTruncatedOrRandomInput) {
+TEST(CertificateHandlerTest, NeverReadsPastTheEndOfTruncatedOrRandomInput) {
     // Every prefix of a real SubjectPublicKeyInfo: unchanged until the unused-bits byte is in,
     // then the part of the key that is there. (Sanitizer builds catch any read past the end.)
-    for (std::size_t length = 0; length <= spki_->size(); ++length) {
-        const Bytes prefix(spki_->begin(), spki_->begin() + static_cast<std::ptrdiff_t>(length));
+    for (std::size_t length = 0; length <= keyForms().spki.size(); ++length) {
+        const Bytes prefix(keyForms().spki.begin(),
+                           keyForms().spki.begin() + static_cast<std::ptrdiff_t>(length));
         const Bytes stripped = CertificateHandler::stripPublicKeyHeader(prefix);
         if (length < 24)
             EXPECT_EQ(stripped, prefix) << length;

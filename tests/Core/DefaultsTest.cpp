@@ -9,7 +9,7 @@
 namespace velquor::detail {
 namespace {
 
-TEST(Defaults, ProbeReadsNoValueUntilWritten) {
+TEST(Defaults, ProbeReadsNoValueUntilWrittenOpeningTheSuiteAfreshEachTime) {
     auto preferences = std::make_shared<MemoryPreferences>();
     Defaults defaults(preferences);
     EXPECT_EQ(defaults.getTempValue(), "noValue");
@@ -17,31 +17,20 @@ TEST(Defaults, ProbeReadsNoValueUntilWritten) {
     EXPECT_EQ(defaults.getTempValue(), "tempValue");
     EXPECT_EQ(preferences->value("com.marvisTel.VelquorSDK", "tempValue"),
               MemoryPreferences::Value("tempValue"));
-}
-
-TEST(Defaults, OpensTheSuiteAfreshForEveryAccess) {
-    auto preferences = std::make_shared<MemoryPreferences>();
-    Defaults defaults(preferences);
-    defaults.setTempValue();
-    defaults.getTempValue();
-    defaults.getTempValue();
     EXPECT_EQ(preferences->openCount(), 3);
 }
 
-TEST(Defaults, UnopenableSuiteSkipsWritesAndReadsTheDefault) {
+TEST(Defaults, UnopenableSuiteOrNonTextValueReadsAsNoValue) {
     auto preferences = std::make_shared<MemoryPreferences>();
     preferences->setCannotOpen(true);
     Defaults defaults(preferences);
     defaults.setTempValue();
     EXPECT_EQ(defaults.getTempValue(), "noValue");
     preferences->setCannotOpen(false);
-    EXPECT_FALSE(preferences->value("com.marvisTel.VelquorSDK", "tempValue"));
-}
+    EXPECT_FALSE(preferences->value("com.marvisTel.VelquorSDK", "tempValue")) << "the write was skipped";
 
-TEST(Defaults, NonTextValueReadsAsNoValue) {
-    auto preferences = std::make_shared<MemoryPreferences>();
     preferences->setValue("com.marvisTel.VelquorSDK", "tempValue", true);
-    EXPECT_EQ(Defaults(preferences).getTempValue(), "noValue");
+    EXPECT_EQ(defaults.getTempValue(), "noValue");
 }
 
 TEST(Defaults, ProbeSurvivesOnTheFileSuiteAcrossInstances) {

@@ -25,15 +25,21 @@ protected:
     Keychain keychain{store};
 };
 
-TEST_F(KeychainStrings, NeverWrittenReadsAsItemNotFound) {
+TEST_F(KeychainStrings, NeverWrittenOrDeletedReadsAsItemNotFound) {
     KeychainResult result = keychain.getString("isPaired");
     EXPECT_EQ(result.status, KeychainStatus::itemNotFound);
     EXPECT_EQ(result.osStatus, -25300);
     EXPECT_FALSE(result.text);
     EXPECT_FALSE(result.data);
+
+    // Delete is true only when an item went.
+    EXPECT_FALSE(keychain.deleteString("stayPaired"));
+    keychain.setString("stayPaired", "stayPaired");
+    EXPECT_TRUE(keychain.deleteString("stayPaired"));
+    EXPECT_EQ(keychain.getString("stayPaired").status, KeychainStatus::itemNotFound);
 }
 
-TEST_F(KeychainStrings, WritingTwiceKeepsOneItemWithTheSecondValue) {
+TEST_F(KeychainStrings, WritingTwiceReplacesOneItemWithTheSecondValue) {
     EXPECT_TRUE(keychain.setString("dataCenter", "NA"));
     EXPECT_TRUE(keychain.setString("dataCenter", "EU"));
     EXPECT_EQ(store->itemCount(), 1u);
@@ -42,11 +48,7 @@ TEST_F(KeychainStrings, WritingTwiceKeepsOneItemWithTheSecondValue) {
     EXPECT_EQ(result.osStatus, 0);
     EXPECT_EQ(result.text, "EU");
     EXPECT_EQ(store->password("dataCenter", "dataCenter"), bytes("EU")) << "service and account are the name";
-}
-
-TEST_F(KeychainStrings, WriteIsOneReplaceNeverDeleteThenAdd) {
-    keychain.setString("deviceFingerprint", "A");
-    keychain.setString("deviceFingerprint", "B");
+    // Each write is one replace, never a delete then an add.
     EXPECT_EQ(store->callCount(Op::replacePassword), 2);
     EXPECT_EQ(store->callCount(Op::deletePassword), 0);
     EXPECT_EQ(store->callCount(Op::addPassword), 0);
@@ -77,13 +79,6 @@ TEST_F(KeychainStrings, InvalidUtf8ReadsAsSuccessWithoutText) {
     EXPECT_FALSE(result.text);
     keychain.setString("name", "na\xC3\xAFve");
     EXPECT_EQ(keychain.getString("name").text, "na\xC3\xAFve");
-}
-
-TEST_F(KeychainStrings, DeleteIsTrueOnlyWhenAnItemWent) {
-    EXPECT_FALSE(keychain.deleteString("stayPaired"));
-    keychain.setString("stayPaired", "stayPaired");
-    EXPECT_TRUE(keychain.deleteString("stayPaired"));
-    EXPECT_EQ(keychain.getString("stayPaired").status, KeychainStatus::itemNotFound);
 }
 
 TEST_F(KeychainStrings, RemoveAllItemsRemovesLocalDataAndKeepsFingerprintAndStayPaired) {

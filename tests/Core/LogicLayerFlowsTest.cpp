@@ -8,6 +8,7 @@
 
 #include <stdexcept>
 #include <thread>
+#include <variant>
 
 namespace velquor::detail {
 namespace {
@@ -33,15 +34,20 @@ template <typename Value> auto recorder(Delivery<Call<Value>>& delivery) {
     };
 }
 
-struct ErrorCall {
-    std::optional<Error> error;
-    std::thread::id thread;
-    bool onGlobalQueue = false;
-};
+using ErrorCall = Call<std::monostate>;
 
 auto errorRecorder(Delivery<ErrorCall>& delivery) {
     return [&delivery](std::optional<Error> error) {
-        delivery.deliver({std::move(error), std::this_thread::get_id(), MarkingQueues::onGlobalQueue()});
+        delivery.deliver(
+            {std::nullopt, std::move(error), std::this_thread::get_id(), MarkingQueues::onGlobalQueue()});
+    };
+}
+
+// For a handler that also takes a value: the value must be absent.
+auto valuelessRecorder(Delivery<ErrorCall>& delivery) {
+    return [&delivery](const auto& value, std::optional<Error> error) {
+        EXPECT_FALSE(value);
+        errorRecorder(delivery)(std::move(error));
     };
 }
 
@@ -110,19 +116,7 @@ TEST_F(LogicLayerFlows, UnpairedGatesStillLogWithoutAHandler) {
     EXPECT_TRUE(test::waitUntil([&] { return log->contains("\"internalErrorCode\":20051"); }));
 }
 
-TEST_F(LogicLayerFlows, DataRemovedAfterPairingBehavesAsUnpaired) {
-    pairDevice();
-    services.preferences->setValue("com.marvisTel.VelquorSDK", "isPaired", true);
-    layer->removeVelquorLocalData();
-    EXPECT_FALSE(layer->isPaired());
-    EXPECT_EQ(services.preferences->value("com.marvisTel.VelquorSDK", "isPaired"),
-              MemoryPreferences::Value(true));
-    Delivery<Call<std::string>> delivery;
-    layer->sendLogs(recorder(delivery));
-    expectError(delivery.wait()->error, 10008, 47);
-}
-
-TEST_F(LogicLayerFlows, PairedGateIsPresenceNotValue) {
+TEST_F(LogicLayerFlows, PairedGateIsPresenceAndRemovedDataIsUnpaired) {
     Keychain(services.keyStore).setString("isPaired", "no");
     EXPECT_TRUE(layer->isPaired());
     Keychain(services.keyStore).setString("isPaired", "");
@@ -131,6 +125,17 @@ TEST_F(LogicLayerFlows, PairedGateIsPresenceNotValue) {
     services.keyStore->deletePassword("isPaired", "isPaired");
     services.keyStore->addPassword("isPaired", "isPaired", {0xFF});
     EXPECT_FALSE(layer->isPaired()) << "an item without text counts as absent";
+
+    pairDevice();
+    EXPECT_TRUE(layer->isPaired());
+    services.preferences->setValue("com.marvisTel.VelquorSDK", "isPaired", true);
+    layer->removeVelquorLocalData();
+    EXPECT_FALSE(layer->isPaired());
+    EXPECT_EQ(services.preferences->value("com.marvisTel.VelquorSDK", "isPaired"),
+              MemoryPreferences::Value(true));
+    Delivery<Call<std::string>> delivery;
+    layer->sendLogs(recorder(delivery));
+    expectError(delivery.wait()->error, 10008, 47);
 }
 
 TEST_F(LogicLayerFlows, StayPairedFlagIsWrittenAndDeleted) {
@@ -142,9 +147,8 @@ TEST_F(LogicLayerFlows, StayPairedFlagIsWrittenAndDeleted) {
     EXPECT_FALSE(Keychain(services.keyStore).getString("stayPaired").text);
     layer->setDevicePairedAfterReinstall(false);
     EXPECT_EQ(services.keyStore->itemCount(), 0u);
-}
 
-TEST_F(LogicLayerFlows, RemoveLocalDataOnANeverPairedDeviceLeavesTheSuiteUntouched) {
+    // Removing local data of a never-paired device leaves the suite and the flag untouched.
     layer->setDevicePairedAfterReinstall(true);
     const int opens = services.preferences->openCount();
     layer->removeVelquorLocalData();
@@ -182,34 +186,20 @@ TEST_F(LogicLayerFlows, NotYetAvailableFlowsAnswerAnErrorOnceOnTheGlobalQueue) {
          }},
         {"getInfo",
          [&](auto& d) {
-             layer->getDeviceInfo([&d](std::optional<Json> info, std::optional<Error> error) {
-                 EXPECT_FALSE(info);
-                 errorRecorder(d)(std::move(error));
-             });
+             layer->getDeviceInfo(valuelessRecorder(d));
          }},
         {"sendLogs",
          [&](auto& d) {
-             layer->sendLogs([&d](std::optional<std::string> id, std::optional<Error> error) {
-                 EXPECT_FALSE(id);
-                 errorRecorder(d)(std::move(error));
-             });
+             layer->sendLogs(valuelessRecorder(d));
          }},
         {"processRemoteNotification",
          [&](auto& d) {
-             layer->processRemoteNotification(
-                 payload, [&d](std::optional<NotificationObject> object, std::optional<Error> error) {
-                     EXPECT_FALSE(object);
-                     errorRecorder(d)(std::move(error));
-                 });
+             layer->processRemoteNotification(payload, valuelessRecorder(d));
          }},
         {"processRemoteNotificationAction",
          [&](auto& d) {
-             layer->processRemoteNotificationAction(
-                 "Authenticate", std::nullopt, payload,
-                 [&d](std::optional<NotificationObject> object, std::optional<Error> error) {
-                     EXPECT_FALSE(object);
-                     errorRecorder(d)(std::move(error));
-                 });
+             layer->processRemoteNotificationAction("Authenticate", std::nullopt, payload,
+                                                    valuelessRecorder(d));
          }},
     };
     for (auto& [name, run] : flows) {

@@ -57,7 +57,7 @@ TEST_F(LogicLayerStartUp, WritesTheVersionLineAndLogsInit) {
     EXPECT_TRUE(log->contains(R"(file="LogicLayer")"));
 }
 
-TEST_F(LogicLayerStartUp, FreshInstallWritesNothingNotEvenTheProbe) {
+TEST_F(LogicLayerStartUp, FreshInstallWritesNothingAndItsRefreshAsksNothing) {
     auto layer = start();
     EXPECT_EQ(services.keyStore->itemCount(), 0u);
     EXPECT_FALSE(suiteValue("tempValue"));
@@ -65,6 +65,12 @@ TEST_F(LogicLayerStartUp, FreshInstallWritesNothingNotEvenTheProbe) {
     EXPECT_EQ(services.keyStore->callCount(MemoryKeyStore::Operation::replacePassword), 0);
     EXPECT_FALSE(log->contains("Keep trust"));
     EXPECT_FALSE(log->contains("Clean up"));
+
+    EXPECT_EQ(services.queues->delayedDelays(),
+              std::vector<std::chrono::milliseconds>{std::chrono::milliseconds(1000)});
+    services.queues->runDelayedMain();
+    EXPECT_TRUE(services.queues->globalQualities().empty()) << "no device-information body was queued";
+    EXPECT_FALSE(log->contains("getPairedUserDevices"));
 }
 
 TEST_F(LogicLayerStartUp, ReinstallWithStayPairedKeepsTrust) {
@@ -92,9 +98,7 @@ TEST_F(LogicLayerStartUp, ReinstallWithoutStayPairedCleansUp) {
 
     for (const char* name : kLocalData)
         EXPECT_FALSE(hasString(name)) << name;
-    EXPECT_FALSE(services.keyStore->hasKey(Keychain::kDevicePublicKeyTag));
     EXPECT_FALSE(services.keyStore->hasKey(Keychain::kDevicePrivateKeyTag));
-    EXPECT_FALSE(services.keyStore->hasKey(Keychain::kServerPublicKeyTag));
     EXPECT_EQ(Keychain(services.keyStore).getString("deviceFingerprint").text, "FINGERPRINT");
     EXPECT_FALSE(suiteValue("isPaired")) << "the suite's flag stays unset";
     EXPECT_FALSE(suiteValue("tempValue"));
@@ -103,34 +107,26 @@ TEST_F(LogicLayerStartUp, ReinstallWithoutStayPairedCleansUp) {
     EXPECT_FALSE(layer->isPaired());
 }
 
-TEST_F(LogicLayerStartUp, LostProbeChangesNothing) {
+// A probe write that is lost, or a suite that cannot be opened, must not be taken for a reinstall.
+TEST_F(LogicLayerStartUp, UnreliableSuiteChangesNothing) {
     storePairing();
-    services.preferences->setLosesWrites(true);
     const auto itemsBefore = services.keyStore->itemCount();
+    for (bool losesWrites : {true, false}) {
+        SCOPED_TRACE(losesWrites ? "loses writes" : "cannot open");
+        services.preferences->setLosesWrites(losesWrites);
+        services.preferences->setCannotOpen(!losesWrites);
 
-    auto layer = start();
+        auto layer = start();
 
-    EXPECT_EQ(services.keyStore->itemCount(), itemsBefore);
-    for (const char* name : kLocalData)
-        EXPECT_TRUE(hasString(name)) << name;
-    EXPECT_TRUE(services.keyStore->hasKey(Keychain::kServerPublicKeyTag));
-    EXPECT_FALSE(suiteValue("isPaired"));
-    EXPECT_FALSE(log->contains("Clean up"));
-    EXPECT_FALSE(log->contains("Keep trust"));
-    EXPECT_EQ(log->count("Velquor init"), 1u);
-}
-
-TEST_F(LogicLayerStartUp, UnopenableSuiteChangesNothing) {
-    storePairing();
-    services.preferences->setCannotOpen(true);
-    const auto itemsBefore = services.keyStore->itemCount();
-
-    auto layer = start();
-
-    EXPECT_EQ(services.keyStore->itemCount(), itemsBefore);
-    EXPECT_FALSE(log->contains("Clean up"));
-    EXPECT_FALSE(log->contains("Keep trust"));
-    EXPECT_EQ(log->count("Velquor init"), 1u);
+        EXPECT_EQ(services.keyStore->itemCount(), itemsBefore);
+        for (const char* name : kLocalData)
+            EXPECT_TRUE(hasString(name)) << name;
+        EXPECT_TRUE(services.keyStore->hasKey(Keychain::kServerPublicKeyTag));
+        EXPECT_FALSE(suiteValue("isPaired"));
+        EXPECT_FALSE(log->contains("Clean up"));
+        EXPECT_FALSE(log->contains("Keep trust"));
+    }
+    EXPECT_EQ(log->count("Velquor init"), 2u);
 }
 
 TEST_F(LogicLayerStartUp, NormalPairedStartDoesNotRunTheCheck) {
@@ -170,27 +166,6 @@ TEST_F(LogicLayerStartUp, ReinstallOnTheLinuxStoresIsDeletingTheApplicationDirec
     EXPECT_EQ(log->count("Clean up"), 1u);
     EXPECT_FALSE(afterReinstall->isPaired());
     EXPECT_FALSE(Keychain(afterReinstall->platform().services.keyStore).getString("mobileDeviceID").text);
-}
-
-TEST_F(LogicLayerStartUp, SchedulesTheDelayedRefreshOneSecondLater) {
-    auto layer = start();
-    EXPECT_EQ(services.queues->delayedDelays(),
-              std::vector<std::chrono::milliseconds>{std::chrono::milliseconds(1000)});
-}
-
-TEST_F(LogicLayerStartUp, DelayedRefreshOnAnUnpairedDeviceAsksNothing) {
-    auto layer = start();
-    services.queues->runDelayedMain();
-    EXPECT_TRUE(services.queues->globalQualities().empty()) << "no device-information body was queued";
-    EXPECT_FALSE(log->contains("getPairedUserDevices"));
-}
-
-TEST_F(LogicLayerStartUp, DelayedRefreshOnAPairedDeviceFetchesDeviceInformation) {
-    storePairing();
-    services.preferences->setValue(kSuite, "isPaired", true);
-    auto layer = start();
-    services.queues->runDelayedMain();
-    EXPECT_TRUE(test::waitUntil([&] { return log->contains("getPairedUserDevices"); }));
 }
 
 TEST_F(LogicLayerStartUp, EachForegroundEventSchedulesItsOwnRefresh) {

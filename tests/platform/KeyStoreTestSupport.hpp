@@ -1,44 +1,15 @@
-// Helpers shared by the key store tests: byte conversions, digests and an independent RSA key.
+// Helpers shared by the key store tests: independent public keys and hand-made PKCS#1 encodings.
 #pragma once
 
 #include "platform/linux/RSAKeyCodec.hpp"
-#include "util/OpenSSLPtr.hpp"
 
-#include <velquor/Platform.hpp>
-
-#include <openssl/evp.h>
+#include "OpenSSLTestKeys.hpp"
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
 namespace velquor::test {
-
-inline std::vector<std::uint8_t> bytes(const std::string& text) {
-    return {text.begin(), text.end()};
-}
-
-inline const EVP_MD* mdFor(DigestAlgorithm algorithm) {
-    switch (algorithm) {
-    case DigestAlgorithm::sha1:
-        return EVP_sha1();
-    case DigestAlgorithm::sha256:
-        return EVP_sha256();
-    case DigestAlgorithm::sha384:
-        return EVP_sha384();
-    case DigestAlgorithm::sha512:
-        return EVP_sha512();
-    }
-    return nullptr;
-}
-
-inline std::vector<std::uint8_t> digestOf(DigestAlgorithm algorithm, const std::string& message) {
-    std::vector<std::uint8_t> digest(EVP_MAX_MD_SIZE);
-    unsigned int length = 0;
-    EVP_Digest(message.data(), message.size(), digest.data(), &length, mdFor(algorithm), nullptr);
-    digest.resize(length);
-    return digest;
-}
 
 // PKCS#1 DER of a fresh public key (the private half is thrown away).
 inline std::vector<std::uint8_t> freshPublicKey(int bits = 1024) {
@@ -81,17 +52,11 @@ inline std::vector<std::uint8_t> modulusOf(std::size_t bytes, std::uint8_t last)
     return modulus;
 }
 
-// EVP_DigestVerify of `signature` over `message` with a PKCS#1 public key: the independent check.
-inline bool digestVerify(const std::vector<std::uint8_t>& pkcs1, DigestAlgorithm algorithm,
-                         const std::string& message, const std::vector<std::uint8_t>& signature) {
-    const unsigned char* cursor = pkcs1.data();
-    detail::EVP_PKEY_ptr key(d2i_PublicKey(EVP_PKEY_RSA, nullptr, &cursor, static_cast<long>(pkcs1.size())));
-    detail::EVP_MD_CTX_ptr context(EVP_MD_CTX_new());
-    if (!key || !context ||
-        EVP_DigestVerifyInit(context.get(), nullptr, mdFor(algorithm), nullptr, key.get()) != 1)
-        return false;
-    return EVP_DigestVerify(context.get(), signature.data(), signature.size(),
-                            reinterpret_cast<const unsigned char*>(message.data()), message.size()) == 1;
+// Independent check of `signature` over `message` with a PKCS#1 public key.
+inline bool digestVerify(const Bytes& pkcs1, DigestAlgorithm algorithm, const std::string& message,
+                         const Bytes& signature) {
+    auto key = publicKeyFromPKCS1(pkcs1);
+    return key && referenceVerify(key.get(), mdFor(algorithm), bytesOf(message), signature);
 }
 
 } // namespace velquor::test

@@ -60,7 +60,7 @@ protected:
     test::TempDir root;
 };
 
-TEST_F(LinuxReachabilityFlagSourceTest, DefaultRouteThroughWiredOrWirelessLinkIsReachableWithoutWWAN) {
+TEST_F(LinuxReachabilityFlagSourceTest, DefaultRouteIsReachableAndOnlyMobileBroadbandSetsWWAN) {
     routes(ipv4Route("eth0", "00000000", "0003", 0) + ipv4Route("eth0", "000200C0", "0001", 0, "00FFFFFF"));
     link("eth0");
     EXPECT_EQ(flags(), Source::kReachable);
@@ -68,9 +68,8 @@ TEST_F(LinuxReachabilityFlagSourceTest, DefaultRouteThroughWiredOrWirelessLinkIs
     routes(ipv4Route("wlp2s0", "00000000", "0003", 600));
     link("wlp2s0", "up", "DEVTYPE=wlan\n", true);
     EXPECT_EQ(flags(), Source::kReachable);
-}
 
-TEST_F(LinuxReachabilityFlagSourceTest, MobileBroadbandLinkSetsTheWWANBit) {
+    // Mobile broadband, known by name or by device type, adds the WWAN bit.
     routes(ipv4Route("wwan0", "00000000", "0003", 700));
     link("wwan0", "unknown");
     EXPECT_EQ(flags(), Source::kReachable | Source::kIsWWAN);

@@ -37,28 +37,22 @@ TEST_F(FilePreferencesTest, StoresEachSuiteAsAJsonFileUnderTheApplicationDirecto
     EXPECT_EQ(preferences_.suiteFile(kSuite), file_);
     EXPECT_FALSE(suite->boolValue("isPaired").has_value());
     suite->setBool("isPaired", true);
-    suite->setString("tempValue", "tempValue");
+    suite->setString("tempValue", "true");
     EXPECT_EQ(suite->boolValue("isPaired"), true);
-    EXPECT_EQ(suite->stringValue("tempValue"), "tempValue");
+    EXPECT_EQ(suite->stringValue("tempValue"), "true");
     EXPECT_EQ(nlohmann::json::parse(readFile(file_)),
-              (nlohmann::json{{"isPaired", true}, {"tempValue", "tempValue"}}));
+              (nlohmann::json{{"isPaired", true}, {"tempValue", "true"}}));
     struct stat info {};
     ASSERT_EQ(::stat(file_.parent_path().c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0700u);
+
+    EXPECT_FALSE(suite->stringValue("isPaired").has_value()) << "values answer only for their own type";
+    EXPECT_FALSE(suite->boolValue("tempValue").has_value());
 
     suite->remove("tempValue");
     EXPECT_FALSE(suite->stringValue("tempValue").has_value());
     EXPECT_EQ(nlohmann::json::parse(readFile(file_)), (nlohmann::json{{"isPaired", true}}));
     EXPECT_TRUE(suite->synchronize());
-}
-
-TEST_F(FilePreferencesTest, ValuesAnswerOnlyForTheirOwnType) {
-    auto suite = preferences_.open(kSuite);
-    suite->setString("isPaired", "true");
-    EXPECT_FALSE(suite->boolValue("isPaired").has_value());
-    suite->setBool("tempValue", false);
-    EXPECT_FALSE(suite->stringValue("tempValue").has_value());
-    EXPECT_EQ(suite->boolValue("tempValue"), false);
 }
 
 TEST_F(FilePreferencesTest, HandlesOnOneSuiteSeeEachOthersWrites) {
@@ -143,16 +137,15 @@ TEST_F(FilePreferencesTest, FailedWritesStayVisibleAndSynchronizeReportsThem) {
     EXPECT_EQ(nlohmann::json::parse(readFile(file_)), (nlohmann::json{{"isPaired", true}}));
 }
 
-TEST_F(FilePreferencesTest, OpenFailsWhenTheDirectoryCannotBeMadeOrTheNameIsEmpty) {
+TEST_F(FilePreferencesTest, OpenRefusesUnusableDirectoriesAndNamesAndKeepsFilesInside) {
     fs::create_directories(appDir_.parent_path());
     std::ofstream(appDir_) << "a file where the application directory should be";
     EXPECT_EQ(preferences_.open(kSuite), nullptr);
     fs::remove(appDir_);
     EXPECT_EQ(preferences_.open(""), nullptr);
     EXPECT_NE(preferences_.open(kSuite), nullptr);
-}
 
-TEST_F(FilePreferencesTest, SuiteNamesStayInsideThePreferencesDirectory) {
+    // Suite names stay inside the preferences directory.
     auto suite = preferences_.open("../../escape/..");
     ASSERT_NE(suite, nullptr);
     suite->setBool("k", true);

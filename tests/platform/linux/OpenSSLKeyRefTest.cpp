@@ -31,78 +31,55 @@ KeyPair makeKeyPair() {
     return pair;
 }
 
-std::vector<std::uint8_t> digestSign(EVP_PKEY* key, DigestAlgorithm algorithm, const std::string& message) {
-    EVP_MD_CTX_ptr context(EVP_MD_CTX_new());
-    std::size_t length = 0;
-    EXPECT_EQ(EVP_DigestSignInit(context.get(), nullptr, test::mdFor(algorithm), nullptr, key), 1);
-    EXPECT_EQ(EVP_DigestSign(context.get(), nullptr, &length,
-                             reinterpret_cast<const unsigned char*>(message.data()), message.size()),
-              1);
-    std::vector<std::uint8_t> signature(length);
-    EXPECT_EQ(EVP_DigestSign(context.get(), signature.data(), &length,
-                             reinterpret_cast<const unsigned char*>(message.data()), message.size()),
-              1);
-    signature.resize(length);
-    return signature;
+// One key for the whole suite: generating it is the slow part.
+const KeyPair& pair() {
+    static const KeyPair shared = makeKeyPair();
+    return shared;
 }
 
-class OpenSSLKeyRefTest : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() { pair_ = new KeyPair(makeKeyPair()); }
-    static void TearDownTestSuite() {
-        delete pair_;
-        pair_ = nullptr;
-    }
-    static KeyPair* pair_;
-};
-KeyPair* OpenSSLKeyRefTest::pair_ = nullptr;
-
-TEST_F(OpenSSLKeyRefTest, RawSignEqualsOneShotSigningForEveryDigest) {
+TEST(OpenSSLKeyRef, RawSignEqualsOneShotSigningForEveryDigest) {
     const std::string message = "eyJhbGciOiJSUzI1NiIsImtpZCI6IjEifQ.eyJpc3MiOiJ4In0";
     for (auto algorithm :
          {DigestAlgorithm::sha1, DigestAlgorithm::sha256, DigestAlgorithm::sha384, DigestAlgorithm::sha512}) {
         SCOPED_TRACE(static_cast<int>(algorithm));
         std::vector<std::uint8_t> signature;
-        ASSERT_EQ(pair_->privateRef->rawSign(algorithm, test::digestOf(algorithm, message), signature),
+        ASSERT_EQ(pair().privateRef->rawSign(algorithm, test::digestOf(algorithm, message), signature),
                   kKeyStoreSuccess);
-        EXPECT_EQ(signature, digestSign(pair_->reference.get(), algorithm, message))
+        EXPECT_EQ(signature,
+                  test::referenceSign(pair().reference.get(), test::mdFor(algorithm), test::bytesOf(message)))
             << "the DigestInfo must be part of the signature";
-        EXPECT_TRUE(test::digestVerify(pair_->pkcs1, algorithm, message, signature));
-        EXPECT_EQ(pair_->publicRef->rawVerify(algorithm, test::digestOf(algorithm, message), signature),
+        EXPECT_EQ(pair().publicRef->rawVerify(algorithm, test::digestOf(algorithm, message), signature),
                   kKeyStoreSuccess);
-        EXPECT_EQ(pair_->privateRef->rawVerify(algorithm, test::digestOf(algorithm, message), signature),
+        EXPECT_EQ(pair().privateRef->rawVerify(algorithm, test::digestOf(algorithm, message), signature),
                   kKeyStoreSuccess)
             << "a private key verifies through its public half";
     }
 }
 
-TEST_F(OpenSSLKeyRefTest, RefusesWrongDigestLengthsAndSigningWithAPublicKey) {
+TEST(OpenSSLKeyRef, RefusesBadParametersAndRejectsSignaturesThatDoNotMatch) {
     std::vector<std::uint8_t> signature{1, 2, 3};
     const auto sha256 = test::digestOf(DigestAlgorithm::sha256, "m");
-    EXPECT_EQ(pair_->privateRef->rawSign(DigestAlgorithm::sha1, sha256, signature), kKeyStoreParameterError);
+    EXPECT_EQ(pair().privateRef->rawSign(DigestAlgorithm::sha1, sha256, signature), kKeyStoreParameterError);
     EXPECT_TRUE(signature.empty());
-    EXPECT_EQ(pair_->privateRef->rawSign(DigestAlgorithm::sha256, {}, signature), kKeyStoreParameterError);
-    EXPECT_EQ(pair_->publicRef->rawSign(DigestAlgorithm::sha256, sha256, signature), kKeyStoreParameterError);
+    EXPECT_EQ(pair().privateRef->rawSign(DigestAlgorithm::sha256, {}, signature), kKeyStoreParameterError);
+    EXPECT_EQ(pair().publicRef->rawSign(DigestAlgorithm::sha256, sha256, signature), kKeyStoreParameterError);
     EXPECT_TRUE(signature.empty());
-    EXPECT_EQ(pair_->publicRef->rawVerify(DigestAlgorithm::sha512, sha256, std::vector<std::uint8_t>(128)),
+    EXPECT_EQ(pair().publicRef->rawVerify(DigestAlgorithm::sha512, sha256, std::vector<std::uint8_t>(128)),
               kKeyStoreParameterError);
-}
 
-TEST_F(OpenSSLKeyRefTest, RejectsSignaturesThatDoNotMatch) {
     const auto digest = test::digestOf(DigestAlgorithm::sha256, "message");
-    std::vector<std::uint8_t> signature;
-    ASSERT_EQ(pair_->privateRef->rawSign(DigestAlgorithm::sha256, digest, signature), kKeyStoreSuccess);
+    ASSERT_EQ(pair().privateRef->rawSign(DigestAlgorithm::sha256, digest, signature), kKeyStoreSuccess);
     auto tampered = signature;
     tampered[10] ^= 0x80;
-    EXPECT_EQ(pair_->publicRef->rawVerify(DigestAlgorithm::sha256, digest, tampered), kKeyStoreVerifyFailed);
-    EXPECT_EQ(pair_->publicRef->rawVerify(DigestAlgorithm::sha256,
+    EXPECT_EQ(pair().publicRef->rawVerify(DigestAlgorithm::sha256, digest, tampered), kKeyStoreVerifyFailed);
+    EXPECT_EQ(pair().publicRef->rawVerify(DigestAlgorithm::sha256,
                                           test::digestOf(DigestAlgorithm::sha256, "other"), signature),
               kKeyStoreVerifyFailed);
-    EXPECT_EQ(pair_->publicRef->rawVerify(DigestAlgorithm::sha384,
+    EXPECT_EQ(pair().publicRef->rawVerify(DigestAlgorithm::sha384,
                                           test::digestOf(DigestAlgorithm::sha384, "message"), signature),
               kKeyStoreVerifyFailed)
         << "the digest algorithm is part of what is verified";
-    EXPECT_EQ(pair_->publicRef->rawVerify(DigestAlgorithm::sha256, digest, {}), kKeyStoreVerifyFailed);
+    EXPECT_EQ(pair().publicRef->rawVerify(DigestAlgorithm::sha256, digest, {}), kKeyStoreVerifyFailed);
     EXPECT_EQ(ERR_peek_error(), 0u) << "OpenSSL's error queue must be left empty";
 }
 

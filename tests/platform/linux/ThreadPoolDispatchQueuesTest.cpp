@@ -8,6 +8,7 @@
 #include <atomic>
 #include <future>
 #include <mutex>
+#include <numeric>
 #include <set>
 #include <stdexcept>
 #include <thread>
@@ -23,20 +24,14 @@ using test::waitUntil;
 // Opens once; every waiter is released. Waits are bounded so a broken queue fails, not hangs.
 class Gate {
 public:
-    void open() {
-        std::lock_guard lock(mutex_);
-        open_ = true;
-        cv_.notify_all();
-    }
+    void open() { promise_.set_value(); }
     bool wait(std::chrono::milliseconds deadline = 10s) {
-        std::unique_lock lock(mutex_);
-        return cv_.wait_for(lock, deadline, [&] { return open_; });
+        return opened_.wait_for(deadline) == std::future_status::ready;
     }
 
 private:
-    std::mutex mutex_;
-    std::condition_variable cv_;
-    bool open_ = false;
+    std::promise<void> promise_;
+    std::shared_future<void> opened_ = promise_.get_future().share();
 };
 
 // Records the order in which tasks ran.
@@ -49,10 +44,6 @@ public:
     std::vector<std::string> entries() const {
         std::lock_guard lock(mutex_);
         return entries_;
-    }
-    std::size_t size() const {
-        std::lock_guard lock(mutex_);
-        return entries_.size();
     }
 
 private:
@@ -113,14 +104,13 @@ TEST(ThreadPoolDispatchQueues, ServesHigherQualityOfServiceFirstAndFifoWithinOne
     queues.asyncGlobal(QualityOfService::utility, [&] { journal.add("utility-2"); });
     queues.asyncGlobal(QualityOfService::userInitiated, [&] { journal.add("initiated"); });
     gate.open();
-    ASSERT_TRUE(waitUntil([&] { return journal.size() == 5; }));
+    ASSERT_TRUE(waitUntil([&] { return journal.entries().size() == 5; }));
     EXPECT_EQ(journal.entries(),
               (std::vector<std::string>{"interactive", "initiated", "utility-1", "utility-2", "background"}));
 }
 
 TEST(ThreadPoolDispatchQueues, MainQueueRunsTasksInOrderOnItsOwnThread) {
     ThreadPoolDispatchQueues queues;
-    EXPECT_FALSE(queues.isMainQueueThread());
     std::mutex mutex;
     std::vector<int> order;
     std::set<std::thread::id> threads;
@@ -146,8 +136,9 @@ TEST(ThreadPoolDispatchQueues, MainQueueRunsTasksInOrderOnItsOwnThread) {
         return order.size() == 300;
     }));
     std::lock_guard lock(mutex);
-    for (int i = 0; i < 300; ++i)
-        ASSERT_EQ(order[static_cast<std::size_t>(i)], i);
+    std::vector<int> expected(300);
+    std::iota(expected.begin(), expected.end(), 0);
+    EXPECT_EQ(order, expected);
     EXPECT_EQ(threads.size(), 1u);
     EXPECT_FALSE(overlapped);
     EXPECT_FALSE(notMain);
@@ -169,13 +160,13 @@ TEST(ThreadPoolDispatchQueues, DelayedMainTasksRunByDueTimeAndNotBefore) {
     queues.asyncMain([&] { journal.add("now"); });
     queues.asyncMainAfter(40ms, [&] { journal.add("soon-2"); });
     queues.asyncMainAfter(-5ms, [&] { journal.add("negative-delay"); });
-    ASSERT_TRUE(waitUntil([&] { return journal.size() == 5; }));
+    ASSERT_TRUE(waitUntil([&] { return journal.entries().size() == 5; }));
     EXPECT_EQ(journal.entries(),
               (std::vector<std::string>{"now", "negative-delay", "soon-1", "soon-2", "late"}));
     EXPECT_GE(lateRanAfterMs.load(), 120);
 }
 
-TEST(ThreadPoolDispatchQueues, ThrowingTasksDoNotEndTheirThreads) {
+TEST(ThreadPoolDispatchQueues, ThrowingTasksDoNotEndTheirThreadsOrQueues) {
     ThreadPoolDispatchQueues queues(singleWorker());
     Delivery<std::thread::id> firstGlobal, secondGlobal, firstMain, secondMain;
     queues.asyncGlobal(QualityOfService::utility, [&] {
@@ -195,24 +186,18 @@ TEST(ThreadPoolDispatchQueues, ThrowingTasksDoNotEndTheirThreads) {
     ASSERT_TRUE(a && b && c && d);
     EXPECT_EQ(*a, *b); // the single worker survived the throw
     EXPECT_EQ(*c, *d);
+
+    ThreadSerialQueue serial("test.throwing");
+    serial.async([] { throw std::runtime_error("boom"); });
+    serial.sync([] { throw std::runtime_error("boom in sync"); }); // swallowed, sync returns
+    Delivery<bool> ran;
+    serial.async([&] { ran.deliver(true); });
+    EXPECT_TRUE(ran.wait().has_value());
 }
 
-// Counts live copies of a task's captures, to see that dropped tasks are destroyed.
-struct Tracker {
-    explicit Tracker(std::atomic<int>& live)
-        : live_(&live) {
-        ++*live_;
-    }
-    Tracker(const Tracker& other)
-        : live_(other.live_) {
-        ++*live_;
-    }
-    ~Tracker() { --*live_; }
-    std::atomic<int>* live_;
-};
-
+// Dropped tasks hold copies of a shared token: its use count shows whether they were destroyed.
 TEST(ThreadPoolDispatchQueues, DestructionDropsPendingTasksAndWaitsForRunningOnes) {
-    std::atomic<int> live{0};
+    auto token = std::make_shared<int>();
     std::atomic<int> droppedRan{0};
     std::atomic<bool> runningFinished{false};
     Gate started;
@@ -224,36 +209,15 @@ TEST(ThreadPoolDispatchQueues, DestructionDropsPendingTasksAndWaitsForRunningOne
             runningFinished = true;
         });
         ASSERT_TRUE(started.wait());
-        Tracker tracker(live);
         for (int i = 0; i < 20; ++i)
-            queues.asyncGlobal(QualityOfService::userInteractive, [&, tracker] { ++droppedRan; });
-        queues.asyncMainAfter(10s, [&, tracker] { ++droppedRan; });
-        queues.asyncMainAfter(20s, [&, tracker] { ++droppedRan; });
-        ASSERT_GT(live.load(), 1);
+            queues.asyncGlobal(QualityOfService::userInteractive, [&, token] { ++droppedRan; });
+        queues.asyncMainAfter(10s, [&, token] { ++droppedRan; });
+        queues.asyncMainAfter(20s, [&, token] { ++droppedRan; });
+        ASSERT_GT(token.use_count(), 1);
     }
     EXPECT_TRUE(runningFinished) << "destructor returned while a task was still running";
     EXPECT_EQ(droppedRan.load(), 0);
-    EXPECT_EQ(live.load(), 0) << "dropped tasks were not destroyed";
-}
-
-TEST(ThreadPoolDispatchQueues, LastReferenceReleasedInsideItsOwnTaskDoesNotDeadlock) {
-    auto queues = std::make_shared<ThreadPoolDispatchQueues>();
-    Delivery<bool> released;
-    auto* raw = queues.get();
-    raw->asyncGlobal(QualityOfService::utility, [holder = std::move(queues), &released]() mutable {
-        holder.reset(); // destroys the instance on its own worker thread
-        released.deliver(true);
-    });
-    EXPECT_TRUE(released.wait().has_value());
-}
-
-TEST(ThreadPoolDispatchQueues, ProcessWideInstanceIsOneAndTheSame) {
-    auto a = ThreadPoolDispatchQueues::processWide();
-    auto b = ThreadPoolDispatchQueues::processWide();
-    EXPECT_EQ(a.get(), b.get());
-    Delivery<bool> ran;
-    a->asyncGlobal(QualityOfService::userInitiated, [&] { ran.deliver(true); });
-    EXPECT_TRUE(ran.wait().has_value());
+    EXPECT_EQ(token.use_count(), 1) << "dropped tasks were not destroyed";
 }
 
 // --- serial queues -------------------------------------------------------------------------
@@ -276,9 +240,9 @@ TEST(ThreadSerialQueue, RunsTasksOneAtATimeInSubmissionOrder) {
     }
     std::vector<int> snapshot;
     queue->sync([&] { snapshot = order; });
-    ASSERT_EQ(snapshot.size(), 500u);
-    for (int i = 0; i < 500; ++i)
-        ASSERT_EQ(snapshot[static_cast<std::size_t>(i)], i);
+    std::vector<int> expected(500);
+    std::iota(expected.begin(), expected.end(), 0);
+    EXPECT_EQ(snapshot, expected);
     EXPECT_FALSE(overlapped);
 }
 
@@ -296,17 +260,8 @@ TEST(ThreadSerialQueue, SyncFromItsOwnThreadRunsInline) {
     EXPECT_EQ(*steps, (std::vector<std::string>{"outer", "inner", "after"}));
 }
 
-TEST(ThreadSerialQueue, ThrowingTaskLeavesTheQueueWorking) {
-    ThreadSerialQueue queue("test.throwing");
-    queue.async([] { throw std::runtime_error("boom"); });
-    queue.sync([] { throw std::runtime_error("boom in sync"); }); // swallowed, sync returns
-    Delivery<bool> ran;
-    queue.async([&] { ran.deliver(true); });
-    EXPECT_TRUE(ran.wait().has_value());
-}
-
 TEST(ThreadSerialQueue, DestructionDropsPendingTasksAndReleasesSyncWaiters) {
-    std::atomic<int> live{0};
+    auto token = std::make_shared<int>();
     std::atomic<bool> droppedRan{false};
     std::atomic<bool> syncTaskRan{false};
     std::atomic<bool> runningFinished{false};
@@ -320,28 +275,35 @@ TEST(ThreadSerialQueue, DestructionDropsPendingTasksAndReleasesSyncWaiters) {
             runningFinished = true;
         });
         ASSERT_TRUE(started.wait());
-        Tracker tracker(live);
         for (int i = 0; i < 10; ++i)
-            queue.async([&, tracker] { droppedRan = true; });
+            queue.async([&, token] { droppedRan = true; });
         waiter = std::async(std::launch::async, [&] { queue.sync([&] { syncTaskRan = true; }); });
         ASSERT_TRUE(waitUntil([&] { return queue.pendingTaskCount() == 11; }));
     }
     EXPECT_TRUE(runningFinished);
     EXPECT_FALSE(droppedRan);
-    EXPECT_EQ(live.load(), 0);
+    EXPECT_EQ(token.use_count(), 1) << "dropped tasks were not destroyed";
     ASSERT_EQ(waiter.wait_for(10s), std::future_status::ready) << "sync() waiter was never released";
     EXPECT_FALSE(syncTaskRan);
 }
 
-TEST(ThreadSerialQueue, DestroyedFromItsOwnTask) {
-    auto queue = std::make_shared<ThreadSerialQueue>("test.self");
-    Delivery<bool> done;
-    auto* raw = queue.get();
-    raw->async([holder = std::move(queue), &done]() mutable {
+// The last reference dropped on the queue's own thread must not make it join itself.
+TEST(ThreadSerialQueue, QueuesReleasedInsideTheirOwnTaskDoNotDeadlock) {
+    auto pool = std::make_shared<ThreadPoolDispatchQueues>();
+    auto serial = std::make_shared<ThreadSerialQueue>("test.self");
+    Delivery<bool> poolReleased, serialReleased;
+    auto* rawPool = pool.get();
+    rawPool->asyncGlobal(QualityOfService::utility, [holder = std::move(pool), &poolReleased]() mutable {
         holder.reset();
-        done.deliver(true);
+        poolReleased.deliver(true);
     });
-    EXPECT_TRUE(done.wait().has_value());
+    auto* rawSerial = serial.get();
+    rawSerial->async([holder = std::move(serial), &serialReleased]() mutable {
+        holder.reset();
+        serialReleased.deliver(true);
+    });
+    EXPECT_TRUE(poolReleased.wait().has_value());
+    EXPECT_TRUE(serialReleased.wait().has_value());
 }
 
 } // namespace

@@ -10,19 +10,19 @@ namespace velquor::detail {
 namespace {
 
 using Operation = MemoryKeyStore::Operation;
-using test::bytes;
+using test::bytesOf;
 
 TEST(MemoryKeyStore, FailNextAnswersTheInjectedStatusOnceAndTouchesNothing) {
     MemoryKeyStore store;
-    ASSERT_EQ(store.addPassword("isPaired", "isPaired", bytes("isPaired")), kKeyStoreSuccess);
+    ASSERT_EQ(store.addPassword("isPaired", "isPaired", bytesOf("isPaired")), kKeyStoreSuccess);
     store.failNext(Operation::copyPassword, kKeyStoreNotExportable);
     store.failNext(Operation::copyPassword, kKeyStoreIOError);
-    std::vector<std::uint8_t> data = bytes("stale");
+    std::vector<std::uint8_t> data = bytesOf("stale");
     EXPECT_EQ(store.copyPassword("isPaired", "isPaired", data), kKeyStoreNotExportable);
     EXPECT_TRUE(data.empty());
     EXPECT_EQ(store.copyPassword("isPaired", "isPaired", data), kKeyStoreIOError);
     EXPECT_EQ(store.copyPassword("isPaired", "isPaired", data), kKeyStoreSuccess);
-    EXPECT_EQ(data, bytes("isPaired"));
+    EXPECT_EQ(data, bytesOf("isPaired"));
 
     store.failNext(Operation::deletePassword, kKeyStoreIOError);
     EXPECT_EQ(store.deletePassword("isPaired", "isPaired"), kKeyStoreIOError);
