@@ -75,6 +75,9 @@ protected:
                             });
     }
 
+    // Announcements already queued run before the fixture they post into goes away.
+    void TearDown() override { drainMainQueue(); }
+
     std::shared_ptr<Reachability> make(std::shared_ptr<ReachabilityReference> reference) {
         return Reachability::create(std::move(reference), QualityOfService::defaultQoS, queues, center);
     }
@@ -99,10 +102,12 @@ protected:
         return senders;
     }
 
-    std::shared_ptr<ThreadPoolDispatchQueues> queues = std::make_shared<ThreadPoolDispatchQueues>();
     std::shared_ptr<LinuxNotificationCenter> center = std::make_shared<LinuxNotificationCenter>();
     std::mutex mutex;
     std::vector<const void*> senders;
+    // Declared last so it is destroyed first: its destruction waits for a main-queue task that is
+    // still posting into `senders`.
+    std::shared_ptr<ThreadPoolDispatchQueues> queues = std::make_shared<ThreadPoolDispatchQueues>();
 };
 
 struct RuleCase {
