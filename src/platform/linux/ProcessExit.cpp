@@ -16,6 +16,10 @@ std::atomic<bool> gRegistered{false};
 void markExiting() noexcept {
     gExiting.store(true, std::memory_order_release);
 }
+
+// Asked once more when the library is loaded: a host (or its tests) may use OpenSSL before the
+// first queue exists, and only a request made before OpenSSL's first use is honoured.
+[[maybe_unused]] const bool gOpenSSLKeptAtExit = OPENSSL_init_crypto(OPENSSL_INIT_NO_ATEXIT, nullptr) == 1;
 } // namespace
 
 void ProcessExit::watch() noexcept {
