@@ -1,0 +1,249 @@
+#include "zip/Archive.hpp"
+#include "zip/CRC32.hpp"
+#include "zip/DOSDateTime.hpp"
+#include "zip/LittleEndian.hpp"
+#include "zip/MemoryFile.hpp"
+
+#include "TestSupport.hpp"
+
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <cstdio>
+#include <fstream>
+#include <random>
+
+namespace velquor::detail {
+namespace {
+
+using namespace std::chrono;
+using Bytes = std::vector<std::uint8_t>;
+using Mode = Archive::AccessMode;
+const auto kLeapDay = sys_days{2020y / 2 / 29} + 13h + 45min + 59s;
+
+Bytes randomText(std::size_t size, unsigned seed) {
+    std::mt19937 random(seed);
+    Bytes bytes(size);
+    for (auto& byte : bytes)
+        byte = static_cast<std::uint8_t>('a' + random() % 8);
+    return bytes;
+}
+
+Archive::Provider over(const Bytes& bytes) {
+    return [&bytes](std::uint64_t at, std::size_t size) -> Result<Bytes, ZipError> {
+        return Bytes(bytes.begin() + static_cast<long>(at), bytes.begin() + static_cast<long>(at + size));
+    };
+}
+
+TEST(ArchiveTest, EmptyArchiveIsOneZeroedEndRecord) {
+    Bytes expected(22, 0);
+    expected[0] = 0x50, expected[1] = 0x4b, expected[2] = 0x05, expected[3] = 0x06;
+    EXPECT_EQ(Archive::make({1, 2, 3}, Mode::create)->data(), expected);
+}
+
+TEST(ArchiveTest, OneDeflatedEntryHasTheExactLayout) {
+    const Bytes text = randomText(100'000, 1);
+    auto archive = Archive::make({}, Mode::create);
+    ASSERT_TRUE(archive->addEntry("velquorv2.log", Archive::EntryType::file, text.size(), kLeapDay,
+                                  std::nullopt, Archive::CompressionMethod::deflate, 16384, over(text)));
+    const Bytes& zip = archive->data();
+    ASSERT_GT(zip.size(), 124u);
+    const std::uint32_t compressed = static_cast<std::uint32_t>(zip.size() - 124);
+    const std::uint32_t crc =
+        static_cast<std::uint32_t>(crc32(0, text.data(), static_cast<uInt>(text.size())));
+    const std::size_t central = 43 + compressed, end = central + 59;
+    struct Field {
+        std::size_t at, width;
+        std::uint32_t value;
+    };
+    // clang-format off
+    const Field fields[] = {
+        {0, 4, 0x04034b50}, {4, 2, 20}, {6, 2, 0x0800}, {8, 2, 8}, {10, 2, 0x6DBD}, {12, 2, 0x505D},
+        {14, 4, crc}, {18, 4, compressed}, {22, 4, 100'000}, {26, 2, 13}, {28, 2, 0},
+        {central, 4, 0x02014b50}, {central + 4, 2, 0x0315}, {central + 6, 2, 20}, {central + 8, 2, 0x0800},
+        {central + 10, 2, 8}, {central + 12, 2, 0x6DBD}, {central + 14, 2, 0x505D}, {central + 16, 4, crc},
+        {central + 20, 4, compressed}, {central + 24, 4, 100'000}, {central + 28, 2, 13}, {central + 30, 4, 0},
+        {central + 34, 4, 0}, {central + 38, 4, 0x81A40000}, {central + 42, 4, 0},
+        {end, 4, 0x06054b50}, {end + 4, 4, 0}, {end + 8, 2, 1}, {end + 10, 2, 1}, {end + 12, 4, 59},
+        {end + 16, 4, static_cast<std::uint32_t>(central)}, {end + 20, 2, 0}};
+    // clang-format on
+    for (const auto& field : fields)
+        EXPECT_EQ(field.width == 2 ? le::get16(zip, field.at) : le::get32(zip, field.at), field.value)
+            << "at offset " << field.at;
+    EXPECT_EQ(std::string(zip.begin() + 30, zip.begin() + 43), "velquorv2.log");
+    EXPECT_EQ(
+        std::string(zip.begin() + static_cast<long>(central) + 46, zip.begin() + static_cast<long>(end)),
+        "velquorv2.log");
+}
+
+struct DateCase {
+    sys_seconds moment;
+    std::uint16_t date, time;
+};
+class DOSDateTimeTest : public ::testing::TestWithParam<DateCase> {};
+
+TEST_P(DOSDateTimeTest, ConvertsInUTCAndClampsTheYear) {
+    const auto stamp = DOSDateTime::from(GetParam().moment);
+    EXPECT_EQ(stamp.date, GetParam().date);
+    EXPECT_EQ(stamp.time, GetParam().time);
+}
+
+INSTANTIATE_TEST_SUITE_P(Moments, DOSDateTimeTest,
+                         ::testing::Values(DateCase{kLeapDay, 0x505D, 0x6DBD},
+                                           DateCase{sys_days{1975y / 6 / 15} + 1s, 15 + 6 * 32, 0},
+                                           DateCase{sys_days{2150y / 1 / 1} + 23h + 59min + 58s,
+                                                    1 + 32 + 119 * 512, 29 + 59 * 32 + 23 * 2048}));
+
+TEST(CRC32Test, MatchesTheCheckValueAndZlibAcrossChunks) {
+    const std::string check = "123456789";
+    EXPECT_EQ(CRC32::update(0, {reinterpret_cast<const std::uint8_t*>(check.data()), check.size()}),
+              0xCBF43926u);
+    std::mt19937 random(7);
+    Bytes data(1 << 20);
+    for (auto& byte : data)
+        byte = static_cast<std::uint8_t>(random());
+    std::uint32_t ours = 0;
+    for (std::size_t at = 0, step = 1; at < data.size(); at += step, step = step * 3 + 1)
+        ours = CRC32::update(ours, std::span(data).subspan(at, std::min(step, data.size() - at)));
+    EXPECT_EQ(ours, crc32(0, data.data(), static_cast<uInt>(data.size())));
+}
+
+struct WriteCase {
+    Bytes initial;
+    std::string mode;
+    std::int64_t position;
+    Bytes written, expected;
+};
+class MemoryFileTest : public ::testing::TestWithParam<WriteCase> {};
+
+TEST_P(MemoryFileTest, WritesZeroFillGapsAndDropTheOverrunTail) {
+    MemoryFile file(GetParam().initial);
+    ASSERT_TRUE(file.open(GetParam().mode));
+    ASSERT_TRUE(file.seek(GetParam().position, MemoryFile::Origin::current));
+    EXPECT_EQ(file.write(GetParam().written), GetParam().written.size());
+    EXPECT_EQ(file.data(), GetParam().expected);
+    EXPECT_EQ(file.tell(),
+              GetParam().position + static_cast<std::int64_t>(GetParam().written.size()) +
+                  (GetParam().mode[0] == 'a' ? static_cast<std::int64_t>(GetParam().initial.size()) : 0));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Writes, MemoryFileTest,
+    ::testing::Values(WriteCase{{1, 2, 3, 4}, "wb+", 10, {9, 9}, {1, 2, 3, 4, 0, 0, 0, 0, 0, 0, 9, 9}},
+                      WriteCase{{1, 2, 3, 4, 5, 6}, "wb+", 2, Bytes(8, 9), {1, 2, 9, 9, 9, 9, 9, 9, 9, 9}},
+                      WriteCase{{1, 2, 3, 4, 5, 6}, "rb+", 1, {9, 9}, {1, 9, 9, 4, 5, 6}},
+                      WriteCase{{1, 2}, "ab", 0, {9}, {1, 2, 9}}));
+
+TEST(MemoryFileTest, NeverPositionsBeforeTheStartNorWritesReadOnly) {
+    MemoryFile file({1, 2, 3});
+    ASSERT_TRUE(file.open("rb"));
+    ASSERT_TRUE(file.seek(2, MemoryFile::Origin::start));
+    EXPECT_FALSE(file.seek(-3, MemoryFile::Origin::current));
+    EXPECT_FALSE(file.seek(-4, MemoryFile::Origin::end));
+    EXPECT_FALSE(file.seek(-1, MemoryFile::Origin::start));
+    EXPECT_EQ(file.tell(), 2);
+    Bytes out(4);
+    EXPECT_EQ(file.read(out), 1u);
+    EXPECT_EQ(file.read(out), 0u);
+    EXPECT_FALSE(file.error());
+    EXPECT_EQ(file.write(out), 0u);
+    EXPECT_TRUE(file.error());
+    EXPECT_EQ(file.data(), (Bytes{1, 2, 3}));
+}
+
+TEST(ArchiveTest, RefusesWhatTheFormatCannotHoldAndPassesProviderFailuresOn) {
+    EndOfCentralDirectoryRecord full;
+    full.totalNumberOfEntriesOnDisk = full.totalNumberOfEntriesInCentralDirectory = 0xFFFF;
+    const Bytes small = randomText(10, 2);
+    const Archive::Provider refusing = [](std::uint64_t, std::size_t) -> Result<Bytes, ZipError> {
+        return ZipError{ProviderError{"gone"}};
+    };
+    const Archive::Provider shortOne = [](std::uint64_t, std::size_t) -> Result<Bytes, ZipError> {
+        return Bytes(3);
+    };
+    struct Case {
+        Mode mode;
+        Bytes start;
+        std::string path;
+        std::uint64_t size;
+        Archive::Provider provider;
+        ZipError expected;
+        bool writes; // the failure comes after writing began
+    } const cases[] = {
+        {Mode::create, {}, std::string(65'536, 'n'), 10, over(small), ArchiveError::invalidEntryPath, false},
+        {Mode::create, {}, "", 10, over(small), ArchiveError::invalidEntryPath, false},
+        {Mode::create, {}, "big", 0x1'0000'0000, over(small), ArchiveError::entryTooLarge, false},
+        {Mode::update, full.data(), "more", 10, over(small), ArchiveError::tooManyEntries, false},
+        {Mode::read, EndOfCentralDirectoryRecord{}.data(), "ro", 10, over(small),
+         ArchiveError::unwritableArchive, false},
+        {Mode::create, {}, "failing", 10, refusing, ProviderError{"gone"}, true},
+        {Mode::create, {}, "short", 10, shortOne, DataError::unreadableFile, true}};
+    for (const auto& c : cases) {
+        auto archive = Archive::make(c.start, c.mode);
+        ASSERT_TRUE(archive);
+        const Bytes before = archive->data();
+        const auto added = archive->addEntry(c.path, Archive::EntryType::file, c.size, kLeapDay, std::nullopt,
+                                             Archive::CompressionMethod::deflate, 4, c.provider);
+        ASSERT_FALSE(added) << c.path;
+        EXPECT_EQ(added.error(), c.expected) << c.path << ": " << describe(added.error());
+        EXPECT_EQ(archive->data() != before, c.writes) << c.path;
+        EXPECT_EQ(archive->endOfCentralDirectoryRecord().data(),
+                  EndOfCentralDirectoryRecord::locate(before)->data());
+        // A buffer holding a partial entry where the directory stood must not be extended.
+        if (c.writes) {
+            EXPECT_EQ(archive
+                          ->addEntry("next", Archive::EntryType::file, small.size(), kLeapDay, std::nullopt,
+                                     Archive::CompressionMethod::none, 4, over(small))
+                          .error(),
+                      ZipError{ArchiveError::unwritableArchive});
+        }
+    }
+}
+
+TEST(ArchiveTest, OpensOnlyBuffersEndingInACompleteEndRecord) {
+    Bytes commented = EndOfCentralDirectoryRecord{}.data();
+    commented[20] = 5; // announces a comment that is not there
+    for (const Bytes& buffer : {Bytes(21, 0), Bytes(100, 0), commented})
+        EXPECT_FALSE(Archive::make(buffer, Mode::read));
+    commented.resize(27, 'c');
+    EXPECT_EQ(Archive::make(commented, Mode::read)->endOfCentralDirectoryRecord().zipFileCommentData,
+              Bytes(5, 'c'));
+}
+
+TEST(ArchiveTest, StoredDeflatedAndDirectoryEntriesExtractWithUnzip) {
+    const Bytes first = randomText(5'000, 3), second = randomText(300'000, 4), third = randomText(16'384, 5);
+    auto archive = Archive::make({}, Mode::create);
+    using Type = Archive::EntryType;
+    using Method = Archive::CompressionMethod;
+    ASSERT_TRUE(archive->addEntry("a.txt", Type::file, first.size(), kLeapDay, 0600, Method::none, 1000,
+                                  over(first)));
+    ASSERT_TRUE(archive->addEntry("dir/", Type::directory, 0, kLeapDay, std::nullopt, Method::none, 1000,
+                                  over(first)));
+    ASSERT_TRUE(archive->addEntry("dir/b.txt", Type::file, second.size(), kLeapDay, std::nullopt,
+                                  Method::deflate, 4096, over(second)));
+    // Reopened for update: the directory read back from the buffer is carried over.
+    auto reopened = Archive::make(archive->data(), Mode::update);
+    ASSERT_TRUE(reopened->addEntry("c.txt", Type::file, third.size(), kLeapDay, std::nullopt, Method::deflate,
+                                   4096, over(third)));
+    EXPECT_EQ(reopened->endOfCentralDirectoryRecord().totalNumberOfEntriesInCentralDirectory, 4);
+
+    test::TempDir dir;
+    const auto path = (dir.path() / "out.zip").string();
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(reopened->data().data()),
+               static_cast<long>(reopened->data().size()));
+    EXPECT_EQ(std::system(("unzip -tqq " + path).c_str()), 0);
+    for (const auto& [name, expected] :
+         {std::pair{"a.txt", &first}, {"dir/b.txt", &second}, {"c.txt", &third}}) {
+        Bytes extracted;
+        FILE* pipe = popen(("unzip -p " + path + " " + name).c_str(), "r");
+        ASSERT_NE(pipe, nullptr);
+        for (int c; (c = std::fgetc(pipe)) != EOF;)
+            extracted.push_back(static_cast<std::uint8_t>(c));
+        EXPECT_EQ(pclose(pipe), 0);
+        EXPECT_EQ(extracted, *expected) << name;
+    }
+}
+
+} // namespace
+} // namespace velquor::detail
