@@ -1,5 +1,6 @@
 // The ZIP CRC-32 (reflected polynomial 0xEDB88320, initial value and final complement all ones),
-// table-driven and incremental, so an entry's checksum is built chunk by chunk as it streams:
+// table-driven (eight bytes per step) and incremental, so an entry's checksum is built chunk by
+// chunk as it streams:
 //
 //   std::uint32_t crc = 0;
 //   crc = CRC32::update(crc, firstChunk);
