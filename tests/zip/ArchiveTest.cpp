@@ -9,7 +9,6 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
-#include <cstdio>
 #include <fstream>
 #include <random>
 
@@ -21,12 +20,18 @@ using Bytes = std::vector<std::uint8_t>;
 using Mode = Archive::AccessMode;
 const auto kLeapDay = sys_days{2020y / 2 / 29} + 13h + 45min + 59s;
 
-Bytes randomText(std::size_t size, unsigned seed) {
+Bytes randomBytes(std::size_t size, unsigned seed) {
     std::mt19937 random(seed);
     Bytes bytes(size);
     for (auto& byte : bytes)
-        byte = static_cast<std::uint8_t>('a' + random() % 8);
+        byte = static_cast<std::uint8_t>(random());
     return bytes;
+}
+
+Archive::Provider answering(const Result<Bytes, ZipError>& answer) {
+    return [answer](std::uint64_t, std::size_t) {
+        return answer;
+    };
 }
 
 Archive::Provider over(const Bytes& bytes) {
@@ -35,14 +40,11 @@ Archive::Provider over(const Bytes& bytes) {
     };
 }
 
-TEST(ArchiveTest, EmptyArchiveIsOneZeroedEndRecord) {
-    Bytes expected(22, 0);
-    expected[0] = 0x50, expected[1] = 0x4b, expected[2] = 0x05, expected[3] = 0x06;
-    EXPECT_EQ(Archive::make({1, 2, 3}, Mode::create)->data(), expected);
-}
-
-TEST(ArchiveTest, OneDeflatedEntryHasTheExactLayout) {
-    const Bytes text = randomText(100'000, 1);
+TEST(ArchiveTest, EmptyArchiveAndOneDeflatedEntryHaveTheExactLayout) {
+    Bytes empty = {0x50, 0x4b, 0x05, 0x06};
+    empty.resize(22);
+    EXPECT_EQ(Archive::make({1, 2, 3}, Mode::create)->data(), empty);
+    const Bytes text = randomBytes(100'000, 1);
     auto archive = Archive::make({}, Mode::create);
     ASSERT_TRUE(archive->addEntry("velquorv2.log", Archive::EntryType::file, text.size(), kLeapDay,
                                   std::nullopt, Archive::CompressionMethod::deflate, 16384, over(text)));
@@ -52,24 +54,19 @@ TEST(ArchiveTest, OneDeflatedEntryHasTheExactLayout) {
     const std::uint32_t crc =
         static_cast<std::uint32_t>(crc32(0, text.data(), static_cast<uInt>(text.size())));
     const std::size_t central = 43 + compressed, end = central + 59;
-    struct Field {
-        std::size_t at, width;
-        std::uint32_t value;
-    };
     // clang-format off
-    const Field fields[] = {
+    const std::tuple<std::size_t, int, std::uint32_t> fields[] = {
         {0, 4, 0x04034b50}, {4, 2, 20}, {6, 2, 0x0800}, {8, 2, 8}, {10, 2, 0x6DBD}, {12, 2, 0x505D},
         {14, 4, crc}, {18, 4, compressed}, {22, 4, 100'000}, {26, 2, 13}, {28, 2, 0},
-        {central, 4, 0x02014b50}, {central + 4, 2, 0x0315}, {central + 6, 2, 20}, {central + 8, 2, 0x0800},
-        {central + 10, 2, 8}, {central + 12, 2, 0x6DBD}, {central + 14, 2, 0x505D}, {central + 16, 4, crc},
-        {central + 20, 4, compressed}, {central + 24, 4, 100'000}, {central + 28, 2, 13}, {central + 30, 4, 0},
-        {central + 34, 4, 0}, {central + 38, 4, 0x81A40000}, {central + 42, 4, 0},
+        {central, 4, 0x02014b50}, {central + 4, 2, 0x0315}, {central + 30, 4, 0}, {central + 34, 4, 0},
+        {central + 38, 4, 0x81A40000}, {central + 42, 4, 0},
         {end, 4, 0x06054b50}, {end + 4, 4, 0}, {end + 8, 2, 1}, {end + 10, 2, 1}, {end + 12, 4, 59},
         {end + 16, 4, static_cast<std::uint32_t>(central)}, {end + 20, 2, 0}};
     // clang-format on
-    for (const auto& field : fields)
-        EXPECT_EQ(field.width == 2 ? le::get16(zip, field.at) : le::get32(zip, field.at), field.value)
-            << "at offset " << field.at;
+    for (const auto& [at, width, value] : fields)
+        EXPECT_EQ(width == 2 ? le::get16(zip, at) : le::get32(zip, at), value) << "at offset " << at;
+    // The central structure repeats the local header from version needed to the name length.
+    EXPECT_TRUE(std::equal(zip.begin() + 4, zip.begin() + 30, zip.begin() + static_cast<long>(central) + 6));
     EXPECT_EQ(std::string(zip.begin() + 30, zip.begin() + 43), "velquorv2.log");
     EXPECT_EQ(
         std::string(zip.begin() + static_cast<long>(central) + 46, zip.begin() + static_cast<long>(end)),
@@ -98,10 +95,7 @@ TEST(CRC32Test, MatchesTheCheckValueAndZlibAcrossChunks) {
     const std::string check = "123456789";
     EXPECT_EQ(CRC32::update(0, {reinterpret_cast<const std::uint8_t*>(check.data()), check.size()}),
               0xCBF43926u);
-    std::mt19937 random(7);
-    Bytes data(1 << 20);
-    for (auto& byte : data)
-        byte = static_cast<std::uint8_t>(random());
+    const Bytes data = randomBytes(1 << 20, 7);
     std::uint32_t ours = 0;
     for (std::size_t at = 0, step = 1; at < data.size(); at += step, step = step * 3 + 1)
         ours = CRC32::update(ours, std::span(data).subspan(at, std::min(step, data.size() - at)));
@@ -116,15 +110,19 @@ struct WriteCase {
 };
 class MemoryFileTest : public ::testing::TestWithParam<WriteCase> {};
 
-TEST_P(MemoryFileTest, WritesZeroFillGapsAndDropTheOverrunTail) {
-    MemoryFile file(GetParam().initial);
-    ASSERT_TRUE(file.open(GetParam().mode));
-    ASSERT_TRUE(file.seek(GetParam().position, MemoryFile::Origin::current));
-    EXPECT_EQ(file.write(GetParam().written), GetParam().written.size());
-    EXPECT_EQ(file.data(), GetParam().expected);
-    EXPECT_EQ(file.tell(),
-              GetParam().position + static_cast<std::int64_t>(GetParam().written.size()) +
-                  (GetParam().mode[0] == 'a' ? static_cast<std::int64_t>(GetParam().initial.size()) : 0));
+TEST_P(MemoryFileTest, WritesZeroFillGapsDropTheOverrunTailAndNeverSeekBeforeTheStart) {
+    const auto& c = GetParam();
+    MemoryFile file(c.initial);
+    ASSERT_TRUE(file.open(c.mode));
+    ASSERT_TRUE(file.seek(c.position, MemoryFile::Origin::current));
+    const bool readOnly = c.mode == "rb";
+    EXPECT_EQ(file.write(c.written), readOnly ? 0 : c.written.size());
+    EXPECT_EQ(file.error(), readOnly);
+    EXPECT_EQ(file.data(), c.expected);
+    const auto position = file.tell();
+    EXPECT_FALSE(file.seek(-position - 1, MemoryFile::Origin::current));
+    EXPECT_FALSE(file.seek(-static_cast<std::int64_t>(c.expected.size()) - 1, MemoryFile::Origin::end));
+    EXPECT_EQ(file.tell(), position);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -132,35 +130,13 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(WriteCase{{1, 2, 3, 4}, "wb+", 10, {9, 9}, {1, 2, 3, 4, 0, 0, 0, 0, 0, 0, 9, 9}},
                       WriteCase{{1, 2, 3, 4, 5, 6}, "wb+", 2, Bytes(8, 9), {1, 2, 9, 9, 9, 9, 9, 9, 9, 9}},
                       WriteCase{{1, 2, 3, 4, 5, 6}, "rb+", 1, {9, 9}, {1, 9, 9, 4, 5, 6}},
-                      WriteCase{{1, 2}, "ab", 0, {9}, {1, 2, 9}}));
-
-TEST(MemoryFileTest, NeverPositionsBeforeTheStartNorWritesReadOnly) {
-    MemoryFile file({1, 2, 3});
-    ASSERT_TRUE(file.open("rb"));
-    ASSERT_TRUE(file.seek(2, MemoryFile::Origin::start));
-    EXPECT_FALSE(file.seek(-3, MemoryFile::Origin::current));
-    EXPECT_FALSE(file.seek(-4, MemoryFile::Origin::end));
-    EXPECT_FALSE(file.seek(-1, MemoryFile::Origin::start));
-    EXPECT_EQ(file.tell(), 2);
-    Bytes out(4);
-    EXPECT_EQ(file.read(out), 1u);
-    EXPECT_EQ(file.read(out), 0u);
-    EXPECT_FALSE(file.error());
-    EXPECT_EQ(file.write(out), 0u);
-    EXPECT_TRUE(file.error());
-    EXPECT_EQ(file.data(), (Bytes{1, 2, 3}));
-}
+                      WriteCase{{1, 2}, "ab", 0, {9}, {1, 2, 9}}, WriteCase{{1, 2}, "rb", 1, {9}, {1, 2}}));
 
 TEST(ArchiveTest, RefusesWhatTheFormatCannotHoldAndPassesProviderFailuresOn) {
     EndOfCentralDirectoryRecord full;
     full.totalNumberOfEntriesOnDisk = full.totalNumberOfEntriesInCentralDirectory = 0xFFFF;
-    const Bytes small = randomText(10, 2);
-    const Archive::Provider refusing = [](std::uint64_t, std::size_t) -> Result<Bytes, ZipError> {
-        return ZipError{ProviderError{"gone"}};
-    };
-    const Archive::Provider shortOne = [](std::uint64_t, std::size_t) -> Result<Bytes, ZipError> {
-        return Bytes(3);
-    };
+    const Bytes small = randomBytes(10, 2);
+    const auto gone = answering(ZipError{ProviderError{"gone"}});
     struct Case {
         Mode mode;
         Bytes start;
@@ -171,13 +147,12 @@ TEST(ArchiveTest, RefusesWhatTheFormatCannotHoldAndPassesProviderFailuresOn) {
         bool writes; // the failure comes after writing began
     } const cases[] = {
         {Mode::create, {}, std::string(65'536, 'n'), 10, over(small), ArchiveError::invalidEntryPath, false},
-        {Mode::create, {}, "", 10, over(small), ArchiveError::invalidEntryPath, false},
         {Mode::create, {}, "big", 0x1'0000'0000, over(small), ArchiveError::entryTooLarge, false},
         {Mode::update, full.data(), "more", 10, over(small), ArchiveError::tooManyEntries, false},
         {Mode::read, EndOfCentralDirectoryRecord{}.data(), "ro", 10, over(small),
          ArchiveError::unwritableArchive, false},
-        {Mode::create, {}, "failing", 10, refusing, ProviderError{"gone"}, true},
-        {Mode::create, {}, "short", 10, shortOne, DataError::unreadableFile, true}};
+        {Mode::create, {}, "failing", 10, gone, ProviderError{"gone"}, true},
+        {Mode::create, {}, "short", 10, answering(Bytes(3)), DataError::unreadableFile, true}};
     for (const auto& c : cases) {
         auto archive = Archive::make(c.start, c.mode);
         ASSERT_TRUE(archive);
@@ -189,29 +164,20 @@ TEST(ArchiveTest, RefusesWhatTheFormatCannotHoldAndPassesProviderFailuresOn) {
         EXPECT_EQ(archive->data() != before, c.writes) << c.path;
         EXPECT_EQ(archive->endOfCentralDirectoryRecord().data(),
                   EndOfCentralDirectoryRecord::locate(before)->data());
-        // A buffer holding a partial entry where the directory stood must not be extended.
-        if (c.writes) {
-            EXPECT_EQ(archive
-                          ->addEntry("next", Archive::EntryType::file, small.size(), kLeapDay, std::nullopt,
-                                     Archive::CompressionMethod::none, 4, over(small))
-                          .error(),
-                      ZipError{ArchiveError::unwritableArchive});
-        }
+        // Refused before writing, the archive stays usable; a partial entry where the directory stood
+        // closes it.
+        const auto next = archive->addEntry("next", Archive::EntryType::file, small.size(), kLeapDay,
+                                            std::nullopt, Archive::CompressionMethod::none, 4, over(small));
+        const std::optional<ZipError> expectedNext =
+            c.writes ? ZipError{ArchiveError::unwritableArchive}
+                     : (c.mode == Mode::create ? std::optional<ZipError>() : c.expected);
+        EXPECT_EQ(next ? std::nullopt : std::optional(next.error()), expectedNext) << c.path;
     }
 }
 
-TEST(ArchiveTest, OpensOnlyBuffersEndingInACompleteEndRecord) {
-    Bytes commented = EndOfCentralDirectoryRecord{}.data();
-    commented[20] = 5; // announces a comment that is not there
-    for (const Bytes& buffer : {Bytes(21, 0), Bytes(100, 0), commented})
-        EXPECT_FALSE(Archive::make(buffer, Mode::read));
-    commented.resize(27, 'c');
-    EXPECT_EQ(Archive::make(commented, Mode::read)->endOfCentralDirectoryRecord().zipFileCommentData,
-              Bytes(5, 'c'));
-}
-
 TEST(ArchiveTest, StoredDeflatedAndDirectoryEntriesExtractWithUnzip) {
-    const Bytes first = randomText(5'000, 3), second = randomText(300'000, 4), third = randomText(16'384, 5);
+    const Bytes all = randomBytes(321'384, 3), first(all.begin(), all.begin() + 5'000),
+                second(all.begin() + 5'000, all.begin() + 305'000), third(all.begin() + 305'000, all.end());
     auto archive = Archive::make({}, Mode::create);
     using Type = Archive::EntryType;
     using Method = Archive::CompressionMethod;
@@ -233,16 +199,10 @@ TEST(ArchiveTest, StoredDeflatedAndDirectoryEntriesExtractWithUnzip) {
         .write(reinterpret_cast<const char*>(reopened->data().data()),
                static_cast<long>(reopened->data().size()));
     EXPECT_EQ(std::system(("unzip -tqq " + path).c_str()), 0);
-    for (const auto& [name, expected] :
-         {std::pair{"a.txt", &first}, {"dir/b.txt", &second}, {"c.txt", &third}}) {
-        Bytes extracted;
-        FILE* pipe = popen(("unzip -p " + path + " " + name).c_str(), "r");
-        ASSERT_NE(pipe, nullptr);
-        for (int c; (c = std::fgetc(pipe)) != EOF;)
-            extracted.push_back(static_cast<std::uint8_t>(c));
-        EXPECT_EQ(pclose(pipe), 0);
-        EXPECT_EQ(extracted, *expected) << name;
-    }
+    // unzip -p writes the named entries in archive order.
+    ASSERT_EQ(std::system(("unzip -p " + path + " a.txt dir/b.txt c.txt > " + path + ".out").c_str()), 0);
+    std::ifstream extracted(path + ".out", std::ios::binary);
+    EXPECT_EQ(Bytes(std::istreambuf_iterator<char>(extracted), {}), all);
 }
 
 } // namespace
