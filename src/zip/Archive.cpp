@@ -88,9 +88,11 @@ Result<std::monostate, ZipError> Archive::addEntry(std::string_view path, EntryT
     if (uncompressedSize > kMax32 || directorySize > kMax32)
         return ZipError{ArchiveError::entryTooLarge};
 
-    auto added = appendEntry(path, type, type == EntryType::directory ? 0 : uncompressedSize,
-                             modificationDate, permissions, compressionMethod,
-                             std::clamp<std::size_t>(bufferSize, 1, kMaxBufferSize), provider);
+    // Links and directories are always stored, so the method in their headers matches their data.
+    const auto method = type == EntryType::file ? compressionMethod : CompressionMethod::none;
+    auto added =
+        appendEntry(path, type, type == EntryType::directory ? 0 : uncompressedSize, modificationDate,
+                    permissions, method, std::clamp<std::size_t>(bufferSize, 1, kMaxBufferSize), provider);
     // The stream lives in memory; flushing it can only report an earlier error.
     const bool flushed = memoryFile_.flush();
     if (added && !flushed)
@@ -126,9 +128,8 @@ Result<std::monostate, ZipError> Archive::appendEntry(std::string_view path, Ent
 
     Result<Written, ZipError> written = Written{};
     if (type != EntryType::directory)
-        written = compressionMethod == CompressionMethod::deflate && type == EntryType::file
-                      ? writeDeflated(size, bufferSize, provider)
-                      : writeStored(size, bufferSize, provider);
+        written = compressionMethod == CompressionMethod::deflate ? writeDeflated(size, bufferSize, provider)
+                                                                  : writeStored(size, bufferSize, provider);
     if (!written)
         return written.error();
 

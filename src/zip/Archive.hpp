@@ -50,7 +50,8 @@ public:
 
     // Appends one entry whose data is the provider's `uncompressedSize` bytes, read in chunks of
     // `bufferSize` (at least 1) and, for `deflate`, compressed through buffers of that size. The
-    // default permissions are 0644 for files and links, 0755 for directories.
+    // default permissions are 0644 for files and links, 0755 for directories. Links and directories
+    // are always stored (method 0).
     //
     // Fails with unwritableArchive in `read` mode and after an earlier failed addition (the buffer
     // may then hold part of that entry where the directory stood); with invalidEntryPath,

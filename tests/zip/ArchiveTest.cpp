@@ -183,7 +183,7 @@ TEST(ArchiveTest, StoredDeflatedAndDirectoryEntriesExtractWithUnzip) {
     using Method = Archive::CompressionMethod;
     ASSERT_TRUE(archive->addEntry("a.txt", Type::file, first.size(), kLeapDay, 0600, Method::none, 1000,
                                   over(first)));
-    ASSERT_TRUE(archive->addEntry("dir/", Type::directory, 0, kLeapDay, std::nullopt, Method::none, 1000,
+    ASSERT_TRUE(archive->addEntry("dir/", Type::directory, 0, kLeapDay, std::nullopt, Method::deflate, 1000,
                                   over(first)));
     ASSERT_TRUE(archive->addEntry("dir/b.txt", Type::file, second.size(), kLeapDay, std::nullopt,
                                   Method::deflate, 4096, over(second)));
