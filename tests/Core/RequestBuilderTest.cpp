@@ -34,6 +34,8 @@ TEST(SubstanceTest, BundleStepAddsTheIdentifierOnlyWhereAQueryExists) {
         {"https://a.example/v1/push#frag?x=1", "https://a.example/v1/push#frag?x=1"},
         {"https://a.example/v1/push?", "https://a.example/v1/push?bundleId=com.example.host"},
         {"https://[::1]:9/p?x", "https://[::1]:9/p?x&bundleId=com.example.host"},
+        {"HTTPS://a.example/a/../b?x", "https://a.example/a/../b?x&bundleId=com.example.host"},
+        {"HTTPS://a.example/a/../b", "HTTPS://a.example/a/../b"},
         {"not a url?x=1", "not a url?x=1"},
         {"https://bad host/p?x=1", "https://bad host/p?x=1"},
         {"", ""},
