@@ -78,8 +78,7 @@ TEST_F(DataManagerTest, MissingFactsBecomeTheirFallbackTexts) {
                         std::nullopt,
                         std::nullopt});
     auto collaborators = fixture.collaborators();
-    collaborators.bundle = std::make_shared<FixedBundle>(
-        std::map<std::string, std::string>{}, std::map<std::string, std::string>{{"CFBundleVersion", "92"}});
+    collaborators.bundle = std::make_shared<FixedBundle>(std::map<std::string, std::string>{});
     collaborators.reachabilityFlags = nullptr;
     auto manager = DataManager::make(collaborators);
     Json data = manager->getDeviceData();

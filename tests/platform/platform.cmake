@@ -10,7 +10,6 @@ velquor_add_test(velquor_platform_tests
     linux/OpenSSLKeyRefTest.cpp
     linux/FilePreferencesTest.cpp
     linux/ConfiguredBundleInfoTest.cpp
-    memory/MemoryFakesTest.cpp
     KeyStoreContractTest.cpp
     PlatformContextTest.cpp)
 add_dependencies(velquor_platform_tests velquor_platform_exit_child)
