@@ -24,7 +24,6 @@ public:
             return "com.example.host";
         return std::nullopt;
     }
-    std::optional<std::string> frameworkBundleValue(const std::string&) const override { return "1"; }
     std::string localizedString(const std::string&, const std::string& fallback) const override {
         return fallback;
     }

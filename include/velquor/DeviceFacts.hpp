@@ -12,6 +12,8 @@
 // Every implementation must be safe to call from any thread at the same time.
 #pragma once
 
+#include <velquor/Export.hpp>
+
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -20,7 +22,7 @@
 
 namespace velquor {
 
-class DeviceFacts {
+class VELQUOR_EXPORT DeviceFacts {
 public:
     virtual ~DeviceFacts() = default;
 
@@ -61,22 +63,17 @@ public:
 // The flags of one reachability target, as returned by ReachabilityReference::flags().
 using ReachabilityFlags = std::uint32_t;
 
-// One watched target: "is there a path to this address, and of which kind".
-class ReachabilityReference {
+// One target: "is there a path to this address, and of which kind". The library reads the flags
+// when it asks; it never asks to be told about changes.
+class VELQUOR_EXPORT ReachabilityReference {
 public:
     virtual ~ReachabilityReference() = default;
 
     // The current flags, or nullopt when they cannot be read right now.
     virtual std::optional<ReachabilityFlags> flags() = 0;
-
-    // Asks to be told when the flags may have changed: `callback` then runs on a thread of the
-    // implementation's choosing. A null callback stops the calls; once setCallback(nullptr)
-    // returns, no call is running or will start. Returns false when the source cannot watch (a
-    // null callback is always accepted).
-    virtual bool setCallback(std::function<void()> callback) = 0;
 };
 
-class ReachabilityFlagSource {
+class VELQUOR_EXPORT ReachabilityFlagSource {
 public:
     static constexpr ReachabilityFlags kReachable = 0x2;
     static constexpr ReachabilityFlags kConnectionRequired = 0x4;

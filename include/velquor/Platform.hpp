@@ -11,6 +11,7 @@
 #pragma once
 
 #include <velquor/DeviceFacts.hpp>
+#include <velquor/Export.hpp>
 
 #include <chrono>
 #include <cstddef>
@@ -29,7 +30,7 @@ namespace velquor {
 enum class QualityOfService { background, utility, defaultQoS, userInitiated, userInteractive };
 
 // A serial queue: tasks run one at a time, in submission order, on a thread of the queue's own.
-class SerialQueue {
+class VELQUOR_EXPORT SerialQueue {
 public:
     using Task = std::function<void()>;
     virtual ~SerialQueue() = default;
@@ -40,7 +41,7 @@ public:
 
 // The global concurrent queue and the main serial queue. Tasks still queued when the process
 // exits are dropped; the process never waits for them.
-class DispatchQueues {
+class VELQUOR_EXPORT DispatchQueues {
 public:
     using Task = std::function<void()>;
     virtual ~DispatchQueues() = default;
@@ -55,7 +56,7 @@ public:
 // ---------------------------------------------------------------------------------------------
 // Notification centre: named in-process announcements.
 
-class NotificationCenter {
+class VELQUOR_EXPORT NotificationCenter {
 public:
     // `sender` identifies the poster; it is only valid during the call.
     using Observer = std::function<void(const std::string& name, const void* sender)>;
@@ -82,7 +83,7 @@ inline constexpr KeyStoreStatus kKeyStoreNotExportable = -25308;
 enum class DigestAlgorithm { sha1, sha256, sha384, sha512 };
 
 // A key held by the key store. Private material never leaves it: a private key can only sign.
-class KeyRef {
+class VELQUOR_EXPORT KeyRef {
 public:
     virtual ~KeyRef() = default;
     virtual bool isPrivate() const = 0;
@@ -96,7 +97,7 @@ public:
                                      const std::vector<std::uint8_t>& signature) const = 0;
 };
 
-class KeyStore {
+class VELQUOR_EXPORT KeyStore {
 public:
     virtual ~KeyStore() = default;
 
@@ -132,7 +133,7 @@ public:
 // ---------------------------------------------------------------------------------------------
 // Preferences: named settings suites that are removed together with the host application.
 
-class SettingsSuite {
+class VELQUOR_EXPORT SettingsSuite {
 public:
     virtual ~SettingsSuite() = default;
     virtual std::optional<bool> boolValue(const std::string& key) = 0;
@@ -144,7 +145,7 @@ public:
     virtual bool synchronize() = 0;
 };
 
-class Preferences {
+class VELQUOR_EXPORT Preferences {
 public:
     virtual ~Preferences() = default;
     // Null when the suite cannot be opened.
@@ -152,15 +153,19 @@ public:
 };
 
 // ---------------------------------------------------------------------------------------------
-// Bundle facts of the host application and of the library itself.
+// Bundle facts of the host application.
 
-class BundleInfo {
+class VELQUOR_EXPORT BundleInfo {
 public:
     virtual ~BundleInfo() = default;
     // Keys: "CFBundleIdentifier", "CFBundleDisplayName", "CFBundleName",
     // "CFBundleShortVersionString", "CFBundleVersion". Absent when the bundle has no such value.
     virtual std::optional<std::string> mainBundleValue(const std::string& key) const = 0;
-    virtual std::optional<std::string> frameworkBundleValue(const std::string& key) const = 0;
+    // Kept for existing hosts; the library takes its own version from its build and never asks.
+    virtual std::optional<std::string> frameworkBundleValue(const std::string& key) const {
+        (void)key;
+        return std::nullopt;
+    }
     // The host's translation of `key`, or `fallback` when it has none.
     virtual std::string localizedString(const std::string& key, const std::string& fallback) const = 0;
 };
@@ -168,7 +173,7 @@ public:
 // ---------------------------------------------------------------------------------------------
 // Console: the process's standard output.
 
-class Console {
+class VELQUOR_EXPORT Console {
 public:
     virtual ~Console() = default;
     virtual void writeLine(const std::string& line) = 0;

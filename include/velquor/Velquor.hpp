@@ -10,6 +10,7 @@
 //   });
 #pragma once
 
+#include <velquor/Export.hpp>
 #include <velquor/Platform.hpp>
 
 #include <cstdint>
@@ -24,10 +25,10 @@
 #include <nlohmann/json.hpp>
 
 extern "C" {
-// "@(#)PROGRAM:Velquor  PROJECT:Velquor-92\n", NUL-terminated.
-extern const char VelquorVersionString[];
-// The framework's build number, 92.0.
-extern const double VelquorVersionNumber;
+// "@(#)PROGRAM:Velquor  PROJECT:Velquor-<build number>\n", NUL-terminated.
+VELQUOR_EXPORT extern const char VelquorVersionString[];
+// The library's build number (92.0 in a default build).
+VELQUOR_EXPORT extern const double VelquorVersionNumber;
 }
 
 namespace velquor {
@@ -54,14 +55,14 @@ enum class ErrorCode : int {
 };
 
 // Accepts exactly 10000...10009.
-std::optional<ErrorCode> errorCodeFromRawValue(long rawValue);
+VELQUOR_EXPORT std::optional<ErrorCode> errorCodeFromRawValue(long rawValue);
 
 // The one error value every failure reaches the host as. Immutable; safe to copy across threads.
 //   domain()   "VelquorErrorDomain"
 //   code()     the raw value of an ErrorCode
 //   userInfo() {"internalErrorCode": 20000 + internal code, "type": "sdk"|"server"|"os",
 //               "internalError": (server or os only), "NSLocalizedDescription": message}
-class Error : public std::exception {
+class VELQUOR_EXPORT Error : public std::exception {
 public:
     const std::string& domain() const noexcept { return domain_; }
     int code() const noexcept { return code_; }
@@ -83,12 +84,12 @@ private:
 enum class APNSDeviceTokenType : long { production = 0, sandbox = 1 };
 
 // Accepts 0 and 1 only.
-std::optional<APNSDeviceTokenType> apnsDeviceTokenTypeFromRawValue(long rawValue);
+VELQUOR_EXPORT std::optional<APNSDeviceTokenType> apnsDeviceTokenTypeFromRawValue(long rawValue);
 
 using ErrorHandler = std::function<void(std::optional<Error>)>;
 
 // A pending pairing obtained from an identity token. Only processIdToken makes one.
-class PairingObject {
+class VELQUOR_EXPORT PairingObject {
 public:
     const std::string& pairingKey() const noexcept { return pairingKey_; }
 
@@ -104,7 +105,7 @@ private:
 
 // A push notification of the service, as the host's screen or banner handles it.
 // Only the notification operations make one.
-class NotificationObject {
+class VELQUOR_EXPORT NotificationObject {
 public:
     enum class NotificationType : int { unrecognized = -1, other = 0, authentication = 1 };
 
@@ -129,7 +130,8 @@ private:
 };
 
 // Accepts -1, 0 and 1 only.
-std::optional<NotificationObject::NotificationType> notificationTypeFromRawValue(long rawValue);
+VELQUOR_EXPORT std::optional<NotificationObject::NotificationType>
+notificationTypeFromRawValue(long rawValue);
 
 // Platform-neutral description of the notification category the host registers.
 struct NotificationAction {
@@ -169,7 +171,7 @@ struct Configuration {
 
 // The host-facing operations. Handlers may be empty (the outcome is then only logged). A handler
 // that throws is caught on the library's thread, logged at ERROR and ignored.
-class Velquor {
+class VELQUOR_EXPORT Velquor {
 public:
     Velquor() = delete;
 

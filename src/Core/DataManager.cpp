@@ -6,6 +6,7 @@
 #include "reachability/Reachability.hpp"
 #include "util/RandomUUID.hpp"
 #include "util/Utf8.hpp"
+#include "velquor_build/BuildConstants.hpp"
 
 #include <openssl/rand.h>
 
@@ -84,15 +85,6 @@ std::optional<std::string> DataManager::bundleText(const std::optional<std::stri
     return sanitizeUtf8(*value);
 }
 
-std::optional<std::string> DataManager::sdkVersion() const {
-    const BundleInfo& bundle = *collaborators_.bundle;
-    auto shortVersion = bundle.frameworkBundleValue("CFBundleShortVersionString");
-    auto build = bundle.frameworkBundleValue("CFBundleVersion");
-    if (!shortVersion || !build)
-        return std::nullopt;
-    return sanitizeUtf8(*shortVersion) + "(" + sanitizeUtf8(*build) + ")";
-}
-
 std::optional<std::string> DataManager::appVersion() const {
     const BundleInfo& bundle = *collaborators_.bundle;
     auto shortVersion = bundle.mainBundleValue("CFBundleShortVersionString");
@@ -128,7 +120,7 @@ Json DataManager::getDeviceData() {
     data["name"] = textOr(facts.deviceName(), "unknown");
     data["manufacturer"] = "Apple";
     data["apiVersion"] = "v1";
-    data["sdkVersion"] = sdkVersion().value_or("");
+    data["sdkVersion"] = build::kSdkVersion;
     data["rooted"] = false;
     data["lockEnabled"] = facts.canEvaluateDeviceOwnerAuthentication() ? "true" : "false";
     data["locale"] = info.localeText();

@@ -64,9 +64,7 @@ public:
     // {"bundleId"}}. Nothing when the device fingerprint cannot be read.
     std::optional<Json> getPayloadClaims();
 
-    // "<short version>(<build>)" of the library's own bundle and of the host's; nothing when
-    // either value is missing.
-    std::optional<std::string> sdkVersion() const;
+    // "<short version>(<build>)" of the host's bundle; nothing when either value is missing.
     std::optional<std::string> appVersion() const;
 
     // Asks for the notification authorisation status (answered on the provider's thread) and

@@ -6,6 +6,7 @@
 #include "Core/ErrorBuilder.hpp"
 #include "Core/HandlerGuard.hpp"
 #include "log/Log.hpp"
+#include "velquor_build/BuildConstants.hpp"
 
 #include <chrono>
 #include <exception>
@@ -75,8 +76,7 @@ void LogicLayer::start() {
     registerMainQueues(services.queues);
 
     // The response handler and the transport join here once they exist.
-    if (auto version = sdkVersion(*services.bundle))
-        services.console->writeLine("Velquor Version " + *version);
+    services.console->writeLine(std::string("Velquor Version ") + build::kSdkVersion);
 
     auto suite = defaults_.openSuite();
     if (!suite || suite->boolValue(Defaults::kIsPairedKey) != true)
@@ -163,14 +163,6 @@ const std::string& LogicLayer::baseURL(const std::optional<std::string>& dataCen
     if (dataCenter == "AU")
         return configuration.asiaPacificBaseURL;
     return configuration.northAmericaBaseURL;
-}
-
-std::optional<std::string> LogicLayer::sdkVersion(const BundleInfo& bundle) {
-    auto shortVersion = bundle.frameworkBundleValue("CFBundleShortVersionString");
-    auto build = bundle.frameworkBundleValue("CFBundleVersion");
-    if (!shortVersion || !build)
-        return std::nullopt;
-    return *shortVersion + "(" + *build + ")";
 }
 
 void LogicLayer::async(const char* operation, std::function<void()> body) {

@@ -95,8 +95,6 @@ public:
     std::string baseURL() const;
     static const std::string& baseURL(const std::optional<std::string>& dataCenter,
                                       const ResolvedConfiguration& configuration);
-    // Framework short version + "(" + build + ")", e.g. "1.0.0(92)"; absent if either is unknown.
-    static std::optional<std::string> sdkVersion(const BundleInfo& bundle);
 
     const Platform& platform() const { return platform_; }
     PushManager& push() { return push_; }

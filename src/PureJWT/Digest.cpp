@@ -3,12 +3,11 @@
 #include "log/Log.hpp"
 #include "util/OpenSSLPtr.hpp"
 
-#include <cstdio>
 #include <string>
 
 namespace velquor::detail {
 
-std::vector<std::uint8_t> digest(int bits, std::span<const std::uint8_t> bytes) {
+std::vector<std::uint8_t> digest(int bits, std::span<const std::uint8_t> bytes, Console* console) {
     const EVP_MD* md = nullptr;
     switch (bits) {
     case 1:
@@ -24,7 +23,8 @@ std::vector<std::uint8_t> digest(int bits, std::span<const std::uint8_t> bytes) 
         md = EVP_sha512();
         break;
     default:
-        std::puts("error");
+        if (console)
+            console->writeLine("error");
         return {};
     }
     std::vector<std::uint8_t> result(static_cast<std::size_t>(EVP_MD_get_size(md)), 0);
@@ -32,7 +32,8 @@ std::vector<std::uint8_t> digest(int bits, std::span<const std::uint8_t> bytes) 
     if (EVP_Digest(bytes.data(), bytes.size(), result.data(), &length, md, nullptr) != 1 ||
         length != result.size()) {
         VQ_LOG(LogLevel::error, "PureJWT/Digest", "digest(_:_:)", "Digest failed: " + drainOpenSSLErrors());
-        std::puts("error");
+        if (console)
+            console->writeLine("error");
         return {};
     }
     return result;

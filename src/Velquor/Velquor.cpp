@@ -9,6 +9,7 @@
 #include "Core/PushManager.hpp"
 #include "log/Log.hpp"
 #include "platform/PlatformContext.hpp"
+#include "util/BaseAddress.hpp"
 
 #include <velquor/Velquor.hpp>
 
@@ -58,6 +59,17 @@ std::optional<APNSDeviceTokenType> apnsDeviceTokenTypeFromRawValue(long rawValue
 
 bool Velquor::configure(Configuration configuration) {
     try {
+        // An empty address means the built-in one; any other must be usable as it stands.
+        for (const std::string* address : {&configuration.northAmericaBaseURL, &configuration.europeBaseURL,
+                                           &configuration.asiaPacificBaseURL}) {
+            if (address->empty())
+                continue;
+            if (auto problem = detail::BaseAddress::problem(*address)) {
+                VQ_LOG(detail::LogLevel::error, kUnit, "configure(_:)",
+                       "Configuration refused: base address \"" + *address + "\": " + *problem);
+                return false;
+            }
+        }
         return detail::PlatformContext::configure(std::move(configuration));
     } catch (...) {
         return false;

@@ -8,7 +8,6 @@
 #include <openssl/rand.h>
 
 #include <array>
-#include <cstdio>
 #include <span>
 
 namespace velquor::detail {
@@ -92,19 +91,22 @@ std::string AES256CBC::Error::description() const {
     return "unknown";
 }
 
-std::optional<std::string> AES256CBC::encryptString(const std::string& plaintext, const std::string& key) {
+std::optional<std::string> AES256CBC::encryptString(const std::string& plaintext, const std::string& key,
+                                                    Console* console) {
     if (plaintext.empty())
         return std::nullopt;
     if (!isValidUtf8(key) || codePointCount(key) != 32)
         return std::nullopt;
     const std::optional<std::string> iv = randomText(16, false, false);
     if (!iv) {
-        std::puts("an error occured while encrypting");
+        if (console)
+            console->writeLine("an error occured while encrypting");
         return std::nullopt;
     }
     auto body = aesEncrypt(plaintext, key, *iv);
     if (!body) {
-        std::puts("an error occured while encrypting");
+        if (console)
+            console->writeLine("an error occured while encrypting");
         return std::nullopt;
     }
     return *iv + body.value();

@@ -8,6 +8,8 @@
 // Stateless: every call makes its own cipher, so calls on any threads do not interfere.
 #pragma once
 
+#include <velquor/Platform.hpp>
+
 #include "PureJWT/Result.hpp"
 #include "crypto/AESCipher.hpp"
 
@@ -40,8 +42,9 @@ public:
 
     // The framed ciphertext, or nothing for an empty plaintext, a key that is not 32 characters,
     // or a failure of the cipher or the random source (that failure also writes the line
-    // "an error occured while encrypting" to standard output).
-    static std::optional<std::string> encryptString(const std::string& plaintext, const std::string& key);
+    // "an error occured while encrypting" to `console`, when one is given).
+    static std::optional<std::string> encryptString(const std::string& plaintext, const std::string& key,
+                                                    Console* console = nullptr);
 
     // Standard Base64 of the ciphertext of `plaintext` (UTF-8) under the UTF-8 bytes of `key` and `iv`.
     static Result<std::string, Error> aesEncrypt(const std::string& plaintext, const std::string& key,

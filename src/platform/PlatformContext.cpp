@@ -19,6 +19,8 @@
 #include <optional>
 #include <system_error>
 
+#include <openssl/sha.h>
+
 #include <pwd.h>
 #include <unistd.h>
 
@@ -57,15 +59,25 @@ std::filesystem::path dataHome() {
     return homeDirectory() / ".local" / "share";
 }
 
-// The host's bundle identifier, or the name of the running executable when it has none.
+// The host's bundle identifier. Without one: the executable's name followed by a hash of its
+// canonical path, so two programs of the same name never share a key store.
 std::string storageIdentity(const HostApplication& host) {
     if (!host.bundleIdentifier.empty())
         return host.bundleIdentifier;
     std::error_code ec;
-    auto executable = std::filesystem::read_symlink("/proc/self/exe", ec);
-    if (!ec && !executable.filename().empty())
-        return executable.filename().string();
-    return "velquor-host";
+    const auto executable = std::filesystem::canonical("/proc/self/exe", ec);
+    if (ec || executable.filename().empty())
+        return "velquor-host";
+    const std::string path = executable.string();
+    unsigned char hash[SHA256_DIGEST_LENGTH];
+    SHA256(reinterpret_cast<const unsigned char*>(path.data()), path.size(), hash);
+    static const char digits[] = "0123456789abcdef";
+    std::string identity = executable.filename().string() + "-";
+    for (std::size_t i = 0; i < 8; ++i) {
+        identity += digits[hash[i] >> 4];
+        identity += digits[hash[i] & 0xF];
+    }
+    return identity;
 }
 
 std::string orDefault(const std::string& value, const char* fallback) {

@@ -20,10 +20,6 @@ Reachability::Reachability(std::shared_ptr<ReachabilityReference> reference,
     , notificationCenter_(std::move(notificationCenter))
     , serialQueue_(std::move(serialQueue)) {}
 
-Reachability::~Reachability() {
-    stopNotifier();
-}
-
 Connection Reachability::connectionFor(std::optional<ReachabilityFlags> flags,
                                        bool allowsCellularConnection) {
     using Source = ReachabilityFlagSource;
@@ -62,10 +58,8 @@ void Reachability::setWhenUnreachable(Callback callback) {
 
 std::optional<ReachabilityError> Reachability::refreshFlags() {
     std::optional<ReachabilityFlags> current = reference_->flags();
-    if (!current) {
-        stopNotifier();
+    if (!current)
         return ReachabilityError{ReachabilityError::Kind::UnableToGetInitialFlags, std::nullopt, {}};
-    }
     bool changed = false;
     {
         std::lock_guard lock(mutex_);
@@ -94,36 +88,6 @@ void Reachability::announceChange() {
         if (self->notificationCenter_)
             self->notificationCenter_->post(kReachabilityChangedNotification, self.get());
     });
-}
-
-std::optional<ReachabilityError> Reachability::startNotifier() {
-    if (notifierRunning_.load())
-        return std::nullopt;
-    // The callback holds neither the object nor its queue strongly: the destructor clears the
-    // callback before the queue goes, and the queued work re-checks that the object still lives.
-    SerialQueue* queue = serialQueue_.get();
-    std::weak_ptr<Reachability> weak = weak_from_this();
-    std::shared_ptr<DispatchQueues> queues = queues_;
-    bool accepted = reference_->setCallback([queue, weak, queues] {
-        queue->async([weak, queues] {
-            std::shared_ptr<Reachability> self = weak.lock();
-            if (!self)
-                return;
-            (void)self->refreshFlags();
-            // Release on the main queue: dropping the last reference here would destroy the
-            // serial queue from its own thread.
-            queues->asyncMain([self = std::move(self)] {});
-        });
-    });
-    if (!accepted)
-        return ReachabilityError{ReachabilityError::Kind::UnableToSetCallback, std::nullopt, {}};
-    notifierRunning_.store(true);
-    return std::nullopt;
-}
-
-void Reachability::stopNotifier() {
-    reference_->setCallback(nullptr);
-    notifierRunning_.store(false);
 }
 
 } // namespace velquor::detail

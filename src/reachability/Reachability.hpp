@@ -11,6 +11,8 @@
 // on the main queue; the scheduled work holds the object weakly, so an object dropped before the
 // main queue runs it announces nothing.
 //
+// Nothing watches the target for changes: the flags are refreshed when connection() finds none.
+//
 // Thread-safe: connection() may be read from any thread except the object's own serial queue;
 // flags are read and stored on that queue; whenReachable, whenUnreachable and the notification
 // observers run on the main queue.
@@ -58,8 +60,7 @@ public:
     static std::shared_ptr<Reachability> create(std::shared_ptr<ReachabilityReference> reference,
                                                 QualityOfService qos, std::shared_ptr<DispatchQueues> queues,
                                                 std::shared_ptr<NotificationCenter> notificationCenter);
-    // Stops watching and releases the reference.
-    ~Reachability();
+    ~Reachability() = default;
 
     Reachability(const Reachability&) = delete;
     Reachability& operator=(const Reachability&) = delete;
@@ -77,12 +78,6 @@ public:
     // Not consulted by the connection rule.
     std::atomic<bool> reachableOnWWAN{true};
     const bool isRunningOnDevice = true;
-
-    // Watches the reference for changes: each refreshes the flags on the serial queue and, when
-    // they differ, announces. UnableToSetCallback when the source cannot watch.
-    std::optional<ReachabilityError> startNotifier();
-    void stopNotifier();
-    bool notifierRunning() const noexcept { return notifierRunning_.load(); }
 
     // The last flags read, if any.
     std::optional<ReachabilityFlags> flags() const;
@@ -103,7 +98,6 @@ private:
     std::shared_ptr<DispatchQueues> queues_;
     std::shared_ptr<NotificationCenter> notificationCenter_;
     std::shared_ptr<SerialQueue> serialQueue_;
-    std::atomic<bool> notifierRunning_{false};
 
     mutable std::mutex mutex_;
     std::optional<ReachabilityFlags> flags_;

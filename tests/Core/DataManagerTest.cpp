@@ -1,6 +1,7 @@
 #include "Core/DataManager.hpp"
 #include "Core/DeviceInfo.hpp"
 #include "Core/PermissionChecker.hpp"
+#include "velquor_build/BuildConstants.hpp"
 
 #include "DeviceTestSupport.hpp"
 
@@ -77,8 +78,7 @@ TEST_F(DataManagerTest, MissingFactsBecomeTheirFallbackTexts) {
                         std::nullopt,
                         std::nullopt});
     auto collaborators = fixture.collaborators();
-    collaborators.bundle = std::make_shared<FixedBundle>(
-        std::map<std::string, std::string>{}, std::map<std::string, std::string>{{"CFBundleVersion", "92"}});
+    collaborators.bundle = std::make_shared<FixedBundle>(std::map<std::string, std::string>{});
     collaborators.reachabilityFlags = nullptr;
     auto manager = DataManager::make(collaborators);
     Json data = manager->getDeviceData();
@@ -86,7 +86,7 @@ TEST_F(DataManagerTest, MissingFactsBecomeTheirFallbackTexts) {
     EXPECT_EQ(data["os"], (Json{{"version", "unknown"}, {"type", "IOS"}}));
     EXPECT_EQ(data["model"], (Json{{"name", "unknown"}, {"marketingName", ""}}));
     EXPECT_EQ(data["name"], "unknown");
-    EXPECT_EQ(data["sdkVersion"], "");
+    EXPECT_EQ(data["sdkVersion"], build::kSdkVersion);
     EXPECT_EQ(data["lockEnabled"], "false");
     EXPECT_EQ(data["locale"], "");
     EXPECT_EQ(data["networkType"], "Other");
@@ -96,7 +96,6 @@ TEST_F(DataManagerTest, MissingFactsBecomeTheirFallbackTexts) {
         data["permissions"],
         (Json{
             {"camera", "unknown"}, {"location", "unknown"}, {"push", "unknown"}, {"silentPush", "unknown"}}));
-    EXPECT_EQ(manager->sdkVersion(), std::nullopt);
     EXPECT_EQ(manager->appVersion(), std::nullopt);
 }
 

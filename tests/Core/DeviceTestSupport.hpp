@@ -116,21 +116,14 @@ private:
     mutable std::atomic<int> backgroundReads_{0};
 };
 
-// Main-bundle values chosen by the test; the library's own version is "1.0.0(92)".
+// Main-bundle values chosen by the test.
 class FixedBundle : public BundleInfo {
 public:
-    explicit FixedBundle(std::map<std::string, std::string> main,
-                         std::map<std::string, std::string> framework = {{"CFBundleShortVersionString",
-                                                                          "1.0.0"},
-                                                                         {"CFBundleVersion", "92"}})
-        : main_(std::move(main))
-        , framework_(std::move(framework)) {}
+    explicit FixedBundle(std::map<std::string, std::string> main)
+        : main_(std::move(main)) {}
 
     std::optional<std::string> mainBundleValue(const std::string& key) const override {
         return find(main_, key);
-    }
-    std::optional<std::string> frameworkBundleValue(const std::string& key) const override {
-        return find(framework_, key);
     }
     std::string localizedString(const std::string&, const std::string& fallback) const override {
         return fallback;
@@ -145,7 +138,6 @@ private:
         return found->second;
     }
     std::map<std::string, std::string> main_;
-    std::map<std::string, std::string> framework_;
 };
 
 inline std::map<std::string, std::string> hostValues() {

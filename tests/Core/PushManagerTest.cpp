@@ -11,9 +11,6 @@ namespace {
 class TranslatingBundle : public BundleInfo {
 public:
     std::optional<std::string> mainBundleValue(const std::string&) const override { return std::nullopt; }
-    std::optional<std::string> frameworkBundleValue(const std::string&) const override {
-        return std::nullopt;
-    }
     std::string localizedString(const std::string& key, const std::string& fallback) const override {
         static const std::map<std::string, std::string> table = {{"notification.confirm", "Approve"},
                                                                  {"notification.deny", "Refuse"}};

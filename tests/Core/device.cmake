@@ -1,5 +1,4 @@
 velquor_add_test(velquor_core_device_tests
-    URLTest.cpp
     RequestBuilderTest.cpp
     DataManagerTest.cpp
     RequestTokenTest.cpp

@@ -4,6 +4,7 @@
 #include "log/Log.hpp"
 #include "log/MemoryLogSink.hpp"
 #include "platform/linux/FileKeyStore.hpp"
+#include "velquor_build/BuildConstants.hpp"
 
 #include "../support/TestSupport.hpp"
 
@@ -57,11 +58,12 @@ protected:
     std::shared_ptr<detail::MemoryLogSink> log = std::make_shared<detail::MemoryLogSink>();
 };
 
-TEST(VersionSymbols, AreTheExactBytesAndNumber) {
-    EXPECT_EQ(VelquorVersionString[40], '\0');
-    EXPECT_EQ(std::strlen(VelquorVersionString), 40u);
-    EXPECT_EQ(std::memcmp(VelquorVersionString, "@(#)PROGRAM:Velquor  PROJECT:Velquor-92\n", 41), 0);
-    EXPECT_EQ(VelquorVersionNumber, 92.0);
+TEST(VersionSymbols, ComeFromTheBuildNumber) {
+    EXPECT_EQ(std::string(VelquorVersionString),
+              std::string("@(#)PROGRAM:Velquor  PROJECT:Velquor-") + build::kBuildNumber + "\n");
+    EXPECT_EQ(VelquorVersionNumber, std::stod(build::kBuildNumber));
+    EXPECT_EQ(std::string(build::kSdkVersion),
+              std::string(build::kProjectVersion) + "(" + build::kBuildNumber + ")");
 }
 
 TEST(RawValues, ConstructOnlyFromTheirRawValues) {
@@ -76,6 +78,13 @@ TEST(RawValues, ConstructOnlyFromTheirRawValues) {
     EXPECT_FALSE(notificationTypeFromRawValue(-2));
     EXPECT_EQ(errorCodeFromRawValue(10008), ErrorCode::deviceNotPaired);
     EXPECT_FALSE(errorCodeFromRawValue(10010));
+}
+
+TEST_F(PublicInterface, ConfigureRefusesABadBaseAddressAndSaysWhy) {
+    Configuration bad = ConfiguredLibrary::configuration();
+    bad.europeBaseURL = "http://api.example/";
+    EXPECT_FALSE(Velquor::configure(bad));
+    EXPECT_TRUE(log->contains("base address \"http://api.example/\": the address is not an https address"));
 }
 
 TEST_F(PublicInterface, ConfigureIsRefusedOnceThePlatformIsInUse) {

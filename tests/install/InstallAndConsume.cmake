@@ -1,5 +1,6 @@
 # Installs the build tree into a scratch prefix, then builds and runs an outside program against it,
-# once through find_package(Velquor) and once through pkg-config.
+# once through find_package(Velquor) and once through pkg-config, and builds the demo against it.
+# A shared libvelquor must export no internal symbol.
 set(prefix ${WORK_DIR}/prefix)
 file(REMOVE_RECURSE ${WORK_DIR})
 
@@ -16,6 +17,26 @@ run(${CMAKE_COMMAND} -S ${SOURCE_DIR}/examples/consumer -B ${WORK_DIR}/consumer 
     -DCMAKE_PREFIX_PATH=${prefix} "-DCMAKE_CXX_FLAGS=${CXX_FLAGS}" "-DCMAKE_EXE_LINKER_FLAGS=${LINKER_FLAGS}")
 run(${CMAKE_COMMAND} --build ${WORK_DIR}/consumer)
 run(${WORK_DIR}/consumer/velquor-consumer)
+if(NOT last_output MATCHES "caught VelquorErrorDomain 10000")
+    message(FATAL_ERROR "the consumer did not catch the library's Error:\n${last_output}")
+endif()
+run(${CMAKE_COMMAND} -S ${SOURCE_DIR}/examples/demo -B ${WORK_DIR}/demo -G Ninja
+    -DCMAKE_PREFIX_PATH=${prefix} "-DCMAKE_CXX_FLAGS=${CXX_FLAGS}" "-DCMAKE_EXE_LINKER_FLAGS=${LINKER_FLAGS}")
+run(${CMAKE_COMMAND} --build ${WORK_DIR}/demo)
+
+if(SHARED)
+    file(GLOB shared_library ${prefix}/lib*/libvelquor.so ${prefix}/lib/*/libvelquor.so)
+    list(GET shared_library 0 shared_library)
+    run(nm -DC --defined-only ${shared_library})
+    if(last_output MATCHES "velquor::detail")
+        string(REGEX MATCHALL "[^\n]*velquor::detail[^\n]*" leaked "${last_output}")
+        list(SUBLIST leaked 0 5 leaked)
+        message(FATAL_ERROR "libvelquor.so exports internal symbols, e.g.:\n${leaked}")
+    endif()
+    if(NOT last_output MATCHES "typeinfo for velquor::Error")
+        message(FATAL_ERROR "libvelquor.so does not export the typeinfo of velquor::Error")
+    endif()
+endif()
 
 file(GLOB pcdirs ${prefix}/lib*/pkgconfig ${prefix}/lib/*/pkgconfig)
 list(GET pcdirs 0 pcdir)

@@ -14,6 +14,8 @@
 
 #include <gtest/gtest.h>
 
+#include <regex>
+
 #include <csignal>
 #include <cstdlib>
 #include <optional>
@@ -75,12 +77,14 @@ TEST(PlatformContextResolve, FillsEveryDefaultPerHostUnderTheDataDirectory) {
     EXPECT_FALSE(fs::exists(data.path() / "velquor")) << "resolving creates no directory";
 }
 
-TEST(PlatformContextResolve, WithoutABundleIdentifierTheExecutableNamesTheDirectories) {
+TEST(PlatformContextResolve, WithoutABundleIdentifierTheExecutablePathNamesTheDirectories) {
     test::TempDir home;
     ScopedEnv xdg("XDG_DATA_HOME", "relative/is/ignored");
     ScopedEnv homeEnv("HOME", home.path().string());
     const Platform platform = PlatformContext::resolve({});
-    const auto name = fs::read_symlink("/proc/self/exe").filename();
+    const auto name = platform.configuration.keyStoreDirectory.filename().string();
+    const auto program = fs::canonical("/proc/self/exe").filename().string();
+    EXPECT_TRUE(std::regex_match(name, std::regex(program + "-[0-9a-f]{16}"))) << name;
     EXPECT_EQ(platform.configuration.keyStoreDirectory, home.path() / ".local/share/velquor/keystore" / name);
     EXPECT_EQ(platform.configuration.applicationDirectory,
               home.path() / ".local/share/velquor/applications" / name);

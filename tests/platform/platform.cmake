@@ -1,7 +1,7 @@
 # The platform layer's tests: queues, notification centre, key stores, preferences, bundle facts
 # and the process-wide platform context (the latter partly in a child process of its own).
 add_executable(velquor_platform_exit_child PlatformExitChild.cpp)
-target_link_libraries(velquor_platform_exit_child PRIVATE velquor velquor_build_settings)
+target_link_libraries(velquor_platform_exit_child PRIVATE velquor_internal velquor_memory_platform)
 
 velquor_add_test(velquor_platform_tests
     linux/ThreadPoolDispatchQueuesTest.cpp
@@ -10,7 +10,6 @@ velquor_add_test(velquor_platform_tests
     linux/OpenSSLKeyRefTest.cpp
     linux/FilePreferencesTest.cpp
     linux/ConfiguredBundleInfoTest.cpp
-    memory/MemoryFakesTest.cpp
     KeyStoreContractTest.cpp
     PlatformContextTest.cpp)
 add_dependencies(velquor_platform_tests velquor_platform_exit_child)

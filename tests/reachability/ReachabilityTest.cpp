@@ -14,43 +14,21 @@ namespace {
 
 using Source = ReachabilityFlagSource;
 
-// Flags set by the test; watching works only when `watchable`. Thread-safe.
+// Flags set by the test. Thread-safe.
 class ScriptedReference : public ReachabilityReference {
 public:
-    explicit ScriptedReference(std::optional<ReachabilityFlags> flags, bool watchable = true)
-        : flags_(flags)
-        , watchable_(watchable) {}
+    explicit ScriptedReference(std::optional<ReachabilityFlags> flags)
+        : flags_(flags) {}
 
     std::optional<ReachabilityFlags> flags() override {
         std::lock_guard lock(mutex_);
         ++reads_;
         return flags_;
     }
-    bool setCallback(std::function<void()> callback) override {
-        if (callback && !watchable_)
-            return false;
-        std::lock_guard lock(mutex_);
-        callback_ = std::move(callback);
-        return true;
-    }
 
     void set(std::optional<ReachabilityFlags> flags) {
         std::lock_guard lock(mutex_);
         flags_ = flags;
-    }
-    // Plays the platform telling the watcher that something changed.
-    void fire() {
-        std::function<void()> callback;
-        {
-            std::lock_guard lock(mutex_);
-            callback = callback_;
-        }
-        if (callback)
-            callback();
-    }
-    bool hasCallback() const {
-        std::lock_guard lock(mutex_);
-        return callback_ != nullptr;
     }
     int reads() const {
         std::lock_guard lock(mutex_);
@@ -60,8 +38,6 @@ public:
 private:
     mutable std::mutex mutex_;
     std::optional<ReachabilityFlags> flags_;
-    bool watchable_;
-    std::function<void()> callback_;
     int reads_ = 0;
 };
 
@@ -213,44 +189,6 @@ TEST_F(ReachabilityTest, UnreachableFlagsCallWhenUnreachable) {
     EXPECT_EQ(reachableCalls, 0);
     EXPECT_EQ(unreachableCalls, 1);
     EXPECT_EQ(posted().size(), 1u);
-}
-
-TEST_F(ReachabilityTest, WatchingAnnouncesChangesOnlyAndStopsWithTheObject) {
-    auto reference = std::make_shared<ScriptedReference>(Source::kReachable);
-    auto reachability = make(reference);
-    EXPECT_EQ(reachability->connection(), Connection::wifi);
-    ASSERT_FALSE(reachability->startNotifier());
-    EXPECT_TRUE(reachability->notifierRunning());
-    ASSERT_TRUE(test::waitUntil([&] { return posted().size() == 1; }));
-
-    reference->fire(); // same flags: no announcement
-    reference->set(Source::kReachable | Source::kIsWWAN);
-    reference->fire();
-    ASSERT_TRUE(test::waitUntil([&] { return posted().size() >= 2; }));
-    drainMainQueue();
-    EXPECT_EQ(posted().size(), 2u);
-    EXPECT_EQ(reachability->connection(), Connection::cellular);
-
-    reachability.reset();
-    EXPECT_FALSE(reference->hasCallback());
-}
-
-TEST_F(ReachabilityTest, WatchingEndsWhenFlagsCannotBeRead) {
-    auto reference = std::make_shared<ScriptedReference>(Source::kReachable);
-    auto reachability = make(reference);
-    ASSERT_FALSE(reachability->startNotifier());
-    reference->set(std::nullopt);
-    reference->fire();
-    ASSERT_TRUE(test::waitUntil([&] { return !reachability->notifierRunning(); }));
-    EXPECT_FALSE(reference->hasCallback());
-}
-
-TEST_F(ReachabilityTest, SourceThatCannotWatchRefusesTheNotifier) {
-    auto reachability = make(std::make_shared<ScriptedReference>(Source::kReachable, false));
-    std::optional<ReachabilityError> error = reachability->startNotifier();
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->kind, ReachabilityError::Kind::UnableToSetCallback);
-    EXPECT_FALSE(reachability->notifierRunning());
 }
 
 } // namespace

@@ -107,20 +107,41 @@ int AtomicFile::ensureDirectory(const std::filesystem::path& directory) {
 
 int AtomicFile::write(const std::filesystem::path& directory, const std::string& name, std::string_view bytes,
                       bool replace) {
+    return write(directory, name, bytes, replace, 0600);
+}
+
+std::optional<std::string> AtomicFile::write(const std::filesystem::path& path, std::string_view bytes,
+                                             mode_t mode) {
+    const auto directory = path.parent_path().empty() ? std::filesystem::path(".") : path.parent_path();
+    const int result = write(directory, path.filename().string(), bytes, true, mode);
+    if (result == 0)
+        return std::nullopt;
+    return "cannot write " + path.string() + ": " + std::strerror(result);
+}
+
+std::optional<std::string> AtomicFile::read(const std::filesystem::path& path) {
+    std::string bytes;
+    if (read(path, bytes, std::size_t{64} << 20) != 0)
+        return std::nullopt;
+    return bytes;
+}
+
+int AtomicFile::write(const std::filesystem::path& directory, const std::string& name, std::string_view bytes,
+                      bool replace, mode_t mode) {
     if (name.empty() || name.find('/') != std::string::npos || name == "." || name == "..")
         return EINVAL;
     const auto target = directory / name;
     std::filesystem::path temporary;
     int fd = -1;
     for (int attempt = 0; attempt < 8 && fd < 0; ++attempt) {
-        temporary = directory / (kTemporaryPrefix + randomHex(12));
-        fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+        temporary = directory / (std::string(kTemporaryPrefix) + randomHex(12));
+        fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode);
         if (fd < 0 && errno != EEXIST)
             return errno;
     }
     if (fd < 0)
         return EEXIST;
-    int result = ::fchmod(fd, 0600) == 0 ? 0 : errno;
+    int result = ::fchmod(fd, mode) == 0 ? 0 : errno;
     if (result == 0)
         result = writeAll(fd, bytes);
     if (result == 0 && ::fsync(fd) != 0)

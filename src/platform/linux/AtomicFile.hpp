@@ -9,8 +9,11 @@
 #include <chrono>
 #include <cstddef>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
+
+#include <sys/types.h>
 
 namespace velquor::detail {
 
@@ -26,6 +29,14 @@ public:
     static int write(const std::filesystem::path& directory, const std::string& name, std::string_view bytes,
                      bool replace);
 
+    // The same write for a caller that holds a whole path and wants readable text: `mode` is
+    // applied before any byte is written (a key file is never readable by others) and an
+    // existing file is replaced. The error text, or nullopt on success.
+    static std::optional<std::string> write(const std::filesystem::path& path, std::string_view bytes,
+                                            mode_t mode);
+    // The whole regular file (at most 64 MiB), or nullopt when it cannot be read.
+    static std::optional<std::string> read(const std::filesystem::path& path);
+
     // Reads the whole regular file (symbolic links are not followed). ENOENT when it is
     // missing; EFBIG when it is larger than `maxSize`.
     static int read(const std::filesystem::path& file, std::string& bytes, std::size_t maxSize);
@@ -35,6 +46,10 @@ public:
 
     // Removes temporary files of interrupted writes older than `age`; errors are ignored.
     static void removeStaleTemporaries(const std::filesystem::path& directory, std::chrono::seconds age);
+
+private:
+    static int write(const std::filesystem::path& directory, const std::string& name, std::string_view bytes,
+                     bool replace, mode_t mode);
 };
 
 } // namespace velquor::detail

@@ -2,8 +2,6 @@
 
 #include "platform/linux/AtomicFile.hpp"
 
-#include "velquor_build/BuildConstants.hpp"
-
 namespace velquor::detail {
 
 namespace {
@@ -31,16 +29,6 @@ std::optional<std::string> ConfiguredBundleInfo::mainBundleValue(const std::stri
         return present(host_.shortVersion);
     if (key == "CFBundleVersion")
         return present(host_.buildVersion);
-    return std::nullopt;
-}
-
-std::optional<std::string> ConfiguredBundleInfo::frameworkBundleValue(const std::string& key) const {
-    if (key == "CFBundleIdentifier")
-        return std::string("com.marvisTel.VelquorSDK");
-    if (key == "CFBundleShortVersionString")
-        return present(build::kProjectVersion);
-    if (key == "CFBundleVersion")
-        return present(build::kBuildNumber);
     return std::nullopt;
 }
 

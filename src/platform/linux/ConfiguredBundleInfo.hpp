@@ -23,7 +23,6 @@ public:
     ConfiguredBundleInfo(HostApplication host, std::filesystem::path applicationDirectory);
 
     std::optional<std::string> mainBundleValue(const std::string& key) const override;
-    std::optional<std::string> frameworkBundleValue(const std::string& key) const override;
     std::string localizedString(const std::string& key, const std::string& fallback) const override;
 
 private:

@@ -141,8 +141,6 @@ public:
         return LinuxReachabilityFlagSource::readFlags(root_);
     }
 
-    bool setCallback(std::function<void()> callback) override { return callback == nullptr; }
-
 private:
     std::filesystem::path root_;
 };

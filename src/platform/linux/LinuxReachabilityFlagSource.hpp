@@ -14,8 +14,7 @@
 //       reachable                                 -> "WiFi"
 //   - no usable default route: 0 (no reachable bit) -> no connection
 // The source refuses a reference (null) when neither routing table can be read: the system
-// cannot answer ("Other"). A table that becomes unreadable later makes flags() fail. Watching
-// for changes is not offered (setCallback with a callback returns false).
+// cannot answer ("Other"). A table that becomes unreadable later makes flags() fail.
 //
 // Thread-safe: every read goes to the files afresh.
 #pragma once
