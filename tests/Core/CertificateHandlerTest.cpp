@@ -1,6 +1,6 @@
 #include "Core/CertificateHandler.hpp"
 
-#include "../PureJWT/OpenSSLTestKey.hpp"
+#include "OpenSSLTestKeys.hpp"
 
 #include <openssl/rand.h>
 
@@ -32,10 +32,6 @@ const KeyForms& keyForms() {
 TEST(CertificateHandlerTest, WrapsA2048BitKeyExactlyAsOpenSSLWritesSubjectPublicKeyInfo) {
     ASSERT_EQ(keyForms().pkcs1.size(), 270u);
     const Bytes wrapped = CertificateHandler::addPublicKeyHeader(keyForms().pkcs1);
-    ASSERT_EQ(wrapped.size(), 294u);
-    const Bytes prefix = {0x30, 0x82, 0x01, 0x22, 0x30, 0x0D, 0x06, 0x09, 0x2A, 0x86, 0x48, 0x86,
-                          0xF7, 0x0D, 0x01, 0x01, 0x01, 0x05, 0x00, 0x03, 0x82, 0x01, 0x0F, 0x00};
-    EXPECT_TRUE(std::equal(prefix.begin(), prefix.end(), wrapped.begin()));
     EXPECT_EQ(wrapped, keyForms().spki);
     EXPECT_EQ(CertificateHandler::stripPublicKeyHeader(wrapped), keyForms().pkcs1);
 

@@ -10,6 +10,7 @@
 #include "platform/linux/ThreadPoolDispatchQueues.hpp"
 #include "platform/memory/MemoryKeyStore.hpp"
 
+#include "OpenSSLTestKeys.hpp"
 #include "TestSupport.hpp"
 
 #include <velquor/DeviceFacts.hpp>
@@ -148,8 +149,8 @@ inline std::map<std::string, std::string> hostValues() {
             {"CFBundleVersion", "417"}};
 }
 
-// A key store whose device private key fails every signature with kKeyStoreIOError; everything
-// else is the memory store's.
+// A key store whose private keys fail every operation with kKeyStoreIOError; everything else is
+// the memory store's.
 class UnsigningKeyStore : public KeyStore {
 public:
     explicit UnsigningKeyStore(std::shared_ptr<KeyStore> inner)
@@ -179,7 +180,7 @@ public:
     KeyStoreStatus copyKeyRef(const std::string& tag, std::shared_ptr<const KeyRef>& key) override {
         KeyStoreStatus status = inner_->copyKeyRef(tag, key);
         if (status == kKeyStoreSuccess && key && key->isPrivate())
-            key = std::make_shared<Refusing>(key);
+            key = std::make_shared<FailingKeyRef>(kKeyStoreIOError);
         return status;
     }
     KeyStoreStatus addKey(const std::string& tag, const std::vector<std::uint8_t>& key) override {
@@ -191,21 +192,6 @@ public:
     }
 
 private:
-    struct Refusing : KeyRef {
-        explicit Refusing(std::shared_ptr<const KeyRef> inner)
-            : inner(std::move(inner)) {}
-        bool isPrivate() const override { return true; }
-        std::size_t blockSize() const override { return inner->blockSize(); }
-        KeyStoreStatus rawSign(DigestAlgorithm, const std::vector<std::uint8_t>&,
-                               std::vector<std::uint8_t>&) const override {
-            return kKeyStoreIOError;
-        }
-        KeyStoreStatus rawVerify(DigestAlgorithm a, const std::vector<std::uint8_t>& d,
-                                 const std::vector<std::uint8_t>& s) const override {
-            return inner->rawVerify(a, d, s);
-        }
-        std::shared_ptr<const KeyRef> inner;
-    };
     std::shared_ptr<KeyStore> inner_;
 };
 

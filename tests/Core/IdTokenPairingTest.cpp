@@ -97,11 +97,5 @@ TEST(IdTokenPairing, ServiceErrorObjectIsAServerErrorRefinedByTheBuilder) {
     expectFailure(run(tokenWith({{"vq.enrollment", {{"status", "FAILED"}, {"error", badKey}}}})), 10005, 26);
 }
 
-TEST(IdTokenPairing, WithoutAHandlerTheOutcomeIsOnlyLogged) {
-    test::ScopedLogSink log;
-    LogicLayer::pairWithIdToken("not a token", {});
-    EXPECT_TRUE(log->contains("Code=10005"));
-}
-
 } // namespace
 } // namespace velquor::detail

@@ -9,7 +9,7 @@
 #include "platform/linux/FileKeyStore.hpp"
 #include "platform/memory/MemoryKeyStore.hpp"
 
-#include "../PureJWT/OpenSSLTestKey.hpp"
+#include "OpenSSLTestKeys.hpp"
 #include "TestSupport.hpp"
 
 #include <gtest/gtest.h>
@@ -28,7 +28,8 @@ using test::Bytes;
 
 const std::string kPrefix = "MIIBIjANBgkqhkiG9w0BAQEFAAOCAQ8AMIIBCgKCAQEA";
 
-// The store's private key signs; the public key rebuilt from `publicText` must verify it.
+// The store's private key signs; the public key rebuilt from `publicText`, by the keychain and by
+// OpenSSL from the SubjectPublicKeyInfo text, must verify it.
 void expectMatchingPair(const Keychain& keychain, const std::string& publicText) {
     const auto privateKey = keychain.getKeyRef(Keychain::kDevicePrivateKeyTag);
     ASSERT_TRUE(privateKey);
@@ -41,6 +42,14 @@ void expectMatchingPair(const Keychain& keychain, const std::string& publicText)
     EXPECT_EQ(RSAPKCS1Verifier(Hash::sha256, RSAKey{keychain.makePublicKey(publicText)})
                   .validateToken(parsed.value()),
               std::nullopt);
+    const Bytes spki = *base64Decode(publicText);
+    const unsigned char* p = spki.data();
+    EVP_PKEY_ptr openSSLKey(d2i_PUBKEY(nullptr, &p, static_cast<long>(spki.size())));
+    ASSERT_TRUE(openSSLKey);
+    EXPECT_TRUE(
+        test::referenceVerify(openSSLKey.get(), EVP_sha256(),
+                              test::bytesOf(parsed->base64Parts.header + "." + parsed->base64Parts.payload),
+                              *base64URLDecoded(parsed->base64Parts.signature)));
 }
 
 class KeychainKeysTest : public ::testing::Test {
@@ -52,14 +61,6 @@ protected:
     std::shared_ptr<MemoryKeyStore> memory = std::make_shared<MemoryKeyStore>();
     Keychain keychain{memory};
 };
-
-TEST_F(KeychainKeysTest, DeviceTagsEndInTheirZeroByte) {
-    EXPECT_EQ(Keychain::kDevicePublicKeyTag.size(), 35u);
-    EXPECT_EQ(Keychain::kDevicePrivateKeyTag.size(), 36u);
-    EXPECT_EQ(Keychain::kDevicePublicKeyTag.back(), '\0');
-    EXPECT_EQ(Keychain::kDevicePrivateKeyTag.substr(0, 35), "com.marvistel.quenzo.sid_privatekey");
-    EXPECT_EQ(Keychain::kServerPublicKeyTag, "serverPublicKeyIdentifier");
-}
 
 TEST_F(KeychainKeysTest, ExportGeneratesOnceAndThenReturnsTheSameText) {
     const auto first = keychain.getDevicePublicKeyString();
@@ -182,8 +183,7 @@ TEST_F(KeychainKeysTest, ServiceKeyFromSubjectPublicKeyInfoOrPKCS1IsStoredAsTheS
     EXPECT_EQ(keychain.getKeyData(Keychain::kServerPublicKeyTag).data, pkcs1);
 
     // The stored key verifies what the service signs.
-    RSAPKCS1Signer signer(Hash::sha256,
-                          RSAKey{std::make_shared<test::OpenSSLKeyRef>(serviceKey.get(), true)});
+    RSAPKCS1Signer signer(Hash::sha256, RSAKey{test::keyRef(serviceKey.get(), true)});
     auto reply = JSONWebToken::build({{"status", "PENDING_ACK"}}, std::nullopt, &signer);
     ASSERT_TRUE(reply);
     RSAPKCS1Verifier verifier(Hash::sha256, RSAKey{keychain.getKeyRef(Keychain::kServerPublicKeyTag)});
@@ -222,23 +222,6 @@ TEST_F(KeychainKeysTest, MakePublicKeyBuildsAKeyInMemoryFromEitherForm) {
     EXPECT_FALSE(keychain.makePublicKey("not base64"));
     EXPECT_FALSE(keychain.makePublicKey(base64Encode(std::string("garbage bytes"))));
     EXPECT_FALSE(keychain.makePublicKey(""));
-}
-
-TEST_F(KeychainKeysTest, SignedTokenVerifiesWithOpenSSLAndTheExportedText) {
-    const auto text = keychain.getDevicePublicKeyString();
-    ASSERT_TRUE(text);
-    RSAPKCS1Signer signer(Hash::sha256, RSAKey{keychain.getKeyRef(Keychain::kDevicePrivateKeyTag)});
-    auto token = JSONWebToken::build({{"jti", "1"}}, std::nullopt, &signer);
-    ASSERT_TRUE(token);
-
-    const Bytes spki = *base64Decode(*text);
-    const unsigned char* p = spki.data();
-    EVP_PKEY_ptr publicKey(d2i_PUBKEY(nullptr, &p, static_cast<long>(spki.size())));
-    ASSERT_TRUE(publicKey);
-    EXPECT_TRUE(
-        test::referenceVerify(publicKey.get(), EVP_sha256(),
-                              test::bytesOf(token->base64Parts.header + "." + token->base64Parts.payload),
-                              *base64URLDecoded(token->base64Parts.signature)));
 }
 
 TEST_F(KeychainKeysTest, FingerprintIsAnUpperCaseUUIDThatSurvivesRemovalOfLocalData) {

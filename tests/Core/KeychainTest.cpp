@@ -25,60 +25,51 @@ protected:
     Keychain keychain{store};
 };
 
-TEST_F(KeychainStrings, NeverWrittenOrDeletedReadsAsItemNotFound) {
+TEST_F(KeychainStrings, ReadsAndWritesKeepTheStatusAndOneItemPerName) {
     KeychainResult result = keychain.getString("isPaired");
     EXPECT_EQ(result.status, KeychainStatus::itemNotFound);
     EXPECT_EQ(result.osStatus, -25300);
-    EXPECT_FALSE(result.text);
-    EXPECT_FALSE(result.data);
-
+    EXPECT_FALSE(result.text || result.data);
     // Delete is true only when an item went.
     EXPECT_FALSE(keychain.deleteString("stayPaired"));
     keychain.setString("stayPaired", "stayPaired");
     EXPECT_TRUE(keychain.deleteString("stayPaired"));
     EXPECT_EQ(keychain.getString("stayPaired").status, KeychainStatus::itemNotFound);
-}
 
-TEST_F(KeychainStrings, WritingTwiceReplacesOneItemWithTheSecondValue) {
     EXPECT_TRUE(keychain.setString("dataCenter", "NA"));
     EXPECT_TRUE(keychain.setString("dataCenter", "EU"));
     EXPECT_EQ(store->itemCount(), 1u);
-    KeychainResult result = keychain.getString("dataCenter");
+    result = keychain.getString("dataCenter");
     EXPECT_EQ(result.status, KeychainStatus::success);
     EXPECT_EQ(result.osStatus, 0);
     EXPECT_EQ(result.text, "EU");
     EXPECT_EQ(store->password("dataCenter", "dataCenter"), bytes("EU")) << "service and account are the name";
     // Each write is one replace, never a delete then an add.
-    EXPECT_EQ(store->callCount(Op::replacePassword), 2);
-    EXPECT_EQ(store->callCount(Op::deletePassword), 0);
+    EXPECT_EQ(store->callCount(Op::replacePassword), 3);
     EXPECT_EQ(store->callCount(Op::addPassword), 0);
-}
+    EXPECT_EQ(store->callCount(Op::deletePassword), 2) << "only the two deletes above";
 
-TEST_F(KeychainStrings, WriteResultFollowsTheStoreStatus) {
-    store->failNext(Op::replacePassword, kKeyStoreDuplicateItem);
-    EXPECT_TRUE(keychain.setString("a", "1")) << "duplicate counts as written";
-    store->failNext(Op::replacePassword, kKeyStoreIOError);
-    EXPECT_FALSE(keychain.setString("a", "1"));
-    store->failNext(Op::replacePassword, kKeyStoreItemNotFound);
-    EXPECT_FALSE(keychain.setString("a", "1"));
-}
-
-TEST_F(KeychainStrings, ReadFailureKeepsThePlatformStatus) {
-    keychain.setString("mobileDeviceID", "device");
     store->failNext(Op::copyPassword, -25308);
-    KeychainResult result = keychain.getString("mobileDeviceID");
+    result = keychain.getString("dataCenter");
     EXPECT_EQ(result.status, KeychainStatus::failure);
     EXPECT_EQ(result.osStatus, -25308);
     EXPECT_FALSE(result.text);
-}
 
-TEST_F(KeychainStrings, InvalidUtf8ReadsAsSuccessWithoutText) {
     store->addPassword("logsKey", "logsKey", {0xC3, 0x28});
-    KeychainResult result = keychain.getString("logsKey");
-    EXPECT_EQ(result.status, KeychainStatus::success);
+    result = keychain.getString("logsKey");
+    EXPECT_EQ(result.status, KeychainStatus::success) << "invalid UTF-8 is a success without text";
     EXPECT_FALSE(result.text);
     keychain.setString("name", "na\xC3\xAFve");
     EXPECT_EQ(keychain.getString("name").text, "na\xC3\xAFve");
+}
+
+TEST_F(KeychainStrings, WriteResultFollowsTheStoreStatus) {
+    const std::pair<KeyStoreStatus, bool> cases[] = {
+        {kKeyStoreDuplicateItem, true}, {kKeyStoreIOError, false}, {kKeyStoreItemNotFound, false}};
+    for (const auto& [status, written] : cases) {
+        store->failNext(Op::replacePassword, status);
+        EXPECT_EQ(keychain.setString("a", "1"), written) << status;
+    }
 }
 
 TEST_F(KeychainStrings, RemoveAllItemsRemovesLocalDataAndKeepsFingerprintAndStayPaired) {

@@ -196,29 +196,22 @@ TEST_F(LogicLayerStartUp, DestroyedInstanceStopsListeningAndItsLateRefreshDoesNo
     EXPECT_TRUE(services.queues->globalQualities().empty());
 }
 
-TEST(LogicLayerBaseAddress, StoredDataCenterSelectsTheRegion) {
-    ResolvedConfiguration configuration;
-    configuration.northAmericaBaseURL = "https://na.test/";
-    configuration.europeBaseURL = "https://eu.test/";
-    configuration.asiaPacificBaseURL = "https://au.test/";
-    EXPECT_EQ(LogicLayer::baseURL(std::string("NA"), configuration), "https://na.test/");
-    EXPECT_EQ(LogicLayer::baseURL(std::string("EU"), configuration), "https://eu.test/");
-    EXPECT_EQ(LogicLayer::baseURL(std::string("AU"), configuration), "https://au.test/");
-    for (const char* other : {"eu", "au", "XX", "", "EU "})
-        EXPECT_EQ(LogicLayer::baseURL(std::string(other), configuration), "https://na.test/") << other;
-    EXPECT_EQ(LogicLayer::baseURL(std::nullopt, configuration), "https://na.test/");
-}
-
-TEST(LogicLayerBaseAddress, InstanceReadsTheStoredDataCenter) {
-    TempDir dir;
-    TestServices services;
-    auto layer = LogicLayer::create(services.platform(dir.path()));
+// The stored data center selects the region; anything else, or nothing, is North America.
+TEST_F(LogicLayerStartUp, StoredDataCenterSelectsTheBaseAddress) {
+    auto layer = start();
     const auto& configuration = layer->platform().configuration;
+    const std::pair<const char*, std::string> cases[] = {
+        {"NA", configuration.northAmericaBaseURL}, {"EU", configuration.europeBaseURL},
+        {"AU", configuration.asiaPacificBaseURL},  {"eu", configuration.northAmericaBaseURL},
+        {"XX", configuration.northAmericaBaseURL}, {"", configuration.northAmericaBaseURL},
+        {"EU ", configuration.northAmericaBaseURL}};
     EXPECT_EQ(layer->baseURL(), configuration.northAmericaBaseURL);
-    Keychain(services.keyStore).setString("dataCenter", "EU");
-    EXPECT_EQ(layer->baseURL(), configuration.europeBaseURL);
-    Keychain(services.keyStore).setString("dataCenter", "AU");
-    EXPECT_EQ(layer->baseURL(), configuration.asiaPacificBaseURL);
+    for (const auto& [dataCenter, expected] : cases) {
+        Keychain(services.keyStore).setString("dataCenter", dataCenter);
+        EXPECT_EQ(layer->baseURL(), expected) << '"' << dataCenter << '"';
+    }
+    EXPECT_NE(configuration.europeBaseURL, configuration.northAmericaBaseURL);
+    EXPECT_NE(configuration.asiaPacificBaseURL, configuration.northAmericaBaseURL);
 }
 
 } // namespace

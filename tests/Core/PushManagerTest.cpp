@@ -8,44 +8,40 @@
 namespace velquor::detail {
 namespace {
 
+// Translates the two action titles, or (when `translates` is false) answers every fallback.
 class TranslatingBundle : public BundleInfo {
 public:
+    explicit TranslatingBundle(bool translates)
+        : translates_(translates) {}
     std::optional<std::string> mainBundleValue(const std::string&) const override { return std::nullopt; }
     std::string localizedString(const std::string& key, const std::string& fallback) const override {
         static const std::map<std::string, std::string> table = {{"notification.confirm", "Approve"},
                                                                  {"notification.deny", "Refuse"}};
         auto it = table.find(key);
-        return it == table.end() ? fallback : it->second;
+        return it == table.end() || !translates_ ? fallback : it->second;
     }
+
+private:
+    bool translates_;
 };
 
-class UntranslatedBundle : public TranslatingBundle {
-public:
-    std::string localizedString(const std::string&, const std::string& fallback) const override {
-        return fallback;
-    }
-};
-
+// Without a translation (or without a bundle) the title is the key.
 TEST(PushManager, CategoryHasBothActionsWithTitlesAndOptions) {
-    PushManager push(std::make_shared<TranslatingBundle>());
-    auto categories = push.getUNNotificationCategories();
-    ASSERT_EQ(categories.size(), 1u);
-    EXPECT_EQ(categories[0].identifier, "auth");
-    ASSERT_EQ(categories[0].actions.size(), 2u);
-    EXPECT_EQ(categories[0].actions[0].identifier, "Authenticate");
-    EXPECT_EQ(categories[0].actions[0].title, "Approve");
-    EXPECT_EQ(categories[0].actions[0].options, 1u);
-    EXPECT_EQ(categories[0].actions[1].identifier, "Deny");
-    EXPECT_EQ(categories[0].actions[1].title, "Refuse");
-    EXPECT_EQ(categories[0].actions[1].options, 2u);
-}
-
-TEST(PushManager, WithoutTranslationTheTitleIsTheKey) {
-    for (auto bundle : {std::shared_ptr<const BundleInfo>(std::make_shared<UntranslatedBundle>()),
-                        std::shared_ptr<const BundleInfo>()}) {
-        auto actions = PushManager(bundle).getUNNotificationCategories().at(0).actions;
-        EXPECT_EQ(actions.at(0).title, "notification.confirm");
-        EXPECT_EQ(actions.at(1).title, "notification.deny");
+    const std::pair<std::shared_ptr<const BundleInfo>, std::pair<std::string, std::string>> cases[] = {
+        {std::make_shared<TranslatingBundle>(true), {"Approve", "Refuse"}},
+        {std::make_shared<TranslatingBundle>(false), {"notification.confirm", "notification.deny"}},
+        {nullptr, {"notification.confirm", "notification.deny"}}};
+    for (const auto& [bundle, titles] : cases) {
+        auto categories = PushManager(bundle).getUNNotificationCategories();
+        ASSERT_EQ(categories.size(), 1u);
+        EXPECT_EQ(categories[0].identifier, "auth");
+        ASSERT_EQ(categories[0].actions.size(), 2u);
+        EXPECT_EQ(categories[0].actions[0].identifier, "Authenticate");
+        EXPECT_EQ(categories[0].actions[0].title, titles.first);
+        EXPECT_EQ(categories[0].actions[0].options, 1u);
+        EXPECT_EQ(categories[0].actions[1].identifier, "Deny");
+        EXPECT_EQ(categories[0].actions[1].title, titles.second);
+        EXPECT_EQ(categories[0].actions[1].options, 2u);
     }
 }
 

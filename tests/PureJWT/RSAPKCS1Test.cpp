@@ -4,7 +4,7 @@
 #include "PureJWT/RSAPKCS1Signer.hpp"
 #include "PureJWT/RSAPKCS1Verifier.hpp"
 
-#include "OpenSSLTestKey.hpp"
+#include "OpenSSLTestKeys.hpp"
 
 #include <gtest/gtest.h>
 
@@ -38,12 +38,8 @@ protected:
         EVP_PKEY_free(otherKey_);
     }
 
-    static RSAKey privateKey(EVP_PKEY* key = key_) {
-        return {std::make_shared<test::OpenSSLKeyRef>(key, true)};
-    }
-    static RSAKey publicKey(EVP_PKEY* key = key_) {
-        return {std::make_shared<test::OpenSSLKeyRef>(key, false)};
-    }
+    static RSAKey privateKey(EVP_PKEY* key = key_) { return {test::keyRef(key, true)}; }
+    static RSAKey publicKey(EVP_PKEY* key = key_) { return {test::keyRef(key, false)}; }
 
     static JSONWebToken signedToken(Hash hash = Hash::sha256) {
         RSAPKCS1Signer signer(hash, privateKey());

@@ -1,26 +1,167 @@
-// A small host program the process tests run as a child: each scenario uses the library the way
-// a host would and reports on standard output what the parent asserts.
+// The one program the process tests run as a child: each scenario needs a fresh process (the
+// process-wide platform, start-up, exit with work in flight), uses the library the way a host
+// would and reports on standard output and in its exit status what the parent asserts.
 //
 //   velquor_test_host <scenario> <data directory>
 #include "log/Log.hpp"
 #include "log/MemoryLogSink.hpp"
+#include "platform/PlatformContext.hpp"
 
 #include <velquor/Velquor.hpp>
 
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <future>
 #include <iostream>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include <unistd.h>
+
 using namespace velquor;
+using namespace std::chrono_literals;
+using velquor::detail::PlatformContext;
 
 namespace {
+
+int failures = 0;
+
+void expect(bool condition, const char* what) {
+    if (!condition) {
+        std::fprintf(stderr, "expectation failed: %s\n", what);
+        ++failures;
+    }
+}
+
+Configuration configurationIn(const std::filesystem::path& dir, const std::string& name) {
+    Configuration configuration;
+    configuration.keyStoreDirectory = dir / name / "keystore";
+    configuration.applicationDirectory = dir / name / "app";
+    configuration.northAmericaBaseURL = "https://" + name + ".test/";
+    return configuration;
+}
+
+// configure() is taken until the first get(), refused afterwards; concurrent callers agree.
+int configureScenario(const std::filesystem::path& dir) {
+    expect(PlatformContext::configure(configurationIn(dir, "first")), "configure before get is accepted");
+    expect(PlatformContext::configure(configurationIn(dir, "second")),
+           "a later configure before get replaces");
+
+    std::atomic<bool> go{false};
+    std::atomic<int> refusedAfterGet{0};
+    std::atomic<bool> getReturned{false};
+    std::atomic<int> acceptedAfterGet{0};
+    std::vector<std::thread> racers;
+    for (int t = 0; t < 4; ++t) {
+        racers.emplace_back([&, t] {
+            while (!go)
+                std::this_thread::yield();
+            for (int i = 0;; ++i) {
+                const bool returnedBefore = getReturned;
+                const bool accepted = PlatformContext::configure(
+                    configurationIn(dir, "racer" + std::to_string(t) + "-" + std::to_string(i)));
+                if (accepted && returnedBefore)
+                    ++acceptedAfterGet;
+                if (!accepted) {
+                    ++refusedAfterGet;
+                    return;
+                }
+            }
+        });
+    }
+    go = true;
+    std::this_thread::sleep_for(2ms);
+    const auto& platform = PlatformContext::get();
+    getReturned = true;
+    for (auto& racer : racers)
+        racer.join();
+    expect(acceptedAfterGet == 0, "no configure is accepted once get() has returned");
+    expect(refusedAfterGet == 4, "every racer was refused in the end");
+
+    const auto frozen = platform.configuration;
+    expect(!PlatformContext::configure(configurationIn(dir, "late")), "configure after get is refused");
+    const auto& again = PlatformContext::get();
+    expect(&again == &platform, "get() answers the same platform");
+    expect(again.configuration.keyStoreDirectory == frozen.keyStoreDirectory,
+           "a refused configure changes nothing");
+    expect(frozen.keyStoreDirectory.parent_path().parent_path() == dir,
+           "the resolved configuration is a configured one");
+    expect(platform.services.queues && platform.services.keyStore && platform.services.preferences &&
+               platform.services.notificationCenter && platform.services.bundle && platform.services.console,
+           "every service is set");
+    return failures == 0 ? 0 : 1;
+}
+
+// Set by an exit handler that runs after the platform's own (it was registered before it).
+std::atomic<bool> gExitBegan{false};
+
+struct SlowToDestroy {
+    // Keeps the exit going long enough for a queue that ignores the exit to start more tasks.
+    ~SlowToDestroy() { std::this_thread::sleep_for(400ms); }
+};
+
+void startedAfterExit() {
+    if (gExitBegan)
+        ::_exit(42); // a queued task started after exit began
+}
+
+int exitWithWorkScenario(const std::filesystem::path& dir) {
+    static SlowToDestroy slow;
+    std::atexit([] { gExitBegan = true; });
+    PlatformContext::configure(configurationIn(dir, "exit"));
+    const auto& platform = PlatformContext::get();
+    auto& queues = *platform.services.queues;
+    auto keyStore = platform.services.keyStore;
+
+    // A task that never finishes: exit must not wait for it.
+    static auto* neverMutex = new std::mutex;
+    static auto* never = new std::condition_variable;
+    queues.asyncGlobal(QualityOfService::utility, [] {
+        std::unique_lock lock(*neverMutex);
+        never->wait(lock, [] { return false; });
+    });
+    for (int i = 0; i < 300; ++i) {
+        queues.asyncGlobal(static_cast<QualityOfService>(i % 5), [keyStore, i] {
+            startedAfterExit();
+            if (i % 50 == 0)
+                keyStore->replacePassword("item", "item", {static_cast<std::uint8_t>(i)});
+            std::this_thread::sleep_for(100ms);
+        });
+    }
+    for (int i = 0; i < 20; ++i)
+        queues.asyncMainAfter(std::chrono::milliseconds(i * 20), [] {
+            startedAfterExit();
+            std::this_thread::sleep_for(30ms);
+        });
+    auto serial = platform.services.queues->makeSerialQueue("exit.serial", QualityOfService::utility);
+    static auto* keepSerial = new std::shared_ptr<velquor::SerialQueue>(serial); // never destroyed
+    for (int i = 0; i < 20; ++i)
+        (*keepSerial)->async([] {
+            startedAfterExit();
+            std::this_thread::sleep_for(50ms);
+        });
+    std::this_thread::sleep_for(50ms);
+    std::printf("exiting with work in flight\n");
+    std::fflush(stdout);
+    return 0; // static destruction begins with tasks running and queued
+}
+
+int exitFromTaskScenario(const std::filesystem::path& dir) {
+    PlatformContext::configure(configurationIn(dir, "task-exit"));
+    auto& queues = *PlatformContext::get().services.queues;
+    for (int i = 0; i < 50; ++i)
+        queues.asyncGlobal(QualityOfService::utility, [] { std::this_thread::sleep_for(20ms); });
+    queues.asyncGlobal(QualityOfService::userInteractive, [] { std::exit(7); });
+    std::this_thread::sleep_for(10s); // the task ends the process long before this
+    return 1;
+}
 
 std::shared_ptr<detail::MemoryLogSink> configure(const std::filesystem::path& directory) {
     auto sink = std::make_shared<detail::MemoryLogSink>();
@@ -113,6 +254,12 @@ int main(int argc, char** argv) {
         return exitWithQueuedWork(directory, false);
     if (scenario == "exit-with-queued-work-exit")
         return exitWithQueuedWork(directory, true);
+    if (scenario == "configure")
+        return configureScenario(directory);
+    if (scenario == "exit-with-work")
+        return exitWithWorkScenario(directory);
+    if (scenario == "exit-from-task")
+        return exitFromTaskScenario(directory);
     std::cerr << "unknown scenario " << scenario << "\n";
     return 2;
 }

@@ -16,15 +16,8 @@
 
 #include <regex>
 
-#include <csignal>
 #include <cstdlib>
 #include <optional>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <thread>
-#include <unistd.h>
-
-extern char** environ;
 
 namespace velquor::detail {
 namespace {
@@ -125,55 +118,7 @@ TEST(PlatformContextResolve, KeepsWhatTheHostSetAndNeverChangesTheHostsServices)
     EXPECT_TRUE(fs::exists(dir.path() / "app/Preferences/com.marvisTel.VelquorSDK.json"));
 }
 
-// --- the process-wide platform, in child processes -------------------------------------------
-
-struct ChildResult {
-    bool finished = false;
-    int status = 0;
-    std::string output;
-};
-
-// Runs the scenario child; kills it and reports finished=false when it outlives the deadline.
-ChildResult runChild(const std::string& scenario, const fs::path& dir, std::chrono::seconds deadline = 30s) {
-    ChildResult result;
-    int pipeFds[2];
-    if (::pipe(pipeFds) != 0)
-        return result;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
-    const std::string program = VELQUOR_PLATFORM_EXIT_CHILD;
-    const std::string directory = dir.string();
-    char* argv[] = {const_cast<char*>(program.c_str()), const_cast<char*>(scenario.c_str()),
-                    const_cast<char*>(directory.c_str()), nullptr};
-    pid_t pid = 0;
-    const int spawned = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(pipeFds[1]);
-    if (spawned != 0) {
-        ::close(pipeFds[0]);
-        return result;
-    }
-    const auto end = std::chrono::steady_clock::now() + deadline;
-    while (std::chrono::steady_clock::now() < end) {
-        if (::waitpid(pid, &result.status, WNOHANG) == pid) {
-            result.finished = true;
-            break;
-        }
-        std::this_thread::sleep_for(10ms);
-    }
-    if (!result.finished) {
-        ::kill(pid, SIGKILL);
-        ::waitpid(pid, nullptr, 0);
-    }
-    char buffer[4096];
-    ssize_t got;
-    while ((got = ::read(pipeFds[0], buffer, sizeof buffer)) > 0)
-        result.output.append(buffer, static_cast<std::size_t>(got));
-    ::close(pipeFds[0]);
-    return result;
-}
+// --- the process-wide platform, in child processes (velquor_test_host) ------------------------
 
 // Each scenario needs a fresh process; exit status 42 from "exit-with-work" means a queued task
 // started after exit had begun.
@@ -187,10 +132,10 @@ class PlatformContextProcess : public ::testing::TestWithParam<ChildCase> {};
 
 TEST_P(PlatformContextProcess, EndsCleanlyWithTheExpectedStatus) {
     test::TempDir dir;
-    const auto child = runChild(GetParam().scenario, dir.path());
+    const auto child = test::runChild(VELQUOR_TEST_HOST, {GetParam().scenario, dir.path().string()});
     ASSERT_TRUE(child.finished) << "the process hung";
-    ASSERT_TRUE(WIFEXITED(child.status)) << "the process died of signal " << WTERMSIG(child.status);
-    EXPECT_EQ(WEXITSTATUS(child.status), GetParam().exitStatus) << child.output;
+    ASSERT_TRUE(child.exitedNormally) << "the process died of signal " << child.signal;
+    EXPECT_EQ(child.exitStatus, GetParam().exitStatus) << child.output;
     if (GetParam().output) {
         EXPECT_EQ(child.output, *GetParam().output);
     }

@@ -1,8 +1,5 @@
 # The platform layer's tests: queues, notification centre, key stores, preferences, bundle facts
 # and the process-wide platform context (the latter partly in a child process of its own).
-add_executable(velquor_platform_exit_child PlatformExitChild.cpp)
-target_link_libraries(velquor_platform_exit_child PRIVATE velquor_internal velquor_memory_platform)
-
 velquor_add_test(velquor_platform_tests
     linux/ThreadPoolDispatchQueuesTest.cpp
     linux/LinuxNotificationCenterTest.cpp
@@ -12,6 +9,6 @@ velquor_add_test(velquor_platform_tests
     linux/ConfiguredBundleInfoTest.cpp
     KeyStoreContractTest.cpp
     PlatformContextTest.cpp)
-add_dependencies(velquor_platform_tests velquor_platform_exit_child)
-target_compile_definitions(velquor_platform_tests PRIVATE
-    VELQUOR_PLATFORM_EXIT_CHILD="$<TARGET_FILE:velquor_platform_exit_child>")
+# The process-wide scenarios run in the one scenario host, velquor_test_host (tests/Velquor).
+add_dependencies(velquor_platform_tests velquor_test_host)
+target_compile_definitions(velquor_platform_tests PRIVATE VELQUOR_TEST_HOST="$<TARGET_FILE:velquor_test_host>")

@@ -143,52 +143,47 @@ TEST_F(ReachabilityTest, FlagsAreReadOnceAndAFailedReadMeansNoConnection) {
     EXPECT_EQ(unreadable->connection(), Connection::cellular);
 }
 
-TEST_F(ReachabilityTest, LiveObjectAnnouncesItsFirstReadExactlyOnce) {
-    std::promise<void> release = blockMainQueue();
-    auto reachability = make(std::make_shared<ScriptedReference>(Source::kReachable));
-    std::atomic<int> reachableCalls{0}, unreachableCalls{0};
-    std::atomic<bool> onMain{false};
-    reachability->setWhenReachable([&](Reachability& r) {
-        onMain = queues->isMainQueueThread();
-        EXPECT_EQ(&r, reachability.get());
-        ++reachableCalls;
-    });
-    reachability->setWhenUnreachable([&](Reachability&) { ++unreachableCalls; });
-    EXPECT_EQ(reachability->connection(), Connection::wifi);
-    EXPECT_EQ(reachability->connection(), Connection::wifi);
-    release.set_value();
-    drainMainQueue();
-
-    EXPECT_EQ(posted(), std::vector<const void*>{reachability.get()});
-    EXPECT_EQ(reachableCalls, 1);
-    EXPECT_EQ(unreachableCalls, 0);
-    EXPECT_TRUE(onMain);
-}
-
-TEST_F(ReachabilityTest, DroppedObjectAnnouncesNothing) {
-    std::promise<void> release = blockMainQueue();
-    {
-        auto reachability = make(std::make_shared<ScriptedReference>(Source::kReachable));
-        EXPECT_EQ(reachability->connection(), Connection::wifi);
+// The first read is announced once, on the main queue, to the matching handler; an object dropped
+// before its announcement runs announces nothing.
+TEST_F(ReachabilityTest, FirstReadIsAnnouncedOnceByALiveObject) {
+    struct Case {
+        ReachabilityFlags flags;
+        bool keepAlive;
+        Connection connection;
+        int reachable, unreachable;
+    };
+    const Case cases[] = {{Source::kReachable, true, Connection::wifi, 1, 0},
+                          {Source::kReachable | Source::kIsWWAN, true, Connection::none, 0, 1},
+                          {Source::kReachable, false, Connection::wifi, 0, 0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.flags);
+        std::atomic<int> reachableCalls{0}, unreachableCalls{0};
+        std::atomic<bool> offMain{false};
+        const std::size_t postedBefore = posted().size();
+        std::promise<void> release = blockMainQueue();
+        auto reachability = make(std::make_shared<ScriptedReference>(c.flags));
+        reachability->allowsCellularConnection = false;
+        reachability->setWhenReachable([&, expected = reachability.get()](Reachability& r) {
+            offMain = offMain || !queues->isMainQueueThread() || &r != expected;
+            ++reachableCalls;
+        });
+        reachability->setWhenUnreachable([&](Reachability&) { ++unreachableCalls; });
+        EXPECT_EQ(reachability->connection(), c.connection);
+        EXPECT_EQ(reachability->connection(), c.connection);
+        const void* sender = reachability.get();
+        if (!c.keepAlive)
+            reachability.reset();
+        release.set_value();
+        drainMainQueue();
+        const auto senders = posted();
+        EXPECT_EQ(senders.size() - postedBefore, c.keepAlive ? 1u : 0u);
+        if (c.keepAlive) {
+            EXPECT_EQ(senders.back(), sender);
+        }
+        EXPECT_EQ(reachableCalls, c.reachable);
+        EXPECT_EQ(unreachableCalls, c.unreachable);
+        EXPECT_FALSE(offMain);
     }
-    release.set_value();
-    drainMainQueue();
-    EXPECT_TRUE(posted().empty());
-}
-
-TEST_F(ReachabilityTest, UnreachableFlagsCallWhenUnreachable) {
-    std::promise<void> release = blockMainQueue();
-    auto reachability = make(std::make_shared<ScriptedReference>(Source::kReachable | Source::kIsWWAN));
-    reachability->allowsCellularConnection = false;
-    std::atomic<int> reachableCalls{0}, unreachableCalls{0};
-    reachability->setWhenReachable([&](Reachability&) { ++reachableCalls; });
-    reachability->setWhenUnreachable([&](Reachability&) { ++unreachableCalls; });
-    EXPECT_EQ(reachability->connection(), Connection::none);
-    release.set_value();
-    drainMainQueue();
-    EXPECT_EQ(reachableCalls, 0);
-    EXPECT_EQ(unreachableCalls, 1);
-    EXPECT_EQ(posted().size(), 1u);
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 // verification the library's own key handling is checked against, and DER encodings of public keys.
 #pragma once
 
+#include "platform/linux/OpenSSLKeyRef.hpp"
 #include "util/OpenSSLPtr.hpp"
 
 #include <velquor/Platform.hpp>
@@ -12,6 +13,7 @@
 #include <openssl/x509.h>
 
 #include <cstdint>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -107,5 +109,32 @@ inline detail::EVP_PKEY_ptr publicKeyFromPKCS1(const Bytes& der) {
     const unsigned char* p = der.data();
     return detail::EVP_PKEY_ptr(d2i_PublicKey(EVP_PKEY_RSA, nullptr, &p, static_cast<long>(der.size())));
 }
+
+// The library's key reference over a key the test also holds (OpenSSLKeyRef itself is checked
+// against OpenSSL's one-shot signing in its own test).
+inline std::shared_ptr<const KeyRef> keyRef(EVP_PKEY* key, bool isPrivate) {
+    EVP_PKEY_up_ref(key);
+    return std::make_shared<detail::OpenSSLKeyRef>(detail::EVP_PKEY_ptr(key), isPrivate);
+}
+
+// A private key whose every operation answers `status`, as a key store that lost access would.
+class FailingKeyRef : public KeyRef {
+public:
+    explicit FailingKeyRef(KeyStoreStatus status)
+        : status_(status) {}
+    bool isPrivate() const override { return true; }
+    std::size_t blockSize() const override { return 256; }
+    KeyStoreStatus rawSign(DigestAlgorithm, const std::vector<std::uint8_t>&,
+                           std::vector<std::uint8_t>&) const override {
+        return status_;
+    }
+    KeyStoreStatus rawVerify(DigestAlgorithm, const std::vector<std::uint8_t>&,
+                             const std::vector<std::uint8_t>&) const override {
+        return status_;
+    }
+
+private:
+    KeyStoreStatus status_;
+};
 
 } // namespace velquor::test

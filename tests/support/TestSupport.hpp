@@ -8,6 +8,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace velquor::test {
 
@@ -27,6 +28,19 @@ private:
 // Polls `condition` until it holds or `deadline` passes; returns whether it held.
 bool waitUntil(const std::function<bool()>& condition,
                std::chrono::milliseconds deadline = std::chrono::seconds(10));
+
+// How a child process ended. `finished` is false when it outlived its deadline and was killed.
+struct ChildResult {
+    bool finished = false;
+    bool exitedNormally = false;
+    int exitStatus = -1; // valid when exitedNormally
+    int signal = 0;
+    std::string output; // its standard output
+};
+
+// Runs `program` with `arguments`, collecting its standard output, for at most `deadline`.
+ChildResult runChild(const std::string& program, const std::vector<std::string>& arguments,
+                     std::chrono::seconds deadline = std::chrono::seconds(30));
 
 // Collects one value delivered on another thread and counts deliveries, so a test can assert a
 // handler ran exactly once. wait() gives up after the deadline instead of hanging.

@@ -58,22 +58,6 @@ ThreadPoolDispatchQueues::Options singleWorker() {
     return options;
 }
 
-TEST(ThreadPoolDispatchQueues, RunsEveryGlobalTaskOffTheCallingThread) {
-    ThreadPoolDispatchQueues queues;
-    std::atomic<int> ran{0};
-    std::atomic<bool> onCaller{false};
-    const auto caller = std::this_thread::get_id();
-    for (int i = 0; i < 200; ++i) {
-        queues.asyncGlobal(static_cast<QualityOfService>(i % 5), [&] {
-            if (std::this_thread::get_id() == caller)
-                onCaller = true;
-            ++ran;
-        });
-    }
-    EXPECT_TRUE(waitUntil([&] { return ran == 200; }));
-    EXPECT_FALSE(onCaller);
-}
-
 TEST(ThreadPoolDispatchQueues, GrowsSoATaskWaitingForAnotherGlobalTaskIsNotStarved) {
     ThreadPoolDispatchQueues::Options options;
     options.minimumWorkers = 1;
@@ -98,15 +82,23 @@ TEST(ThreadPoolDispatchQueues, ServesHigherQualityOfServiceFirstAndFifoWithinOne
     });
     // The only worker is held by the gate task: everything below is queued before any runs.
     ASSERT_TRUE(holding.wait());
-    queues.asyncGlobal(QualityOfService::background, [&] { journal.add("background"); });
-    queues.asyncGlobal(QualityOfService::utility, [&] { journal.add("utility-1"); });
-    queues.asyncGlobal(QualityOfService::userInteractive, [&] { journal.add("interactive"); });
-    queues.asyncGlobal(QualityOfService::utility, [&] { journal.add("utility-2"); });
-    queues.asyncGlobal(QualityOfService::userInitiated, [&] { journal.add("initiated"); });
+    const auto caller = std::this_thread::get_id();
+    // A task run on the calling thread would show as "caller".
+    auto add = [&](const char* entry) {
+        return [&, entry] {
+            journal.add(std::this_thread::get_id() == caller ? "caller" : entry);
+        };
+    };
+    queues.asyncGlobal(QualityOfService::background, add("background"));
+    queues.asyncGlobal(QualityOfService::utility, add("utility-1"));
+    queues.asyncGlobal(QualityOfService::userInteractive, add("interactive"));
+    queues.asyncGlobal(QualityOfService::utility, add("utility-2"));
+    queues.asyncGlobal(QualityOfService::userInitiated, add("initiated"));
+    queues.asyncGlobal(QualityOfService::defaultQoS, add("default"));
     gate.open();
-    ASSERT_TRUE(waitUntil([&] { return journal.entries().size() == 5; }));
-    EXPECT_EQ(journal.entries(),
-              (std::vector<std::string>{"interactive", "initiated", "utility-1", "utility-2", "background"}));
+    ASSERT_TRUE(waitUntil([&] { return journal.entries().size() == 6; }));
+    EXPECT_EQ(journal.entries(), (std::vector<std::string>{"interactive", "initiated", "default", "utility-1",
+                                                           "utility-2", "background"}));
 }
 
 TEST(ThreadPoolDispatchQueues, MainQueueRunsTasksInOrderOnItsOwnThread) {
