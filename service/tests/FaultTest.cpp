@@ -77,7 +77,8 @@ TEST_F(FaultTest, FaultedRequestsChangeNothing) {
                                       .adminPost("devices/" + device.id + "/authentications",
                                                  {{"timeoutSeconds", 60}})["authenticationId"]
                                       .get<std::string>();
-    const auto check = device.baseURL + "v1/push/check?authenticationId=" + authenticationId;
+    const auto check =
+        device.baseURL + "v1/push/check?authenticationId=" + authenticationId + "&bundleId=com.example.host";
     const auto answer = device.token({{"action", "APPROVE"}});
     addFault({{"path", "v1/push/check"}, {"status", 200}, {"body", {{"status", "APPROVED"}}}});
     EXPECT_EQ(running.client().postJwt(check, answer).status, 200);
@@ -126,8 +127,84 @@ TEST_F(FaultTest, DelaysTheFaultedReply) {
     EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(300));
 }
 
+TEST_F(FaultTest, ProducesEveryTransportFailureAClientMustSurvive) {
+    const auto device = running.pair(TestKey::shared(0));
+    struct Case {
+        json fault;
+        CURLcode code;
+        std::string body;
+        const char* correlationId; // nullptr: not checked; "": no header at all
+    };
+    const std::vector<Case> cases{
+        {{{"bodyBase64", "//4AYWJj"}}, CURLE_OK, std::string("\xff\xfe\0abc", 6), nullptr},
+        {{{"abort", "beforeReply"}, {"body", "0123456789"}}, CURLE_GOT_NOTHING, "", nullptr},
+        {{{"abort", 4}, {"body", "0123456789"}}, CURLE_PARTIAL_FILE, "0123", nullptr},
+        {{{"abort", 0}, {"body", "0123456789"}}, CURLE_PARTIAL_FILE, "", nullptr},
+        {{{"correlationId", "chosen-id"}}, CURLE_OK, "", "chosen-id"},
+        {{{"correlationId", nullptr}}, CURLE_OK, "", ""},
+    };
+    for (auto c : cases) {
+        SCOPED_TRACE(c.fault.dump());
+        c.fault["path"] = "v1/deviceInfo";
+        c.fault["status"] = 200;
+        addFault(c.fault);
+        const auto reply = running.client().postJwt(device.baseURL + "v1/deviceInfo", device.token());
+        EXPECT_EQ(reply.code, c.code) << reply.transportError;
+        EXPECT_EQ(reply.body, c.body);
+        if (c.correlationId && *c.correlationId)
+            EXPECT_EQ(reply.headers.at("correlation-id"), c.correlationId);
+        else if (c.correlationId)
+            EXPECT_EQ(reply.headers.count("correlation-id"), 0u);
+    }
+    EXPECT_EQ(running.client().postJwt(device.baseURL + "v1/deviceInfo", device.token()).status, 200);
+
+    // A reply carrying a key that verifies the reply itself, while not being the service's.
+    addFault({{"path", "v1/pairings"}, {"status", 201}, {"body", {{"id", "p"}}}, {"serverPublicKey", "foreign"}});
+    const auto reply = running.client().postJwt(
+        device.baseURL + "v1/pairings",
+        makeToken(RunningService::pairingClaims(running.pairingKey("EU"), TestKey::shared(1)), nullptr));
+    const auto foreignKey = running.service().readyDescription()["foreignPublicKey"].get<std::string>();
+    const auto token = decodeToken(reply.body, foreignKey);
+    ASSERT_TRUE(token);
+    EXPECT_TRUE(token->signatureValid);
+    EXPECT_EQ(token->claims["serverPublicKey"], foreignKey);
+    EXPECT_NE(foreignKey, running.serverPublicKey());
+}
+
+TEST_F(FaultTest, ServesCertificatesAClientMustRefuse) {
+    const auto device = running.pair(TestKey::shared(0));
+    const auto ready = running.service().readyDescription();
+    for (const char* kind : {"untrusted", "wrongName"}) {
+        const std::string url = ready["tlsFaultURLs"][kind]["EU"];
+        EXPECT_EQ(running.client().postJwt(url + "v1/deviceInfo", device.token()).code,
+                  CURLE_PEER_FAILED_VERIFICATION)
+            << kind;
+    }
+    // Under the name it carries, the wrong-name certificate verifies with the CA, and the protocol answers.
+    const std::string url = ready["tlsFaultURLs"]["wrongName"]["EU"];
+    const auto port = url.substr(url.rfind(':') + 1, url.find('/', 8) - url.rfind(':') - 1);
+    HttpsClient client(ready["caCertificate"].get<std::string>());
+    client.resolve({"wrong-name.invalid:" + port + ":127.0.0.1"});
+    EXPECT_EQ(client.postJwt("https://wrong-name.invalid:" + port + "/eu/v1/deviceInfo", device.token()).status,
+              200);
+
+    // A host outside the usual names gets a certificate that covers it.
+    ServiceOptions options;
+    options.host = "127.0.0.2";
+    RunningService elsewhere(options);
+    const auto state = elsewhere.client().request("GET", elsewhere.service().adminURL() + "state", {});
+    EXPECT_EQ(state.status, 200) << state.transportError;
+    EXPECT_EQ(elsewhere.service().adminURL().substr(0, 18), "https://127.0.0.2:");
+}
+
 TEST_F(FaultTest, RefusesMalformedFaults) {
     const std::vector<std::pair<json, std::string>> cases{
+        {{{"path", "v1/push/check?authenticationId=1"}}, "path"},
+        {{{"path", "v1/logs"}, {"body", "x"}, {"bodyBase64", "eA=="}}, "bodyBase64"},
+        {{{"path", "v1/logs"}, {"bodyBase64", "eA="}}, "bodyBase64"},
+        {{{"path", "v1/logs"}, {"body", "x"}, {"serverPublicKey", "foreign"}}, "serverPublicKey"},
+        {{{"path", "v1/logs"}, {"abort", "later"}}, "abort"},
+        {{{"path", "v1/logs"}, {"correlationId", 5}}, "correlationId"},
         {{{"status", 500}}, "path"},
         {{{"path", "v1/logs"}, {"status", 42}}, "status"},
         {{{"path", "v1/logs"}, {"body", 5}}, "body"},

@@ -128,7 +128,7 @@ TEST_F(ProtocolTest, ServesPairingFinalizeTokenUpdateDeviceInfoPushAnswerAndLogU
         running.adminPost("devices/" + device.id + "/authentications", {{"timeoutSeconds", 60}});
     const auto authenticationId = created["authenticationId"].get<std::string>();
     const auto notification =
-        json::parse(base64UrlDecode(created["userInfo"]["Velquor"].get<std::string>()).value_or(""));
+        json::parse(base64StandardDecode(created["userInfo"]["Velquor"].get<std::string>()).value_or(""));
     const auto href = base + "v1/push/check?authenticationId=" + authenticationId;
     EXPECT_EQ(notification,
               json({{"type", "AUTHENTICATION"},
@@ -179,11 +179,6 @@ TEST_F(ProtocolTest, PairingTheSameKeyPairAgainCreatesANewDeviceAndKeepsTheOld) 
         first.baseURL + "v1/pairings", makeToken(RunningService::pairingClaims(running.pairingKey("AU"), key),
                                                  &TestKey::shared(1), first.id));
     expectRefusal(forged, 401, "UNAUTHORIZED", "signature", "SIGNATURE_INVALID");
-
-    // The bare PKCS#1 form of a device key is accepted too.
-    auto pkcs1 = RunningService::pairingClaims(running.pairingKey("AU"), key);
-    pkcs1["mobileDevice"]["publicKey"] = key.publicKeyPkcs1Base64();
-    EXPECT_EQ(running.client().postJwt(first.baseURL + "v1/pairings", makeToken(pkcs1, nullptr)).status, 201);
 }
 
 TEST_F(ProtocolTest, RefusesTokensThatAreReplayedExpiredUnsignedOrFromTheWrongDevice) {
@@ -284,7 +279,7 @@ TEST_F(ProtocolTest, AnswersAnAuthenticationOnceOnlyFromItsDeviceAndOnlyInTime) 
     const auto device = running.pair(TestKey::shared(0));
     const auto other = running.pair(TestKey::shared(1));
     auto check = [&](const std::string& id) {
-        return device.baseURL + "v1/push/check?authenticationId=" + id;
+        return device.baseURL + "v1/push/check?authenticationId=" + id + "&bundleId=com.example.host";
     };
 
     const auto pending = running.adminPost("devices/" + device.id + "/authentications",
@@ -309,9 +304,9 @@ TEST_F(ProtocolTest, AnswersAnAuthenticationOnceOnlyFromItsDeviceAndOnlyInTime) 
 
     expectRefusal(running.client().postJwt(check("unknown"), device.token({{"action", "APPROVE"}})), 404,
                   "NOT_FOUND");
-    expectRefusal(
-        running.client().postJwt(device.baseURL + "v1/push/check", device.token({{"action", "APPROVE"}})),
-        400, "INVALID_DATA", "authenticationId", "AUTHENTICATION_ID_MISSING");
+    expectRefusal(running.client().postJwt(device.baseURL + "v1/push/check?bundleId=com.example.host",
+                                           device.token({{"action", "APPROVE"}})),
+                  400, "INVALID_DATA", "authenticationId", "AUTHENTICATION_ID_MISSING");
 }
 
 TEST_F(ProtocolTest, RefusesLogUploadsThatDoNotMatchTheirToken) {
@@ -396,7 +391,7 @@ TEST_F(ProtocolTest, RefusesMalformedRequestsWithASignedErrorAndKeepsServing) {
         expectRefusal(running.client().request("POST", url, c.headers, c.body), c.status, c.code);
     }
     expectRefusal(running.client().postJwt(device.baseURL + "v1/unknown", device.token()), 404, "NOT_FOUND");
-    expectRefusal(running.client().request("GET", url, jwtHeaders), 404, "NOT_FOUND");
+    expectRefusal(running.client().request("GET", url, jwtHeaders), 405, "METHOD_NOT_ALLOWED");
     expectRefusal(running.client().postJwt("https://127.0.0.1:" + std::to_string(running.service().port()) +
                                                "/xx/v1/pairings",
                                            "x"),
