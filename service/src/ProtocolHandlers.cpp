@@ -164,6 +164,8 @@ ServiceReply ProtocolHandlers::pairing(const ServiceRequest& request) {
     if (!token)
         return ServiceReply::refusal(ServiceError::invalidData(
             "token", "MALFORMED_TOKEN", "The request token is malformed: " + problem + "."));
+    if (auto refused = ClaimShape::checkHeader(*token))
+        return ServiceReply::refusal(*refused);
     const auto& claims = token->claims();
     const auto pairingKey = textMember(claims, "pairingKey");
     if (!pairingKey || pairingKey->empty())

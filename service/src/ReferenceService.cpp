@@ -320,8 +320,23 @@ void ReferenceService::Impl::serve(const httplib::Request& request, httplib::Res
             return;
         }
         incoming.region = region;
-        for (const auto& [name, value] : request.params)
-            incoming.query.emplace(name, value);
+        // From the raw target: the parsed parameters fold repeated identical items into one.
+        const auto question = request.target.find('?');
+        std::string_view query = question == std::string::npos
+                                     ? std::string_view()
+                                     : std::string_view(request.target).substr(question + 1);
+        while (!query.empty()) {
+            const auto item = query.substr(0, query.find('&'));
+            query.remove_prefix(std::min(query.size(), item.size() + 1));
+            if (item.empty())
+                continue;
+            const auto equals = item.find('=');
+            incoming.query.emplace(
+                httplib::detail::decode_url(std::string(item.substr(0, equals)), true),
+                equals == std::string_view::npos
+                    ? std::string()
+                    : httplib::detail::decode_url(std::string(item.substr(equals + 1)), true));
+        }
         incoming.contentType = header(request, "content-type");
         incoming.accept = header(request, "Accept");
         incoming.logsToken = header(request, "Marvis-Mobile-Logs");

@@ -148,18 +148,21 @@ TEST_F(FaultTest, ProducesEveryTransportFailureAClientMustSurvive) {
         c.fault["path"] = "v1/deviceInfo";
         c.fault["status"] = 200;
         addFault(c.fault);
-        const auto reply = running.client().postJwt(device.baseURL + "v1/deviceInfo", device.token());
+        // A fresh connection: on a reused one, libcurl retries a request whose connection died.
+        HttpsClient client(running.service().caCertificatePath());
+        const auto reply = client.postJwt(device.baseURL + "v1/deviceInfo", device.token());
         EXPECT_EQ(reply.code, c.code) << reply.transportError;
         EXPECT_EQ(reply.body, c.body);
-        if (c.correlationId && *c.correlationId)
-            EXPECT_EQ(reply.headers.at("correlation-id"), c.correlationId);
-        else if (c.correlationId)
-            EXPECT_EQ(reply.headers.count("correlation-id"), 0u);
+        if (c.correlationId) {
+            const auto header = reply.headers.find("correlation-id");
+            EXPECT_EQ(header == reply.headers.end() ? "" : header->second, c.correlationId);
+        }
     }
     EXPECT_EQ(running.client().postJwt(device.baseURL + "v1/deviceInfo", device.token()).status, 200);
 
     // A reply carrying a key that verifies the reply itself, while not being the service's.
-    addFault({{"path", "v1/pairings"}, {"status", 201}, {"body", {{"id", "p"}}}, {"serverPublicKey", "foreign"}});
+    addFault(
+        {{"path", "v1/pairings"}, {"status", 201}, {"body", {{"id", "p"}}}, {"serverPublicKey", "foreign"}});
     const auto reply = running.client().postJwt(
         device.baseURL + "v1/pairings",
         makeToken(RunningService::pairingClaims(running.pairingKey("EU"), TestKey::shared(1)), nullptr));
@@ -185,8 +188,9 @@ TEST_F(FaultTest, ServesCertificatesAClientMustRefuse) {
     const auto port = url.substr(url.rfind(':') + 1, url.find('/', 8) - url.rfind(':') - 1);
     HttpsClient client(ready["caCertificate"].get<std::string>());
     client.resolve({"wrong-name.invalid:" + port + ":127.0.0.1"});
-    EXPECT_EQ(client.postJwt("https://wrong-name.invalid:" + port + "/eu/v1/deviceInfo", device.token()).status,
-              200);
+    EXPECT_EQ(
+        client.postJwt("https://wrong-name.invalid:" + port + "/eu/v1/deviceInfo", device.token()).status,
+        200);
 
     // A host outside the usual names gets a certificate that covers it.
     ServiceOptions options;

@@ -32,7 +32,7 @@ protected:
 
     HttpReply uploadLogs(const PairedDevice& device, const std::string& zip, const std::string& supportId,
                          const std::string& digest, const std::string& body) {
-        const auto token = device.token({{"sha256", digest}, {"supportId", supportId}});
+        const auto token = device.payloadToken({{"sha256", digest}, {"supportId", supportId}});
         return running.client().request("POST", device.baseURL + "v1/logs",
                                         {"content-type: multipart/form-data;  boundary=" + boundary,
                                          "Marvis-Mobile-Logs: " + token, "Accept: application/jwt"},
@@ -135,13 +135,15 @@ TEST_F(ProtocolTest, ServesPairingFinalizeTokenUpdateDeviceInfoPushAnswerAndLogU
                     {"timeout", {{"duration", 60}}},
                     {"_links", {{"push.check", {{"href", href}, {"content-type", "application/jwt"}}}}}}));
     EXPECT_EQ(running.adminGet("authentications/" + authenticationId),
-              json({{"status", "PENDING"}, {"method", nullptr}, {"isBanner", nullptr}}));
+              json({{"status", "PENDING"}, {"method", nullptr}, {"isBanner", nullptr}, {"answer", nullptr}}));
     const auto approved = running.client().postJwt(
         href + "&bundleId=com.example.host",
         device.token({{"action", "APPROVE"}, {"isBanner", true}, {"method", "FACE_ID"}}));
     EXPECT_EQ(approved.status, 200) << approved.body;
-    EXPECT_EQ(running.adminGet("authentications/" + authenticationId),
-              json({{"status", "APPROVED"}, {"method", "FACE_ID"}, {"isBanner", true}}));
+    auto answered = running.adminGet("authentications/" + authenticationId);
+    EXPECT_EQ(answered["answer"]["method"], "FACE_ID");
+    answered.erase("answer");
+    EXPECT_EQ(answered, json({{"status", "APPROVED"}, {"method", "FACE_ID"}, {"isBanner", true}}));
 
     // The log upload: the archive arrives byte for byte and clears the log request.
     const auto zip = sampleZip();
@@ -291,8 +293,9 @@ TEST_F(ProtocolTest, AnswersAnAuthenticationOnceOnlyFromItsDeviceAndOnlyInTime) 
     EXPECT_EQ(running.client().postJwt(check(pending), device.token({{"action", "DENY"}})).status, 200);
     expectRefusal(running.client().postJwt(check(pending), device.token({{"action", "APPROVE"}})), 409,
                   "CONFLICT", "authenticationId", "AUTHENTICATION_ALREADY_ANSWERED");
-    EXPECT_EQ(running.adminGet("authentications/" + pending.get<std::string>()),
-              json({{"status", "DENIED"}, {"method", nullptr}, {"isBanner", false}}));
+    auto denied = running.adminGet("authentications/" + pending.get<std::string>());
+    denied.erase("answer");
+    EXPECT_EQ(denied, json({{"status", "DENIED"}, {"method", nullptr}, {"isBanner", false}}));
 
     const auto expired = running.adminPost("devices/" + device.id + "/authentications",
                                            {{"timeoutSeconds", 0}})["authenticationId"];

@@ -51,15 +51,17 @@ TEST(ServiceLimitsTest, RefusesJsonNestedPastTheLimitAndKeepsServing) {
     RunningService running;
     const auto device = running.pair(TestKey::shared(0));
     // The outermost value is depth 1; the fault object adds one level to its body.
-    for (const auto& [depth, status] : std::vector<std::pair<size_t, long>>{{63, 201}, {64, 400}, {200000, 400}}) {
-        const auto reply = running.adminRaw("POST", "faults", R"({"path":"v1/x","body":)" + nested(depth) + "}");
+    for (const auto& [depth, status] :
+         std::vector<std::pair<size_t, long>>{{63, 201}, {64, 400}, {200000, 400}}) {
+        const auto reply =
+            running.adminRaw("POST", "faults", R"({"path":"v1/x","body":)" + nested(depth) + "}");
         EXPECT_EQ(reply.status, status) << depth << reply.body;
     }
     const std::string deep = std::string(1000000, '[') + std::string(1000000, ']');
     auto claims = device.claims().dump();
     claims.insert(claims.size() - 1, ",\"deep\":" + deep);
-    const std::string input =
-        base64Url(json({{"alg", "RS256"}, {"typ", "JWT"}, {"kid", device.id}}).dump()) + "." + base64Url(claims);
+    const std::string input = base64Url(json({{"alg", "RS256"}, {"typ", "JWT"}, {"kid", device.id}}).dump()) +
+                              "." + base64Url(claims);
     const auto refused = running.client().postJwt(device.baseURL + "v1/deviceInfo",
                                                   input + "." + base64Url(device.key->sign(input)));
     EXPECT_EQ(refused.status, 400);
@@ -115,16 +117,19 @@ TEST(ServiceLimitsTest, RefusesUploadsPastTheTotalLimit) {
     options.maxUploadBytes = 5;
     RunningService running(options);
     const auto device = running.pair(TestKey::shared(0));
-    for (const auto& [supportId, status] : std::vector<std::pair<std::string, long>>{{"1", 201}, {"2", 413}}) {
+    for (const auto& [supportId, status] :
+         std::vector<std::pair<std::string, long>>{{"1", 201}, {"2", 413}}) {
         const auto reply = running.client().request(
             "POST", device.baseURL + "v1/logs",
             {"content-type: multipart/form-data; boundary=b", "Accept: application/jwt",
-             "Marvis-Mobile-Logs: " + device.token({{"sha256", sha256Hex("zip")}, {"supportId", supportId}})},
+             "Marvis-Mobile-Logs: " +
+                 device.payloadToken({{"sha256", sha256Hex("zip")}, {"supportId", supportId}})},
             "--b\r\nContent-Disposition: form-data; name=\"log-file\"; filename=\"velquorv2.zip\"\r\n"
             "Content-Type: application/zip\r\n\r\nzip\r\n--b--\r\n");
         EXPECT_EQ(reply.status, status) << reply.body;
-        if (status == 413)
+        if (status == 413) {
             EXPECT_EQ(running.replyClaims(reply)["code"], "PAYLOAD_TOO_LARGE");
+        }
     }
     EXPECT_EQ(running.adminGet("state")["uploads"].size(), 1u);
 }
@@ -142,7 +147,8 @@ TEST(ServiceLimitsTest, AdminBodiesMustBeDeclaredJson) {
              {{"content-type: application/json; charset=utf-8"}, "pairing-keys", R"({"region":"EU"})", 201},
              {{}, "devices/none/log-requests", "", 404},
          }) {
-        const auto reply = running.client().request("POST", running.service().adminURL() + c.path, c.headers, c.body);
+        const auto reply =
+            running.client().request("POST", running.service().adminURL() + c.path, c.headers, c.body);
         EXPECT_EQ(reply.status, c.status) << c.body << reply.body;
     }
 }

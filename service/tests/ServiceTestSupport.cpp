@@ -329,6 +329,12 @@ std::string PairedDevice::token(const json& extra) const {
     return makeToken(claims(extra), key, id);
 }
 
+std::string PairedDevice::payloadToken(const json& extra) const {
+    auto payload = claims(extra);
+    payload.erase("metadata");
+    return makeToken(payload, key, id);
+}
+
 RunningService::RunningService()
     : RunningService(ServiceOptions{}) {}
 

@@ -110,6 +110,8 @@ struct PairedDevice {
     // Claims of a signed request: "iss", "dvc", fresh "jti", "exp" in two minutes, "fnp", "metadata".
     json claims(const json& extra = json::object()) const;
     std::string token(const json& extra = json::object()) const;
+    // A token with the payload claim set of a paired device (no "metadata"), as log uploads carry.
+    std::string payloadToken(const json& extra) const;
 };
 
 // A started service in a temporary state directory, with helpers for the admin interface.

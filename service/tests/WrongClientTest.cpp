@@ -20,7 +20,8 @@ struct Sent {
 
 json& at(json& claims, const std::string& path) {
     json* node = &claims;
-    for (size_t start = 0, dot; start != std::string::npos; start = dot == std::string::npos ? dot : dot + 1) {
+    for (size_t start = 0, dot; start != std::string::npos;
+         start = dot == std::string::npos ? dot : dot + 1) {
         dot = path.find('.', start);
         node = &(*node)[path.substr(start, dot == std::string::npos ? dot : dot - start)];
     }
@@ -28,7 +29,9 @@ json& at(json& claims, const std::string& path) {
 }
 
 std::function<void(Sent&)> set(const std::string& path, json value) {
-    return [=](Sent& sent) { at(sent.claims, path) = value; };
+    return [=](Sent& sent) {
+        at(sent.claims, path) = value;
+    };
 }
 
 std::function<void(Sent&)> erase(const std::string& path) {
@@ -75,12 +78,14 @@ protected:
         }
         if (mistake)
             mistake(sent);
-        const auto token = makeTokenWithHeader(sent.header, sent.claims, kind == Kind::pairing ? nullptr : &key);
+        const auto token =
+            makeTokenWithHeader(sent.header, sent.claims, kind == Kind::pairing ? nullptr : &key);
         if (kind != Kind::logs)
             return running.client().postJwt(base + path + sent.query, token);
         return running.client().request(
             "POST", base + path + sent.query,
-            {"content-type: multipart/form-data; boundary=b", "Accept: application/jwt", "Marvis-Mobile-Logs: " + token},
+            {"content-type: multipart/form-data; boundary=b", "Accept: application/jwt",
+             "Marvis-Mobile-Logs: " + token},
             "--b\r\nContent-Disposition: form-data; name=\"log-file\"; filename=\"velquorv2.zip\"\r\n"
             "Content-Type: application/zip\r\n\r\nzip\r\n--b--\r\n");
     }
@@ -110,7 +115,11 @@ TEST_F(WrongClientTest, RefusesWrongTokensAndClaimSetsAndAcceptsCorrectOnes) {
                 sent.header[name] = value;
         };
     };
-    const auto query = [](std::string text) { return [=](Sent& sent) { sent.query = text; }; };
+    const auto query = [](std::string text) {
+        return [=](Sent& sent) {
+            sent.query = text;
+        };
+    };
     expect({
         {"correct pairing", Kind::pairing, nullptr, 201, ""},
         {"correct device info", Kind::deviceInfo, nullptr, 200, ""},
@@ -132,8 +141,8 @@ TEST_F(WrongClientTest, RefusesWrongTokensAndClaimSetsAndAcceptsCorrectOnes) {
         {"request claims without metadata", Kind::deviceInfo, erase("metadata"), 400, "metadata"},
         {"request claims without fnp", Kind::pushCheck, erase("fnp"), 400, "fnp"},
         {"pairing without metadata", Kind::pairing, erase("metadata"), 400, "metadata"},
-        {"payload claims where request claims belong", Kind::deviceInfo, set("metadata", unpairedMetadata), 400,
-         "metadata.os"},
+        {"payload claims where request claims belong", Kind::deviceInfo, set("metadata", unpairedMetadata),
+         400, "metadata.os"},
         {"request claims on the log upload", Kind::logs, set("metadata", deviceData()), 400, "metadata"},
         {"log upload without fnp", Kind::logs, erase("fnp"), 400, "fnp"},
         {"bare PKCS#1 device key", Kind::pairing,
@@ -150,22 +159,48 @@ TEST_F(WrongClientTest, RefusesWrongTokensAndClaimSetsAndAcceptsCorrectOnes) {
 
 TEST_F(WrongClientTest, RefusesDeviceDataOutsideItsDescription) {
     std::vector<Case> cases;
-    for (const char* path :
-         {"os", "os.version", "os.type", "model", "model.name", "model.marketingName", "name", "manufacturer",
-          "apiVersion", "sdkVersion", "rooted", "lockEnabled", "locale", "networkType", "networksInfo",
-          "application", "application.bundleId", "application.version", "application.name",
-          "application.pushSandbox", "permissions", "permissions.camera", "permissions.location",
-          "permissions.push", "permissions.silentPush"}) {
+    for (const char* path : {"os",
+                             "os.version",
+                             "os.type",
+                             "model",
+                             "model.name",
+                             "model.marketingName",
+                             "name",
+                             "manufacturer",
+                             "apiVersion",
+                             "sdkVersion",
+                             "rooted",
+                             "lockEnabled",
+                             "locale",
+                             "networkType",
+                             "networksInfo",
+                             "application",
+                             "application.bundleId",
+                             "application.version",
+                             "application.name",
+                             "application.pushSandbox",
+                             "permissions",
+                             "permissions.camera",
+                             "permissions.location",
+                             "permissions.push",
+                             "permissions.silentPush"}) {
         const std::string target = std::string("metadata.") + path;
         cases.push_back({target + " missing", Kind::deviceInfo, erase(target), 400, target});
         cases.push_back({target + " a number", Kind::deviceInfo, set(target, 7), 400, target});
     }
-    const std::vector<std::pair<std::string, json>> values{
-        {"os.type", "ANDROID"},         {"manufacturer", "Google"},           {"apiVersion", "v2"},
-        {"rooted", true},               {"lockEnabled", true},                {"lockEnabled", "yes"},
-        {"networkType", "5G"},          {"permissions.camera", "granted"},    {"permissions.location", "authorized"},
-        {"permissions.push", "provisional"}, {"permissions.silentPush", "authorized"}, {"extra", "x"},
-        {"application.extra", 1}};
+    const std::vector<std::pair<std::string, json>> values{{"os.type", "ANDROID"},
+                                                           {"manufacturer", "Google"},
+                                                           {"apiVersion", "v2"},
+                                                           {"rooted", true},
+                                                           {"lockEnabled", true},
+                                                           {"lockEnabled", "yes"},
+                                                           {"networkType", "5G"},
+                                                           {"permissions.camera", "granted"},
+                                                           {"permissions.location", "authorized"},
+                                                           {"permissions.push", "provisional"},
+                                                           {"permissions.silentPush", "authorized"},
+                                                           {"extra", "x"},
+                                                           {"application.extra", 1}};
     for (const auto& [path, value] : values) {
         const std::string target = "metadata." + path;
         cases.push_back({target + " = " + value.dump(), Kind::deviceInfo, set(target, value), 400, target});
@@ -182,9 +217,9 @@ TEST_F(WrongClientTest, ShowsTheAnswerAsSentAndTheSandboxOfTheLatestTokenUpdate)
              {{{"action", "DENY"}}, false, false},
              {{{"action", "APPROVE"}, {"isBanner", false}, {"method", nullptr}}, true, true},
          }) {
-        const auto id = running.adminPost("devices/" + device.id + "/authentications",
-                                          json::object())["authenticationId"]
-                            .get<std::string>();
+        const auto id =
+            running.adminPost("devices/" + device.id + "/authentications", json::object())["authenticationId"]
+                .get<std::string>();
         const auto check =
             device.baseURL + "v1/push/check?authenticationId=" + id + "&bundleId=com.example.host";
         const auto claims = device.claims(extra);
@@ -197,9 +232,9 @@ TEST_F(WrongClientTest, ShowsTheAnswerAsSentAndTheSandboxOfTheLatestTokenUpdate)
 
     auto production = device.claims({{"token", "cafe"}});
     production["metadata"]["application"]["pushSandbox"] = true;
-    const auto updated = running.client().postJwt(
-        device.baseURL + "v1/installedApplications/" + device.installedApplicationId + "/updatePushToken",
-        makeToken(production, device.key, device.id));
+    const auto updated = running.client().postJwt(device.baseURL + "v1/installedApplications/" +
+                                                      device.installedApplicationId + "/updatePushToken",
+                                                  makeToken(production, device.key, device.id));
     EXPECT_EQ(updated.status, 200) << updated.body;
     EXPECT_EQ(running.adminGet("state")["devices"][0]["sandbox"], true);
 }
