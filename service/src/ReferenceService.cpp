@@ -265,7 +265,8 @@ void ReferenceService::Impl::serve(const httplib::Request& request, httplib::Res
     incoming.method = request.method;
     int failedStatus = 0;
     try {
-        if (reader)
+        // A request with neither length nor chunking has no body (the HTTP layer would wait for one).
+        if (reader && (request.has_header("Content-Length") || request.has_header("Transfer-Encoding")))
             readBody(request, response, *reader, incoming, failedStatus);
         else
             incoming.body = request.body;

@@ -16,51 +16,6 @@ protected:
     void addFault(const json& fault) { running.adminPost("faults", fault); }
 };
 
-TEST_F(FaultTest, AnswersWithClaimsSignedAsAskedOrWithARawBody) {
-    const auto device = running.pair(TestKey::shared(0));
-    const auto url = device.baseURL + "v1/deviceInfo";
-    addFault(
-        {{"path", "v1/deviceInfo"}, {"status", 503}, {"body", {{"code", "BUSY"}}}, {"signature", "valid"}});
-    addFault({{"path", "v1/deviceInfo"}, {"status", 400}, {"body", {{"code", "X"}}}, {"signature", "none"}});
-    addFault({{"path", "v1/deviceInfo"},
-              {"status", 200},
-              {"body", {{"public", json::object()}}},
-              {"signature", "foreign"}});
-    addFault({{"path", "v1/deviceInfo"}, {"status", 200}, {"body", "not a token at all"}});
-    addFault({{"path", "v1/deviceInfo"}, {"status", 502}});
-
-    const auto valid = running.client().postJwt(url, device.token());
-    EXPECT_EQ(valid.status, 503);
-    EXPECT_EQ(valid.headers.count("correlation-id"), 1u);
-    EXPECT_EQ(running.replyClaims(valid), json({{"code", "BUSY"}}));
-
-    const auto unsignedReply = running.client().postJwt(url, device.token());
-    EXPECT_EQ(unsignedReply.status, 400);
-    const auto none = decodeToken(unsignedReply.body, running.serverPublicKey());
-    ASSERT_TRUE(none);
-    EXPECT_EQ(none->header["alg"], "none");
-    EXPECT_EQ(unsignedReply.body.back(), '.');
-    EXPECT_EQ(none->claims, json({{"code", "X"}}));
-
-    const auto foreign =
-        decodeToken(running.client().postJwt(url, device.token()).body, running.serverPublicKey());
-    ASSERT_TRUE(foreign);
-    EXPECT_EQ(foreign->header["alg"], "RS256");
-    EXPECT_FALSE(foreign->signatureValid);
-
-    const auto raw = running.client().postJwt(url, device.token());
-    EXPECT_EQ(raw.status, 200);
-    EXPECT_EQ(raw.body, "not a token at all");
-
-    const auto empty = running.client().postJwt(url, device.token());
-    EXPECT_EQ(empty.status, 502);
-    EXPECT_EQ(empty.body, "");
-    EXPECT_EQ(empty.headers.count("correlation-id"), 1u);
-
-    // Spent faults are gone: the real handler answers again.
-    EXPECT_EQ(running.client().postJwt(url, device.token()).status, 200);
-}
-
 TEST_F(FaultTest, FaultedRequestsChangeNothing) {
     const auto& key = TestKey::shared(0);
     const auto eu = running.baseURL(Region::eu);
@@ -127,50 +82,64 @@ TEST_F(FaultTest, DelaysTheFaultedReply) {
     EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(300));
 }
 
-TEST_F(FaultTest, ProducesEveryTransportFailureAClientMustSurvive) {
+TEST_F(FaultTest, ProducesEveryReplyAndTransportFailureAClientMustSurvive) {
     const auto device = running.pair(TestKey::shared(0));
+    const auto foreignKey = running.service().readyDescription()["foreignPublicKey"].get<std::string>();
     struct Case {
         json fault;
         CURLcode code;
-        std::string body;
-        const char* correlationId; // nullptr: not checked; "": no header at all
+        std::string body;                // "*": a token, checked below
+        std::string correlationId = "*"; // "*": generated; "": none at all
+        std::string alg = "", keyUsed = "";
     };
     const std::vector<Case> cases{
-        {{{"bodyBase64", "//4AYWJj"}}, CURLE_OK, std::string("\xff\xfe\0abc", 6), nullptr},
-        {{{"abort", "beforeReply"}, {"body", "0123456789"}}, CURLE_GOT_NOTHING, "", nullptr},
-        {{{"abort", 4}, {"body", "0123456789"}}, CURLE_PARTIAL_FILE, "0123", nullptr},
-        {{{"abort", 0}, {"body", "0123456789"}}, CURLE_PARTIAL_FILE, "", nullptr},
+        {{{"status", 503}, {"body", {{"code", "BUSY"}}}},
+         CURLE_OK,
+         "*",
+         "*",
+         "RS256",
+         running.serverPublicKey()},
+        {{{"body", {{"code", "X"}}}, {"signature", "none"}}, CURLE_OK, "*", "*", "none"},
+        {{{"body", {{"public", 1}}}, {"signature", "foreign"}}, CURLE_OK, "*", "*", "RS256", foreignKey},
+        {{{"body", {{"id", "p"}}}, {"serverPublicKey", "foreign"}}, CURLE_OK, "*", "*", "RS256", foreignKey},
+        {{{"body", "not a token at all"}}, CURLE_OK, "not a token at all"},
+        {{{"status", 502}}, CURLE_OK, ""},
+        {{{"bodyBase64", "//4AYWJj"}}, CURLE_OK, std::string("\xff\xfe\0abc", 6)},
+        {{{"abort", "beforeReply"}, {"body", "0123456789"}}, CURLE_GOT_NOTHING, "", ""},
+        {{{"abort", 4}, {"body", "0123456789"}}, CURLE_PARTIAL_FILE, "0123"},
+        {{{"abort", 0}, {"body", "0123456789"}}, CURLE_PARTIAL_FILE, ""},
         {{{"correlationId", "chosen-id"}}, CURLE_OK, "", "chosen-id"},
         {{{"correlationId", nullptr}}, CURLE_OK, "", ""},
     };
     for (auto c : cases) {
         SCOPED_TRACE(c.fault.dump());
         c.fault["path"] = "v1/deviceInfo";
-        c.fault["status"] = 200;
         addFault(c.fault);
         // A fresh connection: on a reused one, libcurl retries a request whose connection died.
         HttpsClient client(running.service().caCertificatePath());
         const auto reply = client.postJwt(device.baseURL + "v1/deviceInfo", device.token());
         EXPECT_EQ(reply.code, c.code) << reply.transportError;
-        EXPECT_EQ(reply.body, c.body);
-        if (c.correlationId) {
-            const auto header = reply.headers.find("correlation-id");
-            EXPECT_EQ(header == reply.headers.end() ? "" : header->second, c.correlationId);
+        EXPECT_EQ(reply.status, c.code == CURLE_OK ? c.fault.value("status", 500) : 0);
+        const auto header = reply.headers.find("correlation-id");
+        EXPECT_EQ(header == reply.headers.end() ? ""
+                  : c.correlationId == "*"      ? "*"
+                                                : header->second,
+                  c.correlationId);
+        if (c.body != "*") {
+            EXPECT_EQ(reply.body, c.body);
+            continue;
         }
+        const auto token = decodeToken(reply.body, c.keyUsed);
+        ASSERT_TRUE(token);
+        EXPECT_EQ(token->header.value("alg", ""), c.alg);
+        EXPECT_EQ(token->signatureValid, !c.keyUsed.empty());
+        auto claims = c.fault["body"];
+        if (c.fault.contains("serverPublicKey"))
+            claims["serverPublicKey"] = foreignKey;
+        EXPECT_EQ(token->claims, claims);
     }
+    // Spent faults are gone: the real handler answers again.
     EXPECT_EQ(running.client().postJwt(device.baseURL + "v1/deviceInfo", device.token()).status, 200);
-
-    // A reply carrying a key that verifies the reply itself, while not being the service's.
-    addFault(
-        {{"path", "v1/pairings"}, {"status", 201}, {"body", {{"id", "p"}}}, {"serverPublicKey", "foreign"}});
-    const auto reply = running.client().postJwt(
-        device.baseURL + "v1/pairings",
-        makeToken(RunningService::pairingClaims(running.pairingKey("EU"), TestKey::shared(1)), nullptr));
-    const auto foreignKey = running.service().readyDescription()["foreignPublicKey"].get<std::string>();
-    const auto token = decodeToken(reply.body, foreignKey);
-    ASSERT_TRUE(token);
-    EXPECT_TRUE(token->signatureValid);
-    EXPECT_EQ(token->claims["serverPublicKey"], foreignKey);
     EXPECT_NE(foreignKey, running.serverPublicKey());
 }
 

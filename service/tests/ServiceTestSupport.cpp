@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdint>
 #include <cstdio>
 #include <fstream>
 #include <mutex>
@@ -159,30 +158,16 @@ std::string base64Standard(const std::string& bytes) {
 }
 
 std::optional<std::string> base64StandardDecode(const std::string& text) {
-    static const std::string alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    if (text.size() % 4 != 0)
+    std::string out(text.size(), '\0');
+    const int length =
+        EVP_DecodeBlock(reinterpret_cast<unsigned char*>(out.data()),
+                        reinterpret_cast<const unsigned char*>(text.data()), static_cast<int>(text.size()));
+    const size_t padding = text.size() - text.find_last_not_of('=') - 1;
+    if (length < 0 || padding > 2 || text.size() % 4 != 0)
         return std::nullopt;
-    std::string out;
-    for (size_t i = 0; i < text.size(); i += 4) {
-        const bool last = i + 4 == text.size();
-        uint32_t group = 0;
-        int padding = 0;
-        for (size_t j = 0; j < 4; ++j) {
-            const char c = text[i + j];
-            const auto value = alphabet.find(c);
-            if (c == '=' && last && j >= 2 && (j == 3 || text[i + 3] == '='))
-                ++padding;
-            else if (value == std::string::npos || padding > 0)
-                return std::nullopt;
-            group = group << 6 | static_cast<uint32_t>(value == std::string::npos ? 0 : value);
-        }
-        if ((padding == 1 && (group & 0xFF)) || (padding == 2 && (group & 0xFFFF)))
-            return std::nullopt; // non-zero tail bits
-        const char bytes[3] = {static_cast<char>(group >> 16), static_cast<char>(group >> 8),
-                               static_cast<char>(group)};
-        out.append(bytes, static_cast<size_t>(3 - padding));
-    }
-    return out;
+    out.resize(static_cast<size_t>(length) - padding);
+    // Only the canonical text of its bytes: no whitespace, no stray bits, padding as required.
+    return base64Standard(out) == text ? std::optional(out) : std::nullopt;
 }
 
 std::string base64Url(const std::string& bytes) {
@@ -248,27 +233,14 @@ std::string makeToken(const json& claims, const TestKey* key, const std::optiona
 }
 
 json deviceData(bool sandbox) {
-    return {{"os", {{"version", "17.0"}, {"type", "IOS"}}},
-            {"model", {{"name", "iPhone12,1"}, {"marketingName", ""}}},
-            {"name", "Test phone"},
-            {"manufacturer", "Apple"},
-            {"apiVersion", "v1"},
-            {"sdkVersion", "2.4.0(7)"},
-            {"rooted", false},
-            {"lockEnabled", "true"},
-            {"locale", "en-US"},
-            {"networkType", "WiFi"},
-            {"networksInfo", "unknown"},
-            {"application",
-             {{"bundleId", "com.example.host"},
-              {"version", "1.0(1)"},
-              {"name", "Host"},
-              {"pushSandbox", sandbox}}},
-            {"permissions",
-             {{"camera", "authorized"},
-              {"location", "notEnabled"},
-              {"push", "unknown"},
-              {"silentPush", "available"}}}};
+    auto data = json::parse(R"json({"os": {"version": "17.0", "type": "IOS"}, "name": "Test phone",
+        "model": {"name": "iPhone12,1", "marketingName": ""}, "manufacturer": "Apple", "apiVersion": "v1",
+        "sdkVersion": "2.4.0(7)", "rooted": false, "lockEnabled": "true", "locale": "en-US",
+        "networkType": "WiFi", "networksInfo": "unknown", "application": {"bundleId": "com.example.host",
+        "version": "1.0(1)", "name": "Host"}, "permissions": {"camera": "authorized",
+        "location": "notEnabled", "push": "unknown", "silentPush": "available"}})json");
+    data["application"]["pushSandbox"] = sandbox;
+    return data;
 }
 
 std::string makeTokenWithHeader(json header, const json& claims, const TestKey* key) {
