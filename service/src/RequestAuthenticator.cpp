@@ -38,7 +38,7 @@ RequestAuthenticator::authenticate(std::string_view compact, Region region, Clai
         return ServiceError::unauthorized("kid", "UNKNOWN_DEVICE",
                                           "No device " + *kid + " is paired in region " + regionCode(region) +
                                               ".");
-    const auto key = ServiceKeys::fromPublicBase64(device->publicKey, problem);
+    const auto key = deviceKey(device->publicKey);
     if (!key || !token->isSignedBy(*key))
         return ServiceError::unauthorized("signature", "SIGNATURE_INVALID",
                                           "The signature does not verify with the key of device " + *kid +
@@ -57,6 +57,21 @@ RequestAuthenticator::authenticate(std::string_view compact, Region region, Clai
     if (auto replayed = recordTokenId(claims))
         return *replayed;
     return AuthenticatedRequest{std::move(*device), claims};
+}
+
+std::optional<ServiceKeys> RequestAuthenticator::deviceKey(const std::string& publicKeyBase64) {
+    constexpr size_t mostKeys = 4096;
+    std::lock_guard lock(keysMutex_);
+    if (const auto it = keys_.find(publicKeyBase64); it != keys_.end())
+        return it->second;
+    std::string problem;
+    auto key = ServiceKeys::fromPublicBase64(publicKeyBase64, problem);
+    if (key) {
+        if (keys_.size() >= mostKeys)
+            keys_.clear();
+        keys_.emplace(publicKeyBase64, *key);
+    }
+    return key;
 }
 
 std::optional<ServiceError> RequestAuthenticator::checkFreshness(const nlohmann::json& claims, bool pairing) {

@@ -8,8 +8,12 @@
 #include "ServiceError.hpp"
 #include "ServiceStore.hpp"
 
+#include "ServiceKeys.hpp"
+
 #include <nlohmann/json.hpp>
 
+#include <map>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -22,7 +26,7 @@ struct AuthenticatedRequest {
     nlohmann::json claims;
 };
 
-// Thread-safe (the store serialises its own access; nothing else is shared).
+// Thread-safe (the store serialises its own access; the key cache has its own lock).
 class RequestAuthenticator {
 public:
     explicit RequestAuthenticator(ServiceStore& store)
@@ -41,7 +45,12 @@ public:
     std::optional<ServiceError> recordTokenId(const nlohmann::json& claims);
 
 private:
+    // Decoding a key costs about as much as the rest of a request, so each device key is decoded once.
+    std::optional<ServiceKeys> deviceKey(const std::string& publicKeyBase64);
+
     ServiceStore& store_;
+    std::mutex keysMutex_;
+    std::map<std::string, ServiceKeys> keys_;
 };
 
 } // namespace velquor::service

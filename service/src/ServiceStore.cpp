@@ -22,6 +22,7 @@ CREATE TABLE IF NOT EXISTS devices(
     user_id TEXT NOT NULL, push_token TEXT, sandbox INTEGER NOT NULL, finalized INTEGER NOT NULL,
     created_at INTEGER NOT NULL, updated_at INTEGER NOT NULL);
 CREATE TABLE IF NOT EXISTS token_ids(jti TEXT PRIMARY KEY, expires_at INTEGER NOT NULL);
+CREATE INDEX IF NOT EXISTS token_ids_expiry ON token_ids(expires_at);
 CREATE TABLE IF NOT EXISTS authentications(
     seq INTEGER PRIMARY KEY AUTOINCREMENT, id TEXT UNIQUE NOT NULL, device_id TEXT NOT NULL,
     status TEXT NOT NULL, created_at_ms INTEGER NOT NULL, expires_at_ms INTEGER NOT NULL,
