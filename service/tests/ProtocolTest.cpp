@@ -26,9 +26,16 @@ std::string sampleZip() {
     return zip;
 }
 
+// Uploads stop at three sample archives in total.
+ServiceOptions withUploadLimit() {
+    ServiceOptions options;
+    options.maxUploadBytes = 3 * 2028;
+    return options;
+}
+
 class ProtocolTest : public ::testing::Test {
 protected:
-    RunningService running;
+    RunningService running{withUploadLimit()};
 
     HttpReply uploadLogs(const PairedDevice& device, const std::string& zip, const std::string& supportId,
                          const std::string& digest, const std::string& body) {
@@ -331,6 +338,10 @@ TEST_F(ProtocolTest, RefusesLogUploadsThatDoNotMatchTheirToken) {
     EXPECT_EQ(uploadLogs(device, zip, "12", sha256Hex(zip), {}).status, 201);
     expectRefusal(uploadLogs(device, zip, "12", sha256Hex(zip), {}), 409, "CONFLICT", "supportId",
                   "SUPPORT_ID_TAKEN");
+    EXPECT_EQ(uploadLogs(device, zip, "13", sha256Hex(zip), {}).status, 201);
+    EXPECT_EQ(uploadLogs(device, zip, "14", sha256Hex(zip), {}).status, 201);
+    expectRefusal(uploadLogs(device, zip, "15", sha256Hex(zip), {}), 413, "PAYLOAD_TOO_LARGE");
+    EXPECT_EQ(running.adminGet("state")["uploads"].size(), 3u);
 }
 
 TEST_F(ProtocolTest, RefusesMalformedRequestsWithASignedErrorAndKeepsServing) {

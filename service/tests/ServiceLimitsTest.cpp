@@ -1,6 +1,6 @@
 // What a hostile or careless client cannot do to the service: nest JSON without end, hold every
-// worker with slow connections, fill the disk with uploads, or drive the admin interface from a
-// web page; and a state directory that is not the caller's own is refused.
+// worker with slow connections, or drive the admin interface from a web page; and a state
+// directory that is not the caller's own is refused. (The upload limit is with the log uploads.)
 #include "ServiceTestSupport.hpp"
 
 #include <gtest/gtest.h>
@@ -110,28 +110,6 @@ TEST(ServiceLimitsTest, AnswersWhileThirtyConnectionsIdleOrTrickle) {
     EXPECT_EQ(::recv(idle[0], &byte, 1, 0), 0) << "the service kept a silent connection open";
     for (const int fd : idle)
         ::close(fd);
-}
-
-TEST(ServiceLimitsTest, RefusesUploadsPastTheTotalLimit) {
-    ServiceOptions options;
-    options.maxUploadBytes = 5;
-    RunningService running(options);
-    const auto device = running.pair(TestKey::shared(0));
-    for (const auto& [supportId, status] :
-         std::vector<std::pair<std::string, long>>{{"1", 201}, {"2", 413}}) {
-        const auto reply = running.client().request(
-            "POST", device.baseURL + "v1/logs",
-            {"content-type: multipart/form-data; boundary=b", "Accept: application/jwt",
-             "Marvis-Mobile-Logs: " +
-                 device.payloadToken({{"sha256", sha256Hex("zip")}, {"supportId", supportId}})},
-            "--b\r\nContent-Disposition: form-data; name=\"log-file\"; filename=\"velquorv2.zip\"\r\n"
-            "Content-Type: application/zip\r\n\r\nzip\r\n--b--\r\n");
-        EXPECT_EQ(reply.status, status) << reply.body;
-        if (status == 413) {
-            EXPECT_EQ(running.replyClaims(reply)["code"], "PAYLOAD_TOO_LARGE");
-        }
-    }
-    EXPECT_EQ(running.adminGet("state")["uploads"].size(), 1u);
 }
 
 TEST(ServiceLimitsTest, AdminBodiesMustBeDeclaredJson) {
