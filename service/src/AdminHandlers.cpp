@@ -1,5 +1,6 @@
 #include "AdminHandlers.hpp"
 
+#include "BoundedJson.hpp"
 #include "RandomIds.hpp"
 #include "ServiceBase64.hpp"
 #include "ServiceClock.hpp"
@@ -51,10 +52,11 @@ ServiceReply AdminHandlers::handle(const ServiceRequest& request) {
 
     nlohmann::json body = nlohmann::json::object();
     if (request.method == "POST" && !request.body.empty()) {
-        body = nlohmann::json::parse(request.body, nullptr, false);
-        if (body.is_discarded() || !body.is_object())
-            return ServiceReply::jsonRefusal(
-                ServiceError::invalidRequest("The admin request body must be a JSON object."));
+        auto parsed = BoundedJson::parse(request.body);
+        if (!parsed || !parsed->is_object())
+            return ServiceReply::jsonRefusal(ServiceError::invalidRequest(
+                "The admin request body must be a JSON object nesting at most 64 deep."));
+        body = std::move(*parsed);
     }
     std::smatch match;
     const auto& path = request.path;
@@ -158,8 +160,12 @@ ServiceReply AdminHandlers::authenticationState(const std::string& id) {
         return ServiceReply::jsonRefusal(
             ServiceError::notFound("authenticationId", "No authentication " + id + " exists."));
     auto json = authenticationJson(*record);
-    return ServiceReply::json(
-        200, {{"status", json["status"]}, {"method", json["method"]}, {"isBanner", json["isBanner"]}});
+    // The answer exactly as the device sent it, so a member left out shows as left out.
+    auto answer = record->answer ? BoundedJson::parse(*record->answer) : std::nullopt;
+    return ServiceReply::json(200, {{"status", json["status"]},
+                                    {"method", json["method"]},
+                                    {"isBanner", json["isBanner"]},
+                                    {"answer", answer ? std::move(*answer) : nlohmann::json(nullptr)}});
 }
 
 ServiceReply AdminHandlers::openLogRequest(const std::string& deviceId, const nlohmann::json& body) {

@@ -8,6 +8,8 @@
 #include <openssl/rand.h>
 #include <openssl/x509v3.h>
 
+#include <arpa/inet.h>
+
 namespace velquor::service {
 namespace {
 
@@ -71,9 +73,33 @@ bool addExtension(X509* certificate, X509* issuer, int nid, const char* value) {
     return extension && X509_add_ext(certificate, extension.get(), -1) == 1;
 }
 
-// Builds and signs one certificate. `issuer` null means self-signed (the CA).
+constexpr const char* loopbackNames = "IP:127.0.0.1,IP:::1,DNS:localhost";
+
+bool isAddress(const std::string& host) {
+    unsigned char buffer[16];
+    return ::inet_pton(AF_INET, host.c_str(), buffer) == 1 ||
+           ::inet_pton(AF_INET6, host.c_str(), buffer) == 1;
+}
+
+// The subject alternative names of a server certificate covering `host` besides loopback.
+std::string serverNames(const std::string& host) {
+    if (host.empty() || host == "127.0.0.1" || host == "::1" || host == "localhost")
+        return loopbackNames;
+    return std::string(loopbackNames) + (isAddress(host) ? ",IP:" : ",DNS:") + host;
+}
+
+bool names(X509* certificate, const std::string& host) {
+    if (host.empty())
+        return true;
+    return isAddress(host) ? X509_check_ip_asc(certificate, host.c_str(), 0) == 1
+                           : X509_check_host(certificate, host.c_str(), host.size(), 0, nullptr) == 1;
+}
+
+// Builds and signs one certificate. `issuer` null means self-signed (the CA); `altNames` is used
+// for server certificates only.
 std::optional<KeyedCertificate> issue(const char* commonName, bool isAuthority,
-                                      const KeyedCertificate* issuer, std::string& error) {
+                                      const KeyedCertificate* issuer, std::string& error,
+                                      const std::string& altNames = loopbackNames) {
     KeyedCertificate made{X509_ptr(X509_new()),
                           EVP_PKEY_ptr(EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-256"))};
     X509* certificate = made.certificate.get();
@@ -110,8 +136,7 @@ std::optional<KeyedCertificate> issue(const char* commonName, bool isAuthority,
              addExtension(certificate, issuerCertificate, NID_key_usage,
                           "critical,digitalSignature,keyAgreement") &&
              addExtension(certificate, issuerCertificate, NID_ext_key_usage, "serverAuth") &&
-             addExtension(certificate, issuerCertificate, NID_subject_alt_name,
-                          "IP:127.0.0.1,IP:::1,DNS:localhost") &&
+             addExtension(certificate, issuerCertificate, NID_subject_alt_name, altNames.c_str()) &&
              addExtension(certificate, issuerCertificate, NID_subject_key_identifier, "hash") &&
              addExtension(certificate, issuerCertificate, NID_authority_key_identifier, "keyid:always");
     }
@@ -123,10 +148,11 @@ std::optional<KeyedCertificate> issue(const char* commonName, bool isAuthority,
     return made;
 }
 
-bool stillValid(const KeyedCertificate& server, const KeyedCertificate& authority) {
+bool stillValid(const KeyedCertificate& server, const KeyedCertificate& authority, const std::string& host) {
     const bool valid = X509_verify(server.certificate.get(), authority.key.get()) == 1 &&
                        X509_cmp_current_time(X509_get0_notAfter(server.certificate.get())) > 0 &&
-                       X509_check_ip_asc(server.certificate.get(), "127.0.0.1", 0) == 1;
+                       X509_check_ip_asc(server.certificate.get(), "127.0.0.1", 0) == 1 &&
+                       names(server.certificate.get(), host);
     drainOpenSSLErrors();
     return valid;
 }
@@ -142,11 +168,22 @@ std::optional<std::string> save(const KeyedCertificate& made, const std::filesys
     return AtomicFile::write(certificatePath, certificatePem, 0644);
 }
 
+std::optional<PemCertificate> inMemory(const std::optional<KeyedCertificate>& made, std::string& error) {
+    if (!made)
+        return std::nullopt;
+    PemCertificate pem{toPem(made->certificate.get()), toPem(made->key.get())};
+    if (pem.certificate.empty() || pem.key.empty()) {
+        error = "cannot encode a certificate: " + drainOpenSSLErrors();
+        return std::nullopt;
+    }
+    return pem;
+}
+
 } // namespace
 
 std::optional<TlsFiles> CertificateAuthority::ensure(const std::filesystem::path& directory,
-                                                     std::string& error) {
-    const TlsFiles files{directory / "ca.pem", directory / "server.pem", directory / "server-key.pem"};
+                                                     const std::string& host, std::string& error) {
+    TlsFiles files{directory / "ca.pem", directory / "server.pem", directory / "server-key.pem", {}, {}};
     const auto caKeyPath = directory / "ca-key.pem";
     std::error_code ignored;
     const bool caPresent = std::filesystem::exists(files.caCertificate, ignored);
@@ -173,10 +210,22 @@ std::optional<TlsFiles> CertificateAuthority::ensure(const std::filesystem::path
         authorityIsNew = true;
     }
 
+    // Certificates a client must refuse: the right names from a stranger, the right CA for a
+    // name nobody asks for.
+    const auto stranger = issue("Untrusted Test CA", true, nullptr, error);
+    auto untrusted = inMemory(
+        stranger ? issue("localhost", false, &*stranger, error, serverNames(host)) : std::nullopt, error);
+    auto wrongName =
+        inMemory(issue("wrong-name.invalid", false, &*authority, error, "DNS:wrong-name.invalid"), error);
+    if (!untrusted || !wrongName)
+        return std::nullopt;
+    files.untrusted = std::move(*untrusted);
+    files.wrongName = std::move(*wrongName);
+
     auto server = authorityIsNew ? std::nullopt : load(files.serverCertificate, files.serverKey);
-    if (server && stillValid(*server, *authority))
+    if (server && stillValid(*server, *authority, host))
         return files;
-    server = issue("localhost", false, &*authority, error);
+    server = issue("localhost", false, &*authority, error, serverNames(host));
     if (!server)
         return std::nullopt;
     if (auto failed = save(*server, files.serverCertificate, files.serverKey)) {

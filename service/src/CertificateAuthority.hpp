@@ -10,20 +10,32 @@
 
 namespace velquor::service {
 
-// Paths of the TLS material inside the state directory.
+// A certificate and its private key, PEM, held in memory only.
+struct PemCertificate {
+    std::string certificate;
+    std::string key;
+};
+
+// Paths of the TLS material inside the state directory, and the two certificates that exist for
+// clients to refuse: one from a CA nobody was given, one from the service's CA naming another host.
 struct TlsFiles {
     std::filesystem::path caCertificate;
     std::filesystem::path serverCertificate;
     std::filesystem::path serverKey;
+    PemCertificate untrusted;
+    PemCertificate wrongName;
 };
 
 // Stateless; call from one thread at a time per state directory (start-up does).
 class CertificateAuthority {
 public:
     // Loads the material in `directory`, creating what is missing. A server certificate that no
-    // longer verifies with the CA, has expired or does not match its key is replaced; a CA that is
-    // present but unreadable is an error (nothing is overwritten). nullopt with `error` on failure.
-    static std::optional<TlsFiles> ensure(const std::filesystem::path& directory, std::string& error);
+    // longer verifies with the CA, has expired, does not match its key or does not name `host`
+    // (an address or a name, besides 127.0.0.1, ::1 and localhost; empty for none) is replaced; a
+    // CA that is present but unreadable is an error (nothing is overwritten). The two refusable
+    // certificates are made afresh. nullopt with `error` on failure.
+    static std::optional<TlsFiles> ensure(const std::filesystem::path& directory, const std::string& host,
+                                          std::string& error);
 };
 
 } // namespace velquor::service

@@ -1,5 +1,7 @@
 #include "CommandLine.hpp"
 
+#include <cctype>
+#include <cerrno>
 #include <cstdlib>
 #include <string_view>
 
@@ -16,11 +18,17 @@ Options:
   --host ADDRESS      address to listen on (default 127.0.0.1)
   --port N            port to listen on; 0 picks any free port (default 0)
   --state-dir DIR     where the CA (ca.pem), the server certificate, the service's RSA-2048
-                      signing key and the SQLite database live; created owner-only when missing
+                      signing key and the SQLite database live; created owner-only when missing,
+                      refused when it belongs to another user or is open to group or others
                       (default: $XDG_DATA_HOME/velquor-reference-service, or
                       ~/.local/share/velquor-reference-service)
-  --ready-file PATH   once listening, write atomically the JSON object
-                      {"port", "caCertificate", "baseURLs": {"NA", "EU", "AU"}, "adminURL"}
+  --ready-file PATH   once listening, write atomically the JSON object {"port", "caCertificate",
+                      "baseURLs": {"NA", "EU", "AU"}, "adminURL", "foreignPublicKey",
+                      "tlsFaultURLs": {"untrusted", "wrongName"}}; removed on a clean exit.
+                      Its directory must belong to you.
+  --max-upload-bytes N
+                      refuse log uploads (413 PAYLOAD_TOO_LARGE) once the archives stored would
+                      exceed N bytes in total (default 1073741824, 1 GiB)
   --verbose           log one line per request on standard error
   --help              show this text and exit
 
@@ -29,11 +37,13 @@ loopback callers only): https://127.0.0.1:PORT/admin/
   POST   admin/pairing-keys                     {"region": "NA"|"EU"|"AU"} -> {"pairingKey"}
   POST   admin/identity-tokens                  {"region"} -> {"idToken", "pairingKey"}
   POST   admin/devices/{id}/authentications     {"timeoutSeconds"} -> {"authenticationId", "userInfo"}
-  GET    admin/authentications/{id}             -> {"status", "method", "isBanner"}
+  GET    admin/authentications/{id}             -> {"status", "method", "isBanner", "answer"}
   POST   admin/devices/{id}/log-requests        {"level"} opens a log request for the device
   GET    admin/uploads/{supportId}              -> the uploaded ZIP archive
   GET    admin/state                            -> {"devices", "uploads", "authentications"}
-  POST   admin/faults                           {"path", "status", "body", "signature", "delayMs", "times"}
+  POST   admin/faults                           {"path", "status", "body" | "bodyBase64", "signature",
+                                                 "serverPublicKey", "abort", "correlationId",
+                                                 "delayMs", "times"}
   DELETE admin/faults                           clears every fault
 
 SIGINT or SIGTERM stops the service after the requests in flight; the exit status is then 0.
@@ -78,6 +88,17 @@ CommandLineResult CommandLine::parse(int argc, const char* const* argv) {
         } else if (argument == "--state-dir") {
             if (auto directory = value())
                 result.options.stateDirectory = *directory;
+        } else if (argument == "--max-upload-bytes") {
+            if (auto bytes = value()) {
+                char* end = nullptr;
+                errno = 0;
+                const unsigned long long number = std::strtoull(bytes->c_str(), &end, 10);
+                if (bytes->empty() || !std::isdigit(static_cast<unsigned char>(bytes->front())) ||
+                    *end != '\0' || errno == ERANGE)
+                    result.error = "--max-upload-bytes takes a number of bytes, not \"" + *bytes + "\"";
+                else
+                    result.options.maxUploadBytes = number;
+            }
         } else if (argument == "--ready-file") {
             if (auto file = value())
                 result.readyFile = *file;

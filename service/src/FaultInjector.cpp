@@ -1,5 +1,7 @@
 #include "FaultInjector.hpp"
 
+#include "ServiceBase64.hpp"
+
 namespace velquor::service {
 namespace {
 
@@ -19,6 +21,8 @@ std::optional<Fault> FaultInjector::parse(const nlohmann::json& request, Service
     if (path == request.end() || !path->is_string() || path->get<std::string>().empty())
         return refuse("path", "\"path\" must be a non-empty text.");
     fault.path = path->get<std::string>();
+    if (fault.path.find('?') != std::string::npos)
+        return refuse("path", "\"path\" is matched without the query, so it must not contain \"?\".");
     if (fault.path.front() == '/')
         fault.path.erase(0, 1);
     if (const auto status = request.find("status"); status != request.end()) {
@@ -30,6 +34,42 @@ std::optional<Fault> FaultInjector::parse(const nlohmann::json& request, Service
         if (!body->is_object() && !body->is_string())
             return refuse("body", "\"body\" must be an object (reply claims) or a text (raw body).");
         fault.body = *body;
+    }
+    if (const auto raw = request.find("bodyBase64"); raw != request.end()) {
+        if (fault.body)
+            return refuse("bodyBase64", "\"bodyBase64\" and \"body\" exclude each other.");
+        auto bytes = raw->is_string() ? ServiceBase64::decode(raw->get<std::string>()) : std::nullopt;
+        if (raw->is_string() && raw->get<std::string>().empty())
+            bytes = std::string();
+        if (!bytes)
+            return refuse("bodyBase64", "\"bodyBase64\" must be standard Base64 text.");
+        fault.rawBytes = std::move(*bytes);
+    }
+    if (const auto key = request.find("serverPublicKey"); key != request.end()) {
+        if (!key->is_string() || key->get<std::string>() != "foreign")
+            return refuse("serverPublicKey", "\"serverPublicKey\" can only be \"foreign\".");
+        if (!fault.body || !fault.body->is_object())
+            return refuse("serverPublicKey", "\"serverPublicKey\" needs an object \"body\" to carry it.");
+        fault.foreignServerKey = true;
+    }
+    if (const auto abort = request.find("abort"); abort != request.end()) {
+        if (abort->is_string() && abort->get<std::string>() == "beforeReply")
+            fault.closeBeforeReply = true;
+        else if (abort->is_number_integer() && abort->get<int64_t>() >= 0)
+            fault.closeAfterBodyBytes = abort->get<size_t>();
+        else
+            return refuse("abort", "\"abort\" must be \"beforeReply\" or a number of body bytes.");
+    }
+    if (const auto id = request.find("correlationId"); id != request.end()) {
+        if (id->is_null()) {
+            fault.correlation = CorrelationHeader::omitted;
+        } else if (id->is_string() && !id->get<std::string>().empty() &&
+                   id->get<std::string>().find_first_of("\r\n") == std::string::npos) {
+            fault.correlation = CorrelationHeader::chosen;
+            fault.correlationId = id->get<std::string>();
+        } else {
+            return refuse("correlationId", "\"correlationId\" must be null or a one-line text.");
+        }
     }
     if (const auto signature = request.find("signature"); signature != request.end()) {
         const std::string value = signature->is_string() ? signature->get<std::string>() : "";
@@ -92,15 +132,25 @@ void FaultInjector::stop() {
     wake_.notify_all();
 }
 
-ServiceReply FaultInjector::replyFor(const Fault& fault) {
+ServiceReply FaultInjector::replyFor(const Fault& fault, const std::string& foreignPublicKey) {
     ServiceReply reply;
     reply.status = fault.status;
     if (fault.body && fault.body->is_object()) {
         reply.claims = *fault.body;
         reply.signature = fault.signature;
+        if (fault.foreignServerKey) {
+            (*reply.claims)["serverPublicKey"] = foreignPublicKey;
+            reply.signature = ReplySignature::foreign;
+        }
     } else if (fault.body) {
         reply.rawBody = fault.body->get<std::string>();
+    } else if (fault.rawBytes) {
+        reply.rawBody = *fault.rawBytes;
     }
+    reply.correlation = fault.correlation;
+    reply.chosenCorrelationId = fault.correlationId;
+    reply.closeBeforeReply = fault.closeBeforeReply;
+    reply.closeAfterBodyBytes = fault.closeAfterBodyBytes;
     return reply;
 }
 

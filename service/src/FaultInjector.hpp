@@ -23,7 +23,15 @@ struct Fault {
     int status = 500;
     // Object: claims of a reply token; string: the raw body; absent: an empty body.
     std::optional<nlohmann::json> body;
+    // Raw reply bytes (any bytes, not only UTF-8), from "bodyBase64"; excludes `body`.
+    std::optional<std::string> rawBytes;
     ReplySignature signature = ReplySignature::valid;
+    // Puts the foreign key into the claims as "serverPublicKey" and signs with it.
+    bool foreignServerKey = false;
+    CorrelationHeader correlation = CorrelationHeader::generated;
+    std::string correlationId;
+    bool closeBeforeReply = false;
+    std::optional<size_t> closeAfterBodyBytes;
     std::chrono::milliseconds delay{0};
     int times = 1;
 };
@@ -31,8 +39,9 @@ struct Fault {
 // Thread-safe: every member may be called from any request thread.
 class FaultInjector {
 public:
-    // Reads {"path", "status", "body", "signature", "delayMs", "times"}; nullopt with `error` (an
-    // INVALID_DATA object naming the member) when a member is missing or malformed.
+    // Reads {"path", "status", "body" | "bodyBase64", "signature", "serverPublicKey", "abort",
+    // "correlationId", "delayMs", "times"}; nullopt with `error` (an INVALID_DATA object naming the
+    // member) when a member is missing, malformed or contradicts another.
     static std::optional<Fault> parse(const nlohmann::json& request, ServiceError& error);
 
     void add(Fault fault);
@@ -46,8 +55,9 @@ public:
     // Wakes every wait() so that a stopping service does not sit out long delays.
     void stop();
 
-    // The reply a fault gives.
-    static ServiceReply replyFor(const Fault& fault);
+    // The reply a fault gives; `foreignPublicKey` is the Base64 SubjectPublicKeyInfo of the
+    // foreign key, for "serverPublicKey": "foreign".
+    static ServiceReply replyFor(const Fault& fault, const std::string& foreignPublicKey);
 
 private:
     static bool matches(const std::string& pattern, const std::string& path);

@@ -1,5 +1,6 @@
 #include "ProtocolHandlers.hpp"
 
+#include "ClaimShape.hpp"
 #include "RandomIds.hpp"
 #include "ServiceClock.hpp"
 #include "ServiceToken.hpp"
@@ -9,6 +10,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <iterator>
 #include <regex>
 
 namespace velquor::service {
@@ -113,11 +115,24 @@ nlohmann::json deviceWireRecord(const DeviceRecord& device,
 
 } // namespace
 
+bool ProtocolHandlers::isProtocolPath(const std::string& path) {
+    static const std::regex known("v1/(pairings(/[^/]+)?|installedApplications/[^/]+/updatePushToken|"
+                                  "deviceInfo|push/check|logs)");
+    return std::regex_match(path, known);
+}
+
 ServiceReply ProtocolHandlers::handle(const ServiceRequest& request) {
     static const std::regex finalizePath("v1/pairings/([^/]+)");
     static const std::regex pushTokenPath("v1/installedApplications/([^/]+)/updatePushToken");
+    if (!isProtocolPath(request.path))
+        return ServiceReply::refusal(
+            ServiceError::notFound("path", "No request kind has the path " + request.path + "."));
     if (request.method != "POST")
-        return ServiceReply::refusal(ServiceError::notFound("path", "Requests to the service are POSTs."));
+        return ServiceReply::refusal({405, "METHOD_NOT_ALLOWED", "Requests to the service are POSTs.", {}});
+    // Only a push check carries a query (the one of its notification link, plus "bundleId").
+    if (request.path != "v1/push/check" && !request.query.empty())
+        return ServiceReply::refusal(ServiceError::invalidData(
+            request.query.begin()->first, "QUERY_UNEXPECTED", "This request address takes no query."));
     if (request.path == "v1/pairings")
         return pairing(request);
     if (request.path == "v1/logs")
@@ -126,12 +141,9 @@ ServiceReply ProtocolHandlers::handle(const ServiceRequest& request) {
     std::smatch match;
     const bool isFinalize = std::regex_match(request.path, match, finalizePath);
     const bool isPushToken = !isFinalize && std::regex_match(request.path, match, pushTokenPath);
-    if (!isFinalize && !isPushToken && request.path != "v1/deviceInfo" && request.path != "v1/push/check")
-        return ServiceReply::refusal(
-            ServiceError::notFound("path", "No request kind has the path " + request.path + "."));
     if (auto refused = checkJwtRequest(request))
         return ServiceReply::refusal(*refused);
-    auto authenticated = authenticator_.authenticate(request.body, *request.region);
+    auto authenticated = authenticator_.authenticate(request.body, *request.region, ClaimSet::request);
     if (auto* refused = std::get_if<ServiceError>(&authenticated))
         return ServiceReply::refusal(*refused);
     const auto& caller = std::get<AuthenticatedRequest>(authenticated);
@@ -152,6 +164,8 @@ ServiceReply ProtocolHandlers::pairing(const ServiceRequest& request) {
     if (!token)
         return ServiceReply::refusal(ServiceError::invalidData(
             "token", "MALFORMED_TOKEN", "The request token is malformed: " + problem + "."));
+    if (auto refused = ClaimShape::checkHeader(*token))
+        return ServiceReply::refusal(*refused);
     const auto& claims = token->claims();
     const auto pairingKey = textMember(claims, "pairingKey");
     if (!pairingKey || pairingKey->empty())
@@ -173,6 +187,8 @@ ServiceReply ProtocolHandlers::pairing(const ServiceRequest& request) {
     if (!pushToken)
         return ServiceReply::refusal(ServiceError::invalidData(
             "pushToken", "PUSH_TOKEN_MISSING", "\"installedApplication\".\"pushToken\" must be a text."));
+    if (auto refused = ClaimShape::check(claims, ClaimSet::request))
+        return ServiceReply::refusal(*refused);
 
     // A device that pairs again signs with the key it carries; a new one sends the token unsigned.
     if (token->algorithm() == "none") {
@@ -188,8 +204,10 @@ ServiceReply ProtocolHandlers::pairing(const ServiceRequest& request) {
             "signature", "SIGNATURE_INVALID",
             "The signature does not verify with the public key the request carries."));
     }
-    if (auto stale = authenticator_.checkFreshness(claims, false))
+    if (auto stale = authenticator_.checkFreshness(claims, true))
         return ServiceReply::refusal(*stale);
+    if (auto replayed = authenticator_.recordTokenId(claims))
+        return ServiceReply::refusal(*replayed);
 
     const int64_t now = nowSeconds();
     DeviceRecord device;
@@ -200,6 +218,7 @@ ServiceReply ProtocolHandlers::pairing(const ServiceRequest& request) {
     device.marketingName = marketingNameOf(claims);
     device.pushToken = *pushToken;
     device.sandbox = sandboxOf(claims);
+    device.bundleId = claims.at("metadata").at("application").at("bundleId").get<std::string>();
     device.createdAt = now;
     device.updatedAt = now;
     const Region region = *request.region;
@@ -245,7 +264,7 @@ ServiceReply ProtocolHandlers::updatePushToken(const AuthenticatedRequest& calle
     if (!token)
         return ServiceReply::refusal(
             ServiceError::invalidData("token", "PUSH_TOKEN_MISSING", "\"token\" must be a text."));
-    store_.setPushToken(caller.device.id, *token, nowSeconds());
+    store_.setPushToken(caller.device.id, *token, sandboxOf(caller.claims), nowSeconds());
     return ServiceReply::token(
         200, {{"installedApplication", {{"id", installedApplicationId}, {"pushToken", *token}}}});
 }
@@ -263,6 +282,17 @@ ServiceReply ProtocolHandlers::deviceInfo(const AuthenticatedRequest& caller) {
 
 ServiceReply ProtocolHandlers::validatePush(const ServiceRequest& request,
                                             const AuthenticatedRequest& caller) {
+    // The client appends its bundle id to the notification's link: exactly once, and the one it paired with.
+    const auto bundleIds = request.query.equal_range("bundleId");
+    const auto bundleIdCount = std::distance(bundleIds.first, bundleIds.second);
+    if (bundleIdCount != 1)
+        return ServiceReply::refusal(ServiceError::invalidData(
+            "bundleId", bundleIdCount == 0 ? "BUNDLE_ID_MISSING" : "BUNDLE_ID_REPEATED",
+            "The push check address carries exactly one \"bundleId\" query item."));
+    if (bundleIds.first->second != caller.device.bundleId)
+        return ServiceReply::refusal(ServiceError::invalidData(
+            "bundleId", "BUNDLE_ID_MISMATCH", "\"bundleId\" is not the bundle id the device paired with.",
+            caller.device.bundleId, bundleIds.first->second));
     const auto id = request.query.find("authenticationId");
     if (id == request.query.end() || id->second.empty())
         return ServiceReply::refusal(ServiceError::invalidData(
@@ -308,7 +338,7 @@ ServiceReply ProtocolHandlers::validatePush(const ServiceRequest& request,
         return ServiceReply::refusal(timedOut);
     }
     const std::string status = *action == "APPROVE" ? "APPROVED" : "DENIED";
-    if (!store_.answerAuthentication(record->id, status, method, isBanner))
+    if (!store_.answerAuthentication(record->id, status, method, isBanner, caller.claims.dump()))
         return alreadyAnswered();
     return ServiceReply::token(200, {{"authenticationId", record->id}, {"status", status}});
 }
@@ -323,7 +353,7 @@ ServiceReply ProtocolHandlers::logs(const ServiceRequest& request) {
         return ServiceReply::refusal(
             ServiceError::unauthorized("Marvis-Mobile-Logs", "TOKEN_MISSING",
                                        "The upload token travels in the Marvis-Mobile-Logs header."));
-    auto authenticated = authenticator_.authenticate(*request.logsToken, *request.region);
+    auto authenticated = authenticator_.authenticate(*request.logsToken, *request.region, ClaimSet::payload);
     if (auto* refused = std::get_if<ServiceError>(&authenticated))
         return ServiceReply::refusal(*refused);
     const auto& caller = std::get<AuthenticatedRequest>(authenticated);
@@ -349,9 +379,16 @@ ServiceReply ProtocolHandlers::logs(const ServiceRequest& request) {
             "supportId", "SUPPORT_ID_INVALID", "\"supportId\" must be decimal text of at most nine digits."));
     const UploadRecord upload{*supportId, caller.device.id, actual, static_cast<int64_t>(archive.size()),
                               nowSeconds()};
-    if (!store_.storeUpload(upload, archive))
+    switch (store_.storeUpload(upload, archive, maxUploadBytes_)) {
+    case UploadOutcome::stored:
+        break;
+    case UploadOutcome::supportIdTaken:
         return ServiceReply::refusal(ServiceError::conflict("supportId", "SUPPORT_ID_TAKEN",
                                                             "An archive with this support id exists."));
+    case UploadOutcome::overLimit:
+        return ServiceReply::refusal(
+            ServiceError::payloadTooLarge("The archives received would exceed the service's upload limit."));
+    }
     return ServiceReply::token(201, {{"supportId", *supportId}});
 }
 

@@ -15,10 +15,15 @@ namespace velquor::service {
 // store, which serialises its own access.
 class ProtocolHandlers {
 public:
-    ProtocolHandlers(ServiceStore& store, const ServiceKeys& serviceKey)
+    // `maxUploadBytes` bounds the archives stored in total.
+    ProtocolHandlers(ServiceStore& store, const ServiceKeys& serviceKey, uint64_t maxUploadBytes)
         : store_(store)
         , serviceKey_(serviceKey)
-        , authenticator_(store) {}
+        , authenticator_(store)
+        , maxUploadBytes_(maxUploadBytes) {}
+
+    // Whether `path` (relative to a region's base address) names a request kind.
+    static bool isProtocolPath(const std::string& path);
 
     // `request.region` is set and `request.path` is relative to the region's base address.
     ServiceReply handle(const ServiceRequest& request);
@@ -35,6 +40,7 @@ private:
     ServiceStore& store_;
     const ServiceKeys& serviceKey_;
     RequestAuthenticator authenticator_;
+    uint64_t maxUploadBytes_;
 };
 
 } // namespace velquor::service

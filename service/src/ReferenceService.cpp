@@ -12,21 +12,82 @@
 
 #include <httplib.h>
 
+#include <openssl/pem.h>
+
 #include <condition_variable>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 #include <thread>
 
 #include <csignal>
 
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace velquor::service {
 namespace {
 
 constexpr size_t largestBody = 8 * 1024 * 1024;
 constexpr size_t mostParts = 16;
-constexpr size_t serverThreads = 24;
+// Each connection holds a worker while it is open, idle or trickling included; 64 leaves room for
+// dozens of such connections beside the ones that send a request.
+constexpr size_t serverThreads = 64;
+constexpr size_t faultServerThreads = 8;
+// Inactivity limits per read and per write (the TLS handshake is a read); not a whole-request deadline.
+constexpr time_t inactivitySeconds = 5;
+// Marks a reply written by serve(), so the error handler leaves it alone; removed before sending.
+constexpr const char* servedMark = "x-velquor-served";
+const char* const tlsFaultKinds[] = {"untrusted", "wrongName"};
+
+bool isJsonMediaType(const std::string& contentType) {
+    std::string type = contentType.substr(0, contentType.find(';'));
+    type.erase(0, type.find_first_not_of(" \t"));
+    type.erase(type.find_last_not_of(" \t") + 1);
+    return strcasecmp(type.c_str(), "application/json") == 0;
+}
+
+bool usePem(SSL_CTX& context, const PemCertificate& pem) {
+    detail::BIO_ptr certificateBio(
+        BIO_new_mem_buf(pem.certificate.data(), static_cast<int>(pem.certificate.size())));
+    detail::BIO_ptr keyBio(BIO_new_mem_buf(pem.key.data(), static_cast<int>(pem.key.size())));
+    detail::X509_ptr certificate(
+        certificateBio ? PEM_read_bio_X509(certificateBio.get(), nullptr, nullptr, nullptr) : nullptr);
+    detail::EVP_PKEY_ptr key(keyBio ? PEM_read_bio_PrivateKey(keyBio.get(), nullptr, nullptr, nullptr)
+                                    : nullptr);
+    return certificate && key && SSL_CTX_use_certificate(&context, certificate.get()) == 1 &&
+           SSL_CTX_use_PrivateKey(&context, key.get()) == 1 && SSL_CTX_check_private_key(&context) == 1;
+}
+
+// The state directory must be the caller's own and closed to everyone else: the service keeps
+// private keys there and never narrows another user's directory behind their back.
+std::optional<std::string> claimStateDirectory(const std::filesystem::path& directory) {
+    struct stat status {};
+    if (::stat(directory.c_str(), &status) != 0) {
+        if (errno != ENOENT)
+            return "cannot inspect the state directory " + directory.string() + ": " + std::strerror(errno);
+        std::error_code failure;
+        if (directory.has_parent_path())
+            std::filesystem::create_directories(directory.parent_path(), failure);
+        if (failure || (::mkdir(directory.c_str(), 0700) != 0 && errno != EEXIST))
+            return "cannot create the state directory " + directory.string();
+        if (::stat(directory.c_str(), &status) != 0)
+            return "cannot inspect the state directory " + directory.string() + ": " + std::strerror(errno);
+    }
+    if (!S_ISDIR(status.st_mode))
+        return "the state directory " + directory.string() + " is not a directory";
+    if (status.st_uid != ::geteuid())
+        return "the state directory " + directory.string() +
+               " belongs to another user; choose a directory of your own (--state-dir)";
+    if ((status.st_mode & 077) != 0) {
+        char mode[8];
+        std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(status.st_mode & 07777));
+        return "the state directory " + directory.string() + " is open to group or others (mode " + mode +
+               "); make it owner-only (chmod 700) or choose another one";
+    }
+    return std::nullopt;
+}
 
 bool isLoopback(const std::string& address) {
     return address.rfind("127.", 0) == 0 || address == "::1" || address.rfind("::ffff:127.", 0) == 0;
@@ -60,47 +121,54 @@ struct ReferenceService::Impl {
     explicit Impl(ServiceOptions options)
         : options(std::move(options)) {}
 
+    // One HTTPS front end: the service's own, or one whose certificate a client must refuse.
+    struct Listener {
+        std::unique_ptr<httplib::SSLServer> server;
+        std::thread serving;
+        int port = 0;
+        bool finished = false; // guarded by stateMutex
+    };
+
     ServiceOptions options;
     std::optional<TlsFiles> tls;
     std::optional<ServiceKeys> serviceKey;
-    std::once_flag foreignKeyOnce;
     std::optional<ServiceKeys> foreignKey;
+    std::string foreignPublicKey;
     std::unique_ptr<ServiceStore> store;
     FaultInjector faults;
     std::unique_ptr<ProtocolHandlers> protocol;
     std::unique_ptr<AdminHandlers> admin;
-    std::unique_ptr<httplib::SSLServer> server;
-    std::thread serving;
-    int port = 0;
+    // [0] the service, [1] "untrusted", [2] "wrongName".
+    std::vector<std::unique_ptr<Listener>> listeners;
 
     std::mutex lifecycle; // start() and stop() one at a time
     std::mutex stateMutex;
     std::condition_variable stateChanged;
-    bool finished = false;
     bool started = false;
     bool stopped = false;
 
     std::optional<std::string> prepareState();
     std::string urlHost() const;
+    std::string certificateHost() const;
+    std::string baseURL(int port, Region region) const;
+    std::optional<std::string> listen(Listener& listener, size_t threads, int port,
+                                      std::function<bool(SSL_CTX&)> setUp);
+    void configure(httplib::SSLServer& server, size_t threads);
+    // Stops every listener and waits until its serving thread has ended.
+    void shutDown();
     void serve(const httplib::Request& request, httplib::Response& response,
                const httplib::ContentReader* reader);
     bool readBody(const httplib::Request& request, httplib::Response& response,
                   const httplib::ContentReader& reader, ServiceRequest& into, int& failedStatus);
     void write(const ServiceReply& reply, const std::string& correlationId, httplib::Response& response);
-    const ServiceKeys* foreign();
 };
 
 std::optional<std::string> ReferenceService::Impl::prepareState() {
     const auto& directory = options.stateDirectory;
-    std::error_code failure;
-    if (!std::filesystem::exists(directory, failure)) {
-        std::filesystem::create_directories(directory, failure);
-        if (failure)
-            return "cannot create the state directory " + directory.string() + ": " + failure.message();
-        ::chmod(directory.c_str(), 0700);
-    }
+    if (auto refused = claimStateDirectory(directory))
+        return refused;
     std::string error;
-    tls = CertificateAuthority::ensure(directory, error);
+    tls = CertificateAuthority::ensure(directory, certificateHost(), error);
     if (!tls)
         return error;
 
@@ -117,14 +185,28 @@ std::optional<std::string> ReferenceService::Impl::prepareState() {
         if (auto failed = AtomicFile::write(keyPath, serviceKey->privatePem(), 0600))
             return failed;
     }
+    // Made now, not on first use, so the ready file can name it before any fault asks for it.
+    foreignKey = ServiceKeys::generate(2048, error);
+    if (!foreignKey)
+        return error;
+    foreignPublicKey = foreignKey->publicKeyBase64();
     store = ServiceStore::open(directory / "service.db", error);
     if (!store)
         return error;
-    protocol = std::make_unique<ProtocolHandlers>(*store, *serviceKey);
+    protocol = std::make_unique<ProtocolHandlers>(*store, *serviceKey, options.maxUploadBytes);
     admin = std::make_unique<AdminHandlers>(*store, *serviceKey, faults, [this](Region region) {
-        return "https://" + urlHost() + ":" + std::to_string(port) + "/" + regionPathPrefix(region) + "/";
+        return baseURL(listeners.empty() ? 0 : listeners[0]->port, region);
     });
     return std::nullopt;
+}
+
+std::string ReferenceService::Impl::certificateHost() const {
+    const auto& host = options.host;
+    return host.empty() || host == "0.0.0.0" || host == "::" ? std::string() : host;
+}
+
+std::string ReferenceService::Impl::baseURL(int port, Region region) const {
+    return "https://" + urlHost() + ":" + std::to_string(port) + "/" + regionPathPrefix(region) + "/";
 }
 
 std::string ReferenceService::Impl::urlHost() const {
@@ -134,14 +216,6 @@ std::string ReferenceService::Impl::urlHost() const {
     if (host.find(':') != std::string::npos)
         return "[" + host + "]";
     return host;
-}
-
-const ServiceKeys* ReferenceService::Impl::foreign() {
-    std::call_once(foreignKeyOnce, [&] {
-        std::string error;
-        foreignKey = ServiceKeys::generate(2048, error);
-    });
-    return foreignKey ? &*foreignKey : nullptr;
 }
 
 bool ReferenceService::Impl::readBody(const httplib::Request& request, httplib::Response& response,
@@ -191,8 +265,11 @@ void ReferenceService::Impl::serve(const httplib::Request& request, httplib::Res
     incoming.method = request.method;
     int failedStatus = 0;
     try {
-        if (reader)
+        // A request with neither length nor chunking has no body (the HTTP layer would wait for one).
+        if (reader && (request.has_header("Content-Length") || request.has_header("Transfer-Encoding")))
             readBody(request, response, *reader, incoming, failedStatus);
+        else
+            incoming.body = request.body;
         const std::string& path = request.path;
         const bool isAdmin = path.rfind("/admin/", 0) == 0;
         const size_t slash = path.find('/', 1);
@@ -212,6 +289,11 @@ void ReferenceService::Impl::serve(const httplib::Request& request, httplib::Res
                       correlationId, response);
             else if (failedStatus)
                 write(ServiceReply::jsonRefusal(errorForStatus(failedStatus)), correlationId, response);
+            // Refuses the cross-site "simple" requests a browser sends without asking first.
+            else if (!incoming.body.empty() && !isJsonMediaType(request.get_header_value("content-type")))
+                write(ServiceReply::jsonRefusal(ServiceError::unsupportedMediaType(
+                          "application/json", request.get_header_value("content-type"))),
+                      correlationId, response);
             else
                 write(admin->handle(incoming), correlationId, response);
             return;
@@ -221,7 +303,12 @@ void ReferenceService::Impl::serve(const httplib::Request& request, httplib::Res
             if (auto fault = faults.take(incoming.path)) {
                 if (fault->delay.count() > 0)
                     faults.wait(fault->delay);
-                write(FaultInjector::replyFor(*fault), correlationId, response);
+                const auto reply = FaultInjector::replyFor(*fault, foreignPublicKey);
+                if (reply.closeBeforeReply && request.ssl) {
+                    // Ends the connection under the server, which then fails to write anything.
+                    ::shutdown(SSL_get_fd(request.ssl), SHUT_RDWR);
+                }
+                write(reply, correlationId, response);
                 return;
             }
         }
@@ -234,8 +321,23 @@ void ReferenceService::Impl::serve(const httplib::Request& request, httplib::Res
             return;
         }
         incoming.region = region;
-        for (const auto& [name, value] : request.params)
-            incoming.query.emplace(name, value);
+        // From the raw target: the parsed parameters fold repeated identical items into one.
+        const auto question = request.target.find('?');
+        std::string_view query = question == std::string::npos
+                                     ? std::string_view()
+                                     : std::string_view(request.target).substr(question + 1);
+        while (!query.empty()) {
+            const auto item = query.substr(0, query.find('&'));
+            query.remove_prefix(std::min(query.size(), item.size() + 1));
+            if (item.empty())
+                continue;
+            const auto equals = item.find('=');
+            incoming.query.emplace(
+                httplib::detail::decode_url(std::string(item.substr(0, equals)), true),
+                equals == std::string_view::npos
+                    ? std::string()
+                    : httplib::detail::decode_url(std::string(item.substr(equals + 1)), true));
+        }
         incoming.contentType = header(request, "content-type");
         incoming.accept = header(request, "Accept");
         incoming.logsToken = header(request, "Marvis-Mobile-Logs");
@@ -253,14 +355,33 @@ void ReferenceService::Impl::write(const ServiceReply& reply, const std::string&
                                    httplib::Response& response) {
     response.status = reply.status;
     response.headers.erase("correlation-id");
-    response.set_header("correlation-id", correlationId);
+    response.set_header(servedMark, "1");
+    const std::string& id =
+        reply.correlation == CorrelationHeader::chosen ? reply.chosenCorrelationId : correlationId;
+    if (reply.correlation != CorrelationHeader::omitted)
+        response.set_header("correlation-id", id);
+    const auto send = [&](std::string body, const std::string& contentType) {
+        if (!reply.closeAfterBodyBytes) {
+            response.set_content(std::move(body), contentType.c_str());
+            return;
+        }
+        // The headers announce the whole length; the connection ends after the first bytes.
+        auto bytes = std::make_shared<std::string>(std::move(body));
+        const size_t cut = std::min(*reply.closeAfterBodyBytes, bytes->size());
+        response.set_content_provider(bytes->size(), contentType,
+                                      [bytes, cut](size_t offset, size_t, httplib::DataSink& sink) {
+                                          if (offset >= cut)
+                                              return false;
+                                          return sink.write(bytes->data() + offset, cut - offset);
+                                      });
+    };
     if (!reply.claims) {
-        response.set_content(reply.rawBody, reply.contentType.c_str());
+        send(reply.rawBody, reply.contentType);
         return;
     }
     nlohmann::json claims = *reply.claims;
     if (reply.isError && claims.is_object())
-        claims["id"] = correlationId;
+        claims["id"] = id;
     std::optional<std::string> token;
     switch (reply.signature) {
     case ReplySignature::valid:
@@ -270,8 +391,7 @@ void ReferenceService::Impl::write(const ServiceReply& reply, const std::string&
         token = ServiceToken::unsignedToken(claims);
         break;
     case ReplySignature::foreign:
-        if (const auto* key = foreign())
-            token = ServiceToken::signRS256(claims, *key);
+        token = ServiceToken::signRS256(claims, *foreignKey);
         break;
     }
     if (!token) {
@@ -279,7 +399,83 @@ void ReferenceService::Impl::write(const ServiceReply& reply, const std::string&
         token =
             ServiceToken::unsignedToken(ServiceError::internal("The reply could not be signed.").toJson());
     }
-    response.set_content(*token, "application/jwt");
+    send(std::move(*token), "application/jwt");
+}
+
+void ReferenceService::Impl::configure(httplib::SSLServer& server, size_t threads) {
+    server.new_task_queue = [threads] {
+        return new httplib::ThreadPool(threads);
+    };
+    server.set_payload_max_length(largestBody);
+    server.set_keep_alive_max_count(1000);
+    server.set_keep_alive_timeout(2);
+    server.set_read_timeout(inactivitySeconds, 0);
+    server.set_write_timeout(inactivitySeconds, 0);
+    // Headers and body leave in separate writes; without this, delayed ACKs add ~40 ms per reply.
+    server.set_tcp_nodelay(true);
+    server.Post(".*", [this](const httplib::Request& request, httplib::Response& response,
+                             const httplib::ContentReader& reader) { serve(request, response, &reader); });
+    server.Get(".*", [this](const httplib::Request& request, httplib::Response& response) {
+        serve(request, response, nullptr);
+    });
+    server.Delete(".*", [this](const httplib::Request& request, httplib::Response& response) {
+        serve(request, response, nullptr);
+    });
+    // Whatever the HTTP layer refuses on its own still gets a signed error and a correlation id.
+    server.set_error_handler(
+        httplib::Server::HandlerWithResponse([this](const httplib::Request&, httplib::Response& response) {
+            // Replies written by serve() are final (a fault may be empty or lack its id on purpose).
+            if (response.has_header(servedMark))
+                return httplib::Server::HandlerResponse::Unhandled;
+            write(ServiceReply::refusal(errorForStatus(response.status)), RandomIds::uuid(), response);
+            return httplib::Server::HandlerResponse::Handled;
+        }));
+    server.set_post_routing_handler(
+        [](const httplib::Request&, httplib::Response& response) { response.headers.erase(servedMark); });
+    server.set_exception_handler(
+        [this](const httplib::Request&, httplib::Response& response, std::exception_ptr) {
+            write(ServiceReply::refusal(errorForStatus(500)), RandomIds::uuid(), response);
+            response.headers.erase(servedMark);
+        });
+    if (options.verbose)
+        server.set_logger([](const httplib::Request& request, const httplib::Response& response) {
+            std::fprintf(stderr, "%s %s -> %d correlation-id=%s\n", request.method.c_str(),
+                         request.path.c_str(), response.status,
+                         response.get_header_value("correlation-id").c_str());
+        });
+}
+
+std::optional<std::string> ReferenceService::Impl::listen(Listener& listener, size_t threads, int port,
+                                                          std::function<bool(SSL_CTX&)> setUp) {
+    listener.server = std::make_unique<httplib::SSLServer>([&setUp](SSL_CTX& context) {
+        return SSL_CTX_set_min_proto_version(&context, TLS1_2_VERSION) == 1 && setUp(context);
+    });
+    if (!listener.server->is_valid())
+        return "cannot set up TLS: " + detail::drainOpenSSLErrors();
+    auto& server = *listener.server;
+    configure(server, threads);
+    if (port == 0) {
+        listener.port = server.bind_to_any_port(options.host);
+        if (listener.port < 0)
+            return "cannot listen on " + options.host;
+    } else if (server.bind_to_port(options.host, port)) {
+        listener.port = port;
+    } else {
+        return "cannot listen on " + options.host + ":" + std::to_string(port);
+    }
+    listener.serving = std::thread([this, &listener] {
+        listener.server->listen_after_bind();
+        std::lock_guard lock(stateMutex);
+        listener.finished = true;
+        stateChanged.notify_all();
+    });
+    // The socket already listens (connections queue); wait until the accept loop runs so that an
+    // early stop() cannot slip in before it.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    std::unique_lock lock(stateMutex);
+    while (!listener.finished && !server.is_running() && std::chrono::steady_clock::now() < deadline)
+        stateChanged.wait_for(lock, std::chrono::milliseconds(1));
+    return std::nullopt;
 }
 
 ReferenceService::ReferenceService(ServiceOptions options)
@@ -301,77 +497,26 @@ std::optional<std::string> ReferenceService::start() {
     if (auto failed = impl.prepareState())
         return failed;
 
-    const auto tls = *impl.tls;
-    impl.server = std::make_unique<httplib::SSLServer>([&tls](SSL_CTX& context) {
-        return SSL_CTX_set_min_proto_version(&context, TLS1_2_VERSION) == 1 &&
-               SSL_CTX_use_certificate_chain_file(&context, tls.serverCertificate.c_str()) == 1 &&
-               SSL_CTX_use_PrivateKey_file(&context, tls.serverKey.c_str(), SSL_FILETYPE_PEM) == 1 &&
-               SSL_CTX_check_private_key(&context) == 1;
-    });
-    if (!impl.server->is_valid())
-        return "cannot set up TLS with " + tls.serverCertificate.string() + ": " +
-               detail::drainOpenSSLErrors();
-
-    auto& server = *impl.server;
-    server.new_task_queue = [] {
-        return new httplib::ThreadPool(serverThreads);
+    const auto files = *impl.tls;
+    const std::function<bool(SSL_CTX&)> setUps[] = {
+        [&files](SSL_CTX& context) {
+            return SSL_CTX_use_certificate_chain_file(&context, files.serverCertificate.c_str()) == 1 &&
+                   SSL_CTX_use_PrivateKey_file(&context, files.serverKey.c_str(), SSL_FILETYPE_PEM) == 1 &&
+                   SSL_CTX_check_private_key(&context) == 1;
+        },
+        [&files](SSL_CTX& context) { return usePem(context, files.untrusted); },
+        [&files](SSL_CTX& context) { return usePem(context, files.wrongName); },
     };
-    server.set_payload_max_length(largestBody);
-    server.set_keep_alive_max_count(1000);
-    server.set_keep_alive_timeout(2);
-    // Headers and body leave in separate writes; without this, delayed ACKs add ~40 ms per reply.
-    server.set_tcp_nodelay(true);
-    server.Post(".*",
-                [&impl](const httplib::Request& request, httplib::Response& response,
-                        const httplib::ContentReader& reader) { impl.serve(request, response, &reader); });
-    server.Get(".*", [&impl](const httplib::Request& request, httplib::Response& response) {
-        impl.serve(request, response, nullptr);
-    });
-    server.Delete(".*", [&impl](const httplib::Request& request, httplib::Response& response) {
-        impl.serve(request, response, nullptr);
-    });
-    // Whatever the HTTP layer refuses on its own still gets a signed error and a correlation id.
-    server.set_error_handler(
-        httplib::Server::HandlerWithResponse([&impl](const httplib::Request&, httplib::Response& response) {
-            // Replies written by serve() carry a correlation id already (a fault may be empty on purpose).
-            if (response.has_header("correlation-id"))
-                return httplib::Server::HandlerResponse::Unhandled;
-            impl.write(ServiceReply::refusal(errorForStatus(response.status)), RandomIds::uuid(), response);
-            return httplib::Server::HandlerResponse::Handled;
-        }));
-    server.set_exception_handler(
-        [&impl](const httplib::Request&, httplib::Response& response, std::exception_ptr) {
-            impl.write(ServiceReply::refusal(errorForStatus(500)), RandomIds::uuid(), response);
-        });
-    if (impl.options.verbose)
-        server.set_logger([](const httplib::Request& request, const httplib::Response& response) {
-            std::fprintf(stderr, "%s %s -> %d correlation-id=%s\n", request.method.c_str(),
-                         request.path.c_str(), response.status,
-                         response.get_header_value("correlation-id").c_str());
-        });
-
-    if (impl.options.port == 0) {
-        impl.port = server.bind_to_any_port(impl.options.host);
-        if (impl.port < 0)
-            return "cannot listen on " + impl.options.host;
-    } else if (server.bind_to_port(impl.options.host, impl.options.port)) {
-        impl.port = impl.options.port;
-    } else {
-        return "cannot listen on " + impl.options.host + ":" + std::to_string(impl.options.port);
+    for (size_t i = 0; i < std::size(setUps); ++i) {
+        impl.listeners.push_back(std::make_unique<Impl::Listener>());
+        if (auto failed = impl.listen(*impl.listeners.back(), i == 0 ? serverThreads : faultServerThreads,
+                                      i == 0 ? impl.options.port : 0, setUps[i])) {
+            impl.shutDown();
+            impl.listeners.clear();
+            return i == 0 ? *failed : "the TLS fault front end: " + *failed;
+        }
     }
     impl.started = true;
-    impl.serving = std::thread([&impl] {
-        impl.server->listen_after_bind();
-        std::lock_guard lock(impl.stateMutex);
-        impl.finished = true;
-        impl.stateChanged.notify_all();
-    });
-    // The socket already listens (connections queue); wait until the accept loop runs so that an
-    // early stop() cannot slip in before it.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    std::unique_lock lock(impl.stateMutex);
-    while (!impl.finished && !server.is_running() && std::chrono::steady_clock::now() < deadline)
-        impl.stateChanged.wait_for(lock, std::chrono::milliseconds(1));
     return std::nullopt;
 }
 
@@ -382,31 +527,46 @@ void ReferenceService::stop() {
         return;
     impl.stopped = true;
     impl.faults.stop();
-    {
-        // stop() only takes effect once the accept loop runs; repeat until serving has ended.
-        std::unique_lock lock(impl.stateMutex);
-        while (!impl.finished) {
-            lock.unlock();
-            impl.server->stop();
-            lock.lock();
-            impl.stateChanged.wait_for(lock, std::chrono::milliseconds(20), [&] { return impl.finished; });
+    impl.shutDown();
+}
+
+void ReferenceService::Impl::shutDown() {
+    for (auto& listener : listeners) {
+        if (!listener->serving.joinable()) {
+            if (listener->server)
+                listener->server->stop(); // bound but never served: closes the socket
+            continue;
         }
+        // stop() only takes effect once the accept loop runs; repeat until serving has ended.
+        std::unique_lock lock(stateMutex);
+        while (!listener->finished) {
+            lock.unlock();
+            listener->server->stop();
+            lock.lock();
+            stateChanged.wait_for(lock, std::chrono::milliseconds(20), [&] { return listener->finished; });
+        }
+        lock.unlock();
+        listener->serving.join();
     }
-    if (impl.serving.joinable())
-        impl.serving.join();
 }
 
 int ReferenceService::port() const {
-    return impl_->port;
+    return impl_->listeners.empty() ? 0 : impl_->listeners[0]->port;
 }
 
 std::string ReferenceService::baseURL(Region region) const {
-    return "https://" + impl_->urlHost() + ":" + std::to_string(impl_->port) + "/" +
-           regionPathPrefix(region) + "/";
+    return impl_->baseURL(port(), region);
 }
 
 std::string ReferenceService::adminURL() const {
-    return "https://" + impl_->urlHost() + ":" + std::to_string(impl_->port) + "/admin/";
+    return "https://" + impl_->urlHost() + ":" + std::to_string(port()) + "/admin/";
+}
+
+std::string ReferenceService::tlsFaultURL(const std::string& kind, Region region) const {
+    for (size_t i = 0; i < std::size(tlsFaultKinds); ++i)
+        if (kind == tlsFaultKinds[i] && impl_->listeners.size() > i + 1)
+            return impl_->baseURL(impl_->listeners[i + 1]->port, region);
+    return {};
 }
 
 std::filesystem::path ReferenceService::caCertificatePath() const {
@@ -414,12 +574,19 @@ std::filesystem::path ReferenceService::caCertificatePath() const {
 }
 
 nlohmann::json ReferenceService::readyDescription() const {
-    return {
-        {"port", port()},
-        {"caCertificate",
-         std::filesystem::weakly_canonical(std::filesystem::absolute(caCertificatePath())).string()},
-        {"baseURLs", {{"NA", baseURL(Region::na)}, {"EU", baseURL(Region::eu)}, {"AU", baseURL(Region::au)}}},
-        {"adminURL", adminURL()}};
+    auto regional = [](auto url) {
+        return nlohmann::json{{"NA", url(Region::na)}, {"EU", url(Region::eu)}, {"AU", url(Region::au)}};
+    };
+    nlohmann::json tlsFaults = nlohmann::json::object();
+    for (const char* kind : tlsFaultKinds)
+        tlsFaults[kind] = regional([&](Region region) { return tlsFaultURL(kind, region); });
+    return {{"port", port()},
+            {"caCertificate",
+             std::filesystem::weakly_canonical(std::filesystem::absolute(caCertificatePath())).string()},
+            {"baseURLs", regional([&](Region region) { return baseURL(region); })},
+            {"adminURL", adminURL()},
+            {"foreignPublicKey", impl_->foreignPublicKey},
+            {"tlsFaultURLs", std::move(tlsFaults)}};
 }
 
 } // namespace velquor::service

@@ -11,6 +11,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -22,7 +23,8 @@ struct ServiceOptions {
     std::string host = "127.0.0.1";
     int port = 0; // 0: any free port
     std::filesystem::path stateDirectory;
-    bool verbose = false; // one line per request on standard error
+    bool verbose = false;                        // one line per request on standard error
+    uint64_t maxUploadBytes = uint64_t{1} << 30; // archives stored in total
 };
 
 // start() and stop() may be called from any thread; stop() is idempotent and also run by the
@@ -34,8 +36,9 @@ public:
     ReferenceService(const ReferenceService&) = delete;
     ReferenceService& operator=(const ReferenceService&) = delete;
 
-    // Prepares the state directory (creating it owner-only when missing), binds and starts
-    // serving. Returns the error text, or nullopt once the service accepts connections.
+    // Prepares the state directory (creating it owner-only when missing; refusing one that belongs
+    // to another user or is open to group or others), binds and starts serving. Returns the error
+    // text, or nullopt once the service accepts connections.
     std::optional<std::string> start();
     // Stops accepting, lets in-flight requests finish and returns when serving has ended.
     void stop();
@@ -46,7 +49,11 @@ public:
     // "https://127.0.0.1:PORT/admin/".
     std::string adminURL() const;
     std::filesystem::path caCertificatePath() const;
-    // {"port", "caCertificate", "baseURLs": {"NA", "EU", "AU"}, "adminURL"}: the ready file.
+    // Base addresses whose TLS a client must refuse: "untrusted" (a CA it was not given) or
+    // "wrongName" (the service's CA, another host's name).
+    std::string tlsFaultURL(const std::string& kind, Region region) const;
+    // {"port", "caCertificate", "baseURLs": {"NA", "EU", "AU"}, "adminURL", "foreignPublicKey",
+    // "tlsFaultURLs": {"untrusted", "wrongName"}}: the ready file.
     nlohmann::json readyDescription() const;
 
 private:

@@ -16,13 +16,15 @@ std::optional<std::string> textClaim(const nlohmann::json& claims, const char* n
 
 } // namespace
 
-std::variant<AuthenticatedRequest, ServiceError> RequestAuthenticator::authenticate(std::string_view compact,
-                                                                                    Region region) {
+std::variant<AuthenticatedRequest, ServiceError>
+RequestAuthenticator::authenticate(std::string_view compact, Region region, ClaimSet expected) {
     std::string problem;
     const auto token = ServiceToken::parse(compact, problem);
     if (!token)
         return ServiceError::invalidData("token", "MALFORMED_TOKEN",
                                          "The request token is malformed: " + problem + ".");
+    if (auto refused = ClaimShape::checkHeader(*token))
+        return *refused;
     if (token->algorithm() != "RS256")
         return ServiceError::unauthorized("alg", "SIGNATURE_REQUIRED",
                                           "The request must be signed RS256 by the device key (alg was \"" +
@@ -36,7 +38,7 @@ std::variant<AuthenticatedRequest, ServiceError> RequestAuthenticator::authentic
         return ServiceError::unauthorized("kid", "UNKNOWN_DEVICE",
                                           "No device " + *kid + " is paired in region " + regionCode(region) +
                                               ".");
-    const auto key = ServiceKeys::fromPublicBase64(device->publicKey, problem);
+    const auto key = deviceKey(device->publicKey);
     if (!key || !token->isSignedBy(*key))
         return ServiceError::unauthorized("signature", "SIGNATURE_INVALID",
                                           "The signature does not verify with the key of device " + *kid +
@@ -48,35 +50,61 @@ std::variant<AuthenticatedRequest, ServiceError> RequestAuthenticator::authentic
     if (textClaim(claims, "iss") != device->installedApplicationId)
         return ServiceError::unauthorized("iss", "ISSUER_MISMATCH",
                                           "\"iss\" must be the installed application id of the device.");
-    if (auto stale = checkFreshness(claims, true))
+    if (auto stale = checkFreshness(claims, false))
         return *stale;
+    if (auto refused = ClaimShape::check(claims, expected))
+        return *refused;
+    if (auto replayed = recordTokenId(claims))
+        return *replayed;
     return AuthenticatedRequest{std::move(*device), claims};
 }
 
-std::optional<ServiceError> RequestAuthenticator::checkFreshness(const nlohmann::json& claims,
-                                                                 bool required) {
+std::optional<ServiceKeys> RequestAuthenticator::deviceKey(const std::string& publicKeyBase64) {
+    constexpr size_t mostKeys = 4096;
+    std::lock_guard lock(keysMutex_);
+    if (const auto it = keys_.find(publicKeyBase64); it != keys_.end())
+        return it->second;
+    std::string problem;
+    auto key = ServiceKeys::fromPublicBase64(publicKeyBase64, problem);
+    if (key) {
+        if (keys_.size() >= mostKeys)
+            keys_.clear();
+        keys_.emplace(publicKeyBase64, *key);
+    }
+    return key;
+}
+
+std::optional<ServiceError> RequestAuthenticator::checkFreshness(const nlohmann::json& claims, bool pairing) {
+    constexpr int64_t furthestAhead = 5 * 60;
+    const auto missing = [pairing](const char* member, const char* code, const char* message) {
+        return pairing ? ServiceError::invalidData(member, code, message)
+                       : ServiceError::unauthorized(member, code, message);
+    };
     const int64_t now = nowSeconds();
     const auto exp = claims.find("exp");
-    int64_t expiresAt = now + 24 * 60 * 60;
-    if (exp != claims.end()) {
-        if (!exp->is_number_integer() || (exp->is_number_unsigned() && exp->get<uint64_t>() > INT64_MAX))
-            return ServiceError::unauthorized("exp", "EXPIRATION_INVALID", "\"exp\" must be an integer.");
-        expiresAt = exp->get<int64_t>();
-        if (expiresAt <= now)
-            return ServiceError::unauthorized("exp", "TOKEN_EXPIRED", "The request token has expired.");
-    } else if (required) {
-        return ServiceError::unauthorized("exp", "EXPIRATION_MISSING", "The request token has no \"exp\".");
-    }
+    if (exp == claims.end())
+        return missing("exp", "EXPIRATION_MISSING", "The request token has no \"exp\".");
+    if (!exp->is_number_integer() || (exp->is_number_unsigned() && exp->get<uint64_t>() > INT64_MAX))
+        return ServiceError::unauthorized("exp", "EXPIRATION_INVALID", "\"exp\" must be an integer.");
+    const int64_t expiresAt = exp->get<int64_t>();
+    if (expiresAt <= now)
+        return ServiceError::unauthorized("exp", "TOKEN_EXPIRED", "The request token has expired.");
+    if (expiresAt > now + furthestAhead)
+        return ServiceError::invalidData(
+            "exp", "EXPIRATION_TOO_FAR",
+            "\"exp\" is more than five minutes ahead; it is in seconds since 1970.");
     const auto jti = claims.find("jti");
-    if (jti != claims.end()) {
-        if (!jti->is_string() || jti->get<std::string>().empty())
-            return ServiceError::unauthorized("jti", "TOKEN_ID_INVALID", "\"jti\" must be a non-empty text.");
-        if (!store_.recordTokenId(jti->get<std::string>(), expiresAt, now))
-            return ServiceError::unauthorized("jti", "TOKEN_REPLAYED",
-                                              "This request token was already used.");
-    } else if (required) {
-        return ServiceError::unauthorized("jti", "TOKEN_ID_MISSING", "The request token has no \"jti\".");
-    }
+    if (jti == claims.end())
+        return missing("jti", "TOKEN_ID_MISSING", "The request token has no \"jti\".");
+    if (!jti->is_string() || jti->get_ref<const std::string&>().empty())
+        return ServiceError::unauthorized("jti", "TOKEN_ID_INVALID", "\"jti\" must be a non-empty text.");
+    return std::nullopt;
+}
+
+std::optional<ServiceError> RequestAuthenticator::recordTokenId(const nlohmann::json& claims) {
+    if (!store_.recordTokenId(claims.at("jti").get<std::string>(), claims.at("exp").get<int64_t>(),
+                              nowSeconds()))
+        return ServiceError::unauthorized("jti", "TOKEN_REPLAYED", "This request token was already used.");
     return std::nullopt;
 }
 

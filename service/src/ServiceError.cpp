@@ -65,8 +65,8 @@ ServiceError ServiceError::notAcceptable(std::string actual) {
     return {406, "NOT_ACCEPTABLE", "Replies are application/jwt only.", {std::move(detail)}};
 }
 
-ServiceError ServiceError::payloadTooLarge() {
-    return {413, "PAYLOAD_TOO_LARGE", "The request body is larger than 8 MiB.", {}};
+ServiceError ServiceError::payloadTooLarge(std::string message) {
+    return {413, "PAYLOAD_TOO_LARGE", std::move(message), {}};
 }
 
 ServiceError ServiceError::internal(std::string message) {

@@ -38,7 +38,7 @@ struct ServiceError {
     static ServiceError conflict(std::string target, std::string detailCode, std::string message);
     static ServiceError unsupportedMediaType(std::string expected, std::string actual);
     static ServiceError notAcceptable(std::string actual);
-    static ServiceError payloadTooLarge();
+    static ServiceError payloadTooLarge(std::string message = "The request body is larger than 8 MiB.");
     static ServiceError internal(std::string message);
 };
 

@@ -27,8 +27,8 @@ struct ServiceRequest {
     // The path after the region prefix (protocol) or after "admin/" (admin): no leading "/", no query.
     std::string path;
     std::optional<Region> region;
-    // The first value of each query item.
-    std::map<std::string, std::string> query;
+    // Every query item, repeated names included.
+    std::multimap<std::string, std::string> query;
     std::optional<std::string> contentType;
     std::optional<std::string> accept;
     std::optional<std::string> logsToken; // the "Marvis-Mobile-Logs" header
@@ -41,6 +41,9 @@ struct ServiceRequest {
 // service's (the last two only on demand of a fault).
 enum class ReplySignature { valid, none, foreign };
 
+// Where a reply's "correlation-id" comes from: generated per request, chosen by a fault, or left out.
+enum class CorrelationHeader { generated, chosen, omitted };
+
 struct ServiceReply {
     int status = 200;
     // A token reply carries claims; anything else carries `rawBody` with `contentType`.
@@ -49,6 +52,11 @@ struct ServiceReply {
     bool isError = false;
     std::string rawBody;
     std::string contentType = "application/jwt";
+    // Faults only: how the "correlation-id" header is set, and how the connection is cut.
+    CorrelationHeader correlation = CorrelationHeader::generated;
+    std::string chosenCorrelationId;
+    bool closeBeforeReply = false;
+    std::optional<size_t> closeAfterBodyBytes; // the headers still announce the whole length
 
     static ServiceReply token(int status, nlohmann::json claims) {
         ServiceReply reply;

@@ -56,14 +56,9 @@ std::optional<ServiceKeys> ServiceKeys::fromPublicBase64(std::string_view text, 
     const long length = static_cast<long>(der->size());
     const unsigned char* cursor = begin;
     EVP_PKEY_ptr key(d2i_PUBKEY(nullptr, &cursor, length));
-    if (!key || cursor != begin + length) {
-        key.reset();
-        cursor = begin;
-        key.reset(d2i_PublicKey(EVP_PKEY_RSA, nullptr, &cursor, length));
-    }
     drainOpenSSLErrors();
     if (!key || cursor != begin + length) {
-        error = "the public key is neither a SubjectPublicKeyInfo nor a PKCS#1 RSA public key";
+        error = "the public key is not an X.509 SubjectPublicKeyInfo";
         return std::nullopt;
     }
     if (!EVP_PKEY_is_a(key.get(), "RSA")) {

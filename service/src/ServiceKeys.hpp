@@ -1,5 +1,5 @@
 // RSA keys as the service uses them: its own RS256 signing key (kept as PEM in the state
-// directory), the keys devices send at pairing (Base64 SubjectPublicKeyInfo or PKCS#1), and the
+// directory), the keys devices send at pairing (Base64 SubjectPublicKeyInfo), and the
 // "foreign" key that faults sign with.
 #pragma once
 
@@ -19,8 +19,8 @@ public:
     static std::optional<ServiceKeys> generate(int bits, std::string& error);
     // A private key from PEM text (PKCS#8 or traditional).
     static std::optional<ServiceKeys> fromPrivatePem(std::string_view pem, std::string& error);
-    // A device public key from standard Base64 of a SubjectPublicKeyInfo or of a PKCS#1
-    // RSAPublicKey. Anything else, trailing bytes, non-RSA keys and keys under 2048 bits are refused.
+    // A device public key from standard Base64 of an X.509 SubjectPublicKeyInfo. Anything else (a
+    // bare PKCS#1 key included), trailing bytes, non-RSA keys and keys under 2048 bits are refused.
     static std::optional<ServiceKeys> fromPublicBase64(std::string_view text, std::string& error);
 
     // PKCS#8 PEM of the private key ("" when this is a public key).

@@ -4,6 +4,10 @@
 
 #include <stdexcept>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace velquor::service {
 namespace {
 
@@ -18,6 +22,7 @@ CREATE TABLE IF NOT EXISTS devices(
     user_id TEXT NOT NULL, push_token TEXT, sandbox INTEGER NOT NULL, finalized INTEGER NOT NULL,
     created_at INTEGER NOT NULL, updated_at INTEGER NOT NULL);
 CREATE TABLE IF NOT EXISTS token_ids(jti TEXT PRIMARY KEY, expires_at INTEGER NOT NULL);
+CREATE INDEX IF NOT EXISTS token_ids_expiry ON token_ids(expires_at);
 CREATE TABLE IF NOT EXISTS authentications(
     seq INTEGER PRIMARY KEY AUTOINCREMENT, id TEXT UNIQUE NOT NULL, device_id TEXT NOT NULL,
     status TEXT NOT NULL, created_at_ms INTEGER NOT NULL, expires_at_ms INTEGER NOT NULL,
@@ -31,9 +36,9 @@ CREATE TABLE IF NOT EXISTS uploads(
 
 constexpr const char* deviceColumns =
     "id, installed_application_id, pairing_id, region, public_key, marketing_name, user_id, push_token, "
-    "sandbox, finalized, created_at, updated_at";
+    "sandbox, finalized, created_at, updated_at, bundle_id";
 constexpr const char* authenticationColumns =
-    "id, device_id, status, created_at_ms, expires_at_ms, method, is_banner";
+    "id, device_id, status, created_at_ms, expires_at_ms, method, is_banner, answer";
 
 // One prepared statement, finalized on destruction.
 class Statement {
@@ -155,6 +160,7 @@ DeviceRecord readDevice(const Statement& row) {
     device.finalized = row.integer(9) != 0;
     device.createdAt = row.integer(10);
     device.updatedAt = row.integer(11);
+    device.bundleId = row.text(12);
     return device;
 }
 
@@ -168,12 +174,23 @@ AuthenticationRecord readAuthentication(const Statement& row) {
     record.method = row.optionalText(5);
     if (!row.isNull(6))
         record.isBanner = row.integer(6) != 0;
+    record.answer = row.optionalText(7);
     return record;
 }
 
 } // namespace
 
 std::unique_ptr<ServiceStore> ServiceStore::open(const std::filesystem::path& path, std::string& error) {
+    // SQLite gives its journal files the mode of the database file, so an owner-only database keeps
+    // its journals owner-only too.
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0 || ::fchmod(fd, 0600) != 0) {
+        error = "cannot create the database " + path.string() + " owner-only";
+        if (fd >= 0)
+            ::close(fd);
+        return nullptr;
+    }
+    ::close(fd);
     sqlite3* db = nullptr;
     const int result = sqlite3_open_v2(
         path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
@@ -191,6 +208,8 @@ std::unique_ptr<ServiceStore> ServiceStore::open(const std::filesystem::path& pa
         store->execute("PRAGMA journal_mode=WAL");
         store->execute("PRAGMA synchronous=NORMAL");
         store->execute(schema);
+        store->addColumnIfMissing("devices", "bundle_id", "TEXT NOT NULL DEFAULT ''");
+        store->addColumnIfMissing("authentications", "answer", "TEXT");
     } catch (const std::exception& e) {
         error = "cannot prepare the database " + path.string() + ": " + e.what();
         return nullptr;
@@ -209,6 +228,14 @@ void ServiceStore::execute(const char* sql) {
         sqlite3_free(message);
         throw std::runtime_error(text);
     }
+}
+
+void ServiceStore::addColumnIfMissing(const char* table, const char* column, const char* definition) {
+    Statement columns(
+        db_, (std::string("SELECT 1 FROM pragma_table_info('") + table + "') WHERE name = ?").c_str());
+    columns.bind(1, std::string(column));
+    if (!columns.step())
+        execute((std::string("ALTER TABLE ") + table + " ADD COLUMN " + column + " " + definition).c_str());
 }
 
 bool ServiceStore::insertPairingKey(const std::string& key, Region region, const std::string& userId,
@@ -244,8 +271,8 @@ PairingOutcome ServiceStore::pairDevice(const std::string& key, Region region, D
     Statement use(db_, "UPDATE pairing_keys SET used_by = ? WHERE key = ?");
     use.bind(1, device.id).bind(2, key).step();
     Statement insert(db_, "INSERT INTO devices(id, installed_application_id, pairing_id, region, public_key, "
-                          "marketing_name, user_id, push_token, sandbox, finalized, created_at, updated_at) "
-                          "VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+                          "marketing_name, user_id, push_token, sandbox, finalized, created_at, updated_at, "
+                          "bundle_id) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
     insert.bind(1, device.id)
         .bind(2, device.installedApplicationId)
         .bind(3, device.pairingId)
@@ -258,6 +285,7 @@ PairingOutcome ServiceStore::pairDevice(const std::string& key, Region region, D
         .bind(10, int64_t{device.finalized})
         .bind(11, device.createdAt)
         .bind(12, device.updatedAt)
+        .bind(13, device.bundleId)
         .step();
     transaction.commit();
     return PairingOutcome::paired;
@@ -287,10 +315,11 @@ void ServiceStore::setFinalized(const std::string& deviceId, int64_t now) {
     update.bind(1, now).bind(2, deviceId).step();
 }
 
-void ServiceStore::setPushToken(const std::string& deviceId, const std::string& token, int64_t now) {
+void ServiceStore::setPushToken(const std::string& deviceId, const std::string& token, bool sandbox,
+                                int64_t now) {
     std::lock_guard lock(mutex_);
-    Statement update(db_, "UPDATE devices SET push_token = ?, updated_at = ? WHERE id = ?");
-    update.bind(1, token).bind(2, now).bind(3, deviceId).step();
+    Statement update(db_, "UPDATE devices SET push_token = ?, sandbox = ?, updated_at = ? WHERE id = ?");
+    update.bind(1, token).bind(2, int64_t{sandbox}).bind(3, now).bind(4, deviceId).step();
 }
 
 bool ServiceStore::recordTokenId(const std::string& jti, int64_t expiresAt, int64_t now) {
@@ -338,11 +367,12 @@ std::vector<AuthenticationRecord> ServiceStore::authentications() {
 }
 
 bool ServiceStore::answerAuthentication(const std::string& id, const std::string& status,
-                                        const std::optional<std::string>& method, bool isBanner) {
+                                        const std::optional<std::string>& method, bool isBanner,
+                                        const std::string& answer) {
     std::lock_guard lock(mutex_);
-    Statement update(db_, "UPDATE authentications SET status = ?, method = ?, is_banner = ? "
+    Statement update(db_, "UPDATE authentications SET status = ?, method = ?, is_banner = ?, answer = ? "
                           "WHERE id = ? AND status = 'PENDING'");
-    update.bind(1, status).bind(2, method).bind(3, int64_t{isBanner}).bind(4, id).step();
+    update.bind(1, status).bind(2, method).bind(3, int64_t{isBanner}).bind(4, answer).bind(5, id).step();
     return sqlite3_changes(db_) == 1;
 }
 
@@ -367,9 +397,15 @@ std::optional<LogRequestRecord> ServiceStore::logRequest(const std::string& devi
     return LogRequestRecord{select.text(0), select.text(1), select.text(2), select.integer(3)};
 }
 
-bool ServiceStore::storeUpload(const UploadRecord& record, const std::string& data) {
+UploadOutcome ServiceStore::storeUpload(const UploadRecord& record, const std::string& data,
+                                        uint64_t limitBytes) {
     std::lock_guard lock(mutex_);
     Transaction transaction(db_);
+    Statement total(db_, "SELECT COALESCE(SUM(size), 0) FROM uploads");
+    total.step();
+    const auto stored = static_cast<uint64_t>(total.integer(0));
+    if (stored > limitBytes || data.size() > limitBytes - stored)
+        return UploadOutcome::overLimit;
     Statement insert(db_, "INSERT INTO uploads(support_id, device_id, sha256, size, received_at, data) "
                           "VALUES(?, ?, ?, ?, ?, ?)");
     insert.bind(1, record.supportId)
@@ -379,11 +415,11 @@ bool ServiceStore::storeUpload(const UploadRecord& record, const std::string& da
         .bind(5, record.receivedAt)
         .bindBlob(6, data);
     if (!insert.stepUnlessDuplicate())
-        return false;
+        return UploadOutcome::supportIdTaken;
     Statement clear(db_, "DELETE FROM log_requests WHERE device_id = ?");
     clear.bind(1, record.deviceId).step();
     transaction.commit();
-    return true;
+    return UploadOutcome::stored;
 }
 
 std::optional<std::string> ServiceStore::uploadData(const std::string& supportId) {

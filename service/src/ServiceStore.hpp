@@ -25,6 +25,7 @@ struct DeviceRecord {
     std::string publicKey;
     std::string marketingName;
     std::string userId;
+    std::string bundleId; // "metadata"."application"."bundleId" of its pairing request
     std::optional<std::string> pushToken;
     bool sandbox = false;
     bool finalized = false;
@@ -40,6 +41,7 @@ struct AuthenticationRecord {
     int64_t expiresAtMs = 0;
     std::optional<std::string> method;
     std::optional<bool> isBanner;
+    std::optional<std::string> answer; // the answer token's claims as received (JSON text)
 };
 
 struct LogRequestRecord {
@@ -58,12 +60,14 @@ struct UploadRecord {
 };
 
 enum class PairingOutcome { paired, unknownKey, wrongRegion, usedKey };
+enum class UploadOutcome { stored, supportIdTaken, overLimit };
 
 // Thread-safe: one connection guarded by one mutex, each operation one transaction. Operations
 // throw std::runtime_error (with SQLite's message) only when the database itself fails.
 class ServiceStore {
 public:
-    // Opens or creates `path` and its tables; nullptr with `error` on failure.
+    // Opens or creates `path` (owner-only, as are its journal files) and its tables; nullptr with
+    // `error` on failure.
     static std::unique_ptr<ServiceStore> open(const std::filesystem::path& path, std::string& error);
     ~ServiceStore();
     ServiceStore(const ServiceStore&) = delete;
@@ -80,7 +84,7 @@ public:
     std::optional<DeviceRecord> device(const std::string& id);
     std::vector<DeviceRecord> devices();
     void setFinalized(const std::string& deviceId, int64_t now);
-    void setPushToken(const std::string& deviceId, const std::string& token, int64_t now);
+    void setPushToken(const std::string& deviceId, const std::string& token, bool sandbox, int64_t now);
 
     // Records a token id; false when it was seen before. Ids whose token has expired are dropped,
     // since an expired token is refused anyway.
@@ -91,13 +95,15 @@ public:
     std::vector<AuthenticationRecord> authentications();
     // Stores the answer only while the authentication is still PENDING; false otherwise.
     bool answerAuthentication(const std::string& id, const std::string& status,
-                              const std::optional<std::string>& method, bool isBanner);
+                              const std::optional<std::string>& method, bool isBanner,
+                              const std::string& answer);
 
     void openLogRequest(const LogRequestRecord& record);
     std::optional<LogRequestRecord> logRequest(const std::string& deviceId);
 
-    // Stores the archive and clears the device's log request; false when the support id is taken.
-    bool storeUpload(const UploadRecord& record, const std::string& data);
+    // Stores the archive and clears the device's log request, unless the support id is taken or
+    // the archives stored would then exceed `limitBytes` in total.
+    UploadOutcome storeUpload(const UploadRecord& record, const std::string& data, uint64_t limitBytes);
     std::optional<std::string> uploadData(const std::string& supportId);
     std::vector<UploadRecord> uploads();
 
@@ -105,6 +111,7 @@ private:
     explicit ServiceStore(sqlite3* db)
         : db_(db) {}
     void execute(const char* sql);
+    void addColumnIfMissing(const char* table, const char* column, const char* definition);
 
     std::mutex mutex_;
     sqlite3* db_;

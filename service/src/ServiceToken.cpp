@@ -1,9 +1,7 @@
 #include "ServiceToken.hpp"
 
+#include "BoundedJson.hpp"
 #include "ServiceBase64.hpp"
-
-#include <algorithm>
-#include <cctype>
 
 namespace velquor::service {
 namespace {
@@ -12,8 +10,8 @@ std::optional<nlohmann::json> decodeObject(std::string_view segment) {
     const auto bytes = ServiceBase64::decodeURL(segment);
     if (!bytes)
         return std::nullopt;
-    auto value = nlohmann::json::parse(*bytes, nullptr, false);
-    if (value.is_discarded() || !value.is_object())
+    auto value = BoundedJson::parse(*bytes);
+    if (!value || !value->is_object())
         return std::nullopt;
     return value;
 }
@@ -68,15 +66,6 @@ std::optional<ServiceToken> ServiceToken::parse(std::string_view compact, std::s
     if (alg == header->end() || !alg->is_string()) {
         error = "the token header has no text \"alg\"";
         return std::nullopt;
-    }
-    if (const auto typ = header->find("typ"); typ != header->end() && typ->is_string()) {
-        std::string text = typ->get<std::string>();
-        std::transform(text.begin(), text.end(), text.begin(),
-                       [](unsigned char c) { return std::toupper(c); });
-        if (text != "JWT") {
-            error = "the token header's \"typ\" is not JWT";
-            return std::nullopt;
-        }
     }
     token.algorithm_ = alg->get<std::string>();
     token.header_ = std::move(*header);

@@ -17,7 +17,8 @@ class ServiceToken {
 public:
     // Parses "header.payload.signature". Refused (nullopt, `error` says why): not exactly three
     // segments, a segment that is not canonical Base64url, a header or payload that is not a JSON
-    // object, a header without a text "alg", a text "typ" other than JWT.
+    // object (or nests deeper than BoundedJson allows), a header without a text "alg". "typ" is
+    // the caller's to judge.
     static std::optional<ServiceToken> parse(std::string_view compact, std::string& error);
 
     // The compact form of `claims` signed RS256 with `key`; nullopt when signing fails.

@@ -4,10 +4,30 @@
 #include "CommandLine.hpp"
 #include "ReferenceService.hpp"
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 
 #include <pthread.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// The ready file tells scripts where to connect, so it may only live where no one else can swap it.
+std::optional<std::string> checkReadyFileDirectory(const std::filesystem::path& readyFile) {
+    std::error_code ignored;
+    const auto directory = std::filesystem::absolute(readyFile, ignored).parent_path();
+    struct stat status {};
+    if (::stat(directory.c_str(), &status) != 0)
+        return "cannot inspect " + directory.string() + ": " + std::strerror(errno);
+    if (status.st_uid != ::geteuid())
+        return "the ready file's directory " + directory.string() + " belongs to another user";
+    return std::nullopt;
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
     using namespace velquor::service;
@@ -19,6 +39,15 @@ int main(int argc, char** argv) {
     if (command.help) {
         std::fputs(CommandLine::helpText().c_str(), stdout);
         return 0;
+    }
+    if (command.readyFile) {
+        if (auto refused = checkReadyFileDirectory(*command.readyFile)) {
+            std::fprintf(stderr, "velquor-reference-service: %s\n", refused->c_str());
+            return 1;
+        }
+        // A ready file left by an earlier run names a dead port: gone before anything listens.
+        std::error_code ignored;
+        std::filesystem::remove(*command.readyFile, ignored);
     }
 
     // Blocked before any thread exists, so every thread inherits the mask and the signals wait
@@ -51,6 +80,11 @@ int main(int argc, char** argv) {
     sigwait(&stopSignals, &received);
     std::fprintf(stderr, "velquor-reference-service: %s received, stopping\n",
                  received == SIGINT ? "SIGINT" : "SIGTERM");
+    // Gone before the port closes, so no script reads an address that no longer answers.
+    if (command.readyFile) {
+        std::error_code ignored;
+        std::filesystem::remove(*command.readyFile, ignored);
+    }
     service.stop();
     return 0;
 }

@@ -57,7 +57,7 @@ TEST_F(AdminTest, ReportsStateWithNullForWhatIsNotYetKnown) {
     // Authentications default to a 45-second timeout, as the notification says.
     const auto created = running.adminPost("devices/" + device.id + "/authentications", json::object());
     const auto notification =
-        json::parse(base64UrlDecode(created["userInfo"]["Velquor"].get<std::string>()).value_or(""));
+        json::parse(base64StandardDecode(created["userInfo"]["Velquor"].get<std::string>()).value_or(""));
     EXPECT_EQ(notification["timeout"]["duration"], 45);
 }
 

@@ -104,6 +104,7 @@ TEST_P(ExecutableTest, WritesTheReadyFileServesAndExitsZeroOnTheSignal) {
     ASSERT_TRUE(status) << "the service did not stop";
     ASSERT_TRUE(WIFEXITED(*status)) << readFile(temp.path() / "output.log");
     EXPECT_EQ(WEXITSTATUS(*status), 0);
+    EXPECT_FALSE(std::filesystem::exists(readyFile)) << "a stopped service left its ready file";
 }
 
 INSTANTIATE_TEST_SUITE_P(StopSignals, ExecutableTest, ::testing::Values(SIGTERM, SIGINT),

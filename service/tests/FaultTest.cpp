@@ -16,51 +16,6 @@ protected:
     void addFault(const json& fault) { running.adminPost("faults", fault); }
 };
 
-TEST_F(FaultTest, AnswersWithClaimsSignedAsAskedOrWithARawBody) {
-    const auto device = running.pair(TestKey::shared(0));
-    const auto url = device.baseURL + "v1/deviceInfo";
-    addFault(
-        {{"path", "v1/deviceInfo"}, {"status", 503}, {"body", {{"code", "BUSY"}}}, {"signature", "valid"}});
-    addFault({{"path", "v1/deviceInfo"}, {"status", 400}, {"body", {{"code", "X"}}}, {"signature", "none"}});
-    addFault({{"path", "v1/deviceInfo"},
-              {"status", 200},
-              {"body", {{"public", json::object()}}},
-              {"signature", "foreign"}});
-    addFault({{"path", "v1/deviceInfo"}, {"status", 200}, {"body", "not a token at all"}});
-    addFault({{"path", "v1/deviceInfo"}, {"status", 502}});
-
-    const auto valid = running.client().postJwt(url, device.token());
-    EXPECT_EQ(valid.status, 503);
-    EXPECT_EQ(valid.headers.count("correlation-id"), 1u);
-    EXPECT_EQ(running.replyClaims(valid), json({{"code", "BUSY"}}));
-
-    const auto unsignedReply = running.client().postJwt(url, device.token());
-    EXPECT_EQ(unsignedReply.status, 400);
-    const auto none = decodeToken(unsignedReply.body, running.serverPublicKey());
-    ASSERT_TRUE(none);
-    EXPECT_EQ(none->header["alg"], "none");
-    EXPECT_EQ(unsignedReply.body.back(), '.');
-    EXPECT_EQ(none->claims, json({{"code", "X"}}));
-
-    const auto foreign =
-        decodeToken(running.client().postJwt(url, device.token()).body, running.serverPublicKey());
-    ASSERT_TRUE(foreign);
-    EXPECT_EQ(foreign->header["alg"], "RS256");
-    EXPECT_FALSE(foreign->signatureValid);
-
-    const auto raw = running.client().postJwt(url, device.token());
-    EXPECT_EQ(raw.status, 200);
-    EXPECT_EQ(raw.body, "not a token at all");
-
-    const auto empty = running.client().postJwt(url, device.token());
-    EXPECT_EQ(empty.status, 502);
-    EXPECT_EQ(empty.body, "");
-    EXPECT_EQ(empty.headers.count("correlation-id"), 1u);
-
-    // Spent faults are gone: the real handler answers again.
-    EXPECT_EQ(running.client().postJwt(url, device.token()).status, 200);
-}
-
 TEST_F(FaultTest, FaultedRequestsChangeNothing) {
     const auto& key = TestKey::shared(0);
     const auto eu = running.baseURL(Region::eu);
@@ -77,7 +32,8 @@ TEST_F(FaultTest, FaultedRequestsChangeNothing) {
                                       .adminPost("devices/" + device.id + "/authentications",
                                                  {{"timeoutSeconds", 60}})["authenticationId"]
                                       .get<std::string>();
-    const auto check = device.baseURL + "v1/push/check?authenticationId=" + authenticationId;
+    const auto check =
+        device.baseURL + "v1/push/check?authenticationId=" + authenticationId + "&bundleId=com.example.host";
     const auto answer = device.token({{"action", "APPROVE"}});
     addFault({{"path", "v1/push/check"}, {"status", 200}, {"body", {{"status", "APPROVED"}}}});
     EXPECT_EQ(running.client().postJwt(check, answer).status, 200);
@@ -126,8 +82,102 @@ TEST_F(FaultTest, DelaysTheFaultedReply) {
     EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(300));
 }
 
+TEST_F(FaultTest, ProducesEveryReplyAndTransportFailureAClientMustSurvive) {
+    const auto device = running.pair(TestKey::shared(0));
+    const auto foreignKey = running.service().readyDescription()["foreignPublicKey"].get<std::string>();
+    struct Case {
+        json fault;
+        CURLcode code;
+        std::string body;                // "*": a token, checked below
+        std::string correlationId = "*"; // "*": generated; "": none at all
+        std::string alg = "", keyUsed = "";
+    };
+    const std::vector<Case> cases{
+        {{{"status", 503}, {"body", {{"code", "BUSY"}}}},
+         CURLE_OK,
+         "*",
+         "*",
+         "RS256",
+         running.serverPublicKey()},
+        {{{"body", {{"code", "X"}}}, {"signature", "none"}}, CURLE_OK, "*", "*", "none"},
+        {{{"body", {{"public", 1}}}, {"signature", "foreign"}}, CURLE_OK, "*", "*", "RS256", foreignKey},
+        {{{"body", {{"id", "p"}}}, {"serverPublicKey", "foreign"}}, CURLE_OK, "*", "*", "RS256", foreignKey},
+        {{{"body", "not a token at all"}}, CURLE_OK, "not a token at all"},
+        {{{"status", 502}}, CURLE_OK, ""},
+        {{{"bodyBase64", "//4AYWJj"}}, CURLE_OK, std::string("\xff\xfe\0abc", 6)},
+        {{{"abort", "beforeReply"}, {"body", "0123456789"}}, CURLE_GOT_NOTHING, "", ""},
+        {{{"abort", 4}, {"body", "0123456789"}}, CURLE_PARTIAL_FILE, "0123"},
+        {{{"abort", 0}, {"body", "0123456789"}}, CURLE_PARTIAL_FILE, ""},
+        {{{"correlationId", "chosen-id"}}, CURLE_OK, "", "chosen-id"},
+        {{{"correlationId", nullptr}}, CURLE_OK, "", ""},
+    };
+    for (auto c : cases) {
+        SCOPED_TRACE(c.fault.dump());
+        c.fault["path"] = "v1/deviceInfo";
+        addFault(c.fault);
+        // A fresh connection: on a reused one, libcurl retries a request whose connection died.
+        HttpsClient client(running.service().caCertificatePath());
+        const auto reply = client.postJwt(device.baseURL + "v1/deviceInfo", device.token());
+        EXPECT_EQ(reply.code, c.code) << reply.transportError;
+        EXPECT_EQ(reply.status, c.code == CURLE_OK ? c.fault.value("status", 500) : 0);
+        const auto header = reply.headers.find("correlation-id");
+        EXPECT_EQ(header == reply.headers.end() ? ""
+                  : c.correlationId == "*"      ? "*"
+                                                : header->second,
+                  c.correlationId);
+        if (c.body != "*") {
+            EXPECT_EQ(reply.body, c.body);
+            continue;
+        }
+        const auto token = decodeToken(reply.body, c.keyUsed);
+        ASSERT_TRUE(token);
+        EXPECT_EQ(token->header.value("alg", ""), c.alg);
+        EXPECT_EQ(token->signatureValid, !c.keyUsed.empty());
+        auto claims = c.fault["body"];
+        if (c.fault.contains("serverPublicKey"))
+            claims["serverPublicKey"] = foreignKey;
+        EXPECT_EQ(token->claims, claims);
+    }
+    // Spent faults are gone: the real handler answers again.
+    EXPECT_EQ(running.client().postJwt(device.baseURL + "v1/deviceInfo", device.token()).status, 200);
+    EXPECT_NE(foreignKey, running.serverPublicKey());
+}
+
+TEST_F(FaultTest, ServesCertificatesAClientMustRefuse) {
+    const auto device = running.pair(TestKey::shared(0));
+    const auto ready = running.service().readyDescription();
+    for (const char* kind : {"untrusted", "wrongName"}) {
+        const std::string url = ready["tlsFaultURLs"][kind]["EU"];
+        EXPECT_EQ(running.client().postJwt(url + "v1/deviceInfo", device.token()).code,
+                  CURLE_PEER_FAILED_VERIFICATION)
+            << kind;
+    }
+    // Under the name it carries, the wrong-name certificate verifies with the CA, and the protocol answers.
+    const std::string url = ready["tlsFaultURLs"]["wrongName"]["EU"];
+    const auto port = url.substr(url.rfind(':') + 1, url.find('/', 8) - url.rfind(':') - 1);
+    HttpsClient client(ready["caCertificate"].get<std::string>());
+    client.resolve({"wrong-name.invalid:" + port + ":127.0.0.1"});
+    EXPECT_EQ(
+        client.postJwt("https://wrong-name.invalid:" + port + "/eu/v1/deviceInfo", device.token()).status,
+        200);
+
+    // A host outside the usual names gets a certificate that covers it.
+    ServiceOptions options;
+    options.host = "127.0.0.2";
+    RunningService elsewhere(options);
+    const auto state = elsewhere.client().request("GET", elsewhere.service().adminURL() + "state", {});
+    EXPECT_EQ(state.status, 200) << state.transportError;
+    EXPECT_EQ(elsewhere.service().adminURL().substr(0, 18), "https://127.0.0.2:");
+}
+
 TEST_F(FaultTest, RefusesMalformedFaults) {
     const std::vector<std::pair<json, std::string>> cases{
+        {{{"path", "v1/push/check?authenticationId=1"}}, "path"},
+        {{{"path", "v1/logs"}, {"body", "x"}, {"bodyBase64", "eA=="}}, "bodyBase64"},
+        {{{"path", "v1/logs"}, {"bodyBase64", "eA="}}, "bodyBase64"},
+        {{{"path", "v1/logs"}, {"body", "x"}, {"serverPublicKey", "foreign"}}, "serverPublicKey"},
+        {{{"path", "v1/logs"}, {"abort", "later"}}, "abort"},
+        {{{"path", "v1/logs"}, {"correlationId", 5}}, "correlationId"},
         {{{"status", 500}}, "path"},
         {{{"path", "v1/logs"}, {"status", 42}}, "status"},
         {{{"path", "v1/logs"}, {"body", 5}}, "body"},

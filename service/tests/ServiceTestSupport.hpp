@@ -38,6 +38,7 @@ struct HttpReply {
     std::map<std::string, std::string> headers; // names in lower case
     std::string body;
     std::string transportError; // non-empty when no reply arrived
+    CURLcode code = CURLE_OK;
 };
 
 // One libcurl handle (connections are reused); use from one thread at a time.
@@ -50,11 +51,14 @@ public:
 
     HttpReply request(const std::string& method, const std::string& url,
                       const std::vector<std::string>& headers, const std::string& body = {});
+    // Host names to resolve to fixed addresses, "name:port:address" as CURLOPT_RESOLVE takes them.
+    void resolve(std::vector<std::string> entries) { resolve_ = std::move(entries); }
     HttpReply postJwt(const std::string& url, const std::string& token);
 
 private:
     std::filesystem::path caFile_;
     CURL* curl_;
+    std::vector<std::string> resolve_;
 };
 
 // A test-side RSA-2048 key; the first few are generated once per process and shared.
@@ -71,6 +75,8 @@ private:
 };
 
 std::string base64Standard(const std::string& bytes);
+// Strict standard Base64: padding required, nothing outside the alphabet, zero tail bits.
+std::optional<std::string> base64StandardDecode(const std::string& text);
 std::string base64Url(const std::string& bytes);
 std::optional<std::string> base64UrlDecode(const std::string& text);
 std::string sha256Hex(const std::string& bytes);
@@ -80,6 +86,10 @@ long long unixNow();
 // A compact token: header {"alg", "typ", ["kid"]}; signed RS256 when `key` is given, else "none".
 std::string makeToken(const json& claims, const TestKey* key,
                       const std::optional<std::string>& kid = std::nullopt);
+// The same with the header as given ("alg" is still set from `key`).
+std::string makeTokenWithHeader(json header, const json& claims, const TestKey* key);
+// The device data a correct client sends under "metadata".
+json deviceData(bool sandbox = false);
 
 struct DecodedToken {
     json header;
@@ -100,6 +110,8 @@ struct PairedDevice {
     // Claims of a signed request: "iss", "dvc", fresh "jti", "exp" in two minutes, "fnp", "metadata".
     json claims(const json& extra = json::object()) const;
     std::string token(const json& extra = json::object()) const;
+    // A token with the payload claim set of a paired device (no "metadata"), as log uploads carry.
+    std::string payloadToken(const json& extra) const;
 };
 
 // A started service in a temporary state directory, with helpers for the admin interface.
@@ -107,6 +119,8 @@ class RunningService {
 public:
     RunningService();
     explicit RunningService(const std::filesystem::path& stateDirectory);
+    // Options as given; the state directory is a fresh temporary one.
+    explicit RunningService(ServiceOptions options);
     ~RunningService();
 
     ReferenceService& service() { return *service_; }
@@ -132,7 +146,7 @@ public:
     void stop();
 
 private:
-    void start();
+    void start(ServiceOptions options);
 
     std::unique_ptr<TempDir> temp_;
     std::filesystem::path stateDirectory_;

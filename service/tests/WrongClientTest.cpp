@@ -1,0 +1,217 @@
+// Requests as a wrong client builds them, each refused with its status and the member it got
+// wrong, next to the same requests built correctly (the library's claim sets, by hand), accepted.
+#include "ServiceTestSupport.hpp"
+
+#include <gtest/gtest.h>
+
+namespace velquor::service::test {
+namespace {
+
+enum class Kind { pairing, deviceInfo, pushCheck, logs };
+
+// One request with one mistake: `where` is "" (none), "query" (the text appended to the address),
+// "header.NAME" or a dotted claim path; a null `value` removes the member.
+struct Case {
+    std::string name;
+    Kind kind;
+    std::string where;
+    json value;
+    long status;
+    std::string target, detail; // empty: accepted
+};
+
+json& at(json& node, const std::string& path) {
+    const auto dot = path.find('.');
+    return dot == std::string::npos ? node[path] : at(node[path.substr(0, dot)], path.substr(dot + 1));
+}
+
+void change(json& node, const std::string& path, const json& value) {
+    const auto dot = path.rfind('.');
+    auto& parent = dot == std::string::npos ? node : at(node, path.substr(0, dot));
+    if (value.is_null())
+        parent.erase(path.substr(dot + 1));
+    else
+        parent[path.substr(dot + 1)] = value;
+}
+
+class WrongClientTest : public ::testing::Test {
+protected:
+    RunningService running;
+    PairedDevice device = running.pair(TestKey::shared(0));
+    int uploads = 0;
+
+    HttpReply send(const Case& c) {
+        json header{{"typ", "JWT"}, {"kid", device.id}};
+        json claims = device.claims();
+        std::string path = "v1/deviceInfo", query;
+        if (c.kind == Kind::pairing) {
+            header.erase("kid");
+            claims = RunningService::pairingClaims(running.pairingKey("EU"), *device.key);
+            path = "v1/pairings";
+        } else if (c.kind == Kind::pushCheck) {
+            const auto id = running.adminPost("devices/" + device.id + "/authentications", json::object());
+            path = "v1/push/check?authenticationId=" + id["authenticationId"].get<std::string>();
+            query = "&bundleId=com.example.host";
+            claims["action"] = "APPROVE";
+        } else if (c.kind == Kind::logs) {
+            claims.erase("metadata"); // the payload claim set of a paired device
+            claims.update({{"sha256", sha256Hex("zip")}, {"supportId", std::to_string(++uploads)}});
+            path = "v1/logs";
+        }
+        if (c.where == "query")
+            query = c.value;
+        else if (c.where.rfind("header.", 0) == 0)
+            change(header, c.where.substr(7), c.value);
+        else if (!c.where.empty())
+            change(claims, c.where, c.value);
+        const auto token =
+            makeTokenWithHeader(header, claims, c.kind == Kind::pairing ? nullptr : device.key);
+        if (c.kind != Kind::logs)
+            return running.client().postJwt(device.baseURL + path + query, token);
+        return running.client().request("POST", device.baseURL + path + query,
+                                        {"content-type: multipart/form-data; boundary=b",
+                                         "Accept: application/jwt", "Marvis-Mobile-Logs: " + token},
+                                        "--b\r\nContent-Disposition: form-data; name=\"log-file\"; "
+                                        "filename=\"velquorv2.zip\"\r\nContent-Type: application/zip\r\n\r\n"
+                                        "zip\r\n--b--\r\n");
+    }
+
+    void expect(const std::vector<Case>& cases) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(c.name);
+            const auto reply = send(c);
+            EXPECT_EQ(reply.status, c.status) << reply.body;
+            const auto claims = running.replyClaims(reply);
+            if (!c.target.empty()) {
+                EXPECT_EQ(claims.value("code", ""), c.status == 400 ? "INVALID_DATA" : "UNAUTHORIZED");
+                EXPECT_EQ(claims["details"][0].value("target", ""), c.target) << claims.dump();
+                EXPECT_EQ(claims["details"][0].value("code", ""), c.detail) << claims.dump();
+            }
+        }
+    }
+};
+
+TEST_F(WrongClientTest, RefusesWrongTokensAndClaimSetsAndAcceptsCorrectOnes) {
+    const auto inMilliseconds = (unixNow() + 120) * 1000;
+    const json unpaired{{"application", {{"bundleId", "com.example.host"}}}};
+    const auto bundle = std::string("&bundleId=com.example.host");
+    expect({
+        {"correct pairing", Kind::pairing, "", {}, 201, "", ""},
+        {"correct device info", Kind::deviceInfo, "", {}, 200, "", ""},
+        {"correct push check", Kind::pushCheck, "", {}, 200, "", ""},
+        {"correct log upload", Kind::logs, "", {}, 201, "", ""},
+        {"unpaired payload claims", Kind::logs, "metadata", unpaired, 201, "", ""},
+        {"empty device name", Kind::deviceInfo, "metadata.name", "", 200, "", ""},
+        {"empty locale", Kind::deviceInfo, "metadata.locale", "", 200, "", ""},
+        {"expired", Kind::deviceInfo, "exp", unixNow() - 5, 401, "exp", "TOKEN_EXPIRED"},
+        {"exp a text", Kind::deviceInfo, "exp", "soon", 401, "exp", "EXPIRATION_INVALID"},
+        {"kid unknown", Kind::deviceInfo, "header.kid", "no-such-device", 401, "kid", "UNKNOWN_DEVICE"},
+        {"kid missing", Kind::deviceInfo, "header.kid", nullptr, 401, "kid", "KEY_ID_MISSING"},
+        {"dvc of another", Kind::deviceInfo, "dvc", "other-device", 401, "dvc", "DEVICE_MISMATCH"},
+        {"iss of another", Kind::deviceInfo, "iss", "other-app", 401, "iss", "ISSUER_MISMATCH"},
+        {"exp in milliseconds", Kind::deviceInfo, "exp", inMilliseconds, 400, "exp", "EXPIRATION_TOO_FAR"},
+        {"exp in milliseconds, pairing", Kind::pairing, "exp", inMilliseconds, 400, "exp",
+         "EXPIRATION_TOO_FAR"},
+        {"pairing without exp", Kind::pairing, "exp", nullptr, 400, "exp", "EXPIRATION_MISSING"},
+        {"pairing without jti", Kind::pairing, "jti", nullptr, 400, "jti", "TOKEN_ID_MISSING"},
+        {"no typ", Kind::deviceInfo, "header.typ", nullptr, 400, "typ", "TYPE_INVALID"},
+        {"typ in lower case", Kind::pairing, "header.typ", "jwt", 400, "typ", "TYPE_INVALID"},
+        {"no metadata", Kind::deviceInfo, "metadata", nullptr, 400, "metadata", "CLAIM_MISSING"},
+        {"no fnp", Kind::pushCheck, "fnp", nullptr, 400, "fnp", "CLAIM_MISSING"},
+        {"pairing without metadata", Kind::pairing, "metadata", nullptr, 400, "metadata", "CLAIM_MISSING"},
+        {"payload claims in a request", Kind::deviceInfo, "metadata", unpaired, 400, "metadata.os",
+         "DEVICE_DATA_MISSING"},
+        {"request claims on a log upload", Kind::logs, "metadata", deviceData(), 400, "metadata",
+         "CLAIM_SET_INVALID"},
+        {"log upload without fnp", Kind::logs, "fnp", nullptr, 400, "fnp", "CLAIM_MISSING"},
+        {"bare PKCS#1 device key", Kind::pairing, "mobileDevice.publicKey",
+         device.key->publicKeyPkcs1Base64(), 400, "publicKey", "PUBLIC_KEY_INVALID"},
+        {"no bundleId", Kind::pushCheck, "query", "", 400, "bundleId", "BUNDLE_ID_MISSING"},
+        {"bundleId twice", Kind::pushCheck, "query", bundle + bundle, 400, "bundleId", "BUNDLE_ID_REPEATED"},
+        {"other bundleId", Kind::pushCheck, "query", "&bundleId=x", 400, "bundleId", "BUNDLE_ID_MISMATCH"},
+        {"query on device info", Kind::deviceInfo, "query", "?bundleId=x", 400, "bundleId",
+         "QUERY_UNEXPECTED"},
+        {"query on pairing", Kind::pairing, "query", "?x=1", 400, "x", "QUERY_UNEXPECTED"},
+    });
+}
+
+TEST_F(WrongClientTest, RefusesDeviceDataOutsideItsDescription) {
+    std::vector<Case> cases;
+    for (const char* path : {"os",
+                             "os.version",
+                             "os.type",
+                             "model",
+                             "model.name",
+                             "model.marketingName",
+                             "name",
+                             "manufacturer",
+                             "apiVersion",
+                             "sdkVersion",
+                             "rooted",
+                             "lockEnabled",
+                             "locale",
+                             "networkType",
+                             "networksInfo",
+                             "application",
+                             "application.bundleId",
+                             "application.version",
+                             "application.name",
+                             "application.pushSandbox",
+                             "permissions",
+                             "permissions.camera",
+                             "permissions.location",
+                             "permissions.push",
+                             "permissions.silentPush"}) {
+        const std::string target = std::string("metadata.") + path;
+        cases.push_back({target, Kind::deviceInfo, target, nullptr, 400, target, "DEVICE_DATA_MISSING"});
+        cases.push_back({target, Kind::deviceInfo, target, 7, 400, target, "DEVICE_DATA_INVALID"});
+    }
+    for (const auto& [path, value] :
+         std::vector<std::pair<std::string, json>>{{"os.type", "ANDROID"},
+                                                   {"manufacturer", "Google"},
+                                                   {"apiVersion", "v2"},
+                                                   {"rooted", true},
+                                                   {"lockEnabled", true},
+                                                   {"lockEnabled", "yes"},
+                                                   {"networkType", "5G"},
+                                                   {"permissions.camera", "granted"},
+                                                   {"permissions.location", "authorized"},
+                                                   {"permissions.push", "provisional"},
+                                                   {"permissions.silentPush", "authorized"}}) {
+        const std::string target = "metadata." + path;
+        cases.push_back(
+            {target + value.dump(), Kind::deviceInfo, target, value, 400, target, "DEVICE_DATA_INVALID"});
+    }
+    for (const char* path : {"metadata.extra", "metadata.application.extra"})
+        cases.push_back({path, Kind::deviceInfo, path, 1, 400, path, "DEVICE_DATA_UNEXPECTED"});
+    expect(cases);
+}
+
+TEST_F(WrongClientTest, ShowsTheAnswerAsSentAndTheSandboxOfTheLatestTokenUpdate) {
+    for (const json& extra :
+         {json{{"action", "DENY"}}, json{{"action", "APPROVE"}, {"isBanner", false}, {"method", nullptr}}}) {
+        const auto id = running.adminPost("devices/" + device.id + "/authentications", json::object());
+        const auto claims = device.claims(extra);
+        ASSERT_EQ(running.client()
+                      .postJwt(device.baseURL + "v1/push/check?bundleId=com.example.host&authenticationId=" +
+                                   id["authenticationId"].get<std::string>(),
+                               makeToken(claims, device.key, device.id))
+                      .status,
+                  200);
+        // Exactly as sent: "isBanner" and "method" absent when left out, false and null when sent so.
+        EXPECT_EQ(running.adminGet("authentications/" + id["authenticationId"].get<std::string>())["answer"],
+                  claims);
+    }
+    auto production = device.claims({{"token", "cafe"}});
+    production["metadata"]["application"]["pushSandbox"] = true;
+    EXPECT_EQ(running.client()
+                  .postJwt(device.baseURL + "v1/installedApplications/" + device.installedApplicationId +
+                               "/updatePushToken",
+                           makeToken(production, device.key, device.id))
+                  .status,
+              200);
+    EXPECT_EQ(running.adminGet("state")["devices"][0]["sandbox"], true);
+}
+
+} // namespace
+} // namespace velquor::service::test
