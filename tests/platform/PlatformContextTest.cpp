@@ -1,6 +1,7 @@
 #include "platform/PlatformContext.hpp"
 
 #include "platform/linux/ConfiguredBundleInfo.hpp"
+#include "platform/linux/CurlHttpTransport.hpp"
 #include "platform/linux/FileKeyStore.hpp"
 #include "platform/linux/FilePreferences.hpp"
 #include "platform/linux/LinuxNotificationCenter.hpp"
@@ -17,12 +18,8 @@
 #include <csignal>
 #include <cstdlib>
 #include <optional>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
-
-extern char** environ;
 
 namespace velquor::detail {
 namespace {
@@ -72,6 +69,7 @@ TEST(PlatformContextResolve, FillsEveryDefaultPerHostUnderTheDataDirectory) {
     ASSERT_NE(dynamic_cast<ConfiguredBundleInfo*>(services.bundle.get()), nullptr);
     EXPECT_EQ(services.bundle->mainBundleValue("CFBundleIdentifier"), "com.example/host");
     EXPECT_NE(dynamic_cast<StdoutConsole*>(services.console.get()), nullptr);
+    EXPECT_NE(dynamic_cast<CurlHttpTransport*>(services.http.get()), nullptr);
     EXPECT_FALSE(fs::exists(data.path() / "velquor")) << "resolving creates no directory";
 }
 
@@ -123,54 +121,6 @@ TEST(PlatformContextResolve, KeepsWhatTheHostSetAndNeverChangesTheHostsServices)
 
 // --- the process-wide platform, in child processes -------------------------------------------
 
-struct ChildResult {
-    bool finished = false;
-    int status = 0;
-    std::string output;
-};
-
-// Runs the scenario child; kills it and reports finished=false when it outlives the deadline.
-ChildResult runChild(const std::string& scenario, const fs::path& dir, std::chrono::seconds deadline = 30s) {
-    ChildResult result;
-    int pipeFds[2];
-    if (::pipe(pipeFds) != 0)
-        return result;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
-    const std::string program = VELQUOR_PLATFORM_EXIT_CHILD;
-    const std::string directory = dir.string();
-    char* argv[] = {const_cast<char*>(program.c_str()), const_cast<char*>(scenario.c_str()),
-                    const_cast<char*>(directory.c_str()), nullptr};
-    pid_t pid = 0;
-    const int spawned = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(pipeFds[1]);
-    if (spawned != 0) {
-        ::close(pipeFds[0]);
-        return result;
-    }
-    const auto end = std::chrono::steady_clock::now() + deadline;
-    while (std::chrono::steady_clock::now() < end) {
-        if (::waitpid(pid, &result.status, WNOHANG) == pid) {
-            result.finished = true;
-            break;
-        }
-        std::this_thread::sleep_for(10ms);
-    }
-    if (!result.finished) {
-        ::kill(pid, SIGKILL);
-        ::waitpid(pid, nullptr, 0);
-    }
-    char buffer[4096];
-    ssize_t got;
-    while ((got = ::read(pipeFds[0], buffer, sizeof buffer)) > 0)
-        result.output.append(buffer, static_cast<std::size_t>(got));
-    ::close(pipeFds[0]);
-    return result;
-}
-
 // Each scenario needs a fresh process; exit status 42 from "exit-with-work" means a queued task
 // started after exit had begun.
 struct ChildCase {
@@ -183,7 +133,8 @@ class PlatformContextProcess : public ::testing::TestWithParam<ChildCase> {};
 
 TEST_P(PlatformContextProcess, EndsCleanlyWithTheExpectedStatus) {
     test::TempDir dir;
-    const auto child = runChild(GetParam().scenario, dir.path());
+    const auto child =
+        test::runChild(VELQUOR_PLATFORM_EXIT_CHILD, {GetParam().scenario, dir.path().string()});
     ASSERT_TRUE(child.finished) << "the process hung";
     ASSERT_TRUE(WIFEXITED(child.status)) << "the process died of signal " << WTERMSIG(child.status);
     EXPECT_EQ(WEXITSTATUS(child.status), GetParam().exitStatus) << child.output;

@@ -1,6 +1,7 @@
 // A child process for PlatformContextTest: scenarios that need a fresh process (the process-wide
 // platform, and exiting with work in flight). Exit status 0 means every expectation held.
 #include "platform/PlatformContext.hpp"
+#include "platform/linux/CurlHttpTransport.hpp"
 
 #include <atomic>
 #include <chrono>
@@ -8,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -144,6 +146,25 @@ int exitWithWorkScenario(const std::filesystem::path& dir) {
     return 0; // static destruction begins with tasks running and queued
 }
 
+// Transfers to the test's loopback server (address and CA in "server") still running, and
+// others completing, while the process exits.
+int httpInFlightScenario(const std::filesystem::path& dir) {
+    static SlowToDestroy slow;
+    std::atexit([] { gExitBegan = true; });
+    std::string base, ca;
+    std::ifstream(dir / "server") >> base >> ca;
+    auto http = std::make_shared<velquor::detail::CurlHttpTransport>(ca);
+    for (int i = 0; i < 60; ++i) {
+        const std::string path = i % 10 == 0 ? "/stall" : "/echo";
+        http->send({"POST", base + path, {}, std::vector<std::uint8_t>(1000, 'x')},
+                   [](auto, auto) { startedAfterExit(); });
+    }
+    std::this_thread::sleep_for(20ms);
+    std::printf("exiting with transfers in flight\n");
+    std::fflush(stdout);
+    return 0;
+}
+
 int exitFromTaskScenario(const std::filesystem::path& dir) {
     PlatformContext::configure(configurationIn(dir, "task-exit"));
     auto& queues = *PlatformContext::get().services.queues;
@@ -158,7 +179,8 @@ int exitFromTaskScenario(const std::filesystem::path& dir) {
 
 int main(int argc, char** argv) {
     if (argc != 3) {
-        std::fprintf(stderr, "usage: %s configure|exit-with-work|exit-from-task <directory>\n", argv[0]);
+        std::fprintf(stderr, "usage: %s configure|exit-with-work|http-in-flight|exit-from-task <directory>\n",
+                     argv[0]);
         return 2;
     }
     const std::string scenario = argv[1];
@@ -167,6 +189,8 @@ int main(int argc, char** argv) {
         return configureScenario(dir);
     if (scenario == "exit-with-work")
         return exitWithWorkScenario(dir);
+    if (scenario == "http-in-flight")
+        return httpInFlightScenario(dir);
     if (scenario == "exit-from-task")
         return exitFromTaskScenario(dir);
     return 2;

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace velquor::test {
 
@@ -27,6 +28,18 @@ private:
 // Polls `condition` until it holds or `deadline` passes; returns whether it held.
 bool waitUntil(const std::function<bool()>& condition,
                std::chrono::milliseconds deadline = std::chrono::seconds(10));
+
+// What a child process did: `finished` is false when it outlived its deadline and was killed.
+struct ChildResult {
+    bool finished = false;
+    int status = 0; // as waitpid reports it
+    std::string output;
+};
+
+// Runs `program` with `arguments`, capturing its standard output, for scenarios that need a fresh
+// process (process-wide state, exiting with work in flight).
+ChildResult runChild(const std::string& program, const std::vector<std::string>& arguments,
+                     std::chrono::seconds deadline = std::chrono::seconds(30));
 
 // Collects one value delivered on another thread and counts deliveries, so a test can assert a
 // handler ran exactly once. wait() gives up after the deadline instead of hanging.
