@@ -148,7 +148,7 @@ int exitWithWorkScenario(const std::filesystem::path& dir) {
 }
 
 // Transfers to the test's loopback server (address and CA in "server") still running, and
-// others completing, while the process exits. First, uploads into connections the server
+// others completing, while the process exits. Among them, uploads into connections the server
 // closes: with SIGPIPE at its default, a write that raised it would kill this process.
 int httpInFlightScenario(const std::filesystem::path& dir) {
     static SlowToDestroy slow;
@@ -157,23 +157,24 @@ int httpInFlightScenario(const std::filesystem::path& dir) {
     std::string base, ca;
     std::ifstream(dir / "server") >> base >> ca;
     auto http = std::make_shared<velquor::detail::CurlHttpTransport>(ca);
-    std::atomic<int> lost{0};
-    for (int i = 0; i < 3; ++i)
-        http->send({"POST", base + "/close", {}, std::vector<std::uint8_t>(8u << 20, 'x')},
-                   [&lost](auto, auto error) { lost += error && error->code == -1005 ? 1 : 100; });
+    static std::atomic<int> lost{0};
+    for (int i = 0; i < 60; ++i) {
+        const bool cut = i % 20 == 0;
+        http->send({"POST",
+                    base + (cut      ? "/close"
+                            : i % 10 ? "/echo"
+                                     : "/stall"),
+                    {},
+                    std::vector<std::uint8_t>(cut ? 8u << 20 : 1000, 'x')},
+                   [cut](auto, auto error) {
+                       startedAfterExit();
+                       lost += cut && error && error->code == -1005;
+                   });
+    }
     for (int waited = 0; lost < 3 && waited < 2000; ++waited)
         std::this_thread::sleep_for(10ms);
-    expect(lost == 3, "each closed upload failed with -1005");
-    struct sigaction pipe {};
-    ::sigaction(SIGPIPE, nullptr, &pipe);
-    expect(pipe.sa_handler == SIG_DFL, "the SIGPIPE disposition is left as it was");
-
-    for (int i = 0; i < 60; ++i) {
-        const std::string path = i % 10 == 0 ? "/stall" : "/echo";
-        http->send({"POST", base + path, {}, std::vector<std::uint8_t>(1000, 'x')},
-                   [](auto, auto) { startedAfterExit(); });
-    }
-    std::this_thread::sleep_for(20ms);
+    expect(lost == 3, "each upload into a closed connection failed with -1005");
+    expect(std::signal(SIGPIPE, SIG_DFL) == SIG_DFL, "the SIGPIPE disposition is left as it was");
     std::printf("exiting with transfers in flight\n");
     std::fflush(stdout);
     return failures == 0 ? 0 : 1;
