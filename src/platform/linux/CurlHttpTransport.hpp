@@ -17,8 +17,9 @@
 namespace velquor::detail {
 
 // Thread-safe; see HttpTransport for the contract. Completions run on the network thread
-// (CurlNetworkThread), which every instance shares. Destroying an instance leaves its requests
-// in flight to finish and call their completions.
+// (CurlNetworkThread), which every instance shares; an exception a completion throws is caught
+// there and dropped. Destroying an instance leaves its requests in flight to finish and call
+// their completions. Redirects are not followed: a 3xx reply is handed over as it is.
 class CurlHttpTransport final : public HttpTransport {
 public:
     // `trustedCertificates`: a PEM file of the only authorities to trust; empty: the system store.
