@@ -58,9 +58,6 @@ CurlTransfer::CurlTransfer(HttpRequest request, HttpTransport::Completion comple
 
 void CurlTransfer::configure(const Options& options) {
     CURL* easy = easy_.get();
-    const auto seconds = [](std::chrono::seconds s) {
-        return static_cast<long>(s.count());
-    };
     curl_easy_setopt(easy, CURLOPT_URL, request_.url.c_str());
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, errorBuffer_);
@@ -78,8 +75,9 @@ void CurlTransfer::configure(const Options& options) {
     curl_easy_setopt(easy, CURLOPT_PROXY, options.proxy.c_str());
     curl_easy_setopt(easy, CURLOPT_NOPROXY, options.noProxy.c_str());
 
-    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT,
-                     seconds(request_.timeout.count() > 0 ? request_.timeout : std::chrono::seconds(60)));
+    const long connectLimit =
+        request_.timeout.count() > 0 ? static_cast<long>(request_.timeout.count()) : 60L;
+    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, connectLimit);
     curl_easy_setopt(easy, CURLOPT_PREREQFUNCTION, &CurlTransfer::onConnected);
     curl_easy_setopt(easy, CURLOPT_PREREQDATA, this);
     curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
