@@ -20,6 +20,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace velquor {
@@ -180,6 +181,56 @@ public:
 };
 
 // ---------------------------------------------------------------------------------------------
+// HTTP: one request out, one reply or one transport error back.
+
+struct HttpRequest {
+    std::string method;
+    std::string url;
+    std::vector<std::pair<std::string, std::string>> headers;
+    std::vector<std::uint8_t> body;
+    // An inactivity limit, not a deadline: the transfer fails when connecting takes longer, or
+    // when no byte moves either way for this long. A large upload on a slow link is not cut off.
+    std::chrono::seconds timeout{60};
+};
+
+struct HttpReply {
+    int status = 0; // 0: not an HTTP response
+    // In the order received, names in the letter case received; a repeated header appears once
+    // per occurrence.
+    std::vector<std::pair<std::string, std::string>> headers;
+    std::vector<std::uint8_t> body;
+};
+
+// A transport failure in the platform's URL-loading terms: domain "NSURLErrorDomain" and its
+// codes (-1001 timed out, -1003 host not found, -1004 cannot connect, -1005 connection lost,
+// -1009 not connected to the internet, -1200 secure connection failed, -1202 untrusted server
+// certificate, -1 unknown).
+struct HttpError {
+    std::string domain;
+    long code = 0;
+    std::string localizedDescription;
+};
+
+// Sends HTTP requests; many may be in flight at once. Thread-safe: `send` may be called from
+// any thread, the network thread included (a completion may send the next request).
+//
+// The contract every implementation keeps:
+//  - `send` returns at once, never waiting for the network, and never calls the completion
+//    itself, not even for a request it refuses.
+//  - The completion runs exactly once per request, with exactly one argument present: the
+//    reply for any HTTP response whatever its status, or the error when no response came.
+//  - Completions run on the transport's network thread. A completion that blocks holds up
+//    every transfer of the process; one that waits for another library operation (which needs
+//    that same thread for its reply) deadlocks. Move long work to a queue of your own.
+//  - Once the process has begun to exit, no completion runs.
+class HttpTransport {
+public:
+    using Completion = std::function<void(std::optional<HttpReply>, std::optional<HttpError>)>;
+    virtual ~HttpTransport() = default;
+    virtual void send(HttpRequest request, Completion completion) = 0;
+};
+
+// ---------------------------------------------------------------------------------------------
 
 // The services the library runs on. A null member means the Linux implementation.
 struct PlatformServices {
@@ -192,6 +243,7 @@ struct PlatformServices {
     // Device, permission and network facts (<velquor/DeviceFacts.hpp>).
     std::shared_ptr<DeviceFacts> deviceFacts;
     std::shared_ptr<ReachabilityFlagSource> reachabilityFlags;
+    std::shared_ptr<HttpTransport> http;
 };
 
 } // namespace velquor

@@ -2,6 +2,7 @@
 
 #include "log/Log.hpp"
 #include "platform/linux/ConfiguredBundleInfo.hpp"
+#include "platform/linux/CurlHttpTransport.hpp"
 #include "platform/linux/FileKeyStore.hpp"
 #include "platform/linux/FilePreferences.hpp"
 #include "platform/linux/LinuxDeviceFacts.hpp"
@@ -128,6 +129,8 @@ Platform resolveWith(Configuration configuration, std::shared_ptr<DispatchQueues
         services.deviceFacts = std::make_shared<LinuxDeviceFacts>(services.queues);
     if (!services.reachabilityFlags)
         services.reachabilityFlags = std::make_shared<LinuxReachabilityFlagSource>();
+    if (!services.http)
+        services.http = std::make_shared<CurlHttpTransport>(resolved.trustedCertificates);
     return platform;
 }
 

@@ -6,15 +6,18 @@
 #include "log/Log.hpp"
 #include "log/MemoryLogSink.hpp"
 #include "platform/PlatformContext.hpp"
+#include "platform/linux/CurlHttpTransport.hpp"
 
 #include <velquor/Velquor.hpp>
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <future>
 #include <iostream>
 #include <mutex>
@@ -153,6 +156,39 @@ int exitWithWorkScenario(const std::filesystem::path& dir) {
     return 0; // static destruction begins with tasks running and queued
 }
 
+// Transfers to the test's loopback server (address and CA in "server") still running, and
+// others completing, while the process exits. Among them, uploads into connections the server
+// closes: with SIGPIPE at its default, a write that raised it would kill this process.
+int httpInFlightScenario(const std::filesystem::path& dir) {
+    static SlowToDestroy slow;
+    std::atexit([] { gExitBegan = true; });
+    std::signal(SIGPIPE, SIG_DFL); // as a host leaves it (the test's server made it inherited ignored)
+    std::string base, ca;
+    std::ifstream(dir / "server") >> base >> ca;
+    auto http = std::make_shared<velquor::detail::CurlHttpTransport>(ca);
+    static std::atomic<int> lost{0};
+    for (int i = 0; i < 60; ++i) {
+        const bool cut = i % 20 == 0;
+        http->send({"POST",
+                    base + (cut      ? "/close"
+                            : i % 10 ? "/echo"
+                                     : "/stall"),
+                    {},
+                    std::vector<std::uint8_t>(cut ? 8u << 20 : 1000, 'x')},
+                   [cut](auto, auto error) {
+                       startedAfterExit();
+                       lost += cut && error && error->code == -1005;
+                   });
+    }
+    for (int waited = 0; lost < 3 && waited < 2000; ++waited)
+        std::this_thread::sleep_for(10ms);
+    expect(lost == 3, "each upload into a closed connection failed with -1005");
+    expect(std::signal(SIGPIPE, SIG_DFL) == SIG_DFL, "the SIGPIPE disposition is left as it was");
+    std::printf("exiting with transfers in flight\n");
+    std::fflush(stdout);
+    return failures == 0 ? 0 : 1;
+}
+
 int exitFromTaskScenario(const std::filesystem::path& dir) {
     PlatformContext::configure(configurationIn(dir, "task-exit"));
     auto& queues = *PlatformContext::get().services.queues;
@@ -258,6 +294,8 @@ int main(int argc, char** argv) {
         return configureScenario(directory);
     if (scenario == "exit-with-work")
         return exitWithWorkScenario(directory);
+    if (scenario == "http-in-flight")
+        return httpInFlightScenario(dir);
     if (scenario == "exit-from-task")
         return exitFromTaskScenario(directory);
     std::cerr << "unknown scenario " << scenario << "\n";

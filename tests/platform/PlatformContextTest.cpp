@@ -1,6 +1,7 @@
 #include "platform/PlatformContext.hpp"
 
 #include "platform/linux/ConfiguredBundleInfo.hpp"
+#include "platform/linux/CurlHttpTransport.hpp"
 #include "platform/linux/FileKeyStore.hpp"
 #include "platform/linux/FilePreferences.hpp"
 #include "platform/linux/LinuxNotificationCenter.hpp"
@@ -67,6 +68,7 @@ TEST(PlatformContextResolve, FillsEveryDefaultPerHostUnderTheDataDirectory) {
     ASSERT_NE(dynamic_cast<ConfiguredBundleInfo*>(services.bundle.get()), nullptr);
     EXPECT_EQ(services.bundle->mainBundleValue("CFBundleIdentifier"), "com.example/host");
     EXPECT_NE(dynamic_cast<StdoutConsole*>(services.console.get()), nullptr);
+    EXPECT_NE(dynamic_cast<CurlHttpTransport*>(services.http.get()), nullptr);
     EXPECT_FALSE(fs::exists(data.path() / "velquor")) << "resolving creates no directory";
 }
 

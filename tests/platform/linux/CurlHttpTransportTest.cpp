@@ -1,0 +1,188 @@
+#include "platform/linux/CurlHttpTransport.hpp"
+
+#include "CertificateAuthority.hpp"
+#include "TestSupport.hpp"
+
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+#include <deque>
+#include <fstream>
+#include <thread>
+
+#include <sys/socket.h>
+
+using namespace std::chrono_literals;
+
+namespace velquor::detail {
+namespace {
+
+using Outcome = std::pair<std::optional<HttpReply>, std::optional<HttpError>>;
+using Header = std::pair<std::string, std::string>;
+
+// A loopback HTTPS server with one route per behaviour under test.
+struct LoopbackServer {
+    LoopbackServer(const service::TlsFiles& tls, const char* host, int samePort = 0)
+        : server(tls.serverCertificate.c_str(), tls.serverKey.c_str()) {
+        // Stalled requests hold a worker each, the exit test's abandoned ones included.
+        server.new_task_queue = [] {
+            return new httplib::ThreadPool(64);
+        };
+        server.Post("/echo", [](const httplib::Request& request, httplib::Response& response) {
+            response.status = 201;
+            response.set_header("X-Mixed-Case", "Value");
+            response.set_header("X-Sent-Type", request.get_header_value("Content-Type"));
+            response.set_content(request.body, "application/jwt");
+        });
+        // Ends the connection before reading the upload or replying, or in the middle of the body.
+        server.Post("/close",
+                    [](const auto& request, httplib::Response& response, const httplib::ContentReader&) {
+                        if (!request.has_header("X-Mid-Body"))
+                            return (void)::shutdown(SSL_get_fd(request.ssl), SHUT_RDWR);
+                        response.set_content_provider(100, "text/plain",
+                                                      [fd = SSL_get_fd(request.ssl)](auto, auto, auto& sink) {
+                                                          sink.write("0123456789", 10);
+                                                          return ::shutdown(fd, SHUT_RDWR) != 0;
+                                                      });
+                    });
+        server.Post("/stall", [](const auto&, auto&) { std::this_thread::sleep_for(4s); });
+        port = samePort && server.bind_to_port(host, samePort) ? samePort : server.bind_to_any_port(host);
+        thread = std::thread([this] { server.listen_after_bind(); });
+    }
+    ~LoopbackServer() {
+        server.stop();
+        thread.join();
+    }
+    httplib::SSLServer server;
+    int port = 0;
+    std::thread thread;
+};
+
+class CurlHttpTransportTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        std::string error;
+        tls = *service::CertificateAuthority::ensure(dirs[0].path(), error);
+        foreignCA = service::CertificateAuthority::ensure(dirs[1].path(), error)->caCertificate;
+        servers.emplace_back(tls, "127.0.0.1");
+        // The certificate names 127.0.0.1, ::1 and localhost; 127.0.0.2 is loopback too.
+        servers.emplace_back(tls, "127.0.0.2", servers.front().port);
+    }
+    static void TearDownTestSuite() { servers.clear(); }
+    static std::string url(const std::string& path) {
+        return "https://127.0.0.1:" + std::to_string(servers.front().port) + path;
+    }
+    static Outcome roundTrip(HttpTransport& http, HttpRequest request) {
+        auto delivery = std::make_shared<test::Delivery<Outcome>>();
+        http.send(std::move(request),
+                  [delivery, caller = std::this_thread::get_id()](auto reply, auto error) {
+                      EXPECT_NE(std::this_thread::get_id(), caller) << "called inside send";
+                      delivery->deliver({reply, error});
+                  });
+        const auto outcome = delivery->wait(40s);
+        EXPECT_FALSE(test::waitUntil([&] { return delivery->count() > 1; }, 50ms)) << "completed twice";
+        return outcome.value_or(Outcome{});
+    }
+
+    static inline test::TempDir dirs[2];
+    static inline service::TlsFiles tls;
+    static inline std::filesystem::path foreignCA;
+    static inline std::deque<LoopbackServer> servers;
+};
+
+TEST_F(CurlHttpTransportTest, RoundTripsManyAtOnceFromSeveralThreadsAndFromCompletions) {
+    CurlHttpTransport http(tls.caCertificate);
+    constexpr int kFirst = 48; // from 4 threads; each completion then sends one more
+    // Every seventh body is large enough to go out in many writes.
+    const auto bodyOf = [](int i) {
+        return std::vector<std::uint8_t>(i % 7 ? 100u + i : 3u << 20, i & 0xff);
+    };
+    auto outcomes = std::make_shared<std::vector<test::Delivery<Outcome>>>(2 * kFirst);
+    std::function<void(int)> post = [&](int i) {
+        http.send({"POST", url("/echo"), {{"content-type", "application/jwt"}}, bodyOf(i)},
+                  [&, outcomes, i](auto reply, auto error) {
+                      // The request that sent this one has delivered: this did not run inside its send.
+                      EXPECT_TRUE(i < kFirst || (*outcomes)[i - kFirst].count() == 1);
+                      if (i < kFirst)
+                          post(i + kFirst); // from the network thread
+                      (*outcomes)[i].deliver({reply, error});
+                  });
+    };
+    for (std::vector<std::jthread> senders; senders.size() < 4;)
+        senders.emplace_back([&, t = int(senders.size())] {
+            for (int i = t; i < kFirst; i += 4)
+                post(i);
+        });
+    for (int i = 0; i < 2 * kFirst; ++i) {
+        const auto [reply, error] = (*outcomes)[i].wait(60s).value_or(Outcome{});
+        ASSERT_TRUE(reply && !error) << "request " << i;
+        EXPECT_EQ((*outcomes)[i].count(), 1);
+        EXPECT_EQ(reply->status, 201);
+        EXPECT_EQ(reply->body, bodyOf(i));
+        for (const Header& header :
+             {Header{"X-Mixed-Case", "Value"}, Header{"X-Sent-Type", "application/jwt"}})
+            EXPECT_NE(std::ranges::find(reply->headers, header), reply->headers.end()) << header.first;
+    }
+}
+
+struct FailureCase {
+    const char* name;
+    std::string url; // "{port}": the servers' port
+    int trust;       // 0 the servers' authority, 1 another one, 2 an absent file
+    long code;
+    std::vector<Header> headers = {};
+};
+
+class CurlHttpTransportFailure : public CurlHttpTransportTest,
+                                 public ::testing::WithParamInterface<FailureCase> {};
+
+// Closing the connection before the reply, while the upload still runs, is the exit test's.
+TEST_P(CurlHttpTransportFailure, ReportsTheURLLoadingCode) {
+    std::string target = GetParam().url;
+    if (const auto at = target.find("{port}"); at != std::string::npos)
+        target.replace(at, 6, std::to_string(servers.front().port));
+    const std::filesystem::path trust[] = {tls.caCertificate, foreignCA, dirs[0].path() / "absent"};
+    CurlHttpTransport http(trust[GetParam().trust], 1s);
+    const auto [reply, error] = roundTrip(http, {"POST", target, GetParam().headers, {'x'}});
+    ASSERT_TRUE(error && !reply);
+    EXPECT_EQ(error->domain, "NSURLErrorDomain");
+    EXPECT_EQ(error->code, GetParam().code) << error->localizedDescription;
+    EXPECT_FALSE(error->localizedDescription.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Loopback, CurlHttpTransportFailure,
+    ::testing::Values(
+        FailureCase{"NothingListening", "https://127.0.0.1:1/", 0, -1004},
+        FailureCase{"UnresolvableHost", "https://no-such-host.invalid/", 0, -1003},
+        FailureCase{"UntrustedAuthority", "https://127.0.0.1:{port}/echo", 1, -1202},
+        FailureCase{"WrongHostName", "https://127.0.0.2:{port}/echo", 0, -1202},
+        FailureCase{"AbsentTrustFile", "https://127.0.0.1:{port}/echo", 2, -1200},
+        FailureCase{"ClosedMidBody", "https://127.0.0.1:{port}/close", 0, -1005, {{"X-Mid-Body", "1"}}},
+        FailureCase{"NoByteMoved", "https://127.0.0.1:{port}/stall", 0, -1001},
+        FailureCase{"LineBreakInHeader", "https://127.0.0.1:{port}/echo", 0, -1, {{"X-A", "a\r\nX-B: b"}}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(CurlHttpTransportTest, ProxyVariablesAreReadWhenTheTransportIsMade) {
+    ::setenv("https_proxy", "http://127.0.0.1:1", 1); // nothing listens there
+    CurlHttpTransport proxied(tls.caCertificate);
+    ::unsetenv("https_proxy");
+    CurlHttpTransport direct(tls.caCertificate);
+    ::setenv("https_proxy", "http://127.0.0.1:1", 1); // too late for both
+    EXPECT_EQ(roundTrip(proxied, {"POST", url("/echo"), {}, {}}).second.value_or(HttpError{}).code, -1004);
+    EXPECT_EQ(roundTrip(direct, {"POST", url("/echo"), {}, {}}).first.value_or(HttpReply{}).status, 201);
+    ::unsetenv("https_proxy");
+}
+
+TEST_F(CurlHttpTransportTest, TheProcessExitsWithTransfersInFlight) {
+    std::ofstream(dirs[0].path() / "server") << url("") << '\n' << tls.caCertificate.string() << '\n';
+    const auto child =
+        test::runChild(VELQUOR_TEST_HOST, {"http-in-flight", dirs[0].path().string()});
+    ASSERT_TRUE(child.finished) << "the process hung";
+    ASSERT_TRUE(child.exitedNormally) << "the process died of signal " << child.signal;
+    EXPECT_EQ(child.exitStatus, 0) << "(42: a completion ran after exit began)";
+    EXPECT_EQ(child.output, "exiting with transfers in flight\n");
+}
+
+} // namespace
+} // namespace velquor::detail
