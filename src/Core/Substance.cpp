@@ -2,6 +2,8 @@
 
 #include "platform/PlatformContext.hpp"
 
+#include "util/CurlPtr.hpp"
+
 #include <curl/curl.h>
 
 #include <memory>
@@ -9,14 +11,6 @@
 namespace velquor::detail {
 
 namespace {
-
-struct UrlDeleter {
-    void operator()(CURLU* handle) const noexcept { curl_url_cleanup(handle); }
-};
-
-struct CurlTextDeleter {
-    void operator()(char* text) const noexcept { curl_free(text); }
-};
 
 // Every byte outside the unreserved set (ALPHA, DIGIT, "-", ".", "_", "~") as %XX, so "&", "=",
 // "#" and "+" stay inside the value.
@@ -53,7 +47,7 @@ Substance::Substance(std::string urlString, std::optional<Json> params, std::str
 std::string Substance::addingBundleIdentifier(const std::string& urlString,
                                               const std::optional<std::string>& hostBundleIdentifier) {
     // The path is taken as written ("a/../b" stays), so the only change is the appended item.
-    std::unique_ptr<CURLU, UrlDeleter> url(curl_url());
+    CURLU_ptr url(curl_url());
     if (!url || curl_url_set(url.get(), CURLUPART_URL, urlString.c_str(), CURLU_PATH_AS_IS) != CURLUE_OK)
         return urlString;
     // Addresses built from the base addresses carry no query and stay as they are: the item is
@@ -68,7 +62,7 @@ std::string Substance::addingBundleIdentifier(const std::string& urlString,
     char* raw = nullptr;
     if (curl_url_get(url.get(), CURLUPART_URL, &raw, 0) != CURLUE_OK || raw == nullptr)
         return urlString;
-    std::unique_ptr<char, CurlTextDeleter> rebuilt(raw);
+    curl_text_ptr rebuilt(raw);
     return rebuilt.get();
 }
 

@@ -1,5 +1,7 @@
 #include "util/BaseAddress.hpp"
 
+#include "util/CurlPtr.hpp"
+
 #include <curl/curl.h>
 
 #include <memory>
@@ -8,20 +10,12 @@ namespace velquor::detail {
 
 namespace {
 
-struct UrlDeleter {
-    void operator()(CURLU* handle) const noexcept { curl_url_cleanup(handle); }
-};
-
-struct CurlTextDeleter {
-    void operator()(char* text) const noexcept { curl_free(text); }
-};
-
 // The part, or nullopt when the address has none (or it cannot be read).
 std::optional<std::string> part(CURLU* handle, CURLUPart which) {
     char* raw = nullptr;
     if (curl_url_get(handle, which, &raw, 0) != CURLUE_OK || raw == nullptr)
         return std::nullopt;
-    std::unique_ptr<char, CurlTextDeleter> text(raw);
+    curl_text_ptr text(raw);
     return std::string(text.get());
 }
 
@@ -33,7 +27,7 @@ std::optional<std::string> BaseAddress::problem(std::string_view address) {
         return "the address has a query or a fragment";
     if (text.empty() || text.back() != '/')
         return "the address does not end in \"/\"";
-    std::unique_ptr<CURLU, UrlDeleter> handle(curl_url());
+    CURLU_ptr handle(curl_url());
     if (!handle)
         return "the address cannot be examined";
     if (curl_url_set(handle.get(), CURLUPART_URL, text.c_str(), CURLU_PATH_AS_IS) != CURLUE_OK)

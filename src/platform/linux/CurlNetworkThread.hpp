@@ -2,7 +2,7 @@
 // transport, many at once.
 #pragma once
 
-#include "platform/linux/CurlPtr.hpp"
+#include "util/CurlPtr.hpp"
 #include "platform/linux/CurlTransfer.hpp"
 
 #include <memory>

@@ -2,7 +2,7 @@
 // arrives, and the completion that receives the outcome.
 #pragma once
 
-#include "platform/linux/CurlPtr.hpp"
+#include "util/CurlPtr.hpp"
 
 #include <velquor/Platform.hpp>
 

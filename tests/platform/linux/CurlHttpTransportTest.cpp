@@ -176,8 +176,7 @@ TEST_F(CurlHttpTransportTest, ProxyVariablesAreReadWhenTheTransportIsMade) {
 
 TEST_F(CurlHttpTransportTest, TheProcessExitsWithTransfersInFlight) {
     std::ofstream(dirs[0].path() / "server") << url("") << '\n' << tls.caCertificate.string() << '\n';
-    const auto child =
-        test::runChild(VELQUOR_TEST_HOST, {"http-in-flight", dirs[0].path().string()});
+    const auto child = test::runChild(VELQUOR_TEST_HOST, {"http-in-flight", dirs[0].path().string()});
     ASSERT_TRUE(child.finished) << "the process hung";
     ASSERT_TRUE(child.exitedNormally) << "the process died of signal " << child.signal;
     EXPECT_EQ(child.exitStatus, 0) << "(42: a completion ran after exit began)";
