@@ -57,14 +57,6 @@ protected:
     Keychain keychain{memory};
 };
 
-TEST_F(KeychainKeysTest, DeviceTagsEndInTheirZeroByte) {
-    EXPECT_EQ(Keychain::kDevicePublicKeyTag.size(), 35u);
-    EXPECT_EQ(Keychain::kDevicePrivateKeyTag.size(), 36u);
-    EXPECT_EQ(Keychain::kDevicePublicKeyTag.back(), '\0');
-    EXPECT_EQ(Keychain::kDevicePrivateKeyTag.substr(0, 35), "com.marvistel.quenzo.sid_privatekey");
-    EXPECT_EQ(Keychain::kServerPublicKeyTag, "serverPublicKeyIdentifier");
-}
-
 TEST_F(KeychainKeysTest, ExportGeneratesOnceAndThenReturnsTheSameText) {
     const auto first = keychain.getDevicePublicKeyString();
     ASSERT_TRUE(first);
@@ -82,19 +74,6 @@ TEST_F(KeychainKeysTest, ExportGeneratesOnceAndThenReturnsTheSameText) {
     ASSERT_TRUE(data.data);
     EXPECT_EQ(data.data->size(), 270u);
     EXPECT_EQ(base64Decode(*first)->size(), 294u);
-}
-
-TEST_F(KeychainKeysTest, PrivateKeyNeverLeavesTheStoreAsBytes) {
-    ASSERT_TRUE(keychain.getDevicePublicKeyString());
-    const KeychainResult privateData = keychain.getKeyData(Keychain::kDevicePrivateKeyTag);
-    EXPECT_EQ(privateData.status, KeychainStatus::failure);
-    EXPECT_EQ(privateData.osStatus, kKeyStoreNotExportable);
-    EXPECT_FALSE(privateData.data);
-
-    const KeychainResult missing = keychain.getKeyData(Keychain::kServerPublicKeyTag);
-    EXPECT_EQ(missing.status, KeychainStatus::itemNotFound);
-    EXPECT_EQ(missing.osStatus, kKeyStoreItemNotFound);
-    EXPECT_FALSE(keychain.getKeyRef(Keychain::kServerPublicKeyTag));
 }
 
 TEST_F(KeychainKeysTest, OnlyNotFoundGeneratesAndAFailedGenerationIsRetried) {

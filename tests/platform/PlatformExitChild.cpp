@@ -2,6 +2,8 @@
 // platform, and exiting with work in flight). Exit status 0 means every expectation held.
 #include "platform/PlatformContext.hpp"
 
+#include <velquor/Velquor.hpp>
+
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -154,11 +156,38 @@ int exitFromTaskScenario(const std::filesystem::path& dir) {
     return 1;
 }
 
+// No home directory, no password entry and no directories configured: no safe default exists, so
+// the key store fails every call, no settings suite opens and nothing is made anywhere.
+int noHomeScenario(const std::filesystem::path& dir) {
+    ::unsetenv("HOME");
+    ::unsetenv("XDG_DATA_HOME");
+    ::setenv("TMPDIR", dir.c_str(), 1);
+    std::filesystem::permissions(dir, std::filesystem::perms::all);
+    if (::getuid() == 0 && (::setgid(54321) != 0 || ::setuid(54321) != 0)) // an id without an entry
+        return 3;
+    expect(!PlatformContext::configure(Configuration{}), "configure without a safe default answers false");
+    const auto& services = PlatformContext::get().services;
+    std::vector<std::uint8_t> data;
+    expect(services.keyStore->copyPassword("isPaired", "isPaired", data) == -36, "reads answer -36");
+    expect(services.keyStore->generateRSAKeyPair("p", "q", 2048) == -36, "generation answers -36");
+    expect(services.preferences->open("com.marvisTel.VelquorSDK") == nullptr, "no suite opens");
+    try {
+        velquor::Velquor::generateMobilePayload();
+        expect(false, "the payload needs the key store");
+    } catch (const velquor::Error& error) {
+        expect(error.code() == 10000 && error.userInfo().at("internalErrorCode") == 20019,
+               "payload 10000/19");
+    }
+    expect(std::filesystem::is_empty(dir), "nothing is made in the temporary directory");
+    return failures == 0 ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     if (argc != 3) {
-        std::fprintf(stderr, "usage: %s configure|exit-with-work|exit-from-task <directory>\n", argv[0]);
+        std::fprintf(stderr, "usage: %s configure|exit-with-work|exit-from-task|no-home <directory>\n",
+                     argv[0]);
         return 2;
     }
     const std::string scenario = argv[1];
@@ -169,5 +198,7 @@ int main(int argc, char** argv) {
         return exitWithWorkScenario(dir);
     if (scenario == "exit-from-task")
         return exitFromTaskScenario(dir);
+    if (scenario == "no-home")
+        return noHomeScenario(dir);
     return 2;
 }

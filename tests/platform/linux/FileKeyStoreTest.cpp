@@ -286,29 +286,6 @@ TEST_F(FileKeyStoreTest, ConcurrentAddsOfOneItemLetExactlyOneWin) {
     EXPECT_EQ(others.load(), 0);
 }
 
-TEST_F(FileKeyStoreTest, ItemsPersistAcrossInstances) {
-    {
-        FileKeyStore first(dir_);
-        ASSERT_EQ(first.addPassword("stayPaired", "stayPaired", bytesOf("stayPaired")), kKeyStoreSuccess);
-        ASSERT_EQ(first.generateRSAKeyPair(kPublicTag, kPrivateTag, 2048), kKeyStoreSuccess);
-    }
-    FileKeyStore second(dir_);
-    std::vector<std::uint8_t> data, publicKey, signature;
-    ASSERT_EQ(second.copyPassword("stayPaired", "stayPaired", data), kKeyStoreSuccess);
-    EXPECT_EQ(data, bytesOf("stayPaired"));
-    ASSERT_EQ(second.copyKeyData(kPublicTag, publicKey), kKeyStoreSuccess);
-    ASSERT_EQ(publicKey.size(), 270u); // RSA-2048 PKCS#1
-    EXPECT_EQ(std::vector<std::uint8_t>(publicKey.begin(), publicKey.begin() + 5),
-              (std::vector<std::uint8_t>{0x30, 0x82, 0x01, 0x0A, 0x02}));
-    std::shared_ptr<const KeyRef> privateKey;
-    ASSERT_EQ(second.copyKeyRef(kPrivateTag, privateKey), kKeyStoreSuccess);
-    const std::string message = "eyJhbGciOiJSUzI1NiJ9.e30";
-    ASSERT_EQ(privateKey->rawSign(DigestAlgorithm::sha256, test::digestOf(DigestAlgorithm::sha256, message),
-                                  signature),
-              kKeyStoreSuccess);
-    EXPECT_TRUE(test::digestVerify(publicKey, DigestAlgorithm::sha256, message, signature));
-}
-
 TEST_F(FileKeyStoreTest, FileSystemFailuresAnswerIOError) {
     fs::create_directories(dir_.parent_path());
     writeFile(dir_, "a file where the store's directory should be");

@@ -130,27 +130,6 @@ TEST_F(FilePreferencesTest, TwoProcessesWritingAtOnceKeepEachOthersUpdates) {
             EXPECT_TRUE(stored.contains(writer + std::to_string(i))) << writer << i;
 }
 
-TEST_F(FilePreferencesTest, WritesAreAtomicForReadersOfTheFile) {
-    auto suite = preferences_.open(kSuite);
-    suite->setString("tempValue", std::string(10, 'a'));
-    std::atomic<bool> writing{true};
-    std::atomic<int> torn{0}, reads{0};
-    std::thread reader([&] {
-        while (writing || reads < 20) {
-            const auto parsed = nlohmann::json::parse(readFile(file_), nullptr, false);
-            ++reads;
-            if (!parsed.is_object() || !parsed.contains("tempValue"))
-                ++torn;
-        }
-    });
-    for (int i = 0; i < 60; ++i)
-        suite->setString("tempValue",
-                         std::string(static_cast<std::size_t>(i % 2 ? 10 : 20000), 'a' + i % 26));
-    writing = false;
-    reader.join();
-    EXPECT_EQ(torn.load(), 0);
-}
-
 TEST_F(FilePreferencesTest, FailedWritesStayVisibleAndSynchronizeReportsThem) {
     auto suite = preferences_.open(kSuite);
     ASSERT_NE(suite, nullptr);
