@@ -118,11 +118,6 @@ INSTANTIATE_TEST_SUITE_P(Plants, FileKeyStorePlanted,
                                                      fs::rename(forged, dir);
                                                      ::chmod(dir.c_str(), 0770);
                                                  }},
-                                           Plant{"WorldReadable",
-                                                 [](const fs::path& dir, const fs::path& forged) {
-                                                     fs::rename(forged, dir);
-                                                     ::chmod(dir.c_str(), 0755);
-                                                 }},
                                            Plant{"ForeignOwned",
                                                  [](const fs::path& dir, const fs::path& forged) {
                                                      fs::rename(forged, dir);
