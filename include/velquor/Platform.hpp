@@ -17,6 +17,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <memory>
 #include <optional>
 #include <string>
@@ -126,6 +127,19 @@ public:
     virtual KeyStoreStatus addKey(const std::string& tag,
                                   const std::vector<std::uint8_t>& pkcs1PublicKey) = 0;
     virtual KeyStoreStatus deleteKey(const std::string& tag) = 0;
+    // Deletes both keys of a pair, so that no reader is left with half of it. The default deletes
+    // the public key, then the private key; a store shared by several processes does both in one
+    // step. Success when either key existed, else the public key's failure, else the private
+    // key's, else kKeyStoreItemNotFound.
+    virtual KeyStoreStatus deleteKeyPair(const std::string& publicTag, const std::string& privateTag) {
+        const KeyStoreStatus first = deleteKey(publicTag);
+        const KeyStoreStatus second = deleteKey(privateTag);
+        for (KeyStoreStatus status : {first, second})
+            if (status != kKeyStoreSuccess && status != kKeyStoreItemNotFound)
+                return status;
+        return first == kKeyStoreSuccess || second == kKeyStoreSuccess ? kKeyStoreSuccess
+                                                                       : kKeyStoreItemNotFound;
+    }
     // Builds a public key in memory from PKCS#1 DER without storing it; null when refused.
     virtual std::shared_ptr<const KeyRef>
     createPublicKey(const std::vector<std::uint8_t>& pkcs1PublicKey) = 0;

@@ -70,8 +70,8 @@ void Keychain::removeAllItems() const {
     // public key whose private key was just removed.
     {
         auto lock = lockDeviceKeyPair();
-        for (const std::string* tag : {&kDevicePublicKeyTag, &kDevicePrivateKeyTag, &kServerPublicKeyTag})
-            store_->deleteKey(*tag);
+        store_->deleteKeyPair(kDevicePublicKeyTag, kDevicePrivateKeyTag);
+        store_->deleteKey(kServerPublicKeyTag);
     }
     for (const char* name : kLocalDataItems)
         deleteString(name);

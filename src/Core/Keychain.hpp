@@ -44,16 +44,22 @@ public:
     KeychainResult getKeyData(const std::string& tag) const;
     std::shared_ptr<const KeyRef> getKeyRef(const std::string& tag) const;
     bool addKey(const std::string& tag, const std::vector<std::uint8_t>& data) const;
-    // Base64 SubjectPublicKeyInfo of the device public key, generating the pair on first use.
+    // Base64 SubjectPublicKeyInfo of the device public key, generating the pair on first use and
+    // replacing a public key whose private key is missing or damaged.
     std::optional<std::string> getDevicePublicKeyString() const;
-    // Stores the service key given as Base64 (SubjectPublicKeyInfo or PKCS#1).
+    // Stores the service key given as Base64 (SubjectPublicKeyInfo or PKCS#1); a key shorter
+    // than 2048 bits is refused with internal code 5.
     std::optional<Error> setServerPublicKey(const std::string& key) const;
+    // Null for undecodable text and for keys shorter than 2048 bits.
     std::shared_ptr<const KeyRef> makePublicKey(const std::string& base64) const;
     std::optional<std::string> deviceFingerprint() const;
 
     const std::shared_ptr<KeyStore>& store() const { return store_; }
 
 private:
+    enum class PrivateKeyState { present, absent, unreadable };
+    PrivateKeyState privateKeyState() const;
+
     std::shared_ptr<KeyStore> store_;
 };
 

@@ -7,6 +7,7 @@
 #include "Core/KeychainKeyLock.hpp"
 #include "PureJWT/Base64.hpp"
 #include "log/Log.hpp"
+#include "platform/KeyStoreStatuses.hpp"
 #include "util/OpenSSLPtr.hpp"
 #include "util/RandomUUID.hpp"
 
@@ -47,6 +48,12 @@ bool generateKeyPairLocked(KeyStore& store, const std::string& publicTag, const 
     return false;
 }
 
+// Received keys shorter than the device's own are refused: they would make the replies they
+// verify forgeable. Keys stored earlier are not checked again.
+bool strongEnough(const std::shared_ptr<const KeyRef>& key) {
+    return key && !key->isPrivate() && key->blockSize() * 8 >= static_cast<std::size_t>(kDeviceKeyBits);
+}
+
 // A random (version 4) UUID in upper-case canonical form, or nothing when the random source fails.
 std::optional<std::string> randomUUID() {
     auto text = randomUUIDText();
@@ -66,6 +73,18 @@ std::unique_lock<std::mutex> lockDeviceKeyPair() {
     // Leaked on purpose: a thread still exporting while the process exits must find it alive.
     static auto* mutex = new std::mutex;
     return std::unique_lock<std::mutex>(*mutex);
+}
+
+Keychain::PrivateKeyState Keychain::privateKeyState() const {
+    std::vector<std::uint8_t> ignored;
+    const KeyStoreStatus status =
+        store_ ? store_->copyKeyData(kDevicePrivateKeyTag, ignored) : kKeyStoreIOError;
+    // A private key is not exportable; that answer is how a store says it holds one.
+    if (status == kKeyStoreNotExportable || status == kKeyStoreSuccess)
+        return PrivateKeyState::present;
+    if (status == kKeyStoreItemNotFound || status == kKeyStoreDecodeError)
+        return PrivateKeyState::absent;
+    return PrivateKeyState::unreadable;
 }
 
 bool Keychain::generateKeyPair(const std::string& publicTag, const std::string& privateTag) const {
@@ -105,8 +124,15 @@ std::optional<std::string> Keychain::getDevicePublicKeyString() const {
     const KeychainResult first = getKeyData(kDevicePublicKeyTag);
     if (first.status == KeychainStatus::failure)
         return std::nullopt;
-    if (first.status == KeychainStatus::success && first.data)
-        return base64Encode(CertificateHandler::addPublicKeyHeader(*first.data));
+    if (first.status == KeychainStatus::success && first.data) {
+        // Half a pair (another process removed the private key alone, or it is damaged) cannot
+        // sign: it counts as no pair and is replaced below. Any other failure answers nothing.
+        const PrivateKeyState privateKey = privateKeyState();
+        if (privateKey == PrivateKeyState::unreadable)
+            return std::nullopt;
+        if (privateKey == PrivateKeyState::present)
+            return base64Encode(CertificateHandler::addPublicKeyHeader(*first.data));
+    }
 
     if (store_)
         generateKeyPairLocked(*store_, kDevicePublicKeyTag, kDevicePrivateKeyTag);
@@ -122,7 +148,10 @@ std::optional<Error> Keychain::setServerPublicKey(const std::string& key) const 
     // Undecodable text is the reply handler's to report; it logs the error it passes on.
     if (!decoded)
         return ErrorBuilder::build(ErrorCode::internalFailure, 4);
-    if (!addKey(kServerPublicKeyTag, CertificateHandler::stripPublicKeyHeader(*decoded))) {
+    const auto pkcs1 = CertificateHandler::stripPublicKeyHeader(*decoded);
+    // A key too short to trust is refused like one the store cannot take.
+    if (!strongEnough(store_ ? store_->createPublicKey(pkcs1) : nullptr) ||
+        !addKey(kServerPublicKeyTag, pkcs1)) {
         Error error = ErrorBuilder::build(ErrorCode::internalFailure, 5);
         VQ_LOG(LogLevel::error, kUnit, "setServerPublicKey(key:)", error);
         return error;
@@ -134,7 +163,8 @@ std::shared_ptr<const KeyRef> Keychain::makePublicKey(const std::string& base64)
     const auto decoded = base64Decode(base64);
     if (!decoded || !store_)
         return nullptr;
-    return store_->createPublicKey(CertificateHandler::stripPublicKeyHeader(*decoded));
+    auto publicKey = store_->createPublicKey(CertificateHandler::stripPublicKeyHeader(*decoded));
+    return strongEnough(publicKey) ? publicKey : nullptr;
 }
 
 std::optional<std::string> Keychain::deviceFingerprint() const {

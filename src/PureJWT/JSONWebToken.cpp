@@ -1,6 +1,7 @@
 #include "PureJWT/JSONWebToken.hpp"
 
 #include "PureJWT/Base64URL.hpp"
+#include "util/BoundedJson.hpp"
 
 #include <algorithm>
 #include <cctype>
@@ -28,17 +29,14 @@ std::vector<std::string_view> splitAtDots(std::string_view text) {
 }
 
 // The object in `bytes`, or the error for `part`. The reader is strict (no comments, no trailing
-// commas, UTF-8 checked).
+// commas, UTF-8 checked) and refuses deep nesting.
 Result<Json, JSONWebTokenError> readObject(const std::vector<std::uint8_t>& bytes, JSONWebTokenPart part) {
-    Json value;
-    try {
-        value = Json::parse(bytes.begin(), bytes.end());
-    } catch (const Json::exception& error) {
-        return JSONWebTokenError{Kind::invalidJSON, part, error.what()};
-    }
-    if (!value.is_object())
+    auto parsed = BoundedJson::parse(bytes);
+    if (!parsed)
+        return JSONWebTokenError{Kind::invalidJSON, part, parsed.error};
+    if (!parsed->is_object())
         return JSONWebTokenError{Kind::invalidJSONStructure, part, ""};
-    return value;
+    return std::move(*parsed);
 }
 
 // True when every value below `value` is one JSON can carry. nlohmann would write NaN as null

@@ -1,6 +1,7 @@
 #include "Responses/EnrollmentResponse.hpp"
 
 #include "Responses/WireDecoding.hpp"
+#include "util/BoundedJson.hpp"
 
 namespace velquor::detail {
 
@@ -17,10 +18,10 @@ std::optional<EnrollmentResponse> EnrollmentResponse::decode(const Json& json) {
 }
 
 std::optional<EnrollmentResponse> EnrollmentResponse::decode(std::string_view bytes) {
-    Json json = Json::parse(bytes, nullptr, false);
-    if (json.is_discarded())
+    auto json = BoundedJson::parse(bytes);
+    if (!json)
         return std::nullopt;
-    return decode(json);
+    return decode(*json);
 }
 
 Json EnrollmentResponse::encode() const {

@@ -1,6 +1,7 @@
 #include "Responses/ServerErrorResponse.hpp"
 
 #include "Responses/WireDecoding.hpp"
+#include "util/BoundedJson.hpp"
 
 namespace velquor::detail {
 
@@ -53,10 +54,10 @@ std::optional<ServerErrorResponse> ServerErrorResponse::decode(const Json& json)
 }
 
 std::optional<ServerErrorResponse> ServerErrorResponse::decode(std::string_view bytes) {
-    Json json = Json::parse(bytes, nullptr, false);
-    if (json.is_discarded())
+    auto json = BoundedJson::parse(bytes);
+    if (!json)
         return std::nullopt;
-    return decode(json);
+    return decode(*json);
 }
 
 Json ServerErrorResponse::encode() const {

@@ -5,6 +5,8 @@
 
 #include <velquor/Platform.hpp>
 
+#include <initializer_list>
+
 namespace velquor::detail {
 
 // A parameter was refused: bytes that are no PKCS#1 RSA public key, an unsupported key size,
@@ -16,5 +18,13 @@ inline constexpr KeyStoreStatus kKeyStoreDecodeError = -26275;
 inline constexpr KeyStoreStatus kKeyStoreVerifyFailed = -67808;
 // OpenSSL could not complete an operation (key generation, signing).
 inline constexpr KeyStoreStatus kKeyStoreInternalError = -26276;
+
+// The status of two deletions made as one, as KeyStore::deleteKeyPair() reports it.
+inline KeyStoreStatus combineDeletions(KeyStoreStatus first, KeyStoreStatus second) {
+    for (KeyStoreStatus status : {first, second})
+        if (status != kKeyStoreSuccess && status != kKeyStoreItemNotFound)
+            return status;
+    return first == kKeyStoreSuccess || second == kKeyStoreSuccess ? kKeyStoreSuccess : kKeyStoreItemNotFound;
+}
 
 } // namespace velquor::detail

@@ -12,10 +12,13 @@
 #include "platform/linux/ProcessExit.hpp"
 #include "platform/linux/StdoutConsole.hpp"
 #include "platform/linux/ThreadPoolDispatchQueues.hpp"
+#include "platform/linux/UnavailableKeyStore.hpp"
+#include "platform/linux/UnavailablePreferences.hpp"
 
 #include "velquor_build/BuildConstants.hpp"
 
 #include <cstdlib>
+#include <ctime>
 #include <mutex>
 #include <optional>
 #include <system_error>
@@ -40,7 +43,9 @@ bool gFrozen = false;                           // guarded by contextMutex()
 std::once_flag gResolveOnce;
 const Platform* gPlatform = nullptr;
 
-std::filesystem::path homeDirectory() {
+// Nothing when the user has no home: a shared directory such as /tmp would let another local
+// user plant the key store there beforehand.
+std::optional<std::filesystem::path> homeDirectory() {
     if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/')
         return home;
     long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
@@ -50,14 +55,21 @@ std::filesystem::path homeDirectory() {
     if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &result) == 0 && result != nullptr &&
         result->pw_dir != nullptr && result->pw_dir[0] == '/')
         return result->pw_dir;
-    return std::filesystem::temp_directory_path(); // no home at all: still somewhere writable
+    return std::nullopt;
 }
 
-// $XDG_DATA_HOME, or ~/.local/share when it is unset or not absolute.
-std::filesystem::path dataHome() {
+// $XDG_DATA_HOME, or ~/.local/share when it is unset or not absolute; nothing without either.
+std::optional<std::filesystem::path> dataHome() {
     if (const char* data = std::getenv("XDG_DATA_HOME"); data != nullptr && data[0] == '/')
         return data;
-    return homeDirectory() / ".local" / "share";
+    auto home = homeDirectory();
+    if (!home)
+        return std::nullopt;
+    return *home / ".local" / "share";
+}
+
+bool needsDefaultDirectory(const Configuration& configuration) {
+    return configuration.keyStoreDirectory.empty() || configuration.applicationDirectory.empty();
 }
 
 // The host's bundle identifier. Without one: the executable's name followed by a hash of its
@@ -96,13 +108,24 @@ Platform resolveWith(Configuration configuration, std::shared_ptr<DispatchQueues
 
     // Per host, under the user's data directory. The key store sits outside the application
     // directory: removing the application directory (a reinstall) must leave it in place.
-    if (configuration.keyStoreDirectory.empty() || configuration.applicationDirectory.empty()) {
-        const auto root = dataHome() / "velquor";
-        const auto identity = PathComponent::encode(storageIdentity(configuration.hostApplication));
-        if (configuration.keyStoreDirectory.empty())
-            configuration.keyStoreDirectory = root / "keystore" / identity;
-        if (configuration.applicationDirectory.empty())
-            configuration.applicationDirectory = root / "applications" / identity;
+    // Without a safe default the missing directories stay empty and the stores that need them
+    // are the failing ones below.
+    bool unavailable = false;
+    if (needsDefaultDirectory(configuration)) {
+        if (const auto data = dataHome()) {
+            const auto root = *data / "velquor";
+            const auto identity = PathComponent::encode(storageIdentity(configuration.hostApplication));
+            if (configuration.keyStoreDirectory.empty())
+                configuration.keyStoreDirectory = root / "keystore" / identity;
+            if (configuration.applicationDirectory.empty())
+                configuration.applicationDirectory = root / "applications" / identity;
+        } else {
+            unavailable = true;
+            VQ_LOG(LogLevel::error, "platform/PlatformContext", "resolve",
+                   std::string("No home directory and no ") +
+                       (configuration.keyStoreDirectory.empty() ? "key store" : "application") +
+                       " directory configured: the key store and settings are unavailable");
+        }
     }
     resolved.keyStoreDirectory = configuration.keyStoreDirectory;
     resolved.applicationDirectory = configuration.applicationDirectory;
@@ -116,8 +139,12 @@ Platform resolveWith(Configuration configuration, std::shared_ptr<DispatchQueues
         services.queues = std::move(defaultQueues);
     if (!services.notificationCenter)
         services.notificationCenter = std::make_shared<LinuxNotificationCenter>();
+    if (!services.keyStore && unavailable)
+        services.keyStore = std::make_shared<UnavailableKeyStore>();
     if (!services.keyStore)
         services.keyStore = std::make_shared<FileKeyStore>(resolved.keyStoreDirectory);
+    if (!services.preferences && unavailable)
+        services.preferences = std::make_shared<UnavailablePreferences>();
     if (!services.preferences)
         services.preferences = std::make_shared<FilePreferences>(resolved.applicationDirectory);
     if (!services.bundle)
@@ -137,6 +164,8 @@ Platform resolveWith(Configuration configuration, std::shared_ptr<DispatchQueues
 } // namespace
 
 bool PlatformContext::configure(Configuration configuration) {
+    // Read before the lock: the environment and the password database are the host's.
+    const bool safe = !needsDefaultDirectory(configuration) || dataHome().has_value();
     std::lock_guard lock(contextMutex());
     if (gFrozen)
         return false;
@@ -144,12 +173,15 @@ bool PlatformContext::configure(Configuration configuration) {
         gPendingConfiguration = new Configuration(std::move(configuration));
     else
         *gPendingConfiguration = std::move(configuration);
-    return true;
+    return safe;
 }
 
 const Platform& PlatformContext::get() {
     std::call_once(gResolveOnce, [] {
         ProcessExit::watch(); // first: before any OpenSSL use of the library (see ProcessExit)
+        // The time zone is read from the environment here, once, on the host's thread; local
+        // time conversions on the library's threads then never read the environment.
+        ::tzset();
         Configuration configuration;
         {
             std::lock_guard lock(contextMutex());

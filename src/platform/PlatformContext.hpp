@@ -31,7 +31,9 @@ struct Platform {
 // Thread-safe.
 class PlatformContext {
 public:
-    // Accepted only before the first get(); returns false afterwards and changes nothing.
+    // Accepted only before the first get(); returns false afterwards and changes nothing. Also
+    // false, though kept, when a directory it leaves out has no safe default (no home
+    // directory): the key store then fails every call and no settings suite opens.
     static bool configure(Configuration configuration);
     // The process's platform; the first call resolves and freezes the configuration. The
     // platform is never destroyed (threads may use it until the process has ended).

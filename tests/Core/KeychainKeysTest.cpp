@@ -15,9 +15,13 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <fstream>
 #include <latch>
 #include <regex>
 #include <thread>
+
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace velquor::detail {
 namespace {
@@ -67,31 +71,8 @@ TEST_F(KeychainKeysTest, ExportGeneratesOnceAndThenReturnsTheSameText) {
     ASSERT_TRUE(first);
     EXPECT_EQ(first->size(), 392u);
     EXPECT_EQ(first->substr(0, kPrefix.size()), kPrefix);
+    EXPECT_EQ(keychain.getDevicePublicKeyString(), first); // one pair: see the concurrent case
     EXPECT_EQ(memory->callCount(Op::generateRSAKeyPair), 1);
-
-    EXPECT_EQ(keychain.getDevicePublicKeyString(), first);
-    EXPECT_EQ(memory->callCount(Op::generateRSAKeyPair), 1);
-    expectMatchingPair(keychain, *first);
-
-    // The key data is PKCS#1: the text is it with the SubjectPublicKeyInfo header.
-    const KeychainResult data = keychain.getKeyData(Keychain::kDevicePublicKeyTag);
-    ASSERT_EQ(data.status, KeychainStatus::success);
-    ASSERT_TRUE(data.data);
-    EXPECT_EQ(data.data->size(), 270u);
-    EXPECT_EQ(base64Decode(*first)->size(), 294u);
-}
-
-TEST_F(KeychainKeysTest, PrivateKeyNeverLeavesTheStoreAsBytes) {
-    ASSERT_TRUE(keychain.getDevicePublicKeyString());
-    const KeychainResult privateData = keychain.getKeyData(Keychain::kDevicePrivateKeyTag);
-    EXPECT_EQ(privateData.status, KeychainStatus::failure);
-    EXPECT_EQ(privateData.osStatus, kKeyStoreNotExportable);
-    EXPECT_FALSE(privateData.data);
-
-    const KeychainResult missing = keychain.getKeyData(Keychain::kServerPublicKeyTag);
-    EXPECT_EQ(missing.status, KeychainStatus::itemNotFound);
-    EXPECT_EQ(missing.osStatus, kKeyStoreItemNotFound);
-    EXPECT_FALSE(keychain.getKeyRef(Keychain::kServerPublicKeyTag));
 }
 
 TEST_F(KeychainKeysTest, OnlyNotFoundGeneratesAndAFailedGenerationIsRetried) {
@@ -110,24 +91,64 @@ TEST_F(KeychainKeysTest, OnlyNotFoundGeneratesAndAFailedGenerationIsRetried) {
     EXPECT_EQ(memory->callCount(Op::generateRSAKeyPair), 2);
 }
 
-TEST_F(KeychainKeysTest, APrivateKeyLeftWithoutItsPublicKeyOrRemovedIsReplaced) {
-    ASSERT_TRUE(keychain.getDevicePublicKeyString());
-    const auto oldPrivate = keychain.getKeyRef(Keychain::kDevicePrivateKeyTag);
-    // As after a crash between the two writes of a pair (or a half-done removal).
-    ASSERT_EQ(memory->deleteKey(Keychain::kDevicePublicKeyTag), kKeyStoreSuccess);
+TEST_F(KeychainKeysTest, HalfAPairInEitherDirectionIsReplacedByTheNextExport) {
+    // A lone private key (a crash between the two writes) or a lone public key (a remover in
+    // another process) cannot sign for the exported text; both heal.
+    for (const std::string* removed : {&Keychain::kDevicePublicKeyTag, &Keychain::kDevicePrivateKeyTag}) {
+        const auto old = keychain.getDevicePublicKeyString();
+        ASSERT_TRUE(old);
+        ASSERT_EQ(memory->deleteKey(*removed), kKeyStoreSuccess);
+        const auto text = keychain.getDevicePublicKeyString();
+        ASSERT_TRUE(text);
+        EXPECT_NE(text, old);
+        expectMatchingPair(keychain, *text);
+    }
+    keychain.removeAllItems();
+    EXPECT_FALSE(memory->hasKey(Keychain::kDevicePublicKeyTag) ||
+                 memory->hasKey(Keychain::kDevicePrivateKeyTag));
+}
 
+TEST(KeychainKeysFileStore, ARemoverAndAnExporterInTwoProcessesNeverLeaveHalfAPair) {
+    test::TempDir temp;
+    auto store = std::make_shared<FileKeyStore>(temp.path() / "keystore");
+    const Keychain keychain(store);
+    const auto has = [&](const std::string& tag) {
+        std::shared_ptr<const KeyRef> key;
+        return store->copyKeyRef(tag, key) == kKeyStoreSuccess;
+    };
+    for (int round = 0; round < 3; ++round) {
+        const pid_t remover = ::fork();
+        ASSERT_GE(remover, 0);
+        if (remover == 0) {
+            for (int i = 0; i < 40; ++i)
+                Keychain(std::make_shared<FileKeyStore>(temp.path() / "keystore")).removeAllItems();
+            ::_exit(0);
+        }
+        for (int i = 0; i < 6; ++i)
+            keychain.getDevicePublicKeyString();
+        int status = -1;
+        ASSERT_EQ(::waitpid(remover, &status, 0), remover);
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        EXPECT_EQ(has(Keychain::kDevicePublicKeyTag), has(Keychain::kDevicePrivateKeyTag))
+            << "round " << round;
+    }
+    // A damaged private key file counts as no private key: the pair is made again.
+    ASSERT_TRUE(keychain.getDevicePublicKeyString());
+    std::ofstream(temp.path() / "keystore" / FileKeyStore::keyFileName(Keychain::kDevicePrivateKeyTag),
+                  std::ios::trunc)
+        << "damaged";
     const auto text = keychain.getDevicePublicKeyString();
     ASSERT_TRUE(text);
-    EXPECT_NE(keychain.getKeyRef(Keychain::kDevicePrivateKeyTag), oldPrivate);
     expectMatchingPair(keychain, *text);
 
-    // Removing local data makes the next export generate a new pair.
-    keychain.removeAllItems();
-    EXPECT_FALSE(keychain.getKeyRef(Keychain::kDevicePrivateKeyTag));
-    const auto after = keychain.getDevicePublicKeyString();
-    ASSERT_TRUE(after);
-    EXPECT_NE(after, text);
-    expectMatchingPair(keychain, *after);
+    // Any other failure reading the private key (here a directory in its place) answers
+    // nothing and generates nothing.
+    const auto privateFile =
+        temp.path() / "keystore" / FileKeyStore::keyFileName(Keychain::kDevicePrivateKeyTag);
+    std::filesystem::remove(privateFile);
+    std::filesystem::create_directory(privateFile);
+    EXPECT_FALSE(keychain.getDevicePublicKeyString());
+    EXPECT_TRUE(std::filesystem::is_directory(privateFile));
 }
 
 void exportFromEightThreadsAtOnce(const Keychain& keychain,
@@ -201,6 +222,14 @@ TEST_F(KeychainKeysTest, ServiceKeyFailuresCarryInternalCodes4And5) {
     }
     EXPECT_FALSE(memory->hasKey(Keychain::kServerPublicKeyTag));
 
+    // A key shorter than the device's own is refused like one the store cannot take.
+    auto shortKey = test::generateRSAKey(1024);
+    const auto refused =
+        keychain.setServerPublicKey(base64Encode(test::subjectPublicKeyInfo(shortKey.get())));
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->userInfo().at("internalErrorCode"), 20005);
+    EXPECT_FALSE(memory->hasKey(Keychain::kServerPublicKeyTag));
+
     auto serviceKey = test::generateRSAKey();
     memory->failNext(Op::addKey, kKeyStoreIOError);
     const auto error =
@@ -220,6 +249,8 @@ TEST_F(KeychainKeysTest, MakePublicKeyBuildsAKeyInMemoryFromEitherForm) {
     }
     EXPECT_EQ(memory->itemCount(), 0u);
     EXPECT_FALSE(keychain.makePublicKey("not base64"));
+    auto shortKey = test::generateRSAKey(1024);
+    EXPECT_FALSE(keychain.makePublicKey(base64Encode(test::pkcs1PublicKey(shortKey.get())))) << "too short";
     EXPECT_FALSE(keychain.makePublicKey(base64Encode(std::string("garbage bytes"))));
     EXPECT_FALSE(keychain.makePublicKey(""));
 }

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 namespace velquor::detail {
 namespace {
 
@@ -16,6 +18,11 @@ using test::TempDir;
 using test::TestServices;
 
 constexpr const char* kSuite = "com.marvisTel.VelquorSDK";
+
+std::string readAll(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
 const char* const kLocalData[] = {"isPaired",         "deviceTokenStr",         "mobileDeviceID",
                                   "deviceMarketName", "installedApplicationID", "dataCenter",
                                   "logsKey"};
@@ -154,6 +161,21 @@ TEST_F(LogicLayerStartUp, ReinstallOnTheLinuxStoresIsDeletingTheApplicationDirec
     ASSERT_TRUE(suite->synchronize());
     suite.reset();
     firstRun.reset();
+
+    // A settings file cut by one byte is no reinstall: two start-ups keep every item, and the
+    // file stays as it was until someone repairs it.
+    const auto file = FilePreferences(dir.path() / "application").suiteFile(kSuite);
+    const std::string whole = readAll(file);
+    std::filesystem::resize_file(file, whole.size() - 1);
+    for (int start = 0; start < 2; ++start)
+        EXPECT_EQ(
+            Keychain(LogicLayer::create(services.platform(dir.path(), false))->platform().services.keyStore)
+                .getString("mobileDeviceID")
+                .text,
+            "device-1");
+    EXPECT_FALSE(log->contains("Clean up"));
+    EXPECT_EQ(readAll(file), whole.substr(0, whole.size() - 1));
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << whole;
 
     // A normal second start keeps everything.
     auto secondRun = LogicLayer::create(services.platform(dir.path(), false));

@@ -189,6 +189,32 @@ int httpInFlightScenario(const std::filesystem::path& dir) {
     return failures == 0 ? 0 : 1;
 }
 
+// No home directory, no password entry and no directories configured: no safe default exists, so
+// the key store fails every call, no settings suite opens and nothing is made anywhere.
+int noHomeScenario(const std::filesystem::path& dir) {
+    ::unsetenv("HOME");
+    ::unsetenv("XDG_DATA_HOME");
+    ::setenv("TMPDIR", dir.c_str(), 1);
+    std::filesystem::permissions(dir, std::filesystem::perms::all);
+    if (::getuid() == 0 && (::setgid(54321) != 0 || ::setuid(54321) != 0)) // an id without an entry
+        return 3;
+    expect(!PlatformContext::configure(Configuration{}), "configure without a safe default answers false");
+    const auto& services = PlatformContext::get().services;
+    std::vector<std::uint8_t> data;
+    expect(services.keyStore->copyPassword("isPaired", "isPaired", data) == -36, "reads answer -36");
+    expect(services.keyStore->generateRSAKeyPair("p", "q", 2048) == -36, "generation answers -36");
+    expect(services.preferences->open("com.marvisTel.VelquorSDK") == nullptr, "no suite opens");
+    try {
+        velquor::Velquor::generateMobilePayload();
+        expect(false, "the payload needs the key store");
+    } catch (const velquor::Error& error) {
+        expect(error.code() == 10000 && error.userInfo().at("internalErrorCode") == 20019,
+               "payload 10000/19");
+    }
+    expect(std::filesystem::is_empty(dir), "nothing is made in the temporary directory");
+    return failures == 0 ? 0 : 1;
+}
+
 int exitFromTaskScenario(const std::filesystem::path& dir) {
     PlatformContext::configure(configurationIn(dir, "task-exit"));
     auto& queues = *PlatformContext::get().services.queues;
@@ -295,7 +321,9 @@ int main(int argc, char** argv) {
     if (scenario == "exit-with-work")
         return exitWithWorkScenario(directory);
     if (scenario == "http-in-flight")
-        return httpInFlightScenario(dir);
+        return httpInFlightScenario(directory);
+    if (scenario == "no-home")
+        return noHomeScenario(directory);
     if (scenario == "exit-from-task")
         return exitFromTaskScenario(directory);
     std::cerr << "unknown scenario " << scenario << "\n";

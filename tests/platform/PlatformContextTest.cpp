@@ -146,7 +146,8 @@ TEST_P(PlatformContextProcess, EndsCleanlyWithTheExpectedStatus) {
 INSTANTIATE_TEST_SUITE_P(Scenarios, PlatformContextProcess,
                          ::testing::Values(ChildCase{"configure", 0, std::nullopt},
                                            ChildCase{"exit-with-work", 0, "exiting with work in flight\n"},
-                                           ChildCase{"exit-from-task", 7, std::nullopt}));
+                                           ChildCase{"exit-from-task", 7, std::nullopt},
+                                           ChildCase{"no-home", 0, std::nullopt}));
 
 } // namespace
 } // namespace velquor::detail

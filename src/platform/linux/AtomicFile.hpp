@@ -47,9 +47,13 @@ public:
     // Removes temporary files of interrupted writes older than `age`; errors are ignored.
     static void removeStaleTemporaries(const std::filesystem::path& directory, std::chrono::seconds age);
 
-private:
-    static int write(const std::filesystem::path& directory, const std::string& name, std::string_view bytes,
-                     bool replace, mode_t mode);
+    // The same, relative to an open directory descriptor, so a path component swapped for a
+    // link meanwhile redirects nothing. `name` is one path component.
+    static int write(int directory, const std::string& name, std::string_view bytes, bool replace,
+                     mode_t mode = 0600);
+    static int read(int directory, const std::string& name, std::string& bytes, std::size_t maxSize);
+    static int remove(int directory, const std::string& name);
+    static void removeStaleTemporaries(int directory, std::chrono::seconds age);
 };
 
 } // namespace velquor::detail

@@ -1,6 +1,7 @@
 #include "platform/linux/ConfiguredBundleInfo.hpp"
 
 #include "platform/linux/AtomicFile.hpp"
+#include "util/BoundedJson.hpp"
 
 namespace velquor::detail {
 
@@ -16,7 +17,11 @@ std::optional<std::string> present(const std::string& value) {
 
 ConfiguredBundleInfo::ConfiguredBundleInfo(HostApplication host, std::filesystem::path applicationDirectory)
     : host_(std::move(host))
-    , localizationFile_(std::move(applicationDirectory) / "Localizable.json") {}
+    // No directory (none could be made safe): no translations, rather than a file relative to
+    // whatever the working directory is.
+    , localizationFile_(applicationDirectory.empty() ? std::filesystem::path()
+                                                     : std::move(applicationDirectory) / "Localizable.json") {
+}
 
 std::optional<std::string> ConfiguredBundleInfo::mainBundleValue(const std::string& key) const {
     if (key == "CFBundleIdentifier")
@@ -36,11 +41,11 @@ std::string ConfiguredBundleInfo::localizedString(const std::string& key, const 
     std::string bytes;
     if (AtomicFile::read(localizationFile_, bytes, kMaximumLocalizationSize) != 0)
         return fallback;
-    const auto table = Json::parse(bytes, nullptr, false);
-    if (!table.is_object())
+    auto table = BoundedJson::parse(bytes);
+    if (!table || !table->is_object())
         return fallback;
-    auto found = table.find(key);
-    if (found == table.end() || !found->is_string())
+    auto found = table->find(key);
+    if (found == table->end() || !found->is_string())
         return fallback;
     return found->get<std::string>();
 }

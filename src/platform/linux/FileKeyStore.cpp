@@ -1,9 +1,11 @@
 #include "platform/linux/FileKeyStore.hpp"
 
+#include "log/Log.hpp"
 #include "platform/KeyStoreStatuses.hpp"
 #include "platform/linux/AtomicFile.hpp"
 #include "platform/linux/OpenSSLKeyRef.hpp"
 #include "platform/linux/RSAKeyCodec.hpp"
+#include "platform/linux/SafeDirectory.hpp"
 
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
@@ -20,6 +22,7 @@ namespace velquor::detail {
 
 namespace {
 
+constexpr const char* kUnit = "platform/FileKeyStore";
 constexpr char kPassword = 'P';
 constexpr char kPublicKey = 'U';
 constexpr char kPrivateKey = 'R';
@@ -140,15 +143,12 @@ public:
     // Without `create`, a missing directory is reported as ENOENT instead of being made.
     WriteLock(FileKeyStore& store, bool create)
         : guard_(store.mutex_) {
-        if (create)
-            status_ = AtomicFile::ensureDirectory(store.directory_);
-        else if (auto kind = std::filesystem::status(store.directory_, ec_).type();
-                 kind != std::filesystem::file_type::directory)
-            status_ = kind == std::filesystem::file_type::not_found ? ENOENT : ENOTDIR;
-        if (status_ != 0)
+        status_ = SafeDirectory::open(store.directory_, SafeDirectory::Access::ownerOnly, create, directory_);
+        if (status_ != 0) {
+            store.reportRefusal(status_);
             return;
-        const auto path = store.directory_ / ".lock";
-        fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+        }
+        fd_ = ::openat(directory_.fd(), ".lock", O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
         if (fd_ < 0) {
             status_ = errno;
             return;
@@ -160,7 +160,7 @@ public:
             }
         }
         std::call_once(store.sweep_,
-                       [&] { AtomicFile::removeStaleTemporaries(store.directory_, kStaleTemporaryAge); });
+                       [&] { AtomicFile::removeStaleTemporaries(directory_.fd(), kStaleTemporaryAge); });
     }
     ~WriteLock() {
         if (fd_ >= 0)
@@ -171,10 +171,11 @@ public:
 
     // 0 when held, else the errno that prevented it.
     int status() const { return status_; }
+    const SafeDirectory& directory() const { return directory_; }
 
 private:
     std::lock_guard<std::mutex> guard_;
-    std::error_code ec_;
+    SafeDirectory directory_;
     int fd_ = -1;
     int status_ = 0;
 };
@@ -190,10 +191,36 @@ std::string FileKeyStore::keyFileName(const std::string& tag) {
     return fileName('k', tag, {});
 }
 
+void FileKeyStore::reportRefusal(int error) const {
+    if (error == ENOENT)
+        return;
+    // Once per store: every operation would otherwise log the same refusal again. Not call_once,
+    // so a log sink that reads the key store itself cannot deadlock on it.
+    if (!refusalLogged_.exchange(true))
+        VQ_LOG(LogLevel::error, kUnit, "openDirectory",
+               "Key store directory " + directory_.string() + " refused: " + std::strerror(error) +
+                   " (it must be a directory of this user with mode 0700, not a link)");
+}
+
+KeyStoreStatus FileKeyStore::openDirectory(SafeDirectory& directory) const {
+    const int error = SafeDirectory::open(directory_, SafeDirectory::Access::ownerOnly, false, directory);
+    reportRefusal(error);
+    return statusForErrno(error == EEXIST ? EIO : error);
+}
+
 KeyStoreStatus FileKeyStore::readItem(const std::string& name, const std::string& first,
                                       const std::string& second, Item& item) const {
+    SafeDirectory directory;
+    const KeyStoreStatus status = openDirectory(directory);
+    if (status != kKeyStoreSuccess)
+        return status;
+    return readItem(directory, name, first, second, item);
+}
+
+KeyStoreStatus FileKeyStore::readItem(const SafeDirectory& directory, const std::string& name,
+                                      const std::string& first, const std::string& second, Item& item) const {
     std::string bytes;
-    const int error = AtomicFile::read(directory_ / name, bytes, kMaximumFileSize);
+    const int error = AtomicFile::read(directory.fd(), name, bytes, kMaximumFileSize);
     if (error != 0)
         return error == EFBIG ? kKeyStoreDecodeError : statusForErrno(error);
     const bool decoded = item.decode(bytes);
@@ -203,25 +230,31 @@ KeyStoreStatus FileKeyStore::readItem(const std::string& name, const std::string
     return kKeyStoreSuccess;
 }
 
-KeyStoreStatus FileKeyStore::writeItem(const std::string& name, const Item& item, bool replace) {
+KeyStoreStatus FileKeyStore::writeItem(const SafeDirectory& directory, const std::string& name,
+                                       const Item& item, bool replace) {
     std::string bytes = item.encode();
     KeyStoreStatus status = kKeyStoreParameterError;
     if (bytes.size() <= kMaximumFileSize)
-        status = statusForErrno(AtomicFile::write(directory_, name, bytes, replace));
+        status = statusForErrno(AtomicFile::write(directory.fd(), name, bytes, replace));
     OPENSSL_cleanse(bytes.data(), bytes.size());
     if (status == kKeyStoreItemNotFound) // ENOENT here means the directory vanished meanwhile
         status = kKeyStoreIOError;
     return status;
 }
 
-KeyStoreStatus FileKeyStore::removeItem(const std::string& name) {
+KeyStoreStatus FileKeyStore::removeItems(std::initializer_list<std::string> names) {
     WriteLock lock(*this, false);
     if (lock.status() == ENOENT)
         return kKeyStoreItemNotFound;
     if (lock.status() != 0)
         return kKeyStoreIOError;
-    const int error = AtomicFile::remove(directory_, name);
-    return error == EEXIST ? kKeyStoreIOError : statusForErrno(error);
+    KeyStoreStatus result = kKeyStoreItemNotFound;
+    for (const auto& name : names) {
+        const int error = AtomicFile::remove(lock.directory().fd(), name);
+        const KeyStoreStatus status = error == EEXIST ? kKeyStoreIOError : statusForErrno(error);
+        result = combineDeletions(result, status);
+    }
+    return result;
 }
 
 // --- generic passwords ----------------------------------------------------------------------
@@ -245,7 +278,7 @@ KeyStoreStatus FileKeyStore::addPassword(const std::string& service, const std::
     WriteLock lock(*this, true);
     if (lock.status() != 0)
         return kKeyStoreIOError;
-    return writeItem(passwordFileName(service, account), item, false);
+    return writeItem(lock.directory(), passwordFileName(service, account), item, false);
 }
 
 KeyStoreStatus FileKeyStore::replacePassword(const std::string& service, const std::string& account,
@@ -254,11 +287,11 @@ KeyStoreStatus FileKeyStore::replacePassword(const std::string& service, const s
     WriteLock lock(*this, true);
     if (lock.status() != 0)
         return kKeyStoreIOError;
-    return writeItem(passwordFileName(service, account), item, true);
+    return writeItem(lock.directory(), passwordFileName(service, account), item, true);
 }
 
 KeyStoreStatus FileKeyStore::deletePassword(const std::string& service, const std::string& account) {
-    return removeItem(passwordFileName(service, account));
+    return removeItems({passwordFileName(service, account)});
 }
 
 // --- RSA keys -------------------------------------------------------------------------------
@@ -271,15 +304,17 @@ KeyStoreStatus FileKeyStore::generateRSAKeyPair(const std::string& publicTag, co
     if (lock.status() != 0)
         return kKeyStoreIOError;
 
+    // A public key without a usable private key is half a pair (a crash, or a remover in another
+    // process before deletions were paired): it is replaced. A whole pair is kept.
+    const auto& directory = lock.directory();
     Item existing;
-    KeyStoreStatus status = readItem(keyFileName(publicTag), publicTag, {}, existing);
-    if (status == kKeyStoreSuccess || status == kKeyStoreDecodeError)
-        return kKeyStoreDuplicateItem;
-    if (status != kKeyStoreItemNotFound)
+    KeyStoreStatus status = readItem(directory, keyFileName(publicTag), publicTag, {}, existing);
+    const bool publicPresent = status == kKeyStoreSuccess || status == kKeyStoreDecodeError;
+    if (!publicPresent && status != kKeyStoreItemNotFound)
         return status;
     Item lonePrivate;
-    status = readItem(keyFileName(privateTag), privateTag, {}, lonePrivate);
-    if (status == kKeyStoreSuccess && lonePrivate.kind != kPrivateKey)
+    status = readItem(directory, keyFileName(privateTag), privateTag, {}, lonePrivate);
+    if (status == kKeyStoreSuccess && (lonePrivate.kind != kPrivateKey || publicPresent))
         return kKeyStoreDuplicateItem;
     if (status != kKeyStoreSuccess && status != kKeyStoreItemNotFound && status != kKeyStoreDecodeError)
         return status;
@@ -291,10 +326,14 @@ KeyStoreStatus FileKeyStore::generateRSAKeyPair(const std::string& publicTag, co
         !RSAKeyCodec::encodePublicPkcs1(key.get(), publicItem.payload))
         return kKeyStoreInternalError;
     // Private first: a crash in between leaves a lone private key, which the next call replaces.
-    status = writeItem(keyFileName(privateTag), privateItem, true);
+    status = writeItem(directory, keyFileName(privateTag), privateItem, true);
     if (status != kKeyStoreSuccess)
         return status;
-    return writeItem(keyFileName(publicTag), publicItem, false);
+    return writeItem(directory, keyFileName(publicTag), publicItem, publicPresent);
+}
+
+KeyStoreStatus FileKeyStore::deleteKeyPair(const std::string& publicTag, const std::string& privateTag) {
+    return removeItems({keyFileName(publicTag), keyFileName(privateTag)});
 }
 
 KeyStoreStatus FileKeyStore::copyKeyData(const std::string& tag, std::vector<std::uint8_t>& data) {
@@ -335,11 +374,11 @@ KeyStoreStatus FileKeyStore::addKey(const std::string& tag, const std::vector<st
     WriteLock lock(*this, true);
     if (lock.status() != 0)
         return kKeyStoreIOError;
-    return writeItem(keyFileName(tag), item, false);
+    return writeItem(lock.directory(), keyFileName(tag), item, false);
 }
 
 KeyStoreStatus FileKeyStore::deleteKey(const std::string& tag) {
-    return removeItem(keyFileName(tag));
+    return removeItems({keyFileName(tag)});
 }
 
 std::shared_ptr<const KeyRef> FileKeyStore::createPublicKey(const std::vector<std::uint8_t>& pkcs1PublicKey) {

@@ -10,13 +10,20 @@
 // names and ends in a SHA-256 of its content, so a damaged or foreign file reads as
 // kKeyStoreDecodeError, never as an item. Every write is atomic (AtomicFile) and mutations are
 // serialised by an flock on ".lock" in the directory, across processes too; reads take no lock
-// and see the old or the new item. Private keys are PKCS#8 DER, public keys PKCS#1 DER; no
+// and see the old or the new item. The directory must be this user's with mode 0700 and is
+// opened afresh, without following a link, for each operation; items are reached relative to
+// that descriptor. Any other directory makes every operation answer kKeyStoreIOError (logged
+// once at ERROR); it is never narrowed or repaired. Private keys are PKCS#8 DER, public keys PKCS#1 DER; no
 // operation hands out private key bytes.
 #pragma once
 
+#include "platform/linux/SafeDirectory.hpp"
+
 #include <velquor/Platform.hpp>
 
+#include <atomic>
 #include <filesystem>
+#include <initializer_list>
 #include <mutex>
 #include <string>
 
@@ -28,7 +35,7 @@ namespace velquor::detail {
 // refused input; kKeyStoreNotExportable for a private key's data. Never throws.
 class FileKeyStore final : public KeyStore {
 public:
-    // The directory is created (with its parents, mode 0700) on the first write, not here.
+    // The directory is created (with its missing parents, mode 0700) on the first write, not here.
     explicit FileKeyStore(std::filesystem::path directory);
 
     const std::filesystem::path& directory() const { return directory_; }
@@ -44,29 +51,38 @@ public:
                                    const std::vector<std::uint8_t>& data) override;
     KeyStoreStatus deletePassword(const std::string& service, const std::string& account) override;
 
-    // kKeyStoreDuplicateItem, with nothing changed, when `publicTag` holds an item or
-    // `privateTag` holds a public key; kKeyStoreParameterError for equal tags or `bits` outside
-    // 1024...16384.
+    // kKeyStoreDuplicateItem, with nothing changed, when both tags hold a pair or `privateTag`
+    // holds a public key; a public key whose private key is missing or damaged is replaced;
+    // kKeyStoreParameterError for equal tags or `bits` outside 1024...16384.
     KeyStoreStatus generateRSAKeyPair(const std::string& publicTag, const std::string& privateTag,
                                       int bits) override;
     KeyStoreStatus copyKeyData(const std::string& tag, std::vector<std::uint8_t>& data) override;
     KeyStoreStatus copyKeyRef(const std::string& tag, std::shared_ptr<const KeyRef>& key) override;
     KeyStoreStatus addKey(const std::string& tag, const std::vector<std::uint8_t>& pkcs1PublicKey) override;
     KeyStoreStatus deleteKey(const std::string& tag) override;
+    // Both files go under one flock, so an export in another process sees both or neither.
+    KeyStoreStatus deleteKeyPair(const std::string& publicTag, const std::string& privateTag) override;
     std::shared_ptr<const KeyRef> createPublicKey(const std::vector<std::uint8_t>& pkcs1PublicKey) override;
 
 private:
     class WriteLock;
     struct Item;
 
+    KeyStoreStatus openDirectory(SafeDirectory& directory) const;
+    void reportRefusal(int error) const;
     KeyStoreStatus readItem(const std::string& fileName, const std::string& first, const std::string& second,
                             Item& item) const;
-    KeyStoreStatus writeItem(const std::string& fileName, const Item& item, bool replace);
-    KeyStoreStatus removeItem(const std::string& fileName);
+    KeyStoreStatus readItem(const SafeDirectory& directory, const std::string& fileName,
+                            const std::string& first, const std::string& second, Item& item) const;
+    KeyStoreStatus writeItem(const SafeDirectory& directory, const std::string& fileName, const Item& item,
+                             bool replace);
+    // Removes the files under one lock; the result as combineDeletions() of each removal.
+    KeyStoreStatus removeItems(std::initializer_list<std::string> fileNames);
 
     std::filesystem::path directory_;
     std::mutex mutex_; // serialises this instance's writers before the flock
     std::once_flag sweep_;
+    mutable std::atomic<bool> refusalLogged_{false};
 };
 
 } // namespace velquor::detail

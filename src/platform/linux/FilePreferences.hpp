@@ -11,9 +11,12 @@
 
 namespace velquor::detail {
 
-// Thread-safe. open() creates the Preferences directory (mode 0700, parents included) and
-// answers null when it cannot be created or written to, or the suite name is empty. Handles
-// are FileSettingsSuite and share their state per file across this process.
+// Thread-safe. open() creates the application directory and its Preferences folder (mode 0700,
+// parents included) and answers null when the suite name is empty, when either cannot be
+// created or is not safe (the application directory must be this user's and writable by no one
+// else, the Preferences folder this user's with mode 0700, neither a link), or when the suite's
+// file is damaged; the last two are logged at ERROR once per process. Handles are
+// FileSettingsSuite and share their state per file across this process.
 class FilePreferences final : public Preferences {
 public:
     explicit FilePreferences(std::filesystem::path applicationDirectory);
@@ -24,7 +27,7 @@ public:
     std::filesystem::path suiteFile(const std::string& suiteName) const;
 
 private:
-    std::filesystem::path directory_;
+    std::filesystem::path applicationDirectory_;
 };
 
 } // namespace velquor::detail

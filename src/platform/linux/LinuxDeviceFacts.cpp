@@ -8,6 +8,7 @@
 #include <climits>
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <sstream>
 
 namespace velquor::detail {
@@ -45,11 +46,19 @@ std::optional<std::string> systemMachine() {
     return std::string(names.machine);
 }
 
-std::optional<std::string> systemEnvironment(const std::string& name) {
-    const char* value = std::getenv(name.c_str());
-    if (value == nullptr)
-        return std::nullopt;
-    return std::string(value);
+// The locale variables, read once when the facts are made (on the host's thread at start-up):
+// getenv on a library thread could race a host's setenv.
+std::function<std::optional<std::string>(const std::string&)> environmentSnapshot() {
+    std::map<std::string, std::string> values;
+    for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"})
+        if (const char* value = std::getenv(name))
+            values.emplace(name, value);
+    return [values = std::move(values)](const std::string& name) -> std::optional<std::string> {
+        auto found = values.find(name);
+        if (found == values.end())
+            return std::nullopt;
+        return found->second;
+    };
 }
 
 bool isAsciiLetter(char c) {
@@ -107,7 +116,7 @@ LinuxDeviceFacts::LinuxDeviceFacts(std::shared_ptr<DispatchQueues> queues, Sourc
     if (!sources_.machine)
         sources_.machine = systemMachine;
     if (!sources_.environment)
-        sources_.environment = systemEnvironment;
+        sources_.environment = environmentSnapshot();
 }
 
 std::optional<std::string> LinuxDeviceFacts::osReleaseValue(const std::string& text, const std::string& key) {

@@ -139,9 +139,12 @@ KeyStoreStatus MemoryKeyStore::deletePassword(const std::string& service, const 
 
 KeyStoreStatus MemoryKeyStore::generateRSAKeyPair(const std::string& publicTag, const std::string& privateTag,
                                                   int bits) {
+    // A whole pair is kept; a public key without its private key is half a pair and replaced.
     auto taken = [&] {
         auto privateItem = keys_.find(privateTag);
-        return keys_.count(publicTag) != 0 || (privateItem != keys_.end() && !privateItem->second.isPrivate);
+        if (privateItem == keys_.end())
+            return false;
+        return !privateItem->second.isPrivate || keys_.count(publicTag) != 0;
     };
     {
         std::lock_guard lock(mutex_);
@@ -211,6 +214,14 @@ KeyStoreStatus MemoryKeyStore::deleteKey(const std::string& tag) {
     if (auto status = injected(Operation::deleteKey))
         return *status;
     return keys_.erase(tag) != 0 ? kKeyStoreSuccess : kKeyStoreItemNotFound;
+}
+
+KeyStoreStatus MemoryKeyStore::deleteKeyPair(const std::string& publicTag, const std::string& privateTag) {
+    std::lock_guard lock(mutex_);
+    if (auto status = injected(Operation::deleteKey))
+        return *status;
+    const bool removed = keys_.erase(publicTag) != 0;
+    return keys_.erase(privateTag) != 0 || removed ? kKeyStoreSuccess : kKeyStoreItemNotFound;
 }
 
 std::shared_ptr<const KeyRef>

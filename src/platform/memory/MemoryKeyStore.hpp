@@ -77,6 +77,8 @@ public:
     KeyStoreStatus copyKeyRef(const std::string& tag, std::shared_ptr<const KeyRef>& key) override;
     KeyStoreStatus addKey(const std::string& tag, const std::vector<std::uint8_t>& pkcs1PublicKey) override;
     KeyStoreStatus deleteKey(const std::string& tag) override;
+    // Both keys under the mutex; an injected deleteKey status answers for the pair.
+    KeyStoreStatus deleteKeyPair(const std::string& publicTag, const std::string& privateTag) override;
     std::shared_ptr<const KeyRef> createPublicKey(const std::vector<std::uint8_t>& pkcs1PublicKey) override;
 
 private:

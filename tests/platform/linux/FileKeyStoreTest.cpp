@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <fstream>
+#include <functional>
 #include <regex>
 #include <thread>
 
@@ -63,25 +64,67 @@ TEST_F(FileKeyStoreTest, DirectoryIsMadeOnFirstWriteOnlyAndEverythingIsOwnerOnly
     EXPECT_EQ(store_.deleteKey("t"), kKeyStoreItemNotFound);
     EXPECT_FALSE(fs::exists(dir_)) << "reads and deletions must not create the store";
 
-    // An existing directory open to all is narrowed too.
-    const auto wide = temp_.path() / "wide";
-    fs::create_directories(wide);
-    ::chmod(wide.c_str(), 0777);
-    FileKeyStore wideStore(wide);
     const mode_t previous = ::umask(0);
     const auto statuses = std::vector<KeyStoreStatus>{store_.addPassword("a", "a", bytesOf("v")),
-                                                      store_.addKey("t", test::freshPublicKey()),
-                                                      wideStore.replacePassword("a", "a", bytesOf("v"))};
+                                                      store_.addKey("t", test::freshPublicKey())};
     ::umask(previous);
-    EXPECT_EQ(statuses, std::vector<KeyStoreStatus>(3, kKeyStoreSuccess));
+    EXPECT_EQ(statuses, std::vector<KeyStoreStatus>(2, kKeyStoreSuccess));
     EXPECT_EQ(modeOf(dir_), 0700u);
     EXPECT_EQ(modeOf(dir_.parent_path()), 0700u) << "parents made for the store are private too";
     EXPECT_EQ(modeOf(dir_ / FileKeyStore::passwordFileName("a", "a")), 0600u);
     EXPECT_EQ(modeOf(dir_ / FileKeyStore::keyFileName("t")), 0600u);
     EXPECT_EQ(modeOf(dir_ / ".lock"), 0600u);
-    EXPECT_EQ(modeOf(wide), 0700u);
-    EXPECT_EQ(modeOf(wide / FileKeyStore::passwordFileName("a", "a")), 0600u);
 }
+
+// Another local user pre-creates the store's path; the store must neither use nor repair it.
+struct Plant {
+    const char* name;
+    std::function<void(const fs::path& store, const fs::path& forged)> make;
+};
+
+class FileKeyStorePlanted : public ::testing::TestWithParam<Plant> {};
+
+TEST_P(FileKeyStorePlanted, DirectoryIsRefusedAsItIsAndNothingIsReadOrWrittenThere) {
+    test::TempDir temp;
+    const auto dir = temp.path() / "keystore";
+    const auto forged = temp.path() / "forged";
+    fs::create_directory(forged);
+    ::chmod(forged.c_str(), 0700);
+    ASSERT_EQ(FileKeyStore(forged).replacePassword("isPaired", "isPaired", bytesOf("forged")),
+              kKeyStoreSuccess);
+    GetParam().make(dir, forged);
+    const auto before = entries(dir); // through the link, if it is one
+    const mode_t mode = modeOf(dir);
+
+    FileKeyStore store(dir);
+    std::vector<std::uint8_t> data;
+    std::shared_ptr<const KeyRef> key;
+    EXPECT_EQ(store.copyPassword("isPaired", "isPaired", data), kKeyStoreIOError);
+    EXPECT_EQ(store.replacePassword("a", "a", bytesOf("v")), kKeyStoreIOError);
+    EXPECT_EQ(store.generateRSAKeyPair("p", "q", 1024), kKeyStoreIOError);
+    EXPECT_EQ(store.copyKeyRef("q", key), kKeyStoreIOError);
+    EXPECT_EQ(store.deleteKeyPair("p", "q"), kKeyStoreIOError);
+    EXPECT_EQ(entries(dir), before);
+    EXPECT_EQ(modeOf(dir), mode) << "never narrowed";
+}
+
+INSTANTIATE_TEST_SUITE_P(Plants, FileKeyStorePlanted,
+                         ::testing::Values(Plant{"SymlinkToForged",
+                                                 [](const fs::path& dir, const fs::path& forged) {
+                                                     fs::create_directory_symlink(forged, dir);
+                                                 }},
+                                           Plant{"GroupWritable",
+                                                 [](const fs::path& dir, const fs::path& forged) {
+                                                     fs::rename(forged, dir);
+                                                     ::chmod(dir.c_str(), 0770);
+                                                 }},
+                                           Plant{"ForeignOwned",
+                                                 [](const fs::path& dir, const fs::path& forged) {
+                                                     fs::rename(forged, dir);
+                                                     ASSERT_EQ(::chown(dir.c_str(), 65534, 65534), 0)
+                                                         << "run as root";
+                                                 }}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(FileKeyStoreTest, NamesNeitherEscapeTheDirectoryNorCollide) {
     const std::string zero(1, '\0');
@@ -236,29 +279,6 @@ TEST_F(FileKeyStoreTest, ConcurrentAddsOfOneItemLetExactlyOneWin) {
     EXPECT_EQ(successes.load(), 10);
     EXPECT_EQ(duplicates.load(), 30);
     EXPECT_EQ(others.load(), 0);
-}
-
-TEST_F(FileKeyStoreTest, ItemsPersistAcrossInstances) {
-    {
-        FileKeyStore first(dir_);
-        ASSERT_EQ(first.addPassword("stayPaired", "stayPaired", bytesOf("stayPaired")), kKeyStoreSuccess);
-        ASSERT_EQ(first.generateRSAKeyPair(kPublicTag, kPrivateTag, 2048), kKeyStoreSuccess);
-    }
-    FileKeyStore second(dir_);
-    std::vector<std::uint8_t> data, publicKey, signature;
-    ASSERT_EQ(second.copyPassword("stayPaired", "stayPaired", data), kKeyStoreSuccess);
-    EXPECT_EQ(data, bytesOf("stayPaired"));
-    ASSERT_EQ(second.copyKeyData(kPublicTag, publicKey), kKeyStoreSuccess);
-    ASSERT_EQ(publicKey.size(), 270u); // RSA-2048 PKCS#1
-    EXPECT_EQ(std::vector<std::uint8_t>(publicKey.begin(), publicKey.begin() + 5),
-              (std::vector<std::uint8_t>{0x30, 0x82, 0x01, 0x0A, 0x02}));
-    std::shared_ptr<const KeyRef> privateKey;
-    ASSERT_EQ(second.copyKeyRef(kPrivateTag, privateKey), kKeyStoreSuccess);
-    const std::string message = "eyJhbGciOiJSUzI1NiJ9.e30";
-    ASSERT_EQ(privateKey->rawSign(DigestAlgorithm::sha256, test::digestOf(DigestAlgorithm::sha256, message),
-                                  signature),
-              kKeyStoreSuccess);
-    EXPECT_TRUE(test::digestVerify(publicKey, DigestAlgorithm::sha256, message, signature));
 }
 
 TEST_F(FileKeyStoreTest, FileSystemFailuresAnswerIOError) {

@@ -7,9 +7,12 @@
 
 #include <atomic>
 #include <fstream>
+#include <functional>
 #include <thread>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace velquor::detail {
 namespace {
@@ -89,38 +92,42 @@ TEST_F(FilePreferencesTest, SeesChangesMadeOnDiskAndAReinstallEmptiesTheSuite) {
     EXPECT_TRUE(fs::exists(file_));
 }
 
-TEST_F(FilePreferencesTest, DamagedFileReadsAsAnEmptySuiteAndIsRepairedByTheNextWrite) {
-    fs::create_directories(file_.parent_path());
-    for (const char* content : {"{\"isPaired\": tr", "[true]", "", "\xff\xfe"}) {
-        std::ofstream(file_, std::ios::trunc) << content;
-        auto suite = preferences_.open(kSuite);
-        ASSERT_NE(suite, nullptr);
-        EXPECT_FALSE(suite->boolValue("isPaired").has_value()) << content;
+TEST_F(FilePreferencesTest, DamagedFileKeepsTheSuiteClosedAndIsLeftByteForByte) {
+    auto early = preferences_.open(kSuite); // opened before the damage
+    ASSERT_NE(early, nullptr);
+    const std::string whole = R"({"isPaired":true,"tempValue":"tempValue"})";
+    for (const std::string& content :
+         {whole.substr(0, whole.size() - 1), std::string("[true]"), std::string(), std::string("\xff\xfe")}) {
+        std::ofstream(file_, std::ios::binary | std::ios::trunc) << content;
+        EXPECT_EQ(preferences_.open(kSuite), nullptr) << content;
+        EXPECT_FALSE(early->stringValue("tempValue").has_value()) << content;
+        early->setBool("isPaired", false);
+        early->remove("tempValue");
+        EXPECT_EQ(readFile(file_), content) << "a damaged file is never replaced";
     }
-    auto suite = preferences_.open(kSuite);
-    suite->setBool("isPaired", true);
-    EXPECT_EQ(nlohmann::json::parse(readFile(file_)), (nlohmann::json{{"isPaired", true}}));
+    std::ofstream(file_, std::ios::binary | std::ios::trunc) << whole;
+    ASSERT_NE(preferences_.open(kSuite), nullptr);
+    EXPECT_EQ(early->boolValue("isPaired"), true) << "once repaired, the suite opens again";
 }
 
-TEST_F(FilePreferencesTest, WritesAreAtomicForReadersOfTheFile) {
-    auto suite = preferences_.open(kSuite);
-    suite->setString("tempValue", std::string(10, 'a'));
-    std::atomic<bool> writing{true};
-    std::atomic<int> torn{0}, reads{0};
-    std::thread reader([&] {
-        while (writing || reads < 20) {
-            const auto parsed = nlohmann::json::parse(readFile(file_), nullptr, false);
-            ++reads;
-            if (!parsed.is_object() || !parsed.contains("tempValue"))
-                ++torn;
-        }
-    });
-    for (int i = 0; i < 60; ++i)
-        suite->setString("tempValue",
-                         std::string(static_cast<std::size_t>(i % 2 ? 10 : 20000), 'a' + i % 26));
-    writing = false;
-    reader.join();
-    EXPECT_EQ(torn.load(), 0);
+TEST_F(FilePreferencesTest, TwoProcessesWritingAtOnceKeepEachOthersUpdates) {
+    ASSERT_NE(preferences_.open(kSuite), nullptr);
+    constexpr int kWrites = 40;
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    const std::string who = child == 0 ? "child" : "parent";
+    auto suite = FilePreferences(appDir_).open(kSuite);
+    for (int i = 0; i < kWrites; ++i)
+        suite->setString(who + std::to_string(i), "v");
+    if (child == 0)
+        ::_exit(0);
+    int status = -1;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    const auto stored = nlohmann::json::parse(readFile(file_));
+    for (int i = 0; i < kWrites; ++i)
+        for (const char* writer : {"child", "parent"})
+            EXPECT_TRUE(stored.contains(writer + std::to_string(i))) << writer << i;
 }
 
 TEST_F(FilePreferencesTest, FailedWritesStayVisibleAndSynchronizeReportsThem) {
@@ -132,8 +139,7 @@ TEST_F(FilePreferencesTest, FailedWritesStayVisibleAndSynchronizeReportsThem) {
     EXPECT_EQ(suite->boolValue("isPaired"), true) << "the change is kept in memory";
     EXPECT_FALSE(suite->synchronize());
     fs::remove(file_.parent_path());
-    fs::create_directories(file_.parent_path());
-    EXPECT_TRUE(suite->synchronize());
+    EXPECT_TRUE(suite->synchronize()) << "the folder is made again";
     EXPECT_EQ(nlohmann::json::parse(readFile(file_)), (nlohmann::json{{"isPaired", true}}));
 }
 
@@ -142,6 +148,35 @@ TEST_F(FilePreferencesTest, OpenRefusesUnusableDirectoriesAndNamesAndKeepsFilesI
     std::ofstream(appDir_) << "a file where the application directory should be";
     EXPECT_EQ(preferences_.open(kSuite), nullptr);
     fs::remove(appDir_);
+
+    // Planted or loosened folders are refused as they are, never narrowed or written into.
+    const auto elsewhere = temp_.path() / "planted";
+    fs::create_directories(elsewhere / "Preferences");
+    ::chmod((elsewhere / "Preferences").c_str(), 0700);
+    const std::vector<std::function<void()>> plants = {
+        [&] { fs::create_directory_symlink(elsewhere, appDir_); },
+        [&] { fs::create_directory(appDir_), ::chmod(appDir_.c_str(), 0775); },
+        [&] {
+            fs::create_directories(appDir_ / "Preferences"), ::chmod((appDir_ / "Preferences").c_str(), 0750);
+        },
+        [&] {
+            fs::create_directories(appDir_ / "Preferences");
+            ::chmod((appDir_ / "Preferences").c_str(), 0700);
+            ASSERT_EQ(::chown((appDir_ / "Preferences").c_str(), 65534, 65534), 0);
+        },
+    };
+    for (std::size_t i = 0; i < plants.size(); ++i) {
+        plants[i]();
+        struct stat before {};
+        ::lstat((appDir_ / "Preferences").c_str(), &before);
+        EXPECT_EQ(preferences_.open(kSuite), nullptr) << "plant " << i;
+        struct stat after {};
+        ::lstat((appDir_ / "Preferences").c_str(), &after);
+        EXPECT_EQ(before.st_mode, after.st_mode) << "plant " << i;
+        EXPECT_TRUE(fs::is_empty(elsewhere / "Preferences")) << "plant " << i;
+        fs::remove_all(appDir_);
+    }
+
     EXPECT_EQ(preferences_.open(""), nullptr);
     EXPECT_NE(preferences_.open(kSuite), nullptr);
 
