@@ -5,7 +5,8 @@
 namespace velquor::detail {
 
 FileLogSink::FileLogSink(std::shared_ptr<LogFile> file, std::shared_ptr<LogSink> tap)
-    : file_(std::move(file)), tap_(std::move(tap)) {}
+    : file_(std::move(file))
+    , tap_(std::move(tap)) {}
 
 void FileLogSink::write(LogLevel level, const std::string& line) noexcept {
     const bool written = level == LogLevel::info || level == LogLevel::warning || level == LogLevel::error;

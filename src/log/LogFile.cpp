@@ -25,12 +25,14 @@ constexpr std::size_t kIVLength = 16;
 // Owns one file descriptor.
 class Fd {
 public:
-    explicit Fd(int fd = -1) : fd_(fd) {}
+    explicit Fd(int fd = -1)
+        : fd_(fd) {}
     ~Fd() {
         if (fd_ >= 0)
             ::close(fd_);
     }
-    Fd(Fd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    Fd(Fd&& other) noexcept
+        : fd_(std::exchange(other.fd_, -1)) {}
     Fd& operator=(Fd&&) = delete;
     int get() const { return fd_; }
     int release() { return std::exchange(fd_, -1); }
@@ -91,7 +93,8 @@ void replaceFile(const Fd& dir, const char* name, std::string_view content) {
 
 } // namespace
 
-LogFile::LogFile(Collaborators collaborators) : collaborators_(std::move(collaborators)) {}
+LogFile::LogFile(Collaborators collaborators)
+    : collaborators_(std::move(collaborators)) {}
 
 void LogFile::say(const std::string& line) noexcept {
     try {
@@ -181,10 +184,11 @@ void LogFile::append(LogLevel level, const std::string& plainLine) noexcept {
             static_cast<std::uint64_t>(st.st_size) > kRotationSize &&
             ::renameat(dir.get(), kCurrentName, dir.get(), kOldName) != 0) {
             // The current file stays and keeps growing; nothing in it is lost.
-            say(std::string("Could not move ") + kCurrentName + " to " + kOldName + ": " + std::strerror(errno));
+            say(std::string("Could not move ") + kCurrentName + " to " + kOldName + ": " +
+                std::strerror(errno));
         }
 
-        Fd fd = openAt(dir, kCurrentName, O_WRONLY | O_APPEND | O_CREAT);
+        Fd fd = openAt(dir, kCurrentName, O_RDWR | O_APPEND | O_CREAT);
         if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode))
             return;
         std::string out;

@@ -45,7 +45,8 @@ void item(std::string& line, const char* name, std::string_view value) {
     line += '"';
 }
 
-std::string versionText(const std::optional<std::string>& shortVersion, const std::optional<std::string>& build) {
+std::string versionText(const std::optional<std::string>& shortVersion,
+                        const std::optional<std::string>& build) {
     if (!shortVersion || !build)
         return "";
     return sanitizeUtf8(*shortVersion) + "(" + sanitizeUtf8(*build) + ")";
@@ -53,7 +54,8 @@ std::string versionText(const std::optional<std::string>& shortVersion, const st
 
 } // namespace
 
-LogLine::LogLine(Collaborators collaborators) : collaborators_(std::move(collaborators)) {}
+LogLine::LogLine(Collaborators collaborators)
+    : collaborators_(std::move(collaborators)) {}
 
 std::string LogLine::formatTime(std::chrono::system_clock::time_point time) {
     auto millis = std::chrono::floor<std::chrono::milliseconds>(time);
