@@ -9,7 +9,10 @@
 #include <date/tz.h>
 
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <exception>
+#include <mutex>
 #include <optional>
 #include <vector>
 
@@ -30,6 +33,31 @@ const date::time_zone* mountainZone() {
         return nullptr;
     }();
     return zone;
+}
+
+// The offset period that holds the last instant written. Kept apart from the time-zone database,
+// which is destroyed at process exit, so a thread that logs during exit reaches the database only
+// when its instant leaves the period (twice a year). Never destroyed.
+struct OffsetPeriod {
+    std::mutex mutex;
+    date::sys_seconds begin = date::sys_seconds::max();
+    date::sys_seconds end = date::sys_seconds::min();
+    std::chrono::seconds offset{0};
+};
+
+std::chrono::seconds mountainOffset(date::sys_seconds instant) {
+    static OffsetPeriod* const period = new OffsetPeriod;
+    std::lock_guard lock(period->mutex);
+    if (instant < period->begin || instant >= period->end) {
+        const date::time_zone* zone = mountainZone();
+        if (!zone)
+            return std::chrono::seconds(0);
+        date::sys_info info = zone->get_info(instant);
+        period->begin = info.begin;
+        period->end = info.end;
+        period->offset = info.offset;
+    }
+    return period->offset;
 }
 
 std::string_view lastPathComponent(std::string_view path) {
@@ -58,14 +86,18 @@ LogLine::LogLine(Collaborators collaborators)
     : collaborators_(std::move(collaborators)) {}
 
 std::string LogLine::formatTime(std::chrono::system_clock::time_point time) {
-    auto millis = std::chrono::floor<std::chrono::milliseconds>(time);
+    const auto millis = std::chrono::floor<std::chrono::milliseconds>(time);
+    std::chrono::seconds offset(0);
     try {
-        if (const date::time_zone* zone = mountainZone())
-            return date::format("%F %T%z", date::make_zoned(zone, millis));
+        offset = mountainOffset(std::chrono::floor<std::chrono::seconds>(millis));
     } catch (const std::exception&) {
-        // An instant the zone cannot express: written in UTC below.
+        // An instant the zone cannot express: written in UTC.
     }
-    return date::format("%F %T+0000", millis);
+    const auto minutes = std::chrono::duration_cast<std::chrono::minutes>(offset).count();
+    char zone[8];
+    std::snprintf(zone, sizeof zone, "%c%02d%02d", minutes < 0 ? '-' : '+',
+                  static_cast<int>(std::abs(minutes) / 60), static_cast<int>(std::abs(minutes) % 60));
+    return date::format("%F %T", millis + offset) + zone;
 }
 
 const char* LogLine::levelName(LogLevel level) {

@@ -111,13 +111,16 @@ TEST_F(LogFileTest, RotatesPastTheLimitWithOneRenameAndKeepsLinesWhenItFails) {
 }
 
 TEST_F(LogFileTest, ReadsOlderFileFirstAndSkipsTornForeignAndEarlierKeyLines) {
-    file->append(LogLevel::info, "one");
+    // Longer than any padding length the cipher accepts (255), so that under another key a line
+    // cannot decrypt to valid text by chance.
+    const std::string one = "one" + std::string(400, '.'), two = "two" + one, three = "three" + one;
+    file->append(LogLevel::info, one);
     fs::rename(docs / LogFile::kCurrentName, docs / LogFile::kOldName);
-    file->append(LogLevel::error, "two");
+    file->append(LogLevel::error, two);
     std::ofstream(docs / LogFile::kCurrentName, std::ios::app) << "abcdefghijklmnopqrst"; // torn by a crash
-    file->append(LogLevel::info, "three");
+    file->append(LogLevel::info, three);
     std::ofstream(docs / LogFile::kCurrentName, std::ios::app) << "abcdefghijklmnop!!!!\n";
-    EXPECT_EQ(file->readDecryptedLog().text, "one\ntwo\nthree\n");
+    EXPECT_EQ(file->readDecryptedLog().text, one + "\n" + two + "\n" + three + "\n");
     EXPECT_EQ(console->lines.size(), 2u);
 
     // A passing key-store failure drops the line and keeps the key.
