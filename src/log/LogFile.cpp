@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 #include <string_view>
+#include <system_error>
 #include <utility>
 
 #include <fcntl.h>
@@ -154,8 +155,13 @@ namespace {
 Fd openDocuments(const std::filesystem::path& documents) {
     if (documents.empty())
         return Fd();
-    if (::mkdir(documents.c_str(), 0700) != 0 && errno != EEXIST)
-        return Fd();
+    if (::mkdir(documents.c_str(), 0700) != 0 && errno == ENOENT) {
+        // The application directory is missing too: it gets the default mode, only the log's
+        // own directory needs to be closed to others.
+        std::error_code ignored;
+        std::filesystem::create_directories(documents.parent_path(), ignored);
+        ::mkdir(documents.c_str(), 0700);
+    }
     Fd dir(::open(documents.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     struct stat st {};
     if (!dir || ::fstat(dir.get(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid() ||

@@ -42,8 +42,8 @@ public:
 
     struct Collaborators {
         // Empty: there is no documents directory and every line is dropped. Created owner-only
-        // (0700) when missing; a directory that is not the user's own, or that others may write,
-        // is refused (lines dropped).
+        // (0700) when missing, with any missing parents; a directory that is not the user's own,
+        // or that others may write, is refused (lines dropped).
         std::filesystem::path documents;
         std::shared_ptr<KeyStore> keyStore;
         std::shared_ptr<Console> console; // may be null: messages are then dropped
