@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <string_view>
 #include <system_error>
 #include <utility>
@@ -190,8 +189,8 @@ void LogFile::append(LogLevel level, const std::string& plainLine) noexcept {
             static_cast<std::uint64_t>(st.st_size) > kRotationSize &&
             ::renameat(dir.get(), kCurrentName, dir.get(), kOldName) != 0) {
             // The current file stays and keeps growing; nothing in it is lost.
-            say(std::string("Could not move ") + kCurrentName + " to " + kOldName + ": " +
-                std::strerror(errno));
+            const std::error_code error(errno, std::generic_category());
+            say(std::string("Could not move ") + kCurrentName + " to " + kOldName + ": " + error.message());
         }
 
         Fd fd = openAt(dir, kCurrentName, O_RDWR | O_APPEND | O_CREAT);
