@@ -138,6 +138,14 @@ void log(const Error& error, LogLevel level, std::string_view file, int line,
     }
 }
 
+bool isLogMainThread() noexcept {
+    try {
+        return onMainThread(state());
+    } catch (...) {
+        return false;
+    }
+}
+
 std::string describeError(const Error& error) {
     return "Error Domain=" + error.domain() + " Code=" + std::to_string(error.code()) + " \"" +
            error.localizedDescription() +

@@ -38,6 +38,9 @@ void setLogSink(std::shared_ptr<LogSink> sink);
 // resolves the queues registers them; the log itself never resolves the platform. Thread-safe.
 void registerMainQueues(const std::shared_ptr<const DispatchQueues>& queues) noexcept;
 
+// Whether a line logged on the calling thread carries thread="Main" (see registerMainQueues).
+bool isLogMainThread() noexcept;
+
 // The error's textual description as the log writes it:
 //   Error Domain=VelquorErrorDomain Code=10008 "Device is not paired." UserInfo={...}
 std::string describeError(const Error& error);

@@ -1,0 +1,1 @@
+velquor_add_benchmark(velquor_bench_logfile LogFileBenchmark.cpp)
