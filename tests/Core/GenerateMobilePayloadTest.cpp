@@ -24,7 +24,7 @@ TEST(GenerateMobilePayloadTest, FreshInstallationThenPairedDevice) {
 
     std::string unsigned_ = Velquor::generateMobilePayload();
     EXPECT_TRUE(unsigned_.ends_with("."));
-    EXPECT_TRUE(keychain.getKeyRef(detail::Keychain::kDevicePrivateKeyTag));
+    EXPECT_TRUE(keychain.getKeyRef(detail::items::kDevicePrivateKeyTag));
     auto fresh = test::decode(unsigned_);
     ASSERT_TRUE(fresh);
     EXPECT_EQ(fresh->header, (Json{{"alg", "none"}, {"typ", "JWT"}}));
