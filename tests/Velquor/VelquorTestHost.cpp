@@ -297,48 +297,36 @@ int exitWithQueuedWork(const std::filesystem::path& directory, bool callExit) {
     return 0;
 }
 
-// A host service that throws: the start-up step that calls it is skipped, nothing else changes.
 struct ThrowingConsole : Console {
     void writeLine(const std::string&) override { throw std::runtime_error("console closed"); }
 };
 struct ThrowingPreferences : Preferences {
     std::shared_ptr<SettingsSuite> open(const std::string&) override { throw std::runtime_error("no suite"); }
 };
-struct ThrowingNotificationCenter : NotificationCenter {
-    ObserverToken addObserver(const std::string&, Observer) override { throw std::runtime_error("full"); }
-    void removeObserver(ObserverToken) override {}
-    void post(const std::string&, const void*) override {}
-};
 
-// Every asynchronous operation answers once on a library thread, and start-up runs once, though
-// one host service throws.
+// One host service throws: start-up still runs once and each asynchronous operation answers
+// once, on a library thread.
 int throwingService(const std::filesystem::path& directory, const std::string& service) {
     auto sink = std::make_shared<detail::MemoryLogSink>();
     detail::setLogSink(sink);
     auto services = std::make_shared<PlatformServices>();
     if (service == "console")
         services->console = std::make_shared<ThrowingConsole>();
-    else if (service == "preferences")
-        services->preferences = std::make_shared<ThrowingPreferences>();
     else
-        services->notificationCenter = std::make_shared<ThrowingNotificationCenter>();
+        services->preferences = std::make_shared<ThrowingPreferences>();
     Configuration configuration = configurationIn(directory, "throwing");
     configuration.platform = services;
     Velquor::configure(configuration);
-
     const auto caller = std::this_thread::get_id();
-    std::atomic<int> calls{0};
-    std::atomic<int> onCaller{0};
-    auto count = [&] {
+    std::atomic<int> calls{0}, onCaller{0};
+    auto count = [&](auto&&...) {
         onCaller += std::this_thread::get_id() == caller;
         ++calls;
     };
-    Velquor::pair("01AB", [&](std::optional<Error>) { count(); });
-    Velquor::getInfo([&](std::optional<Json>, std::optional<Error>) { count(); });
-    Velquor::setDeviceToken({1, 2}, APNSDeviceTokenType::production, [&](std::optional<Error>) { count(); });
-    Velquor::processRemoteNotification(
-        Json::object(), [&](std::optional<NotificationObject>, std::optional<Error>) { count(); });
-    for (int i = 0; i < 1000 && calls < 4; ++i)
+    Velquor::pair("01AB", count);
+    Velquor::getInfo(count);
+    Velquor::processRemoteNotification(Json::object(), count);
+    for (int i = 0; i < 1000 && calls < 3; ++i)
         std::this_thread::sleep_for(10ms);
     std::this_thread::sleep_for(100ms); // a second call of any handler would arrive now
     std::cout << "calls=" << calls << " on-caller=" << onCaller
@@ -347,7 +335,7 @@ int throwingService(const std::filesystem::path& directory, const std::string& s
     return 0;
 }
 
-// The answer generateMobilePayload gives: "payload" or "error <code>/<internal code>".
+// generateMobilePayload's answer: "payload" or "error <code>/<internal code>".
 std::string payloadAnswer() {
     try {
         return Velquor::generateMobilePayload().empty() ? "empty" : "payload";
@@ -357,46 +345,31 @@ std::string payloadAnswer() {
     }
 }
 
-// The scenario and directory from the command line, read before main has them.
-std::vector<std::string> commandLine() {
-    std::ifstream file("/proc/self/cmdline", std::ios::binary);
-    std::vector<std::string> arguments;
-    for (std::string argument; std::getline(file, argument, '\0');)
-        arguments.push_back(argument);
-    return arguments;
-}
-
-// A host's global object that uses the library during static initialisation.
+// A host's global object that uses the library during static initialisation; it reads its
+// arguments from /proc, main not having them yet.
 struct PayloadBeforeMain {
     PayloadBeforeMain() {
-        const auto arguments = commandLine();
-        if (arguments.size() == 3 && arguments[1] == "payload-before-main") {
-            Velquor::configure(configurationIn(arguments[2], "static"));
+        std::ifstream file("/proc/self/cmdline");
+        std::string program, scenario, directory;
+        if (std::getline(file, program, '\0') && std::getline(file, scenario, '\0') &&
+            std::getline(file, directory, '\0') && scenario == "payload-before-main") {
+            Velquor::configure(configurationIn(directory, "static"));
             answer = payloadAnswer();
         }
     }
     std::string answer;
 } gPayloadBeforeMain;
 
-int payloadBeforeMain() {
-    std::cout << "before-main=" << gPayloadBeforeMain.answer << " main=" << payloadAnswer() << std::endl;
-    return 0;
-}
-
-// A host thread signs payloads in a loop while main returns: exit handlers run under it.
+// A host thread signs payloads in a loop while main returns and the exit handlers run.
 int exitWhileSigning(const std::filesystem::path& directory) {
     Velquor::configure(configurationIn(directory, "signing"));
-    Velquor::generateMobilePayload(); // the pair exists before the loop
-    static std::atomic<int> signedCount{0};
+    static std::atomic<int> answers{0};
     std::thread([] {
-        for (;;) {
+        for (;; ++answers)
             payloadAnswer();
-            ++signedCount;
-        }
     }).detach();
-    while (signedCount < 3)
+    while (answers < 3)
         std::this_thread::sleep_for(1ms);
-    std::cout << "exiting while signing" << std::endl;
     return 0;
 }
 
@@ -429,8 +402,10 @@ int main(int argc, char** argv) {
         return noHomeScenario(directory);
     if (scenario.starts_with("throwing-"))
         return throwingService(directory, scenario.substr(std::string("throwing-").size()));
-    if (scenario == "payload-before-main")
-        return payloadBeforeMain();
+    if (scenario == "payload-before-main") {
+        std::cout << "before-main=" << gPayloadBeforeMain.answer << " main=" << payloadAnswer() << std::endl;
+        return 0;
+    }
     if (scenario == "exit-while-signing")
         return exitWhileSigning(directory);
     if (scenario == "exit-from-task")
