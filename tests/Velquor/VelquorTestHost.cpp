@@ -281,16 +281,33 @@ int throwingHandlers(const std::filesystem::path& directory) {
     return 0;
 }
 
-// Work still queued and running when the process ends: exit must neither wait for it nor crash.
+// generateMobilePayload's answer: "payload" or "error <code>/<internal code>".
+std::string payloadAnswer() {
+    try {
+        return Velquor::generateMobilePayload().empty() ? "empty" : "payload";
+    } catch (const Error& error) {
+        return "error " + std::to_string(error.code()) + "/" +
+               error.userInfo().value("internalErrorCode", Json(0)).dump();
+    }
+}
+
+// Work still queued and running, and a host thread signing payloads, when the process ends: exit
+// must neither wait for them nor crash, nor free what they read.
 int exitWithQueuedWork(const std::filesystem::path& directory, bool callExit) {
     configure(directory);
+    static std::atomic<int> answers{0};
+    std::thread([] {
+        for (;; ++answers)
+            payloadAnswer();
+    }).detach();
     for (int i = 0; i < 16; ++i)
         Velquor::getInfo([](std::optional<Json>, std::optional<Error>) {
             std::this_thread::sleep_for(std::chrono::seconds(30));
             std::cout << "handler finished" << std::endl;
         });
     Velquor::applicationWillEnterForeground(); // a delayed refresh pending on the main queue
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    while (answers < 3)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     std::cout << "queued" << std::endl;
     if (callExit)
         std::exit(0);
@@ -335,16 +352,6 @@ int throwingService(const std::filesystem::path& directory, const std::string& s
     return 0;
 }
 
-// generateMobilePayload's answer: "payload" or "error <code>/<internal code>".
-std::string payloadAnswer() {
-    try {
-        return Velquor::generateMobilePayload().empty() ? "empty" : "payload";
-    } catch (const Error& error) {
-        return "error " + std::to_string(error.code()) + "/" +
-               error.userInfo().value("internalErrorCode", Json(0)).dump();
-    }
-}
-
 // A host's global object that uses the library during static initialisation; it reads its
 // arguments from /proc, main not having them yet.
 struct PayloadBeforeMain {
@@ -359,19 +366,6 @@ struct PayloadBeforeMain {
     }
     std::string answer;
 } gPayloadBeforeMain;
-
-// A host thread signs payloads in a loop while main returns and the exit handlers run.
-int exitWhileSigning(const std::filesystem::path& directory) {
-    Velquor::configure(configurationIn(directory, "signing"));
-    static std::atomic<int> answers{0};
-    std::thread([] {
-        for (;; ++answers)
-            payloadAnswer();
-    }).detach();
-    while (answers < 3)
-        std::this_thread::sleep_for(1ms);
-    return 0;
-}
 
 } // namespace
 
@@ -406,8 +400,6 @@ int main(int argc, char** argv) {
         std::cout << "before-main=" << gPayloadBeforeMain.answer << " main=" << payloadAnswer() << std::endl;
         return 0;
     }
-    if (scenario == "exit-while-signing")
-        return exitWhileSigning(directory);
     if (scenario == "exit-from-task")
         return exitFromTaskScenario(directory);
     std::cerr << "unknown scenario " << scenario << "\n";
