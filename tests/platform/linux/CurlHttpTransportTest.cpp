@@ -62,8 +62,8 @@ class CurlHttpTransportTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         std::string error;
-        tls = *service::CertificateAuthority::ensure(dirs[0].path(), error);
-        foreignCA = service::CertificateAuthority::ensure(dirs[1].path(), error)->caCertificate;
+        tls = *service::CertificateAuthority::ensure(dirs[0].path(), "", error);
+        foreignCA = service::CertificateAuthority::ensure(dirs[1].path(), "", error)->caCertificate;
         servers.emplace_back(tls, "127.0.0.1");
         // The certificate names 127.0.0.1, ::1 and localhost; 127.0.0.2 is loopback too.
         servers.emplace_back(tls, "127.0.0.2", servers.front().port);
