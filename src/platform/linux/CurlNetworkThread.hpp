@@ -2,8 +2,8 @@
 // transport, many at once.
 #pragma once
 
-#include "util/CurlPtr.hpp"
 #include "platform/linux/CurlTransfer.hpp"
+#include "util/CurlPtr.hpp"
 
 #include <memory>
 #include <mutex>
