@@ -3,8 +3,8 @@
 // kNotAvailableInternalCode on the thread the real flow would use.
 #include "Core/LogicLayer.hpp"
 
+#include "Core/Completion.hpp"
 #include "Core/ErrorBuilder.hpp"
-#include "Core/HandlerGuard.hpp"
 #include "log/Log.hpp"
 #include "velquor_build/BuildConstants.hpp"
 
@@ -214,18 +214,17 @@ Error LogicLayer::notAvailable(const char* operation) {
 
 void LogicLayer::pair(const std::string& pairingKey, ErrorHandler completionHandler) {
     constexpr const char* op = "pair(withPairingKey:completionHandler:)";
-    auto handler = HandlerGuard::wrap(std::move(completionHandler), kUnit, op);
+    auto handler = completion(std::move(completionHandler), kUnit, op);
     async(op, [handler, pairingKey] {
         VQ_LOG(LogLevel::info, kUnit, op, "pairingKey=" + pairingKey);
         auto error = notAvailable(op);
-        if (handler)
-            handler(error);
+        handler(error);
     });
 }
 
 void LogicLayer::approvePairing(const std::string& pairingKey, ErrorHandler completionHandler) {
     constexpr const char* op = "approve(completionHandler:)";
-    auto handler = HandlerGuard::wrap(std::move(completionHandler), "Core/PairingObject", op);
+    auto handler = completion(std::move(completionHandler), "Core/PairingObject", op);
     async(op, [this, handler, pairingKey] {
         VQ_LOG(LogLevel::info, "Core/PairingObject", op, "approve pairing method");
         pair(pairingKey, handler);
@@ -235,7 +234,7 @@ void LogicLayer::approvePairing(const std::string& pairingKey, ErrorHandler comp
 void LogicLayer::setDeviceToken(const std::vector<std::uint8_t>& deviceToken, APNSDeviceTokenType type,
                                 ErrorHandler completionHandler) {
     constexpr const char* op = "setDeviceToken(_:type:completionHandler:)";
-    auto handler = HandlerGuard::wrap(std::move(completionHandler), kUnit, op);
+    auto handler = completion(std::move(completionHandler), kUnit, op);
     async(op, [this, handler, deviceToken, type] {
         std::string token = tokenText(deviceToken);
         VQ_LOG(LogLevel::info, kUnit, op, "deviceToken=" + maskedToken(token));
@@ -247,29 +246,25 @@ void LogicLayer::setDeviceToken(const std::vector<std::uint8_t>& deviceToken, AP
         // pairing and there is nothing to tell the service.
         auto stored = keychain_.getString(kDeviceTokenStr).text;
         if (!stored || !isPaired() || *stored == token) {
-            if (handler)
-                handler(std::nullopt);
+            handler(std::nullopt);
             return;
         }
         if (!keychain_.getString(kInstalledApplicationID).text) {
             auto error = fail(ErrorCode::internalFailure, 6, op);
-            if (handler)
-                handler(error);
+            handler(error);
             return;
         }
         auto error = notAvailable(op);
-        if (handler)
-            handler(error);
+        handler(error);
     });
 }
 
 void LogicLayer::processRemoteNotification(const Json&, NotificationHandler completionHandler) {
     constexpr const char* op = "processRemoteNotification(_:completionHandler:)";
-    auto handler = HandlerGuard::wrap(std::move(completionHandler), kUnit, op);
+    auto handler = completion(std::move(completionHandler), kUnit, op);
     async(op, [handler] {
         auto error = notAvailable(op);
-        if (handler)
-            handler(std::nullopt, error);
+        handler(std::nullopt, error);
     });
 }
 
@@ -277,11 +272,10 @@ void LogicLayer::processRemoteNotificationAction(const std::string&, std::option
                                                  NotificationHandler completionHandler) {
     constexpr const char* op =
         "processRemoteNotificationAction(_:authenticationMethod:forRemoteNotification:completionHandler:)";
-    auto handler = HandlerGuard::wrap(std::move(completionHandler), kUnit, op);
+    auto handler = completion(std::move(completionHandler), kUnit, op);
     async(op, [handler] {
         auto error = notAvailable(op);
-        if (handler)
-            handler(std::nullopt, error);
+        handler(std::nullopt, error);
     });
 }
 
@@ -292,7 +286,7 @@ void LogicLayer::answerNotification(const std::string& action, std::optional<std
     const char* op = !approve               ? "deny(completionHandler:)"
                      : authenticationMethod ? "approve(withAuthenticationMethod:completionHandler:)"
                                             : "approve(completionHandler:)";
-    auto handler = HandlerGuard::wrap(std::move(completionHandler), "Core/NotificationObject", op);
+    auto handler = completion(std::move(completionHandler), "Core/NotificationObject", op);
     async(op, [this, handler, op, approve, action, urlString, authenticationMethod] {
         VQ_LOG(LogLevel::info, "Core/NotificationObject", op, approve ? "approve method" : "deny method");
         validatePush(action, std::nullopt, urlString, authenticationMethod, handler);
@@ -302,44 +296,39 @@ void LogicLayer::answerNotification(const std::string& action, std::optional<std
 void LogicLayer::validatePush(const std::string&, std::optional<bool>, std::optional<std::string> urlString,
                               std::optional<std::string>, ErrorHandler completionHandler) {
     constexpr const char* op = "validatePush(action:isBanner:urlStr:authenticationMethod:completionHandler:)";
-    auto handler = HandlerGuard::wrap(std::move(completionHandler), kUnit, op);
+    auto handler = completion(std::move(completionHandler), kUnit, op);
     if (!urlString) {
         auto error = fail(ErrorCode::internalFailure, 7, op);
-        if (handler)
-            handler(error);
+        handler(error);
         return;
     }
     async(op, [handler] {
         auto error = notAvailable(op);
-        if (handler)
-            handler(error);
+        handler(error);
     });
 }
 
 void LogicLayer::getDeviceInfo(InfoHandler completionHandler) {
     constexpr const char* op = "getDeviceInfo(completionHandler:)";
-    auto handler = HandlerGuard::wrap(std::move(completionHandler), kUnit, op);
+    auto handler = completion(std::move(completionHandler), kUnit, op);
     async(op, [this, handler] {
         VQ_LOG(LogLevel::info, kUnit, op, "getPairedUserDevices");
         auto error = isPaired() ? notAvailable(op) : fail(ErrorCode::deviceNotPaired, 51, op);
-        if (handler)
-            handler(std::nullopt, error);
+        handler(std::nullopt, error);
     });
 }
 
 void LogicLayer::sendLogs(SupportIdHandler completionHandler) {
     constexpr const char* op = "sendLogs(completionHandler:)";
-    auto handler = HandlerGuard::wrap(std::move(completionHandler), kUnit, op);
+    auto handler = completion(std::move(completionHandler), kUnit, op);
     if (!isPaired()) {
         auto error = fail(ErrorCode::deviceNotPaired, 47, op);
-        if (handler)
-            handler(std::nullopt, error);
+        handler(std::nullopt, error);
         return;
     }
     async(op, [handler] {
         auto error = notAvailable(op);
-        if (handler)
-            handler(std::nullopt, error);
+        handler(std::nullopt, error);
     });
 }
 
