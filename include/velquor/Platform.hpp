@@ -117,7 +117,10 @@ public:
     // RSA key items, found by application tag (bytes; a tag may contain a zero byte).
     // Generates a pair of `bits` and stores the private key first, then the public key, so a
     // stored public key always has its private key. A private key stored under `privateTag`
-    // without a public key is replaced.
+    // without a public key must be replaced, not refused: that is what a generation interrupted
+    // between its two writes leaves. Likewise a public key without its private key (what a removal
+    // in another process may leave) is half a pair: generation makes a new pair over it. Only a
+    // whole pair answers kKeyStoreDuplicateItem.
     virtual KeyStoreStatus generateRSAKeyPair(const std::string& publicTag, const std::string& privateTag,
                                               int bits) = 0;
     // The public key in PKCS#1 DER form; kKeyStoreNotExportable (and no data) for a private key.

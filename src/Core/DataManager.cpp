@@ -116,7 +116,7 @@ Json DataManager::getDeviceData() {
     Json data = Json::object();
     data["os"] = Json{{"version", textOr(facts.systemVersion(), "unknown")}, {"type", "IOS"}};
     data["model"] = Json{{"name", info.modelIdentifier()},
-                         {"marketingName", keychain_.getString("deviceMarketName").text.value_or("")}};
+                         {"marketingName", keychain_.getString(items::kDeviceMarketName).text.value_or("")}};
     data["name"] = textOr(facts.deviceName(), "unknown");
     data["manufacturer"] = "Apple";
     data["apiVersion"] = "v1";
@@ -144,9 +144,9 @@ bool DataManager::addIdentityClaims(Json& claims) const {
     if (!fingerprint)
         return false;
     claims["fnp"] = *fingerprint;
-    if (auto issuer = keychain_.getString("installedApplicationID").text)
+    if (auto issuer = keychain_.getString(items::kInstalledApplicationID).text)
         claims["iss"] = *issuer;
-    if (auto device = keychain_.getString("mobileDeviceID").text)
+    if (auto device = keychain_.getString(items::kMobileDeviceID).text)
         claims["dvc"] = *device;
     claims["jti"] = freshUUIDText();
     auto now = collaborators_.clock ? collaborators_.clock() : std::chrono::system_clock::now();
@@ -165,7 +165,7 @@ std::optional<Json> DataManager::getRequestClaims() {
 
 std::optional<Json> DataManager::getPayloadClaims() {
     Json claims = Json::object();
-    if (!keychain_.getString("isPaired").text) {
+    if (!keychain_.isPaired()) {
         std::string bundleId =
             bundleText(collaborators_.bundle->mainBundleValue("CFBundleIdentifier")).value_or("");
         claims["metadata"] = Json{{"application", Json{{"bundleId", bundleId}}}};

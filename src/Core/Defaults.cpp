@@ -1,5 +1,7 @@
 #include "Core/Defaults.hpp"
 
+#include "Core/ItemNames.hpp"
+
 #include "platform/PlatformContext.hpp"
 
 namespace velquor::detail {
@@ -11,17 +13,17 @@ Defaults::Defaults(std::shared_ptr<Preferences> preferences)
     : preferences_(std::move(preferences)) {}
 
 std::shared_ptr<SettingsSuite> Defaults::openSuite() const {
-    return preferences_ ? preferences_->open(kSuiteName) : nullptr;
+    return preferences_ ? preferences_->open(std::string(items::kSettingsSuite)) : nullptr;
 }
 
 void Defaults::setTempValue() const {
     if (auto suite = openSuite())
-        suite->setString(kTempValueKey, kTempValueKey);
+        suite->setString(std::string(items::kTempValueKey), std::string(items::kTempValueKey));
 }
 
 std::string Defaults::getTempValue() const {
     if (auto suite = openSuite())
-        if (auto value = suite->stringValue(kTempValueKey))
+        if (auto value = suite->stringValue(std::string(items::kTempValueKey)))
             return *value;
     return "noValue";
 }

@@ -1,4 +1,4 @@
-// The settings suite "com.marvisTel.VelquorSDK": the probe the reinstall check writes and reads.
+// The settings suite (items::kSettingsSuite): the probe the reinstall check writes and reads.
 // The suite is opened afresh for every access and never cached; a suite that cannot be opened
 // turns writes into no-ops and reads into their defaults.
 //
@@ -14,11 +14,6 @@ namespace velquor::detail {
 
 class Defaults {
 public:
-    // The suite name, also the library's bundle identifier.
-    static constexpr const char* kSuiteName = "com.marvisTel.VelquorSDK";
-    static constexpr const char* kTempValueKey = "tempValue";
-    static constexpr const char* kIsPairedKey = "isPaired";
-
     // Uses the process's preferences.
     Defaults();
     explicit Defaults(std::shared_ptr<Preferences> preferences);

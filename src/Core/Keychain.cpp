@@ -2,8 +2,6 @@
 // Every store failure is absorbed into the returned value; nothing here throws or logs.
 #include "Core/Keychain.hpp"
 
-#include "Core/KeychainKeyLock.hpp"
-
 #include "platform/PlatformContext.hpp"
 #include "util/Utf8.hpp"
 
@@ -16,26 +14,30 @@ std::vector<std::uint8_t> bytesOf(const std::string& text) {
 
 // The string items that the removal of local data deletes, in deletion order. "deviceFingerprint"
 // and "stayPaired" are deliberately absent: both outlive the removal.
-constexpr const char* kLocalDataItems[] = {
-    "deviceTokenStr", "installedApplicationID", "mobileDeviceID", "isPaired", "dataCenter",
-    "logsKey",        "deviceMarketName",
+constexpr std::string_view kLocalDataItems[] = {
+    items::kDeviceTokenStr,   items::kInstalledApplicationID,
+    items::kMobileDeviceID,   items::kIsPaired,
+    items::kDataCenter,       items::kLogsKey,
+    items::kDeviceMarketName,
 };
 
 } // namespace
 
 Keychain::Keychain()
-    : store_(PlatformContext::get().services.keyStore) {}
+    : Keychain(PlatformContext::get().services.keyStore) {}
 
 Keychain::Keychain(std::shared_ptr<KeyStore> store)
-    : store_(std::move(store)) {}
+    : store_(std::move(store))
+    , locks_(KeyStoreLocks::of(store_)) {}
 
-KeychainResult Keychain::getString(const std::string& key) const {
+KeychainResult Keychain::getString(std::string_view name) const {
     KeychainResult result;
     if (!store_) {
         result.osStatus = kKeyStoreIOError;
         result.status = KeychainResult::classify(result.osStatus);
         return result;
     }
+    const std::string key(name);
     std::vector<std::uint8_t> data;
     result.osStatus = store_->copyPassword(key, key, data);
     result.status = KeychainResult::classify(result.osStatus);
@@ -47,19 +49,25 @@ KeychainResult Keychain::getString(const std::string& key) const {
     return result;
 }
 
-bool Keychain::setString(const std::string& key, const std::string& value) const {
+bool Keychain::setString(std::string_view name, const std::string& value) const {
     if (!store_)
         return false;
+    const std::string key(name);
     // One replace rather than delete-then-add: a reader on another thread must never see the
     // item missing, or it would take the device for unpaired or mint a second fingerprint.
     KeyStoreStatus status = store_->replacePassword(key, key, bytesOf(value));
     return status == kKeyStoreSuccess || status == kKeyStoreDuplicateItem;
 }
 
-bool Keychain::deleteString(const std::string& key) const {
+bool Keychain::deleteString(std::string_view name) const {
     if (!store_)
         return false;
+    const std::string key(name);
     return store_->deletePassword(key, key) == kKeyStoreSuccess;
+}
+
+bool Keychain::isPaired() const {
+    return getString(items::kIsPaired).text.has_value();
 }
 
 void Keychain::removeAllItems() const {
@@ -69,11 +77,12 @@ void Keychain::removeAllItems() const {
     // an export running meanwhile cannot generate between the two deletions and be left with a
     // public key whose private key was just removed.
     {
-        auto lock = lockDeviceKeyPair();
-        store_->deleteKeyPair(kDevicePublicKeyTag, kDevicePrivateKeyTag);
-        store_->deleteKey(kServerPublicKeyTag);
+        std::lock_guard lock(locks_->keyPair);
+        store_->deleteKeyPair(std::string(items::kDevicePublicKeyTag),
+                              std::string(items::kDevicePrivateKeyTag));
+        store_->deleteKey(std::string(items::kServerPublicKeyTag));
     }
-    for (const char* name : kLocalDataItems)
+    for (std::string_view name : kLocalDataItems)
         deleteString(name);
 }
 

@@ -1,10 +1,13 @@
 // Access to the key store: named secure text items, the device RSA key pair, the service's public
-// key and the device fingerprint. Keychain holds no state besides its store handle; instances are
-// equivalent and may be used from any thread at the same time.
+// key and the device fingerprint. Keychain holds no state besides its store handle and the store's
+// locks (KeyStoreLocks), shared by every Keychain over the same store; instances over one store
+// are equivalent and may be used from any thread at the same time. Names: Core/ItemNames.hpp.
 //
 // The string-item half lives in Keychain.cpp, the key half in KeychainKeys.cpp.
 #pragma once
 
+#include "Core/ItemNames.hpp"
+#include "Core/KeyStoreLocks.hpp"
 #include "Core/KeychainResult.hpp"
 
 #include <velquor/Platform.hpp>
@@ -13,37 +16,35 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace velquor::detail {
 
 class Keychain {
 public:
-    // Tags of the key items. The two device tags end in one zero byte, which belongs to the tag.
-    static const std::string kDevicePublicKeyTag;
-    static const std::string kDevicePrivateKeyTag;
-    static const std::string kServerPublicKeyTag;
-
     // Uses the process's key store.
     Keychain();
     explicit Keychain(std::shared_ptr<KeyStore> store);
 
     // --- secure string items ---------------------------------------------------------------
-    KeychainResult getString(const std::string& key) const;
+    KeychainResult getString(std::string_view key) const;
     // Replaces the item in one step; true for store status 0 or duplicate.
-    bool setString(const std::string& key, const std::string& value) const;
+    bool setString(std::string_view key, const std::string& value) const;
     // True only when an item was deleted.
-    bool deleteString(const std::string& key) const;
+    bool deleteString(std::string_view key) const;
+    // The "paired" gate: the item "isPaired" is present (its value is not compared).
+    bool isPaired() const;
     // Removes the device and service keys and the local-data string items; keeps
     // "deviceFingerprint" and "stayPaired".
     void removeAllItems() const;
 
     // --- keys ----------------------------------------------------------------------------
-    bool generateKeyPair(const std::string& publicTag, const std::string& privateTag) const;
+    bool generateKeyPair(std::string_view publicTag, std::string_view privateTag) const;
     // PKCS#1 bytes of a public key; a private key answers failure with no data.
-    KeychainResult getKeyData(const std::string& tag) const;
-    std::shared_ptr<const KeyRef> getKeyRef(const std::string& tag) const;
-    bool addKey(const std::string& tag, const std::vector<std::uint8_t>& data) const;
+    KeychainResult getKeyData(std::string_view tag) const;
+    std::shared_ptr<const KeyRef> getKeyRef(std::string_view tag) const;
+    bool addKey(std::string_view tag, const std::vector<std::uint8_t>& data) const;
     // Base64 SubjectPublicKeyInfo of the device public key, generating the pair on first use and
     // replacing a public key whose private key is missing or damaged.
     std::optional<std::string> getDevicePublicKeyString() const;
@@ -52,6 +53,8 @@ public:
     std::optional<Error> setServerPublicKey(const std::string& key) const;
     // Null for undecodable text and for keys shorter than 2048 bits.
     std::shared_ptr<const KeyRef> makePublicKey(const std::string& base64) const;
+    // The stored fingerprint, created (a random UUID) and stored on first use; nothing when the
+    // store or the random source fails.
     std::optional<std::string> deviceFingerprint() const;
 
     const std::shared_ptr<KeyStore>& store() const { return store_; }
@@ -61,6 +64,7 @@ private:
     PrivateKeyState privateKeyState() const;
 
     std::shared_ptr<KeyStore> store_;
+    std::shared_ptr<KeyStoreLocks> locks_; // null exactly when store_ is
 };
 
 } // namespace velquor::detail

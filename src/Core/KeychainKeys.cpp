@@ -4,7 +4,6 @@
 #include "Core/CertificateHandler.hpp"
 #include "Core/ErrorBuilder.hpp"
 #include "Core/Keychain.hpp"
-#include "Core/KeychainKeyLock.hpp"
 #include "PureJWT/Base64.hpp"
 #include "log/Log.hpp"
 #include "platform/KeyStoreStatuses.hpp"
@@ -22,30 +21,27 @@ namespace {
 constexpr const char* kUnit = "Core/Keychain";
 constexpr int kDeviceKeyBits = 2048;
 
-// The device tags end in one zero byte that belongs to the tag; stored keys are found by it.
-constexpr char kDevicePublicTagBytes[] = "com.marvistel.quenzo.sid_publickey\0";
-constexpr char kDevicePrivateTagBytes[] = "com.marvistel.quenzo.sid_privatekey\0";
-
-std::mutex& fingerprintMutex() {
-    static auto* mutex = new std::mutex; // leaked: outlives threads still running at exit
-    return *mutex;
-}
-
-// Generation with the pair lock already held.
-bool generateKeyPairLocked(KeyStore& store, const std::string& publicTag, const std::string& privateTag) {
+// Generation with the pair lock already held. Answers the store's status; a duplicate whose pair
+// is complete counts as success (the store refuses to overwrite a stored public key).
+KeyStoreStatus generateKeyPairLocked(KeyStore& store, const std::string& publicTag,
+                                     const std::string& privateTag) {
     const KeyStoreStatus status = store.generateRSAKeyPair(publicTag, privateTag, kDeviceKeyBits);
-    if (status == kKeyStoreSuccess)
-        return true;
-    VQ_LOG(LogLevel::error, kUnit, "generateKeyPair(publicTag:privateTag:)",
-           "Error generating key pair: " + std::to_string(status));
-    // The store refuses to overwrite a stored public key; the pair that is there still counts.
     if (status == kKeyStoreDuplicateItem) {
         std::shared_ptr<const KeyRef> publicKey;
         std::shared_ptr<const KeyRef> privateKey;
-        return store.copyKeyRef(publicTag, publicKey) == kKeyStoreSuccess && publicKey &&
-               store.copyKeyRef(privateTag, privateKey) == kKeyStoreSuccess && privateKey;
+        if (store.copyKeyRef(publicTag, publicKey) == kKeyStoreSuccess && publicKey &&
+            store.copyKeyRef(privateTag, privateKey) == kKeyStoreSuccess && privateKey)
+            return kKeyStoreSuccess;
     }
-    return false;
+    return status;
+}
+
+// Logged after the pair lock is released, like every line of this unit.
+bool reportGeneration(KeyStoreStatus status) {
+    if (status != kKeyStoreSuccess)
+        VQ_LOG(LogLevel::error, kUnit, "generateKeyPair(publicTag:privateTag:)",
+               "Error generating key pair: " + std::to_string(status));
+    return status == kKeyStoreSuccess;
 }
 
 // Received keys shorter than the device's own are refused: they would make the replies they
@@ -54,31 +50,12 @@ bool strongEnough(const std::shared_ptr<const KeyRef>& key) {
     return key && !key->isPrivate() && key->blockSize() * 8 >= static_cast<std::size_t>(kDeviceKeyBits);
 }
 
-// A random (version 4) UUID in upper-case canonical form, or nothing when the random source fails.
-std::optional<std::string> randomUUID() {
-    auto text = randomUUIDText();
-    if (!text)
-        VQ_LOG(LogLevel::error, kUnit, "deviceFingerprint()",
-               "Random source failed: " + drainOpenSSLErrors());
-    return text;
-}
-
 } // namespace
-
-const std::string Keychain::kDevicePublicKeyTag(kDevicePublicTagBytes, sizeof kDevicePublicTagBytes - 1);
-const std::string Keychain::kDevicePrivateKeyTag(kDevicePrivateTagBytes, sizeof kDevicePrivateTagBytes - 1);
-const std::string Keychain::kServerPublicKeyTag = "serverPublicKeyIdentifier";
-
-std::unique_lock<std::mutex> lockDeviceKeyPair() {
-    // Leaked on purpose: a thread still exporting while the process exits must find it alive.
-    static auto* mutex = new std::mutex;
-    return std::unique_lock<std::mutex>(*mutex);
-}
 
 Keychain::PrivateKeyState Keychain::privateKeyState() const {
     std::vector<std::uint8_t> ignored;
     const KeyStoreStatus status =
-        store_ ? store_->copyKeyData(kDevicePrivateKeyTag, ignored) : kKeyStoreIOError;
+        store_ ? store_->copyKeyData(std::string(items::kDevicePrivateKeyTag), ignored) : kKeyStoreIOError;
     // A private key is not exportable; that answer is how a store says it holds one.
     if (status == kKeyStoreNotExportable || status == kKeyStoreSuccess)
         return PrivateKeyState::present;
@@ -87,58 +64,69 @@ Keychain::PrivateKeyState Keychain::privateKeyState() const {
     return PrivateKeyState::unreadable;
 }
 
-bool Keychain::generateKeyPair(const std::string& publicTag, const std::string& privateTag) const {
+bool Keychain::generateKeyPair(std::string_view publicTag, std::string_view privateTag) const {
     if (!store_)
         return false;
-    auto lock = lockDeviceKeyPair();
-    return generateKeyPairLocked(*store_, publicTag, privateTag);
+    KeyStoreStatus status;
+    {
+        std::lock_guard lock(locks_->keyPair);
+        status = generateKeyPairLocked(*store_, std::string(publicTag), std::string(privateTag));
+    }
+    return reportGeneration(status);
 }
 
-KeychainResult Keychain::getKeyData(const std::string& tag) const {
+KeychainResult Keychain::getKeyData(std::string_view tag) const {
     KeychainResult result;
     std::vector<std::uint8_t> data;
-    result.osStatus = store_ ? store_->copyKeyData(tag, data) : kKeyStoreIOError;
+    result.osStatus = store_ ? store_->copyKeyData(std::string(tag), data) : kKeyStoreIOError;
     result.status = KeychainResult::classify(result.osStatus);
     if (result.status == KeychainStatus::success)
         result.data = std::move(data);
     return result;
 }
 
-std::shared_ptr<const KeyRef> Keychain::getKeyRef(const std::string& tag) const {
+std::shared_ptr<const KeyRef> Keychain::getKeyRef(std::string_view tag) const {
     std::shared_ptr<const KeyRef> key;
-    if (!store_ || store_->copyKeyRef(tag, key) != kKeyStoreSuccess)
+    if (!store_ || store_->copyKeyRef(std::string(tag), key) != kKeyStoreSuccess)
         return nullptr;
     return key;
 }
 
-bool Keychain::addKey(const std::string& tag, const std::vector<std::uint8_t>& data) const {
+bool Keychain::addKey(std::string_view tag, const std::vector<std::uint8_t>& data) const {
     if (!store_)
         return false;
-    const KeyStoreStatus status = store_->addKey(tag, data);
+    const KeyStoreStatus status = store_->addKey(std::string(tag), data);
     return status == kKeyStoreSuccess || status == kKeyStoreDuplicateItem;
 }
 
 std::optional<std::string> Keychain::getDevicePublicKeyString() const {
-    // Check and generate as one step: two exports at once must not make two pairs.
-    auto lock = lockDeviceKeyPair();
-    const KeychainResult first = getKeyData(kDevicePublicKeyTag);
-    if (first.status == KeychainStatus::failure)
+    if (!store_)
         return std::nullopt;
-    if (first.status == KeychainStatus::success && first.data) {
-        // Half a pair (another process removed the private key alone, or it is damaged) cannot
-        // sign: it counts as no pair and is replaced below. Any other failure answers nothing.
-        const PrivateKeyState privateKey = privateKeyState();
-        if (privateKey == PrivateKeyState::unreadable)
+    std::optional<KeyStoreStatus> generation;
+    KeychainResult exported;
+    {
+        // Check and generate as one step: two exports at once must not make two pairs.
+        std::lock_guard lock(locks_->keyPair);
+        exported = getKeyData(items::kDevicePublicKeyTag);
+        if (exported.status == KeychainStatus::failure)
             return std::nullopt;
-        if (privateKey == PrivateKeyState::present)
-            return base64Encode(CertificateHandler::addPublicKeyHeader(*first.data));
+        if (exported.status == KeychainStatus::success && exported.data) {
+            // Half a pair (another process removed the private key alone, or it is damaged)
+            // cannot sign: it counts as no pair and is replaced below. Any other failure answers
+            // nothing.
+            const PrivateKeyState privateKey = privateKeyState();
+            if (privateKey == PrivateKeyState::unreadable)
+                return std::nullopt;
+            if (privateKey == PrivateKeyState::present)
+                return base64Encode(CertificateHandler::addPublicKeyHeader(*exported.data));
+        }
+        generation = generateKeyPairLocked(*store_, std::string(items::kDevicePublicKeyTag),
+                                           std::string(items::kDevicePrivateKeyTag));
+        exported = getKeyData(items::kDevicePublicKeyTag);
     }
-
-    if (store_)
-        generateKeyPairLocked(*store_, kDevicePublicKeyTag, kDevicePrivateKeyTag);
-    const KeychainResult second = getKeyData(kDevicePublicKeyTag);
-    if (second.status == KeychainStatus::success && second.data)
-        return base64Encode(CertificateHandler::addPublicKeyHeader(*second.data));
+    reportGeneration(*generation);
+    if (exported.status == KeychainStatus::success && exported.data)
+        return base64Encode(CertificateHandler::addPublicKeyHeader(*exported.data));
     VQ_LOG(LogLevel::error, kUnit, "getDevicePublicKeyString()", "Can't fetch public key");
     return std::nullopt;
 }
@@ -151,7 +139,7 @@ std::optional<Error> Keychain::setServerPublicKey(const std::string& key) const 
     const auto pkcs1 = CertificateHandler::stripPublicKeyHeader(*decoded);
     // A key too short to trust is refused like one the store cannot take.
     if (!strongEnough(store_ ? store_->createPublicKey(pkcs1) : nullptr) ||
-        !addKey(kServerPublicKeyTag, pkcs1)) {
+        !addKey(items::kServerPublicKeyTag, pkcs1)) {
         Error error = ErrorBuilder::build(ErrorCode::internalFailure, 5);
         VQ_LOG(LogLevel::error, kUnit, "setServerPublicKey(key:)", error);
         return error;
@@ -168,16 +156,25 @@ std::shared_ptr<const KeyRef> Keychain::makePublicKey(const std::string& base64)
 }
 
 std::optional<std::string> Keychain::deviceFingerprint() const {
-    // Read and create as one step, so two first readers get the same fingerprint.
-    std::lock_guard lock(fingerprintMutex());
-    const KeychainResult stored = getString("deviceFingerprint");
-    if (stored.status == KeychainStatus::failure)
+    if (!store_)
         return std::nullopt;
-    if (stored.status == KeychainStatus::success && stored.text)
-        return stored.text;
-    auto fingerprint = randomUUID();
-    if (fingerprint)
-        setString("deviceFingerprint", *fingerprint);
+    std::optional<std::string> fingerprint;
+    {
+        // Read and create as one step, so two first readers get the same fingerprint. Nothing is
+        // logged under the lock: a log sink may itself read the fingerprint.
+        std::lock_guard lock(locks_->fingerprint);
+        const KeychainResult stored = getString(items::kDeviceFingerprint);
+        if (stored.status == KeychainStatus::failure)
+            return std::nullopt;
+        if (stored.status == KeychainStatus::success && stored.text)
+            return stored.text;
+        fingerprint = randomUUIDText();
+        if (fingerprint)
+            setString(items::kDeviceFingerprint, *fingerprint);
+    }
+    if (!fingerprint)
+        VQ_LOG(LogLevel::error, kUnit, "deviceFingerprint()",
+               "Random source failed: " + drainOpenSSLErrors());
     return fingerprint;
 }
 

@@ -3,8 +3,8 @@
 // kNotAvailableInternalCode on the thread the real flow would use.
 #include "Core/LogicLayer.hpp"
 
+#include "Core/Completion.hpp"
 #include "Core/ErrorBuilder.hpp"
-#include "Core/HandlerGuard.hpp"
 #include "log/Log.hpp"
 #include "velquor_build/BuildConstants.hpp"
 
@@ -14,11 +14,10 @@
 namespace velquor::detail {
 namespace {
 
-constexpr const char* kIsPaired = "isPaired";
-constexpr const char* kStayPaired = "stayPaired";
-constexpr const char* kDeviceTokenStr = "deviceTokenStr";
-constexpr const char* kInstalledApplicationID = "installedApplicationID";
-constexpr const char* kDataCenter = "dataCenter";
+using items::kDataCenter;
+using items::kDeviceTokenStr;
+using items::kInstalledApplicationID;
+using items::kStayPaired;
 
 constexpr auto kDelayedRefreshDelay = std::chrono::milliseconds(1000);
 
@@ -75,23 +74,41 @@ void LogicLayer::start() {
     const auto& services = platform_.services;
     registerMainQueues(services.queues);
 
+    // Each step that calls a host service stands alone: a service that throws costs that step
+    // only, and start-up still completes once, so no caller is answered for a half-started layer
+    // and no later call starts it again.
     // The response handler and the transport join here once they exist.
-    services.console->writeLine(std::string("Velquor Version ") + build::kSdkVersion);
-
-    auto suite = defaults_.openSuite();
-    if (!suite || suite->boolValue(Defaults::kIsPairedKey) != true)
-        wipeDataIfNeeded();
+    guardStep("Version line",
+              [&] { services.console->writeLine(std::string("Velquor Version ") + build::kSdkVersion); });
+    guardStep("Reinstall check", [&] {
+        auto suite = defaults_.openSuite();
+        if (!suite || suite->boolValue(std::string(items::kSuiteIsPairedKey)) != true)
+            wipeDataIfNeeded();
+    });
 
     VQ_LOG(LogLevel::info, kUnit, "init()", "Velquor init");
 
-    std::weak_ptr<LogicLayer> weak = weak_from_this();
-    foregroundObserver_ = services.notificationCenter->addObserver(kWillEnterForegroundNotification,
-                                                                   [weak](const std::string&, const void*) {
-                                                                       if (auto self = weak.lock())
-                                                                           self->appWillEnterForeground();
-                                                                   });
+    guardStep("Foreground registration", [&] {
+        std::weak_ptr<LogicLayer> weak = weak_from_this();
+        foregroundObserver_ = services.notificationCenter->addObserver(
+            kWillEnterForegroundNotification, [weak](const std::string&, const void*) {
+                if (auto self = weak.lock())
+                    self->appWillEnterForeground();
+            });
+    });
     refreshPermissions();
     scheduleDelayedRefresh();
+}
+
+void LogicLayer::guardStep(const char* step, const std::function<void()>& body) noexcept {
+    try {
+        body();
+        return;
+    } catch (const std::exception& e) {
+        log(std::string(step) + " skipped: " + e.what(), LogLevel::error, kUnit, __LINE__, "init()");
+    } catch (...) {
+        log(std::string(step) + " skipped", LogLevel::error, kUnit, __LINE__, "init()");
+    }
 }
 
 void LogicLayer::appWillEnterForeground() {
@@ -103,15 +120,17 @@ void LogicLayer::appWillEnterForeground() {
 void LogicLayer::refreshPermissions() {
     // The answers arrive later (notification settings on the facts' thread, background refresh
     // on the main queue); the next device description carries them.
-    dataManager_->refreshPermissions();
+    guardStep("Permission refresh", [this] { dataManager_->refreshPermissions(); });
 }
 
 void LogicLayer::scheduleDelayedRefresh() {
-    std::weak_ptr<LogicLayer> weak = weak_from_this();
-    platform_.services.queues->asyncMainAfter(kDelayedRefreshDelay, [weak] {
-        auto self = weak.lock();
-        if (self && self->isPaired())
-            self->getDeviceInfo({});
+    guardStep("Delayed refresh", [this] {
+        std::weak_ptr<LogicLayer> weak = weak_from_this();
+        platform_.services.queues->asyncMainAfter(kDelayedRefreshDelay, [weak] {
+            auto self = weak.lock();
+            if (self && self->isPaired())
+                self->getDeviceInfo({});
+        });
     });
 }
 
@@ -125,21 +144,21 @@ void LogicLayer::wipeDataIfNeeded() {
         suite->synchronize();
     // A suite that does not keep what was just written cannot tell a reinstall from a normal
     // start: change nothing and look again at the next start.
-    if (defaults_.getTempValue() != Defaults::kTempValueKey)
+    if (defaults_.getTempValue() != items::kTempValueKey)
         return;
     if (auto suite = defaults_.openSuite()) {
-        suite->remove(Defaults::kTempValueKey);
+        suite->remove(std::string(items::kTempValueKey));
         suite->synchronize();
     }
     auto suite = defaults_.openSuite();
-    if (suite && suite->boolValue(Defaults::kIsPairedKey) == true)
+    if (suite && suite->boolValue(std::string(items::kSuiteIsPairedKey)) == true)
         return;
 
     // The key store says paired, the suite does not: the host application was reinstalled.
     if (keychain_.getString(kStayPaired).text) {
         VQ_LOG(LogLevel::info, kUnit, op, "Keep trust");
         if (suite) {
-            suite->setBool(Defaults::kIsPairedKey, true);
+            suite->setBool(std::string(items::kSuiteIsPairedKey), true);
             suite->synchronize();
         }
     } else {
@@ -149,7 +168,7 @@ void LogicLayer::wipeDataIfNeeded() {
 }
 
 bool LogicLayer::isPaired() const {
-    return keychain_.getString(kIsPaired).text.has_value();
+    return keychain_.isPaired();
 }
 
 std::string LogicLayer::baseURL() const {
@@ -195,18 +214,17 @@ Error LogicLayer::notAvailable(const char* operation) {
 
 void LogicLayer::pair(const std::string& pairingKey, ErrorHandler completionHandler) {
     constexpr const char* op = "pair(withPairingKey:completionHandler:)";
-    auto handler = HandlerGuard::wrap(std::move(completionHandler), kUnit, op);
+    auto handler = completion(std::move(completionHandler), kUnit, op);
     async(op, [handler, pairingKey] {
         VQ_LOG(LogLevel::info, kUnit, op, "pairingKey=" + pairingKey);
         auto error = notAvailable(op);
-        if (handler)
-            handler(error);
+        handler(error);
     });
 }
 
 void LogicLayer::approvePairing(const std::string& pairingKey, ErrorHandler completionHandler) {
     constexpr const char* op = "approve(completionHandler:)";
-    auto handler = HandlerGuard::wrap(std::move(completionHandler), "Core/PairingObject", op);
+    auto handler = completion(std::move(completionHandler), "Core/PairingObject", op);
     async(op, [this, handler, pairingKey] {
         VQ_LOG(LogLevel::info, "Core/PairingObject", op, "approve pairing method");
         pair(pairingKey, handler);
@@ -216,7 +234,7 @@ void LogicLayer::approvePairing(const std::string& pairingKey, ErrorHandler comp
 void LogicLayer::setDeviceToken(const std::vector<std::uint8_t>& deviceToken, APNSDeviceTokenType type,
                                 ErrorHandler completionHandler) {
     constexpr const char* op = "setDeviceToken(_:type:completionHandler:)";
-    auto handler = HandlerGuard::wrap(std::move(completionHandler), kUnit, op);
+    auto handler = completion(std::move(completionHandler), kUnit, op);
     async(op, [this, handler, deviceToken, type] {
         std::string token = tokenText(deviceToken);
         VQ_LOG(LogLevel::info, kUnit, op, "deviceToken=" + maskedToken(token));
@@ -228,29 +246,25 @@ void LogicLayer::setDeviceToken(const std::vector<std::uint8_t>& deviceToken, AP
         // pairing and there is nothing to tell the service.
         auto stored = keychain_.getString(kDeviceTokenStr).text;
         if (!stored || !isPaired() || *stored == token) {
-            if (handler)
-                handler(std::nullopt);
+            handler(std::nullopt);
             return;
         }
         if (!keychain_.getString(kInstalledApplicationID).text) {
             auto error = fail(ErrorCode::internalFailure, 6, op);
-            if (handler)
-                handler(error);
+            handler(error);
             return;
         }
         auto error = notAvailable(op);
-        if (handler)
-            handler(error);
+        handler(error);
     });
 }
 
 void LogicLayer::processRemoteNotification(const Json&, NotificationHandler completionHandler) {
     constexpr const char* op = "processRemoteNotification(_:completionHandler:)";
-    auto handler = HandlerGuard::wrap(std::move(completionHandler), kUnit, op);
+    auto handler = completion(std::move(completionHandler), kUnit, op);
     async(op, [handler] {
         auto error = notAvailable(op);
-        if (handler)
-            handler(std::nullopt, error);
+        handler(std::nullopt, error);
     });
 }
 
@@ -258,11 +272,10 @@ void LogicLayer::processRemoteNotificationAction(const std::string&, std::option
                                                  NotificationHandler completionHandler) {
     constexpr const char* op =
         "processRemoteNotificationAction(_:authenticationMethod:forRemoteNotification:completionHandler:)";
-    auto handler = HandlerGuard::wrap(std::move(completionHandler), kUnit, op);
+    auto handler = completion(std::move(completionHandler), kUnit, op);
     async(op, [handler] {
         auto error = notAvailable(op);
-        if (handler)
-            handler(std::nullopt, error);
+        handler(std::nullopt, error);
     });
 }
 
@@ -273,7 +286,7 @@ void LogicLayer::answerNotification(const std::string& action, std::optional<std
     const char* op = !approve               ? "deny(completionHandler:)"
                      : authenticationMethod ? "approve(withAuthenticationMethod:completionHandler:)"
                                             : "approve(completionHandler:)";
-    auto handler = HandlerGuard::wrap(std::move(completionHandler), "Core/NotificationObject", op);
+    auto handler = completion(std::move(completionHandler), "Core/NotificationObject", op);
     async(op, [this, handler, op, approve, action, urlString, authenticationMethod] {
         VQ_LOG(LogLevel::info, "Core/NotificationObject", op, approve ? "approve method" : "deny method");
         validatePush(action, std::nullopt, urlString, authenticationMethod, handler);
@@ -283,44 +296,39 @@ void LogicLayer::answerNotification(const std::string& action, std::optional<std
 void LogicLayer::validatePush(const std::string&, std::optional<bool>, std::optional<std::string> urlString,
                               std::optional<std::string>, ErrorHandler completionHandler) {
     constexpr const char* op = "validatePush(action:isBanner:urlStr:authenticationMethod:completionHandler:)";
-    auto handler = HandlerGuard::wrap(std::move(completionHandler), kUnit, op);
+    auto handler = completion(std::move(completionHandler), kUnit, op);
     if (!urlString) {
         auto error = fail(ErrorCode::internalFailure, 7, op);
-        if (handler)
-            handler(error);
+        handler(error);
         return;
     }
     async(op, [handler] {
         auto error = notAvailable(op);
-        if (handler)
-            handler(error);
+        handler(error);
     });
 }
 
 void LogicLayer::getDeviceInfo(InfoHandler completionHandler) {
     constexpr const char* op = "getDeviceInfo(completionHandler:)";
-    auto handler = HandlerGuard::wrap(std::move(completionHandler), kUnit, op);
+    auto handler = completion(std::move(completionHandler), kUnit, op);
     async(op, [this, handler] {
         VQ_LOG(LogLevel::info, kUnit, op, "getPairedUserDevices");
         auto error = isPaired() ? notAvailable(op) : fail(ErrorCode::deviceNotPaired, 51, op);
-        if (handler)
-            handler(std::nullopt, error);
+        handler(std::nullopt, error);
     });
 }
 
 void LogicLayer::sendLogs(SupportIdHandler completionHandler) {
     constexpr const char* op = "sendLogs(completionHandler:)";
-    auto handler = HandlerGuard::wrap(std::move(completionHandler), kUnit, op);
+    auto handler = completion(std::move(completionHandler), kUnit, op);
     if (!isPaired()) {
         auto error = fail(ErrorCode::deviceNotPaired, 47, op);
-        if (handler)
-            handler(std::nullopt, error);
+        handler(std::nullopt, error);
         return;
     }
     async(op, [handler] {
         auto error = notAvailable(op);
-        if (handler)
-            handler(std::nullopt, error);
+        handler(std::nullopt, error);
     });
 }
 
@@ -334,7 +342,7 @@ void LogicLayer::removeVelquorLocalData() const {
 
 void LogicLayer::setDevicePairedAfterReinstall(bool paired) const {
     if (paired)
-        keychain_.setString(kStayPaired, kStayPaired);
+        keychain_.setString(kStayPaired, std::string(kStayPaired));
     else
         keychain_.deleteString(kStayPaired);
 }

@@ -49,7 +49,8 @@ public:
     static LogicLayer& shared();
     // A new instance over `platform` (every service non-null), started before it is returned:
     // version line, reinstall check, "Velquor init", foreground registration, permission refresh,
-    // delayed refresh. Work it queued keeps it alive until that work has run.
+    // delayed refresh. A step whose host service throws is logged at ERROR and skipped; the rest
+    // still run. Work it queued keeps it alive until that work has run.
     // `dataManager` null: a device-data collector of its own over `platform`.
     static std::shared_ptr<LogicLayer> create(const Platform& platform,
                                               std::shared_ptr<DataManager> dataManager = nullptr);
@@ -108,6 +109,8 @@ public:
 
 private:
     void start();
+    // Runs one start-up step; an exception it throws is logged at ERROR and the step skipped.
+    static void guardStep(const char* step, const std::function<void()>& body) noexcept;
     void wipeDataIfNeeded();
     void refreshPermissions();
     void scheduleDelayedRefresh();

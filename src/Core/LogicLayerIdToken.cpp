@@ -2,7 +2,7 @@
 // claim carries a pairing key. Runs wholly on the caller's thread and stores nothing; the token's
 // signature is not checked here, because nothing is trusted from it but a key the service itself
 // will judge when the host approves the pairing.
-#include "Core/HandlerGuard.hpp"
+#include "Core/Completion.hpp"
 #include "Core/LogicLayer.hpp"
 #include "Core/LogicLayerAccess.hpp"
 #include "PureJWT/JSONWebToken.hpp"
@@ -13,10 +13,9 @@ namespace velquor::detail {
 
 void LogicLayer::pairWithIdToken(const std::string& idToken, PairingHandler completionHandler) {
     constexpr const char* op = "pair(withIdToken:completionHandler:)";
-    auto handler = HandlerGuard::wrap(std::move(completionHandler), kUnit, op);
+    auto handler = completion(std::move(completionHandler), kUnit, op);
     auto answer = [&](std::optional<PairingObject> object, std::optional<Error> error) {
-        if (handler)
-            handler(std::move(object), std::move(error));
+        handler(std::move(object), std::move(error));
     };
 
     auto token = JSONWebToken::parse(idToken);

@@ -45,7 +45,7 @@ std::string Payload::createOrThrow() const {
     // Creates the key pair on a fresh installation; the text itself is not needed.
     if (!keychain_.getDevicePublicKeyString())
         fail(17);
-    std::shared_ptr<const KeyRef> privateKey = keychain_.getKeyRef(Keychain::kDevicePrivateKeyTag);
+    std::shared_ptr<const KeyRef> privateKey = keychain_.getKeyRef(items::kDevicePrivateKeyTag);
     if (!privateKey)
         fail(22);
     auto token = RequestToken::buildToken(*claims, keychain_, privateKey);

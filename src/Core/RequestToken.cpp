@@ -43,7 +43,7 @@ Result<std::string, JSONWebToken::BuildError>
 RequestToken::buildToken(const Json& claims, const Keychain& keychain,
                          const std::shared_ptr<const KeyRef>& privateKey) {
     std::optional<RSAPKCS1Signer> signer;
-    if (keychain.getString("isPaired").text)
+    if (keychain.isPaired())
         signer.emplace(SignatureAlgorithm::HashFunction::sha256, RSAKey{privateKey});
     std::optional<std::string> keyID = keychain.getString("mobileDeviceID").text;
     auto token = JSONWebToken::build(claims, keyID, signer ? &*signer : nullptr);
@@ -69,7 +69,7 @@ Result<std::string, Error> RequestToken::make(const Substance& substance, bool r
             return failure(codes.noClaims, codes.operation);
         Json merged = mergeParameters(std::move(*claims), substance.params);
 
-        std::shared_ptr<const KeyRef> privateKey = keychain_.getKeyRef(Keychain::kDevicePrivateKeyTag);
+        std::shared_ptr<const KeyRef> privateKey = keychain_.getKeyRef(items::kDevicePrivateKeyTag);
         if (!privateKey)
             return failure(codes.noPrivateKey, codes.operation);
 

@@ -1,5 +1,5 @@
+#include "Core/Completion.hpp"
 #include "Core/ErrorBuilder.hpp"
-#include "Core/HandlerGuard.hpp"
 #include "Core/LogicLayer.hpp"
 #include "log/Log.hpp"
 
@@ -12,7 +12,7 @@ constexpr const char* kUnit = "Core/NotificationObject";
 
 void answer(const char* operation, const std::string& action, const std::optional<std::string>& urlString,
             std::optional<std::string> authenticationMethod, ErrorHandler completionHandler) {
-    auto handler = detail::HandlerGuard::wrap(std::move(completionHandler), kUnit, operation);
+    auto handler = detail::completion(std::move(completionHandler), kUnit, operation);
     try {
         detail::LogicLayer::shared().answerNotification(action, urlString, std::move(authenticationMethod),
                                                         handler);
@@ -21,8 +21,7 @@ void answer(const char* operation, const std::string& action, const std::optiona
             Error error = detail::ErrorBuilder::build(ErrorCode::internalFailure,
                                                       detail::LogicLayer::kUnexpectedFailureInternalCode);
             detail::log(error, detail::LogLevel::error, kUnit, __LINE__, operation);
-            if (handler)
-                handler(error);
+            handler(error);
         } catch (...) {
         }
     }

@@ -1,5 +1,5 @@
+#include "Core/Completion.hpp"
 #include "Core/ErrorBuilder.hpp"
-#include "Core/HandlerGuard.hpp"
 #include "Core/LogicLayer.hpp"
 #include "log/Log.hpp"
 
@@ -12,7 +12,7 @@ PairingObject::PairingObject(std::string pairingKey)
 
 void PairingObject::approve(ErrorHandler completionHandler) const {
     constexpr const char* op = "approve(completionHandler:)";
-    auto handler = detail::HandlerGuard::wrap(std::move(completionHandler), "Core/PairingObject", op);
+    auto handler = detail::completion(std::move(completionHandler), "Core/PairingObject", op);
     try {
         detail::LogicLayer::shared().approvePairing(pairingKey_, handler);
     } catch (...) {
@@ -20,8 +20,7 @@ void PairingObject::approve(ErrorHandler completionHandler) const {
             Error error = detail::ErrorBuilder::build(ErrorCode::internalFailure,
                                                       detail::LogicLayer::kUnexpectedFailureInternalCode);
             detail::log(error, detail::LogLevel::error, "Core/PairingObject", __LINE__, op);
-            if (handler)
-                handler(error);
+            handler(error);
         } catch (...) {
         }
     }

@@ -2,8 +2,8 @@
 // forwards to the logic layer (or, for processIdToken, to the identity-token flow, and for
 // generateMobilePayload, to the payload builder), without state of its own. No exception leaves
 // these functions except the Error that generateMobilePayload documents.
+#include "Core/Completion.hpp"
 #include "Core/ErrorBuilder.hpp"
-#include "Core/HandlerGuard.hpp"
 #include "Core/LogicLayer.hpp"
 #include "Core/Payload.hpp"
 #include "Core/PushManager.hpp"
@@ -17,7 +17,7 @@
 
 namespace velquor {
 
-using detail::HandlerGuard;
+using detail::completion;
 using detail::LogicLayer;
 using detail::LogLevel;
 
@@ -89,36 +89,27 @@ void Velquor::applicationWillEnterForeground() {
 
 void Velquor::pair(const std::string& pairingKey, ErrorHandler completionHandler) {
     constexpr const char* op = "pair(_:completionHandler:)";
-    auto handler = HandlerGuard::wrap(std::move(completionHandler), kUnit, op);
+    auto handler = completion(std::move(completionHandler), kUnit, op);
     forward(
         op, [&] { LogicLayer::shared().pair(pairingKey, handler); },
-        [&](const Error& error) {
-            if (handler)
-                handler(error);
-        });
+        [&](const Error& error) { handler(error); });
 }
 
 void Velquor::processIdToken(const std::string& idToken, PairingHandler completionHandler) {
     constexpr const char* op = "processIdToken(_:completionHandler:)";
-    auto handler = HandlerGuard::wrap(std::move(completionHandler), kUnit, op);
+    auto handler = completion(std::move(completionHandler), kUnit, op);
     forward(
         op, [&] { LogicLayer::pairWithIdToken(idToken, handler); },
-        [&](const Error& error) {
-            if (handler)
-                handler(std::nullopt, error);
-        });
+        [&](const Error& error) { handler(std::nullopt, error); });
 }
 
 void Velquor::setDeviceToken(const std::vector<std::uint8_t>& deviceToken, APNSDeviceTokenType type,
                              ErrorHandler completionHandler) {
     constexpr const char* op = "setDeviceToken(_:type:completionHandler:)";
-    auto handler = HandlerGuard::wrap(std::move(completionHandler), kUnit, op);
+    auto handler = completion(std::move(completionHandler), kUnit, op);
     forward(
         op, [&] { LogicLayer::shared().setDeviceToken(deviceToken, type, handler); },
-        [&](const Error& error) {
-            if (handler)
-                handler(error);
-        });
+        [&](const Error& error) { handler(error); });
 }
 
 std::string Velquor::generateMobilePayload() {
@@ -149,13 +140,10 @@ std::vector<NotificationCategory> Velquor::getUNNotificationCategories() {
 
 void Velquor::processRemoteNotification(const Json& userInfo, NotificationHandler completionHandler) {
     constexpr const char* op = "processRemoteNotification(_:completionHandler:)";
-    auto handler = HandlerGuard::wrap(std::move(completionHandler), kUnit, op);
+    auto handler = completion(std::move(completionHandler), kUnit, op);
     forward(
         op, [&] { LogicLayer::shared().processRemoteNotification(userInfo, handler); },
-        [&](const Error& error) {
-            if (handler)
-                handler(std::nullopt, error);
-        });
+        [&](const Error& error) { handler(std::nullopt, error); });
 }
 
 void Velquor::processRemoteNotificationAction(const std::string& identifier,
@@ -163,17 +151,14 @@ void Velquor::processRemoteNotificationAction(const std::string& identifier,
                                               const Json& userInfo, NotificationHandler completionHandler) {
     constexpr const char* op =
         "processRemoteNotificationAction(_:authenticationMethod:forRemoteNotification:completionHandler:)";
-    auto handler = HandlerGuard::wrap(std::move(completionHandler), kUnit, op);
+    auto handler = completion(std::move(completionHandler), kUnit, op);
     forward(
         op,
         [&] {
             LogicLayer::shared().processRemoteNotificationAction(identifier, std::move(authenticationMethod),
                                                                  userInfo, handler);
         },
-        [&](const Error& error) {
-            if (handler)
-                handler(std::nullopt, error);
-        });
+        [&](const Error& error) { handler(std::nullopt, error); });
 }
 
 void Velquor::processRemoteNotificationAction(const std::string& identifier, const Json& userInfo,
@@ -183,13 +168,10 @@ void Velquor::processRemoteNotificationAction(const std::string& identifier, con
 
 void Velquor::getInfo(InfoHandler completionHandler) {
     constexpr const char* op = "getInfo(_:)";
-    auto handler = HandlerGuard::wrap(std::move(completionHandler), kUnit, op);
+    auto handler = completion(std::move(completionHandler), kUnit, op);
     forward(
         op, [&] { LogicLayer::shared().getDeviceInfo(handler); },
-        [&](const Error& error) {
-            if (handler)
-                handler(std::nullopt, error);
-        });
+        [&](const Error& error) { handler(std::nullopt, error); });
 }
 
 void Velquor::removeVelquorLocalData() {
@@ -206,13 +188,10 @@ void Velquor::setDevicePairedAfterReinstall(bool paired) {
 
 void Velquor::sendLogs(SupportIdHandler completionHandler) {
     constexpr const char* op = "sendLogs(completionHandler:)";
-    auto handler = HandlerGuard::wrap(std::move(completionHandler), kUnit, op);
+    auto handler = completion(std::move(completionHandler), kUnit, op);
     forward(
         op, [&] { LogicLayer::shared().sendLogs(handler); },
-        [&](const Error& error) {
-            if (handler)
-                handler(std::nullopt, error);
-        });
+        [&](const Error& error) { handler(std::nullopt, error); });
 }
 
 } // namespace velquor

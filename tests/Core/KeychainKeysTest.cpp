@@ -1,3 +1,7 @@
+// Before any OpenSSL header: a replaced random method is the one way to make the process random
+// source fail, and OpenSSL marks it deprecated.
+#define OPENSSL_SUPPRESS_DEPRECATED
+
 #include "Core/Keychain.hpp"
 
 #include "PureJWT/Base64.hpp"
@@ -13,6 +17,8 @@
 #include "TestSupport.hpp"
 
 #include <gtest/gtest.h>
+
+#include <openssl/rand.h>
 
 #include <atomic>
 #include <fstream>
@@ -35,7 +41,7 @@ const std::string kPrefix = "MIIBIjANBgkqhkiG9w0BAQEFAAOCAQ8AMIIBCgKCAQEA";
 // The store's private key signs; the public key rebuilt from `publicText`, by the keychain and by
 // OpenSSL from the SubjectPublicKeyInfo text, must verify it.
 void expectMatchingPair(const Keychain& keychain, const std::string& publicText) {
-    const auto privateKey = keychain.getKeyRef(Keychain::kDevicePrivateKeyTag);
+    const auto privateKey = keychain.getKeyRef(items::kDevicePrivateKeyTag);
     ASSERT_TRUE(privateKey);
     EXPECT_TRUE(privateKey->isPrivate());
     RSAPKCS1Signer signer(Hash::sha256, RSAKey{privateKey});
@@ -79,7 +85,7 @@ TEST_F(KeychainKeysTest, OnlyNotFoundGeneratesAndAFailedGenerationIsRetried) {
     memory->failNext(Op::copyKeyData, kKeyStoreIOError);
     EXPECT_FALSE(keychain.getDevicePublicKeyString());
     EXPECT_EQ(memory->callCount(Op::generateRSAKeyPair), 0);
-    EXPECT_FALSE(memory->hasKey(Keychain::kDevicePrivateKeyTag));
+    EXPECT_FALSE(memory->hasKey(std::string(items::kDevicePrivateKeyTag)));
     EXPECT_FALSE(sink->contains("Can't fetch public key"));
     // The next export, with the store readable again, generates; a failed generation is logged
     // and tried again on the export after it.
@@ -94,18 +100,18 @@ TEST_F(KeychainKeysTest, OnlyNotFoundGeneratesAndAFailedGenerationIsRetried) {
 TEST_F(KeychainKeysTest, HalfAPairInEitherDirectionIsReplacedByTheNextExport) {
     // A lone private key (a crash between the two writes) or a lone public key (a remover in
     // another process) cannot sign for the exported text; both heal.
-    for (const std::string* removed : {&Keychain::kDevicePublicKeyTag, &Keychain::kDevicePrivateKeyTag}) {
+    for (std::string_view removed : {items::kDevicePublicKeyTag, items::kDevicePrivateKeyTag}) {
         const auto old = keychain.getDevicePublicKeyString();
         ASSERT_TRUE(old);
-        ASSERT_EQ(memory->deleteKey(*removed), kKeyStoreSuccess);
+        ASSERT_EQ(memory->deleteKey(std::string(removed)), kKeyStoreSuccess);
         const auto text = keychain.getDevicePublicKeyString();
         ASSERT_TRUE(text);
         EXPECT_NE(text, old);
         expectMatchingPair(keychain, *text);
     }
     keychain.removeAllItems();
-    EXPECT_FALSE(memory->hasKey(Keychain::kDevicePublicKeyTag) ||
-                 memory->hasKey(Keychain::kDevicePrivateKeyTag));
+    EXPECT_FALSE(memory->hasKey(std::string(items::kDevicePublicKeyTag)) ||
+                 memory->hasKey(std::string(items::kDevicePrivateKeyTag)));
 }
 
 TEST(KeychainKeysFileStore, ARemoverAndAnExporterInTwoProcessesNeverLeaveHalfAPair) {
@@ -129,12 +135,13 @@ TEST(KeychainKeysFileStore, ARemoverAndAnExporterInTwoProcessesNeverLeaveHalfAPa
         int status = -1;
         ASSERT_EQ(::waitpid(remover, &status, 0), remover);
         ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-        EXPECT_EQ(has(Keychain::kDevicePublicKeyTag), has(Keychain::kDevicePrivateKeyTag))
+        EXPECT_EQ(has(std::string(items::kDevicePublicKeyTag)), has(std::string(items::kDevicePrivateKeyTag)))
             << "round " << round;
     }
     // A damaged private key file counts as no private key: the pair is made again.
     ASSERT_TRUE(keychain.getDevicePublicKeyString());
-    std::ofstream(temp.path() / "keystore" / FileKeyStore::keyFileName(Keychain::kDevicePrivateKeyTag),
+    std::ofstream(temp.path() / "keystore" /
+                      FileKeyStore::keyFileName(std::string(items::kDevicePrivateKeyTag)),
                   std::ios::trunc)
         << "damaged";
     const auto text = keychain.getDevicePublicKeyString();
@@ -144,7 +151,7 @@ TEST(KeychainKeysFileStore, ARemoverAndAnExporterInTwoProcessesNeverLeaveHalfAPa
     // Any other failure reading the private key (here a directory in its place) answers
     // nothing and generates nothing.
     const auto privateFile =
-        temp.path() / "keystore" / FileKeyStore::keyFileName(Keychain::kDevicePrivateKeyTag);
+        temp.path() / "keystore" / FileKeyStore::keyFileName(std::string(items::kDevicePrivateKeyTag));
     std::filesystem::remove(privateFile);
     std::filesystem::create_directory(privateFile);
     EXPECT_FALSE(keychain.getDevicePublicKeyString());
@@ -160,7 +167,8 @@ void exportFromEightThreadsAtOnce(const Keychain& keychain,
     for (int i = 0; i < 8; ++i)
         threads.emplace_back([&, i] {
             start.arrive_and_wait();
-            results[static_cast<std::size_t>(i)] = keychain.getDevicePublicKeyString();
+            // A keychain of its own over the same store: the pair's lock belongs to the store.
+            results[static_cast<std::size_t>(i)] = Keychain(keychain.store()).getDevicePublicKeyString();
             ++finished;
         });
     const bool done = test::waitUntil([&] { return finished == 8; }, std::chrono::seconds(60));
@@ -196,18 +204,18 @@ TEST_F(KeychainKeysTest, ServiceKeyFromSubjectPublicKeyInfoOrPKCS1IsStoredAsTheS
     Keychain other(std::make_shared<MemoryKeyStore>());
     EXPECT_EQ(keychain.setServerPublicKey(spkiText), std::nullopt);
     EXPECT_EQ(other.setServerPublicKey(pkcs1Text), std::nullopt);
-    EXPECT_EQ(keychain.getKeyData(Keychain::kServerPublicKeyTag).data, pkcs1);
-    EXPECT_EQ(other.getKeyData(Keychain::kServerPublicKeyTag).data, pkcs1);
+    EXPECT_EQ(keychain.getKeyData(items::kServerPublicKeyTag).data, pkcs1);
+    EXPECT_EQ(other.getKeyData(items::kServerPublicKeyTag).data, pkcs1);
 
     // Storing it again is a success and changes nothing.
     EXPECT_EQ(keychain.setServerPublicKey(spkiText), std::nullopt);
-    EXPECT_EQ(keychain.getKeyData(Keychain::kServerPublicKeyTag).data, pkcs1);
+    EXPECT_EQ(keychain.getKeyData(items::kServerPublicKeyTag).data, pkcs1);
 
     // The stored key verifies what the service signs.
     RSAPKCS1Signer signer(Hash::sha256, RSAKey{test::keyRef(serviceKey.get(), true)});
     auto reply = JSONWebToken::build({{"status", "PENDING_ACK"}}, std::nullopt, &signer);
     ASSERT_TRUE(reply);
-    RSAPKCS1Verifier verifier(Hash::sha256, RSAKey{keychain.getKeyRef(Keychain::kServerPublicKeyTag)});
+    RSAPKCS1Verifier verifier(Hash::sha256, RSAKey{keychain.getKeyRef(items::kServerPublicKeyTag)});
     EXPECT_EQ(verifier.validateToken(JSONWebToken::parse(reply->rawString()).value()), std::nullopt);
 }
 
@@ -220,7 +228,7 @@ TEST_F(KeychainKeysTest, ServiceKeyFailuresCarryInternalCodes4And5) {
         EXPECT_EQ(error->userInfo().at("internalErrorCode"), text == "QUJD" ? 20005 : 20004) << text;
         EXPECT_EQ(error->userInfo().at("type"), "sdk");
     }
-    EXPECT_FALSE(memory->hasKey(Keychain::kServerPublicKeyTag));
+    EXPECT_FALSE(memory->hasKey(std::string(items::kServerPublicKeyTag)));
 
     // A key shorter than the device's own is refused like one the store cannot take.
     auto shortKey = test::generateRSAKey(1024);
@@ -228,7 +236,7 @@ TEST_F(KeychainKeysTest, ServiceKeyFailuresCarryInternalCodes4And5) {
         keychain.setServerPublicKey(base64Encode(test::subjectPublicKeyInfo(shortKey.get())));
     ASSERT_TRUE(refused);
     EXPECT_EQ(refused->userInfo().at("internalErrorCode"), 20005);
-    EXPECT_FALSE(memory->hasKey(Keychain::kServerPublicKeyTag));
+    EXPECT_FALSE(memory->hasKey(std::string(items::kServerPublicKeyTag)));
 
     auto serviceKey = test::generateRSAKey();
     memory->failNext(Op::addKey, kKeyStoreIOError);
@@ -274,6 +282,42 @@ TEST_F(KeychainKeysTest, FingerprintIsAnUpperCaseUUIDThatSurvivesRemovalOfLocalD
     failing->failNext(Op::copyPassword, kKeyStoreIOError);
     EXPECT_FALSE(Keychain(failing).deviceFingerprint());
     EXPECT_FALSE(failing->password("deviceFingerprint", "deviceFingerprint"));
+}
+
+// A sink that reads the fingerprint for every line, as the log file does, through a keychain of
+// its own over the same store, while the random source fails: the failure must be logged after
+// the fingerprint lock is released, or the first read deadlocks.
+TEST_F(KeychainKeysTest, AFingerprintFailureIsLoggedOutsideTheLockASinkReadingItNeeds) {
+    struct ReadingSink : MemoryLogSink {
+        void write(LogLevel level, const std::string& line) override {
+            static thread_local bool inside = false; // the sink's own read fails and logs too
+            if (!inside) {
+                inside = true;
+                Keychain(store).deviceFingerprint();
+                inside = false;
+            }
+            MemoryLogSink::write(level, line);
+        }
+        std::shared_ptr<KeyStore> store;
+    };
+    auto reading = std::make_shared<ReadingSink>();
+    reading->store = memory;
+    setLogSink(reading);
+    static RAND_METHOD failing{};
+    failing.bytes = [](unsigned char*, int) {
+        return 0;
+    };
+    const RAND_METHOD* original = RAND_get_rand_method();
+    ASSERT_EQ(RAND_set_rand_method(&failing), 1);
+    std::atomic<bool> finished{false};
+    std::thread reader([&] { finished = !keychain.deviceFingerprint(); });
+    const bool done = test::waitUntil([&] { return finished.load(); });
+    RAND_set_rand_method(original);
+    setLogSink(sink);
+    done ? reader.join() : reader.detach();
+    ASSERT_TRUE(done) << "the fingerprint read deadlocked with the log sink";
+    EXPECT_EQ(reading->count("Random source failed"), 2u); // the read's line and the sink's own
+    EXPECT_FALSE(memory->password("deviceFingerprint", "deviceFingerprint"));
 }
 
 } // namespace

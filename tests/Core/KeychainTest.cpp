@@ -77,14 +77,15 @@ TEST_F(KeychainStrings, RemoveAllItemsRemovesLocalDataAndKeepsFingerprintAndStay
          {"isPaired", "deviceTokenStr", "mobileDeviceID", "deviceMarketName", "installedApplicationID",
           "dataCenter", "logsKey", "deviceFingerprint", "stayPaired"})
         ASSERT_TRUE(keychain.setString(name, std::string("value of ") + name));
-    ASSERT_EQ(store->generateRSAKeyPair(Keychain::kDevicePublicKeyTag, Keychain::kDevicePrivateKeyTag, 2048),
+    ASSERT_EQ(store->generateRSAKeyPair(std::string(items::kDevicePublicKeyTag),
+                                        std::string(items::kDevicePrivateKeyTag), 2048),
               0);
     std::vector<std::uint8_t> pkcs1;
-    ASSERT_EQ(store->copyKeyData(Keychain::kDevicePublicKeyTag, pkcs1), 0);
-    ASSERT_EQ(store->addKey(Keychain::kServerPublicKeyTag, pkcs1), 0);
+    ASSERT_EQ(store->copyKeyData(std::string(items::kDevicePublicKeyTag), pkcs1), 0);
+    ASSERT_EQ(store->addKey(std::string(items::kServerPublicKeyTag), pkcs1), 0);
     // Tags without the zero byte are other items and stay.
-    const std::string strippedTag =
-        Keychain::kDevicePublicKeyTag.substr(0, Keychain::kDevicePublicKeyTag.size() - 1);
+    const std::string strippedTag(
+        items::kDevicePublicKeyTag.substr(0, items::kDevicePublicKeyTag.size() - 1));
     ASSERT_EQ(store->addKey(strippedTag, pkcs1), 0);
 
     keychain.removeAllItems();
@@ -94,9 +95,9 @@ TEST_F(KeychainStrings, RemoveAllItemsRemovesLocalDataAndKeepsFingerprintAndStay
         EXPECT_EQ(keychain.getString(name).status, KeychainStatus::itemNotFound) << name;
     EXPECT_EQ(keychain.getString("deviceFingerprint").text, "value of deviceFingerprint");
     EXPECT_EQ(keychain.getString("stayPaired").text, "value of stayPaired");
-    EXPECT_FALSE(store->hasKey(Keychain::kDevicePublicKeyTag));
-    EXPECT_FALSE(store->hasKey(Keychain::kDevicePrivateKeyTag));
-    EXPECT_FALSE(store->hasKey(Keychain::kServerPublicKeyTag));
+    EXPECT_FALSE(store->hasKey(std::string(items::kDevicePublicKeyTag)));
+    EXPECT_FALSE(store->hasKey(std::string(items::kDevicePrivateKeyTag)));
+    EXPECT_FALSE(store->hasKey(std::string(items::kServerPublicKeyTag)));
     EXPECT_TRUE(store->hasKey(strippedTag));
 }
 

@@ -36,12 +36,12 @@ protected:
             keychain.setString(name, std::string("stored ") + name);
         keychain.setString("isPaired", "isPaired");
         keychain.setString("deviceFingerprint", "FINGERPRINT");
-        ASSERT_EQ(services.keyStore->generateRSAKeyPair(Keychain::kDevicePublicKeyTag,
-                                                        Keychain::kDevicePrivateKeyTag, 2048),
+        ASSERT_EQ(services.keyStore->generateRSAKeyPair(std::string(items::kDevicePublicKeyTag),
+                                                        std::string(items::kDevicePrivateKeyTag), 2048),
                   0);
         std::vector<std::uint8_t> pkcs1;
-        ASSERT_EQ(services.keyStore->copyKeyData(Keychain::kDevicePublicKeyTag, pkcs1), 0);
-        ASSERT_EQ(services.keyStore->addKey(Keychain::kServerPublicKeyTag, pkcs1), 0);
+        ASSERT_EQ(services.keyStore->copyKeyData(std::string(items::kDevicePublicKeyTag), pkcs1), 0);
+        ASSERT_EQ(services.keyStore->addKey(std::string(items::kServerPublicKeyTag), pkcs1), 0);
     }
     std::shared_ptr<LogicLayer> start() { return LogicLayer::create(services.platform(dir.path())); }
     std::optional<MemoryPreferences::Value> suiteValue(const char* key) const {
@@ -92,7 +92,7 @@ TEST_F(LogicLayerStartUp, ReinstallWithStayPairedKeepsTrust) {
     EXPECT_EQ(services.keyStore->itemCount(), itemsBefore);
     for (const char* name : kLocalData)
         EXPECT_TRUE(hasString(name)) << name;
-    EXPECT_TRUE(services.keyStore->hasKey(Keychain::kDevicePrivateKeyTag));
+    EXPECT_TRUE(services.keyStore->hasKey(std::string(items::kDevicePrivateKeyTag)));
     EXPECT_EQ(log->count("Keep trust"), 1u);
     EXPECT_FALSE(log->contains("Clean up"));
     EXPECT_TRUE(layer->isPaired());
@@ -105,7 +105,7 @@ TEST_F(LogicLayerStartUp, ReinstallWithoutStayPairedCleansUp) {
 
     for (const char* name : kLocalData)
         EXPECT_FALSE(hasString(name)) << name;
-    EXPECT_FALSE(services.keyStore->hasKey(Keychain::kDevicePrivateKeyTag));
+    EXPECT_FALSE(services.keyStore->hasKey(std::string(items::kDevicePrivateKeyTag)));
     EXPECT_EQ(Keychain(services.keyStore).getString("deviceFingerprint").text, "FINGERPRINT");
     EXPECT_FALSE(suiteValue("isPaired")) << "the suite's flag stays unset";
     EXPECT_FALSE(suiteValue("tempValue"));
@@ -128,7 +128,7 @@ TEST_F(LogicLayerStartUp, UnreliableSuiteChangesNothing) {
         EXPECT_EQ(services.keyStore->itemCount(), itemsBefore);
         for (const char* name : kLocalData)
             EXPECT_TRUE(hasString(name)) << name;
-        EXPECT_TRUE(services.keyStore->hasKey(Keychain::kServerPublicKeyTag));
+        EXPECT_TRUE(services.keyStore->hasKey(std::string(items::kServerPublicKeyTag)));
         EXPECT_FALSE(suiteValue("isPaired"));
         EXPECT_FALSE(log->contains("Clean up"));
         EXPECT_FALSE(log->contains("Keep trust"));

@@ -35,10 +35,10 @@ protected:
 };
 
 TEST_F(PayloadTest, FreshInstallationCreatesTheKeyPairAndReturnsAnUnsignedToken) {
-    ASSERT_FALSE(fixture.store->hasKey(Keychain::kDevicePrivateKeyTag));
+    ASSERT_FALSE(fixture.store->hasKey(std::string(items::kDevicePrivateKeyTag)));
     std::string token = create();
-    EXPECT_TRUE(fixture.store->hasKey(Keychain::kDevicePublicKeyTag));
-    EXPECT_TRUE(fixture.store->hasKey(Keychain::kDevicePrivateKeyTag));
+    EXPECT_TRUE(fixture.store->hasKey(std::string(items::kDevicePublicKeyTag)));
+    EXPECT_TRUE(fixture.store->hasKey(std::string(items::kDevicePrivateKeyTag)));
     EXPECT_TRUE(token.ends_with("."));
 
     auto decoded = test::decode(token);
@@ -68,11 +68,11 @@ TEST_F(PayloadTest, FailuresAreThrownWithTheirInternalCodes) {
     fixture.store->setForcedStatus(MemoryKeyStore::Operation::copyKeyData, kKeyStoreIOError);
     EXPECT_EQ(failureCode(), 17);
     fixture.store->setForcedStatus(MemoryKeyStore::Operation::copyKeyData, std::nullopt);
-    EXPECT_FALSE(fixture.store->hasKey(Keychain::kDevicePrivateKeyTag));
+    EXPECT_FALSE(fixture.store->hasKey(std::string(items::kDevicePrivateKeyTag)));
 
     // The public key exists but its private key is gone: half a pair is replaced, nothing fails.
     ASSERT_TRUE(fixture.keychain().getDevicePublicKeyString());
-    fixture.store->deleteKey(Keychain::kDevicePrivateKeyTag);
+    fixture.store->deleteKey(std::string(items::kDevicePrivateKeyTag));
     EXPECT_EQ(failureCode(), -1);
     fixture.store->clear();
 

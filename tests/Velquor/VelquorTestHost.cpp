@@ -281,21 +281,91 @@ int throwingHandlers(const std::filesystem::path& directory) {
     return 0;
 }
 
-// Work still queued and running when the process ends: exit must neither wait for it nor crash.
+// generateMobilePayload's answer: "payload" or "error <code>/<internal code>".
+std::string payloadAnswer() {
+    try {
+        return Velquor::generateMobilePayload().empty() ? "empty" : "payload";
+    } catch (const Error& error) {
+        return "error " + std::to_string(error.code()) + "/" +
+               error.userInfo().value("internalErrorCode", Json(0)).dump();
+    }
+}
+
+// Work still queued and running, and a host thread signing payloads, when the process ends: exit
+// must neither wait for them nor crash, nor free what they read.
 int exitWithQueuedWork(const std::filesystem::path& directory, bool callExit) {
     configure(directory);
+    static std::atomic<int> answers{0};
+    std::thread([] {
+        for (;; ++answers)
+            payloadAnswer();
+    }).detach();
     for (int i = 0; i < 16; ++i)
         Velquor::getInfo([](std::optional<Json>, std::optional<Error>) {
             std::this_thread::sleep_for(std::chrono::seconds(30));
             std::cout << "handler finished" << std::endl;
         });
     Velquor::applicationWillEnterForeground(); // a delayed refresh pending on the main queue
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    while (answers < 3)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     std::cout << "queued" << std::endl;
     if (callExit)
         std::exit(0);
     return 0;
 }
+
+struct ThrowingConsole : Console {
+    void writeLine(const std::string&) override { throw std::runtime_error("console closed"); }
+};
+struct ThrowingPreferences : Preferences {
+    std::shared_ptr<SettingsSuite> open(const std::string&) override { throw std::runtime_error("no suite"); }
+};
+
+// One host service throws: start-up still runs once and each asynchronous operation answers
+// once, on a library thread.
+int throwingService(const std::filesystem::path& directory, const std::string& service) {
+    auto sink = std::make_shared<detail::MemoryLogSink>();
+    detail::setLogSink(sink);
+    auto services = std::make_shared<PlatformServices>();
+    if (service == "console")
+        services->console = std::make_shared<ThrowingConsole>();
+    else
+        services->preferences = std::make_shared<ThrowingPreferences>();
+    Configuration configuration = configurationIn(directory, "throwing");
+    configuration.platform = services;
+    Velquor::configure(configuration);
+    const auto caller = std::this_thread::get_id();
+    std::atomic<int> calls{0}, onCaller{0};
+    auto count = [&](auto&&...) {
+        onCaller += std::this_thread::get_id() == caller;
+        ++calls;
+    };
+    Velquor::pair("01AB", count);
+    Velquor::getInfo(count);
+    Velquor::processRemoteNotification(Json::object(), count);
+    for (int i = 0; i < 1000 && calls < 3; ++i)
+        std::this_thread::sleep_for(10ms);
+    std::this_thread::sleep_for(100ms); // a second call of any handler would arrive now
+    std::cout << "calls=" << calls << " on-caller=" << onCaller
+              << " init-lines=" << sink->count("Velquor init") << " skipped=" << sink->count("skipped")
+              << std::endl;
+    return 0;
+}
+
+// A host's global object that uses the library during static initialisation; it reads its
+// arguments from /proc, main not having them yet.
+struct PayloadBeforeMain {
+    PayloadBeforeMain() {
+        std::ifstream file("/proc/self/cmdline");
+        std::string program, scenario, directory;
+        if (std::getline(file, program, '\0') && std::getline(file, scenario, '\0') &&
+            std::getline(file, directory, '\0') && scenario == "payload-before-main") {
+            Velquor::configure(configurationIn(directory, "static"));
+            answer = payloadAnswer();
+        }
+    }
+    std::string answer;
+} gPayloadBeforeMain;
 
 } // namespace
 
@@ -324,6 +394,12 @@ int main(int argc, char** argv) {
         return httpInFlightScenario(directory);
     if (scenario == "no-home")
         return noHomeScenario(directory);
+    if (scenario.starts_with("throwing-"))
+        return throwingService(directory, scenario.substr(std::string("throwing-").size()));
+    if (scenario == "payload-before-main") {
+        std::cout << "before-main=" << gPayloadBeforeMain.answer << " main=" << payloadAnswer() << std::endl;
+        return 0;
+    }
     if (scenario == "exit-from-task")
         return exitFromTaskScenario(directory);
     std::cerr << "unknown scenario " << scenario << "\n";
