@@ -2,6 +2,7 @@
 // directory, so a directory swapped underneath cannot redirect a write.
 #include "log/LogFile.hpp"
 
+#include "Core/ItemNames.hpp"
 #include "crypto/AES256CBC.hpp"
 #include "util/Utf8.hpp"
 
@@ -18,7 +19,7 @@
 namespace velquor::detail {
 namespace {
 
-constexpr const char* kKeyItem = "logsKey";
+constexpr std::string_view kKeyItem = items::kLogsKey;
 constexpr std::size_t kKeyLength = 32;
 constexpr std::size_t kIVLength = 16;
 
@@ -118,7 +119,7 @@ std::optional<std::string> LogFile::logKeyLocked() {
     if (!store)
         return std::nullopt;
     std::vector<std::uint8_t> data;
-    KeyStoreStatus status = store->copyPassword(kKeyItem, kKeyItem, data);
+    KeyStoreStatus status = store->copyPassword(std::string(kKeyItem), std::string(kKeyItem), data);
     if (status == kKeyStoreSuccess) {
         std::string text(data.begin(), data.end());
         if (!text.empty() && isValidUtf8(text))
@@ -133,14 +134,15 @@ std::optional<std::string> LogFile::logKeyLocked() {
     const std::vector<std::uint8_t> bytes(key->begin(), key->end());
     // An item without text counts as absent and is replaced; otherwise add, so that a key another
     // process stored meanwhile wins over ours.
-    status = status == kKeyStoreSuccess ? store->replacePassword(kKeyItem, kKeyItem, bytes)
-                                        : store->addPassword(kKeyItem, kKeyItem, bytes);
+    status = status == kKeyStoreSuccess
+                 ? store->replacePassword(std::string(kKeyItem), std::string(kKeyItem), bytes)
+                 : store->addPassword(std::string(kKeyItem), std::string(kKeyItem), bytes);
     if (status == kKeyStoreSuccess)
         return key;
     if (status != kKeyStoreDuplicateItem)
         return std::nullopt;
     data.clear();
-    if (store->copyPassword(kKeyItem, kKeyItem, data) != kKeyStoreSuccess)
+    if (store->copyPassword(std::string(kKeyItem), std::string(kKeyItem), data) != kKeyStoreSuccess)
         return std::nullopt;
     std::string stored(data.begin(), data.end());
     if (stored.empty() || !isValidUtf8(stored))

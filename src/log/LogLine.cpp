@@ -2,6 +2,7 @@
 // TZ is never touched, so other code reading local time is unaffected.
 #include "log/LogLine.hpp"
 
+#include "Core/ItemNames.hpp"
 #include "util/Utf8.hpp"
 
 #include <velquor_build/BuildConstants.hpp>
@@ -115,11 +116,12 @@ const char* LogLine::levelName(LogLevel level) {
     }
 }
 
-std::string LogLine::secureItem(const char* name) const {
+std::string LogLine::secureItem(std::string_view name) const {
     if (!collaborators_.keyStore)
         return "";
+    const std::string item(name);
     std::vector<std::uint8_t> data;
-    if (collaborators_.keyStore->copyPassword(name, name, data) != kKeyStoreSuccess)
+    if (collaborators_.keyStore->copyPassword(item, item, data) != kKeyStoreSuccess)
         return "";
     return sanitizeUtf8(std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
 }
@@ -151,15 +153,15 @@ std::string LogLine::build(std::string_view message, LogLevel level, std::string
     item(text, "file", sanitizeUtf8(lastPathComponent(file)));
     item(text, "method", sanitizeUtf8(function));
     item(text, "line", std::to_string(line));
-    item(text, "deviceFp", secureItem("deviceFingerprint"));
-    item(text, "mobileDeviceId", secureItem("mobileDeviceID"));
-    item(text, "appId", secureItem("installedApplicationID"));
+    item(text, "deviceFp", secureItem(items::kDeviceFingerprint));
+    item(text, "mobileDeviceId", secureItem(items::kMobileDeviceID));
+    item(text, "appId", secureItem(items::kInstalledApplicationID));
     item(text, "sdkVersion", versionText(build::kProjectVersion, build::kBuildNumber));
     item(text, "appVersion", bundleVersion());
     item(text, "bundleID", bundleID ? sanitizeUtf8(*bundleID) : "");
     item(text, "ApiVersion", "v1");
     item(text, "osVersion", osVersion ? sanitizeUtf8(*osVersion) : "unknown");
-    item(text, "model", secureItem("deviceMarketName"));
+    item(text, "model", secureItem(items::kDeviceMarketName));
     item(text, "rawDevice", model ? sanitizeUtf8(*model) : "unknown");
     item(text, "thread", mainThread ? "Main" : "Background");
     return text;

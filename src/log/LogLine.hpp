@@ -49,7 +49,7 @@ public:
     static const char* levelName(LogLevel level);
 
 private:
-    std::string secureItem(const char* name) const;
+    std::string secureItem(std::string_view name) const;
     std::string bundleVersion() const;
 
     Collaborators collaborators_;
