@@ -17,8 +17,9 @@ const char* messageFor(int code) {
         "There was a problem with the network.",
         "There was a problem with the pairing key.",
         "There was a problem with the bundle id.",
-        "Device may be paired in one regional data center only, and is already paired in another regional "
-        "data center.",
+        // One message split over two lines (parenthesised, so clang sees the concatenation is meant).
+        ("Device may be paired in one regional data center only, and is already paired in another regional "
+         "data center."),
         "Device is not paired.",
     };
     int index = code - static_cast<int>(ErrorCode::internalFailure);
