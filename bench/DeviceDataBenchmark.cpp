@@ -1,16 +1,16 @@
 // What describing the device costs per request: the bundle step on an answer address, a one-shot
 // reachability query on the running system's routing table, the whole device data, and a signed
 // request token (claim set + RS256 over it).
-#include "Core/DataManager.hpp"
-#include "Core/Keychain.hpp"
-#include "Core/RequestToken.hpp"
-#include "Core/Substance.hpp"
+#include "device/DataManager.hpp"
+#include "device/Reachability.hpp"
 #include "platform/linux/LinuxDeviceFacts.hpp"
 #include "platform/linux/LinuxNotificationCenter.hpp"
 #include "platform/linux/LinuxReachabilityFlagSource.hpp"
 #include "platform/linux/ThreadPoolDispatchQueues.hpp"
 #include "platform/memory/MemoryKeyStore.hpp"
-#include "reachability/Reachability.hpp"
+#include "remote/RequestToken.hpp"
+#include "remote/Substance.hpp"
+#include "state/Keychain.hpp"
 
 #include <benchmark/benchmark.h>
 

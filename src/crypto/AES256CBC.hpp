@@ -10,8 +10,8 @@
 
 #include <velquor/Platform.hpp>
 
-#include "PureJWT/Result.hpp"
 #include "crypto/AESCipher.hpp"
+#include "util/Result.hpp"
 
 #include <cstddef>
 #include <optional>

@@ -7,8 +7,8 @@
 //   if (cipher) auto sealed = cipher->encrypt(plaintext);
 #pragma once
 
-#include "PureJWT/Result.hpp"
 #include "crypto/CBCBlockMode.hpp"
+#include "util/Result.hpp"
 
 #include <array>
 #include <cstdint>

@@ -3,7 +3,7 @@
 // must already be whole blocks. Stateless; safe from any thread.
 #pragma once
 
-#include "PureJWT/Result.hpp"
+#include "util/Result.hpp"
 
 #include <array>
 #include <cstdint>

@@ -2,8 +2,8 @@
 // directory, so a directory swapped underneath cannot redirect a write.
 #include "log/LogFile.hpp"
 
-#include "Core/ItemNames.hpp"
 #include "crypto/AES256CBC.hpp"
+#include "state/ItemNames.hpp"
 #include "util/Utf8.hpp"
 
 #include <algorithm>

@@ -2,7 +2,7 @@
 // TZ is never touched, so other code reading local time is unaffected.
 #include "log/LogLine.hpp"
 
-#include "Core/ItemNames.hpp"
+#include "state/ItemNames.hpp"
 #include "util/Utf8.hpp"
 
 #include <velquor_build/BuildConstants.hpp>

@@ -16,7 +16,7 @@
 // caller's thread, from within addEntry.
 #pragma once
 
-#include "PureJWT/Result.hpp"
+#include "util/Result.hpp"
 #include "zip/EndOfCentralDirectoryRecord.hpp"
 #include "zip/MemoryFile.hpp"
 #include "zip/ZipError.hpp"

@@ -1,6 +1,6 @@
 #include "crypto/AES256CBC.hpp"
 
-#include "PureJWT/Base64.hpp"
+#include "util/Base64.hpp"
 #include "util/OpenSSLPtr.hpp"
 
 #include <gtest/gtest.h>

@@ -2,7 +2,7 @@
 #include "log/Log.hpp"
 #include "log/MemoryLogSink.hpp"
 
-#include "Core/ErrorBuilder.hpp"
+#include "remote/ErrorBuilder.hpp"
 
 #include <gtest/gtest.h>
 

@@ -3,8 +3,8 @@
 #include "platform/linux/FileKeyStore.hpp"
 #include "platform/memory/MemoryKeyStore.hpp"
 
-#include "../support/TestSupport.hpp"
 #include "KeyStoreTestSupport.hpp"
+#include "TestSupport.hpp"
 
 #include <gtest/gtest.h>
 

@@ -9,7 +9,7 @@
 #include "platform/linux/ThreadPoolDispatchQueues.hpp"
 #include "platform/memory/MemoryKeyStore.hpp"
 
-#include "../support/TestSupport.hpp"
+#include "TestSupport.hpp"
 
 #include "velquor_build/BuildConstants.hpp"
 

@@ -3,11 +3,11 @@
 // preset too), where the 100,000-deep texts used to overflow.
 #include "util/BoundedJson.hpp"
 
-#include "Core/LogicLayer.hpp"
-#include "PureJWT/Base64URL.hpp"
-#include "PureJWT/JSONWebToken.hpp"
-#include "Responses/EnrollmentResponse.hpp"
-#include "Responses/ServerErrorResponse.hpp"
+#include "flow/LogicLayer.hpp"
+#include "jwt/JSONWebToken.hpp"
+#include "remote/wire/EnrollmentResponse.hpp"
+#include "remote/wire/ServerErrorResponse.hpp"
+#include "util/Base64URL.hpp"
 
 #include <gtest/gtest.h>
 

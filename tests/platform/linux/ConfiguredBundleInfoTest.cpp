@@ -1,7 +1,7 @@
 #include "platform/linux/ConfiguredBundleInfo.hpp"
 #include "platform/linux/StdoutConsole.hpp"
 
-#include "../../support/TestSupport.hpp"
+#include "TestSupport.hpp"
 
 #include <gtest/gtest.h>
 

@@ -2,8 +2,8 @@
 
 #include "platform/KeyStoreStatuses.hpp"
 
-#include "../../support/TestSupport.hpp"
-#include "../KeyStoreTestSupport.hpp"
+#include "KeyStoreTestSupport.hpp"
+#include "TestSupport.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include "platform/linux/FilePreferences.hpp"
 
-#include "../../support/TestSupport.hpp"
+#include "TestSupport.hpp"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>

@@ -1,6 +1,6 @@
 #include "platform/linux/LinuxNotificationCenter.hpp"
 
-#include "../../support/TestSupport.hpp"
+#include "TestSupport.hpp"
 
 #include <gtest/gtest.h>
 

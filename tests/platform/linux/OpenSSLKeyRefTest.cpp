@@ -3,7 +3,7 @@
 #include "platform/KeyStoreStatuses.hpp"
 #include "platform/linux/RSAKeyCodec.hpp"
 
-#include "../KeyStoreTestSupport.hpp"
+#include "KeyStoreTestSupport.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 #include "platform/linux/ThreadPoolDispatchQueues.hpp"
 #include "platform/linux/ThreadSerialQueue.hpp"
 
-#include "../../support/TestSupport.hpp"
+#include "TestSupport.hpp"
 
 #include <gtest/gtest.h>
 

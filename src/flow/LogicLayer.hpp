@@ -1,0 +1,132 @@
+// The orchestrator behind the public operations: one shared instance per process, created and
+// started on first use; it runs every flow, gates flows on the "paired" item, and moves each
+// operation body onto the global userInitiated queue.
+//
+// Thread-safe. Bodies of the asynchronous operations run on the global queue; completion
+// handlers run on that queue (or, once flows talk to the service, on the transport's reply
+// thread), except where an operation says "caller's thread". The delayed device-information
+// refresh runs on the main serial queue; the foreground handler runs on the posting thread.
+//
+// Tests build their own started instance over explicit services:
+//   auto layer = LogicLayer::create(PlatformContext::resolve({.keyStoreDirectory = dir, ...}));
+#pragma once
+
+#include "device/DataManager.hpp"
+#include "flow/PushManager.hpp"
+#include "platform/PlatformContext.hpp"
+#include "state/Defaults.hpp"
+#include "state/Keychain.hpp"
+
+#include <velquor/Velquor.hpp>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace velquor::detail {
+
+class LogicLayer : public std::enable_shared_from_this<LogicLayer> {
+public:
+    using PairingHandler = Velquor::PairingHandler;
+    using NotificationHandler = Velquor::NotificationHandler;
+    using InfoHandler = Velquor::InfoHandler;
+    using SupportIdHandler = Velquor::SupportIdHandler;
+
+    // The notification the host's foreground event is posted as (Velquor::applicationWillEnterForeground).
+    static constexpr const char* kWillEnterForegroundNotification =
+        "UIApplicationWillEnterForegroundNotification";
+    // Internal code of flows this build does not carry yet (code 10000, "not available in this build").
+    static constexpr std::uint8_t kNotAvailableInternalCode = 255;
+    // Internal code of an unexpected failure inside the library (an exception caught at the boundary).
+    static constexpr std::uint8_t kUnexpectedFailureInternalCode = 254;
+    static constexpr const char* kUnit = "Core/LogicLayer";
+
+    // The process's instance over PlatformContext::get(), created and started by the first caller
+    // (concurrent first calls create exactly one). Never destroyed.
+    static LogicLayer& shared();
+    // A new instance over `platform` (every service non-null), started before it is returned:
+    // version line, reinstall check, "Velquor init", foreground registration, permission refresh,
+    // delayed refresh. A step whose host service throws is logged at ERROR and skipped; the rest
+    // still run. Work it queued keeps it alive until that work has run.
+    // `dataManager` null: a device-data collector of its own over `platform`.
+    static std::shared_ptr<LogicLayer> create(const Platform& platform,
+                                              std::shared_ptr<DataManager> dataManager = nullptr);
+    ~LogicLayer();
+    LogicLayer(const LogicLayer&) = delete;
+    LogicLayer& operator=(const LogicLayer&) = delete;
+
+    // --- flows; asynchronous unless noted ----------------------------------------------------
+    void pair(const std::string& pairingKey, ErrorHandler completionHandler);
+    // Caller's thread; needs no instance, so it never runs start-up.
+    static void pairWithIdToken(const std::string& idToken, PairingHandler completionHandler);
+    // PairingObject::approve: queues a pairing with the object's key.
+    void approvePairing(const std::string& pairingKey, ErrorHandler completionHandler);
+    void setDeviceToken(const std::vector<std::uint8_t>& deviceToken, APNSDeviceTokenType type,
+                        ErrorHandler completionHandler);
+    void processRemoteNotification(const Json& userInfo, NotificationHandler completionHandler);
+    void processRemoteNotificationAction(const std::string& identifier,
+                                         std::optional<std::string> authenticationMethod,
+                                         const Json& userInfo, NotificationHandler completionHandler);
+    // NotificationObject::approve/deny: `action` is "APPROVE" or "DENY".
+    void answerNotification(const std::string& action, std::optional<std::string> urlString,
+                            std::optional<std::string> authenticationMethod, ErrorHandler completionHandler);
+    void validatePush(const std::string& action, std::optional<bool> isBanner,
+                      std::optional<std::string> urlString, std::optional<std::string> authenticationMethod,
+                      ErrorHandler completionHandler);
+    // The handler may be empty (the outcome is then only logged).
+    void getDeviceInfo(InfoHandler completionHandler);
+    // Tests the pairing on the caller's thread; unpaired, the handler runs there before return.
+    void sendLogs(SupportIdHandler completionHandler);
+
+    // Caller's thread.
+    std::vector<NotificationCategory> getUNNotificationCategories() const;
+    void removeVelquorLocalData() const;
+    void setDevicePairedAfterReinstall(bool paired) const;
+
+    // Called for the foreground notification: permission refresh and a new delayed refresh.
+    void appWillEnterForeground();
+
+    // --- state -------------------------------------------------------------------------------
+    // The "paired" gate: the key store holds the item "isPaired" (its value is not compared).
+    bool isPaired() const;
+    // Base address for the stored "dataCenter" ("NA", "EU", "AU"; anything else is NA).
+    std::string baseURL() const;
+    static const std::string& baseURL(const std::optional<std::string>& dataCenter,
+                                      const ResolvedConfiguration& configuration);
+
+    const Platform& platform() const { return platform_; }
+    PushManager& push() { return push_; }
+    const Keychain& keychain() const { return keychain_; }
+
+private:
+    struct PrivateTag {};
+
+public:
+    LogicLayer(PrivateTag, const Platform& platform, std::shared_ptr<DataManager> dataManager);
+
+private:
+    void start();
+    // Runs one start-up step; an exception it throws is logged at ERROR and the step skipped.
+    static void guardStep(const char* step, const std::function<void()>& body) noexcept;
+    void wipeDataIfNeeded();
+    void refreshPermissions();
+    void scheduleDelayedRefresh();
+    // Submits `body` to the global userInitiated queue; an exception it throws is logged.
+    void async(const char* operation, std::function<void()> body);
+    // Builds the error, logs it at ERROR under `operation`, and returns it.
+    static Error fail(ErrorCode code, std::uint8_t internalCode, const char* operation,
+                      const std::optional<Json>& serverError = std::nullopt);
+    static Error notAvailable(const char* operation);
+
+    Platform platform_;
+    PushManager push_;
+    Keychain keychain_;
+    Defaults defaults_;
+    std::shared_ptr<DataManager> dataManager_;
+    std::optional<NotificationCenter::ObserverToken> foregroundObserver_;
+};
+
+} // namespace velquor::detail

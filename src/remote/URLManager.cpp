@@ -1,0 +1,28 @@
+#include "remote/URLManager.hpp"
+
+#include "platform/PlatformContext.hpp"
+
+namespace velquor::detail {
+
+URLManager::URLManager() {
+    const ResolvedConfiguration& configuration = PlatformContext::get().configuration;
+    northAmerica_ = configuration.northAmericaBaseURL;
+    europe_ = configuration.europeBaseURL;
+    asiaPacific_ = configuration.asiaPacificBaseURL;
+}
+
+URLManager::URLManager(std::string northAmericaBaseURL, std::string europeBaseURL,
+                       std::string asiaPacificBaseURL)
+    : northAmerica_(std::move(northAmericaBaseURL))
+    , europe_(std::move(europeBaseURL))
+    , asiaPacific_(std::move(asiaPacificBaseURL)) {}
+
+const std::string& URLManager::baseURL(std::string_view pairingKey) const {
+    if (pairingKey.starts_with("02"))
+        return europe_;
+    if (pairingKey.starts_with("03"))
+        return asiaPacific_;
+    return northAmerica_;
+}
+
+} // namespace velquor::detail

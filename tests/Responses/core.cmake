@@ -1,1 +1,0 @@
-velquor_add_test(velquor_responses_server_error_tests ServerErrorResponseTest.cpp)

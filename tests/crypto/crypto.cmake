@@ -1,1 +1,0 @@
-velquor_add_test(CryptoTest AESCipherTest.cpp AES256CBCTest.cpp)

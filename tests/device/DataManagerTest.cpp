@@ -1,0 +1,256 @@
+#include "device/DataManager.hpp"
+#include "device/DeviceInfo.hpp"
+#include "device/PermissionChecker.hpp"
+#include "velquor_build/BuildConstants.hpp"
+
+#include "DeviceTestSupport.hpp"
+
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <set>
+
+namespace velquor::detail {
+namespace {
+
+using test::FixedBundle;
+using test::FixedDeviceFacts;
+
+std::set<std::string> keysOf(const Json& object) {
+    std::set<std::string> keys;
+    for (const auto& [key, value] : object.items())
+        keys.insert(key);
+    return keys;
+}
+
+class DataManagerTest : public ::testing::Test {
+protected:
+    // Waits until both permission answers requested so far have landed.
+    void settlePermissions(const std::shared_ptr<DataManager>& manager) {
+        ASSERT_TRUE(test::waitUntil([&] {
+            return manager->pushPermission() != "unknown" && manager->silentPushPermission() != "unknown";
+        }));
+    }
+
+    test::DeviceFixture fixture;
+};
+
+TEST_F(DataManagerTest, DeviceDataCarriesEveryKeyWithItsTextAndType) {
+    fixture.keychain().setString("deviceMarketName", "iPhone 11");
+    auto manager = DataManager::make(fixture.collaborators());
+    manager->setApnsSandbox(true);
+    fixture.facts->hold();
+    Json data = manager->getDeviceData();
+
+    Json expected = {
+        {"os", Json{{"version", "17.2"}, {"type", "IOS"}}},
+        {"model", Json{{"name", "iPhone12,1"}, {"marketingName", "iPhone 11"}}},
+        {"name", "Test Phone"},
+        {"manufacturer", "Apple"},
+        {"apiVersion", "v1"},
+        {"sdkVersion", "1.0.0(92)"},
+        {"rooted", false},
+        {"lockEnabled", "true"},
+        {"locale", "en-US"},
+        {"networkType", "WiFi"},
+        {"networksInfo", "unknown"},
+        {"application", Json{{"bundleId", "com.example.host"},
+                             {"version", "2.3.1(417)"},
+                             {"name", "Host App"},
+                             {"pushSandbox", true}}},
+        {"permissions", Json{{"camera", "authorized"},
+                             {"location", "authorizedWhenInUse"},
+                             {"push", "unknown"},
+                             {"silentPush", "unknown"}}},
+    };
+    EXPECT_EQ(data, expected) << "equality also compares types: true is not \"true\"";
+}
+
+// Also with a key store that cannot be read: the device data never fails, the claim sets do.
+TEST_F(DataManagerTest, MissingFactsBecomeTheirFallbackTexts) {
+    fixture.store->setForcedStatus(MemoryKeyStore::Operation::copyPassword, kKeyStoreIOError);
+    fixture.keychain().setString("deviceMarketName", "iPhone 11");
+    fixture.facts->set({std::nullopt,
+                        std::nullopt,
+                        std::nullopt,
+                        {},
+                        std::nullopt,
+                        std::nullopt,
+                        std::nullopt,
+                        false,
+                        std::nullopt,
+                        std::nullopt});
+    auto collaborators = fixture.collaborators();
+    collaborators.bundle = std::make_shared<FixedBundle>(std::map<std::string, std::string>{});
+    collaborators.reachabilityFlags = nullptr;
+    auto manager = DataManager::make(collaborators);
+    Json data = manager->getDeviceData();
+
+    EXPECT_EQ(data["os"], (Json{{"version", "unknown"}, {"type", "IOS"}}));
+    EXPECT_EQ(data["model"], (Json{{"name", "unknown"}, {"marketingName", ""}}));
+    EXPECT_EQ(data["name"], "unknown");
+    EXPECT_EQ(data["sdkVersion"], build::kSdkVersion);
+    EXPECT_EQ(data["lockEnabled"], "false");
+    EXPECT_EQ(data["locale"], "");
+    EXPECT_EQ(data["networkType"], "Other");
+    EXPECT_EQ(data["application"],
+              (Json{{"bundleId", ""}, {"version", ""}, {"name", ""}, {"pushSandbox", false}}));
+    EXPECT_EQ(
+        data["permissions"],
+        (Json{
+            {"camera", "unknown"}, {"location", "unknown"}, {"push", "unknown"}, {"silentPush", "unknown"}}));
+    EXPECT_EQ(manager->appVersion(), std::nullopt);
+    EXPECT_EQ(manager->getRequestClaims(), std::nullopt) << "no fingerprint";
+    EXPECT_EQ(manager->getPayloadClaims(), std::nullopt);
+}
+
+TEST_F(DataManagerTest, NetworkTypeFollowsTheRoutingTable) {
+    auto manager = DataManager::make(fixture.collaborators());
+    EXPECT_EQ(manager->getDeviceData()["networkType"], "WiFi");
+
+    test::writeRoutes(fixture.routes.path(), "wwan0");
+    EXPECT_EQ(manager->getDeviceData()["networkType"], "Cellular");
+
+    // No connection at all is "Cellular"; only a source that cannot answer is "Other".
+    test::writeRoutes(fixture.routes.path(), "");
+    EXPECT_EQ(manager->getDeviceData()["networkType"], "Cellular");
+
+    std::filesystem::remove_all(fixture.routes.path() / "proc");
+    EXPECT_EQ(manager->getDeviceData()["networkType"], "Other");
+}
+
+TEST_F(DataManagerTest, PermissionAnswersArriveLaterAndShowInTheNextBuild) {
+    auto manager = DataManager::make(fixture.collaborators());
+    fixture.facts->hold();
+    Json first = manager->getDeviceData();
+    EXPECT_EQ(first["permissions"]["push"], "unknown");
+    EXPECT_EQ(first["permissions"]["silentPush"], "unknown");
+    fixture.facts->release();
+    settlePermissions(manager);
+    EXPECT_FALSE(fixture.facts->backgroundReadOffMain());
+
+    Json second = manager->getDeviceData();
+    EXPECT_EQ(second["permissions"]["push"], "authorized");
+    EXPECT_EQ(second["permissions"]["silentPush"], "available");
+
+    // A changed answer replaces the stored text.
+    auto values = fixture.facts->values();
+    values.notification = 1;
+    values.backgroundRefresh = 0;
+    fixture.facts->set(values);
+    manager->refreshPermissions();
+    ASSERT_TRUE(test::waitUntil([&] {
+        return manager->pushPermission() == "denied" && manager->silentPushPermission() == "restricted";
+    }));
+}
+
+TEST_F(DataManagerTest, AnswersForADroppedManagerAreDiscarded) {
+    auto manager = DataManager::make(fixture.collaborators());
+    int readsBefore = fixture.facts->backgroundReads();
+    manager->refreshPermissions();
+    manager.reset();
+    // The main-queue read still runs; its completion finds nothing to write into.
+    ASSERT_TRUE(test::waitUntil([&] { return fixture.facts->backgroundReads() > readsBefore; }));
+}
+
+TEST_F(DataManagerTest, TextsThatAreNotUtf8AreCleanedSoJsonCanBeWritten) {
+    auto values = fixture.facts->values();
+    values.deviceName = std::string("Phone\xff");
+    values.systemVersion = std::string("17\xc3");
+    values.modelIdentifier = std::string("x\x80");
+    values.locale = {std::string("e\xfe"), std::string("U\xfe")};
+    fixture.facts->set(values);
+    auto collaborators = fixture.collaborators();
+    collaborators.bundle = std::make_shared<FixedBundle>(
+        std::map<std::string, std::string>{{"CFBundleIdentifier", "com.\xff"}, {"CFBundleName", "N\xff"}});
+    auto manager = DataManager::make(collaborators);
+    Json data = manager->getDeviceData();
+    EXPECT_NO_THROW((void)data.dump());
+    EXPECT_EQ(data["name"], "Phone\xEF\xBF\xBD");
+    EXPECT_EQ(data["os"]["version"], "17\xEF\xBF\xBD");
+    EXPECT_EQ(data["model"]["name"], "x\xEF\xBF\xBD");
+    EXPECT_EQ(data["locale"], "e\xEF\xBF\xBD-U\xEF\xBF\xBD");
+    EXPECT_EQ(data["application"]["bundleId"], "com.\xEF\xBF\xBD");
+    EXPECT_EQ(data["application"]["name"], "N\xEF\xBF\xBD");
+}
+
+TEST_F(DataManagerTest, ClaimSetsBeforeAndAfterPairing) {
+    auto manager = DataManager::make(fixture.collaborators());
+    auto request = manager->getRequestClaims();
+    auto payload = manager->getPayloadClaims();
+    ASSERT_TRUE(request && payload);
+    EXPECT_EQ(keysOf(*request), (std::set<std::string>{"metadata", "fnp", "jti", "exp"}));
+    EXPECT_EQ(keysOf((*request)["metadata"]).size(), 13u);
+    EXPECT_EQ((*request)["fnp"], fixture.keychain().deviceFingerprint());
+    EXPECT_EQ(keysOf(*payload), (std::set<std::string>{"metadata", "fnp", "jti", "exp"}));
+    EXPECT_EQ((*payload)["metadata"], (Json{{"application", Json{{"bundleId", "com.example.host"}}}}));
+    EXPECT_EQ((*payload)["fnp"], (*request)["fnp"]);
+
+    fixture.pair();
+    request = manager->getRequestClaims();
+    payload = manager->getPayloadClaims();
+    ASSERT_TRUE(request && payload);
+    EXPECT_EQ(keysOf(*request), (std::set<std::string>{"metadata", "fnp", "iss", "dvc", "jti", "exp"}));
+    EXPECT_EQ((*request)["iss"], "app-42");
+    EXPECT_EQ((*request)["dvc"], "device-7");
+    EXPECT_EQ(keysOf(*payload), (std::set<std::string>{"fnp", "iss", "dvc", "jti", "exp"}));
+}
+
+TEST_F(DataManagerTest, ClaimSetsBuiltAtOneInstantDifferInJtiOnly) {
+    auto manager = DataManager::make(fixture.collaborators());
+    manager->refreshPermissions();
+    settlePermissions(manager);
+
+    for (bool payloadSet : {false, true}) {
+        auto a = payloadSet ? manager->getPayloadClaims() : manager->getRequestClaims();
+        auto b = payloadSet ? manager->getPayloadClaims() : manager->getRequestClaims();
+        ASSERT_TRUE(a && b);
+        EXPECT_EQ((*a)["exp"], 1'700'000'120);
+        EXPECT_TRUE((*a)["exp"].is_number_integer());
+        const std::regex uuid("[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}");
+        EXPECT_TRUE(std::regex_match((*a)["jti"].get<std::string>(), uuid)) << (*a)["jti"];
+        EXPECT_NE((*a)["jti"], (*b)["jti"]);
+        a->erase("jti");
+        b->erase("jti");
+        EXPECT_EQ(*a, *b);
+    }
+}
+
+TEST(PermissionCheckerTest, PlatformStatesMapToTheirTexts) {
+    const std::vector<std::optional<int>> statuses = {0, 1, 2, 3, 4, 5, -1, std::nullopt};
+    const std::vector<std::string> camera = {"notDetermined", "restricted", "denied",  "authorized",
+                                             "unknown",       "unknown",    "unknown", "unknown"};
+    const std::vector<std::string> location = {
+        "notDetermined",       "restricted", "denied",  "authorizedAlways",
+        "authorizedWhenInUse", "unknown",    "unknown", "unknown"};
+    const std::vector<std::string> push = {"notDetermined", "denied",  "authorized", "unknown",
+                                           "unknown",       "unknown", "unknown",    "unknown"};
+    const std::vector<std::string> silent = {"restricted", "denied",  "available", "unknown",
+                                             "unknown",    "unknown", "unknown",   "unknown"};
+    for (std::size_t i = 0; i < statuses.size(); ++i) {
+        EXPECT_EQ(PermissionChecker::cameraText(statuses[i]), camera[i]) << i;
+        EXPECT_EQ(PermissionChecker::locationText(true, statuses[i]), location[i]) << i;
+        EXPECT_EQ(PermissionChecker::locationText(std::nullopt, statuses[i]), location[i]) << i;
+        EXPECT_EQ(PermissionChecker::locationText(false, statuses[i]), "notEnabled") << i;
+        EXPECT_EQ(PermissionChecker::pushText(statuses[i]), push[i]) << i;
+        EXPECT_EQ(PermissionChecker::silentPushText(statuses[i]), silent[i]) << i;
+    }
+}
+
+TEST(DeviceInfoTest, LocaleTextAndApplicationName) {
+    EXPECT_EQ(DeviceInfo::localeText({"en", "US"}), "en-US");
+    EXPECT_EQ(DeviceInfo::localeText({std::nullopt, "US"}), "US");
+    EXPECT_EQ(DeviceInfo::localeText({"en", std::nullopt}), "");
+    EXPECT_EQ(DeviceInfo::localeText({std::nullopt, std::nullopt}), "");
+
+    auto facts = std::make_shared<FixedDeviceFacts>(nullptr);
+    auto named = [&](std::map<std::string, std::string> values) {
+        return DeviceInfo(facts, std::make_shared<FixedBundle>(std::move(values))).appName();
+    };
+    EXPECT_EQ(named({{"CFBundleDisplayName", "Shown"}, {"CFBundleName", "Plain"}}), "Shown");
+    EXPECT_EQ(named({{"CFBundleName", "Plain"}}), "Plain");
+    EXPECT_EQ(named({}), "");
+}
+
+} // namespace
+} // namespace velquor::detail

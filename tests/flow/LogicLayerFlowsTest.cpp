@@ -1,0 +1,312 @@
+// The operations of the logic layer: the "paired" gate, the thread each handler runs on, one
+// handler call per operation, and the flows that answer "not available in this build".
+#include "FoundationSupport.hpp"
+#include "TestSupport.hpp"
+#include "flow/Completion.hpp"
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <thread>
+#include <variant>
+
+namespace velquor::detail {
+namespace {
+
+using test::Delivery;
+using test::MarkingQueues;
+using test::ScopedLogSink;
+using test::TempDir;
+using test::TestServices;
+
+// Where and with what a handler was called.
+template <typename Value> struct Call {
+    std::optional<Value> value;
+    std::optional<Error> error;
+    std::thread::id thread;
+    bool onGlobalQueue = false;
+};
+
+template <typename Value> auto recorder(Delivery<Call<Value>>& delivery) {
+    return [&delivery](std::optional<Value> value, std::optional<Error> error) {
+        delivery.deliver(
+            {std::move(value), std::move(error), std::this_thread::get_id(), MarkingQueues::onGlobalQueue()});
+    };
+}
+
+using ErrorCall = Call<std::monostate>;
+
+auto errorRecorder(Delivery<ErrorCall>& delivery) {
+    return [&delivery](std::optional<Error> error) {
+        delivery.deliver(
+            {std::nullopt, std::move(error), std::this_thread::get_id(), MarkingQueues::onGlobalQueue()});
+    };
+}
+
+// For a handler that also takes a value: the value must be absent.
+auto valuelessRecorder(Delivery<ErrorCall>& delivery) {
+    return [&delivery](const auto& value, std::optional<Error> error) {
+        EXPECT_FALSE(value);
+        errorRecorder(delivery)(std::move(error));
+    };
+}
+
+void expectError(const std::optional<Error>& error, int code, int internalCode) {
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->domain(), "VelquorErrorDomain");
+    EXPECT_EQ(error->code(), code);
+    EXPECT_EQ(error->userInfo()["internalErrorCode"], 20000 + internalCode);
+    EXPECT_EQ(error->userInfo()["type"], "sdk");
+}
+
+// Waits until nothing is left to run, then a little more, so a second (wrong) delivery would show.
+template <typename T> void expectExactlyOnce(Delivery<T>& delivery) {
+    ASSERT_TRUE(delivery.wait());
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(delivery.count(), 1);
+}
+
+class LogicLayerFlows : public testing::Test {
+protected:
+    void SetUp() override { layer = LogicLayer::create(services.platform(dir.path())); }
+    void pairDevice() {
+        Keychain keychain(services.keyStore);
+        keychain.setString("isPaired", "isPaired");
+        keychain.setString("installedApplicationID", "app-1");
+    }
+
+    TempDir dir;
+    TestServices services;
+    ScopedLogSink log;
+    std::shared_ptr<LogicLayer> layer;
+};
+
+// Unpaired, getInfo answers on the global queue and sendLogs on the caller's thread before it
+// returns; without a handler the outcome is still logged.
+TEST_F(LogicLayerFlows, UnpairedGatesAnswerNotPairedOnTheirThreads) {
+    Delivery<Call<Json>> info;
+    layer->getDeviceInfo(recorder(info));
+    auto call = info.wait();
+    ASSERT_TRUE(call);
+    expectError(call->error, 10008, 51);
+    EXPECT_EQ(call->error->localizedDescription(), "Device is not paired.");
+    EXPECT_FALSE(call->value);
+    EXPECT_TRUE(call->onGlobalQueue);
+    EXPECT_EQ(services.queues->globalQualities(), std::vector{QualityOfService::userInitiated});
+    expectExactlyOnce(info);
+    EXPECT_TRUE(log->contains("getPairedUserDevices"));
+    EXPECT_TRUE(log->contains(R"(logLevel="ERROR" Error Domain=VelquorErrorDomain Code=10008)"));
+
+    Delivery<Call<std::string>> logs;
+    layer->sendLogs(recorder(logs));
+    ASSERT_EQ(logs.count(), 1) << "answered before sendLogs returned";
+    expectError(logs.wait()->error, 10008, 47);
+    EXPECT_FALSE(logs.wait()->value);
+    EXPECT_EQ(logs.wait()->thread, std::this_thread::get_id());
+    EXPECT_EQ(services.queues->globalQualities().size(), 1u) << "nothing more queued";
+    expectExactlyOnce(logs);
+
+    const auto logged47 = log->count("\"internalErrorCode\":20047");
+    const auto logged51 = log->count("\"internalErrorCode\":20051");
+    layer->sendLogs({});
+    EXPECT_GT(log->count("\"internalErrorCode\":20047"), logged47);
+    layer->getDeviceInfo({});
+    EXPECT_TRUE(test::waitUntil([&] { return log->count("\"internalErrorCode\":20051") > logged51; }));
+}
+
+TEST_F(LogicLayerFlows, PairedGateIsPresenceAndRemovedDataIsUnpaired) {
+    Keychain(services.keyStore).setString("isPaired", "no");
+    EXPECT_TRUE(layer->isPaired());
+    Keychain(services.keyStore).setString("isPaired", "");
+    EXPECT_TRUE(layer->isPaired());
+    services.keyStore->addPassword("x", "x", {});
+    services.keyStore->deletePassword("isPaired", "isPaired");
+    services.keyStore->addPassword("isPaired", "isPaired", {0xFF});
+    EXPECT_FALSE(layer->isPaired()) << "an item without text counts as absent";
+
+    pairDevice();
+    EXPECT_TRUE(layer->isPaired());
+    services.preferences->setValue("com.marvisTel.VelquorSDK", "isPaired", true);
+    layer->removeVelquorLocalData();
+    EXPECT_FALSE(layer->isPaired());
+    EXPECT_EQ(services.preferences->value("com.marvisTel.VelquorSDK", "isPaired"),
+              MemoryPreferences::Value(true));
+    Delivery<Call<std::string>> delivery;
+    layer->sendLogs(recorder(delivery));
+    expectError(delivery.wait()->error, 10008, 47);
+}
+
+TEST_F(LogicLayerFlows, StayPairedFlagIsWrittenAndDeleted) {
+    layer->setDevicePairedAfterReinstall(true);
+    EXPECT_EQ(Keychain(services.keyStore).getString("stayPaired").text, "stayPaired");
+    layer->setDevicePairedAfterReinstall(true);
+    EXPECT_EQ(services.keyStore->itemCount(), 1u);
+    layer->setDevicePairedAfterReinstall(false);
+    EXPECT_FALSE(Keychain(services.keyStore).getString("stayPaired").text);
+    layer->setDevicePairedAfterReinstall(false);
+    EXPECT_EQ(services.keyStore->itemCount(), 0u);
+
+    // Removing local data of a never-paired device leaves the suite and the flag untouched.
+    layer->setDevicePairedAfterReinstall(true);
+    const int opens = services.preferences->openCount();
+    layer->removeVelquorLocalData();
+    EXPECT_EQ(services.preferences->openCount(), opens);
+    EXPECT_EQ(Keychain(services.keyStore).getString("stayPaired").text, "stayPaired");
+}
+
+// Flows whose service exchange this build does not carry answer 10000 / 255, once, on the
+// global queue, and never claim success.
+TEST_F(LogicLayerFlows, NotYetAvailableFlowsAnswerAnErrorOnceOnTheGlobalQueue) {
+    pairDevice();
+    Keychain(services.keyStore).setString("deviceTokenStr", "old");
+    const Json payload = {{"Velquor", "e30="}};
+
+    std::vector<std::pair<std::string, std::function<void(Delivery<ErrorCall>&)>>> flows = {
+        {"pair",
+         [&](auto& d) {
+             layer->pair("01ABC", errorRecorder(d));
+         }},
+        {"approvePairing",
+         [&](auto& d) {
+             layer->approvePairing("01ABC", errorRecorder(d));
+         }},
+        {"setDeviceToken",
+         [&](auto& d) {
+             layer->setDeviceToken({1, 2, 3}, APNSDeviceTokenType::production, errorRecorder(d));
+         }},
+        {"approve",
+         [&](auto& d) {
+             layer->answerNotification("APPROVE", "https://x.test/a", "face", errorRecorder(d));
+         }},
+        {"deny",
+         [&](auto& d) {
+             layer->answerNotification("DENY", "https://x.test/a", std::nullopt, errorRecorder(d));
+         }},
+        {"getInfo",
+         [&](auto& d) {
+             layer->getDeviceInfo(valuelessRecorder(d));
+         }},
+        {"sendLogs",
+         [&](auto& d) {
+             layer->sendLogs(valuelessRecorder(d));
+         }},
+        {"processRemoteNotification",
+         [&](auto& d) {
+             layer->processRemoteNotification(payload, valuelessRecorder(d));
+         }},
+        {"processRemoteNotificationAction",
+         [&](auto& d) {
+             layer->processRemoteNotificationAction("Authenticate", std::nullopt, payload,
+                                                    valuelessRecorder(d));
+         }},
+    };
+    for (auto& [name, run] : flows) {
+        SCOPED_TRACE(name);
+        Delivery<ErrorCall> delivery;
+        run(delivery);
+        auto call = delivery.wait();
+        ASSERT_TRUE(call);
+        expectError(call->error, 10000, LogicLayer::kNotAvailableInternalCode);
+        EXPECT_TRUE(call->onGlobalQueue);
+        expectExactlyOnce(delivery);
+    }
+    EXPECT_GE(log->count("not available in this build"), flows.size());
+}
+
+TEST_F(LogicLayerFlows, AnswerWithoutAddressFailsWithInternalCode7) {
+    Delivery<ErrorCall> delivery;
+    layer->answerNotification("APPROVE", std::nullopt, std::nullopt, errorRecorder(delivery));
+    auto call = delivery.wait();
+    expectError(call->error, 10000, 7);
+    EXPECT_TRUE(call->onGlobalQueue);
+    EXPECT_TRUE(log->contains("approve method"));
+}
+
+TEST_F(LogicLayerFlows, SetDeviceTokenKeepsTheTokenInMemoryAndMasksItInTheLog) {
+    Delivery<ErrorCall> delivery;
+    layer->setDeviceToken({0x00, 0xAB, 0x10}, APNSDeviceTokenType::sandbox, errorRecorder(delivery));
+    auto call = delivery.wait();
+    ASSERT_TRUE(call);
+    EXPECT_FALSE(call->error) << "not paired: the token stays in memory, nothing to tell the service";
+    EXPECT_TRUE(call->onGlobalQueue);
+    EXPECT_EQ(layer->push().deviceTokenString(), "00ab10");
+    EXPECT_TRUE(layer->push().isApnsSandbox());
+    EXPECT_TRUE(log->contains("deviceToken=00a***b10"));
+    EXPECT_FALSE(log->contains("00ab10"));
+    EXPECT_EQ(services.keyStore->itemCount(), 0u) << "nothing stored";
+
+    Delivery<ErrorCall> second;
+    layer->setDeviceToken({}, APNSDeviceTokenType::production, errorRecorder(second));
+    ASSERT_TRUE(second.wait());
+    EXPECT_EQ(layer->push().deviceTokenString(), "");
+    EXPECT_FALSE(layer->push().isApnsSandbox());
+    EXPECT_TRUE(log->contains(R"(deviceToken=*** file=)"));
+}
+
+TEST_F(LogicLayerFlows, SetDeviceTokenOnAPairedDevice) {
+    pairDevice();
+    Keychain keychain(services.keyStore);
+    keychain.setString("deviceTokenStr", "0a0b");
+    Delivery<ErrorCall> same;
+    layer->setDeviceToken({0x0A, 0x0B}, APNSDeviceTokenType::production, errorRecorder(same));
+    EXPECT_FALSE(same.wait()->error) << "the service already has this token";
+
+    keychain.deleteString("installedApplicationID");
+    Delivery<ErrorCall> changed;
+    layer->setDeviceToken({0x0C}, APNSDeviceTokenType::production, errorRecorder(changed));
+    expectError(changed.wait()->error, 10000, 6);
+    EXPECT_EQ(keychain.getString("deviceTokenStr").text, "0a0b") << "stored token unchanged";
+}
+
+TEST_F(LogicLayerFlows, ThrowingHandlerIsCaughtLoggedAndIgnored) {
+    Delivery<int> after;
+    layer->getDeviceInfo(
+        [](std::optional<Json>, std::optional<Error>) { throw std::runtime_error("host bug"); });
+    layer->sendLogs([](std::optional<std::string>, std::optional<Error>) { throw 42; });
+    layer->getDeviceInfo([&](std::optional<Json>, std::optional<Error>) { after.deliver(1); });
+    ASSERT_TRUE(after.wait());
+    EXPECT_TRUE(test::waitUntil([&] { return log->contains("Completion handler threw: host bug"); }));
+    EXPECT_TRUE(log->contains("Completion handler threw a non-standard exception"));
+    EXPECT_TRUE(log->contains(R"(logLevel="ERROR" Completion handler threw)"));
+}
+
+TEST_F(LogicLayerFlows, ConcurrentCallsEachGetExactlyOneAnswer) {
+    constexpr int kCalls = 64;
+    std::vector<std::unique_ptr<Delivery<Call<Json>>>> deliveries;
+    for (int i = 0; i < kCalls; ++i)
+        deliveries.push_back(std::make_unique<Delivery<Call<Json>>>());
+    std::vector<std::thread> callers;
+    for (int t = 0; t < 4; ++t)
+        callers.emplace_back([&, t] {
+            for (int i = t; i < kCalls; i += 4)
+                layer->getDeviceInfo(recorder(*deliveries[i]));
+        });
+    for (auto& caller : callers)
+        caller.join();
+    for (auto& delivery : deliveries) {
+        auto call = delivery->wait();
+        ASSERT_TRUE(call);
+        expectError(call->error, 10008, 51);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    for (auto& delivery : deliveries)
+        EXPECT_EQ(delivery->count(), 1);
+}
+
+// A completion passed on through another layer (as a std::function) is the same completion: a
+// delivery through either copy uses up the one call.
+TEST(Completion, OneCallAcrossEveryCopyAndLayer) {
+    ScopedLogSink log;
+    int calls = 0;
+    ErrorHandler outer =
+        completion(ErrorHandler([&](std::optional<Error>) { ++calls; }), "Core/Test", "op()");
+    auto inner = completion(outer, "Core/Test", "inner()");
+    inner(std::nullopt);
+    outer(std::nullopt);
+    EXPECT_EQ(calls, 1);
+    EXPECT_EQ(log->count("delivered twice"), 1u);
+    completion(ErrorHandler(), "Core/Test", "op()")(std::nullopt); // an empty handler is only skipped
+}
+
+} // namespace
+} // namespace velquor::detail

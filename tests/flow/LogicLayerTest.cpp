@@ -1,0 +1,240 @@
+// Start-up of the logic layer: the version line, the reinstall check in each of its states, the
+// foreground registration and the delayed refresh. Each test starts its own instance.
+#include "FoundationSupport.hpp"
+#include "TestSupport.hpp"
+
+#include "platform/linux/FileKeyStore.hpp"
+#include "platform/linux/FilePreferences.hpp"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+namespace velquor::detail {
+namespace {
+
+using test::ScopedLogSink;
+using test::TempDir;
+using test::TestServices;
+
+constexpr const char* kSuite = "com.marvisTel.VelquorSDK";
+
+std::string readAll(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+const char* const kLocalData[] = {"isPaired",         "deviceTokenStr",         "mobileDeviceID",
+                                  "deviceMarketName", "installedApplicationID", "dataCenter",
+                                  "logsKey"};
+
+class LogicLayerStartUp : public testing::Test {
+protected:
+    // A device that was paired: every string item, the device and service keys.
+    void storePairing() {
+        Keychain keychain(services.keyStore);
+        for (const char* name : kLocalData)
+            keychain.setString(name, std::string("stored ") + name);
+        keychain.setString("isPaired", "isPaired");
+        keychain.setString("deviceFingerprint", "FINGERPRINT");
+        ASSERT_EQ(services.keyStore->generateRSAKeyPair(std::string(items::kDevicePublicKeyTag),
+                                                        std::string(items::kDevicePrivateKeyTag), 2048),
+                  0);
+        std::vector<std::uint8_t> pkcs1;
+        ASSERT_EQ(services.keyStore->copyKeyData(std::string(items::kDevicePublicKeyTag), pkcs1), 0);
+        ASSERT_EQ(services.keyStore->addKey(std::string(items::kServerPublicKeyTag), pkcs1), 0);
+    }
+    std::shared_ptr<LogicLayer> start() { return LogicLayer::create(services.platform(dir.path())); }
+    std::optional<MemoryPreferences::Value> suiteValue(const char* key) const {
+        return services.preferences->value(kSuite, key);
+    }
+    bool hasString(const char* name) const {
+        return Keychain(services.keyStore).getString(name).text.has_value();
+    }
+
+    TempDir dir;
+    TestServices services;
+    ScopedLogSink log;
+};
+
+TEST_F(LogicLayerStartUp, WritesTheVersionLineAndLogsInit) {
+    auto layer = start();
+    EXPECT_EQ(services.console->lines(), std::vector<std::string>{"Velquor Version 1.0.0(92)"});
+    EXPECT_EQ(log->count("Velquor init"), 1u);
+    EXPECT_FALSE(log->contains("Velquor Version")) << "the version line is not logged";
+    EXPECT_TRUE(log->contains(R"(file="LogicLayer")"));
+}
+
+TEST_F(LogicLayerStartUp, FreshInstallWritesNothingAndItsRefreshAsksNothing) {
+    auto layer = start();
+    EXPECT_EQ(services.keyStore->itemCount(), 0u);
+    EXPECT_FALSE(suiteValue("tempValue"));
+    EXPECT_FALSE(suiteValue("isPaired"));
+    EXPECT_EQ(services.keyStore->callCount(MemoryKeyStore::Operation::replacePassword), 0);
+    EXPECT_FALSE(log->contains("Keep trust"));
+    EXPECT_FALSE(log->contains("Clean up"));
+
+    EXPECT_EQ(services.queues->delayedDelays(),
+              std::vector<std::chrono::milliseconds>{std::chrono::milliseconds(1000)});
+    services.queues->runDelayedMain();
+    EXPECT_TRUE(services.queues->globalQualities().empty()) << "no device-information body was queued";
+    EXPECT_FALSE(log->contains("getPairedUserDevices"));
+}
+
+TEST_F(LogicLayerStartUp, ReinstallWithStayPairedKeepsTrust) {
+    storePairing();
+    Keychain(services.keyStore).setString("stayPaired", "stayPaired");
+    const auto itemsBefore = services.keyStore->itemCount();
+
+    auto layer = start();
+
+    EXPECT_EQ(suiteValue("isPaired"), MemoryPreferences::Value(true));
+    EXPECT_FALSE(suiteValue("tempValue")) << "the probe is removed again";
+    EXPECT_EQ(services.keyStore->itemCount(), itemsBefore);
+    for (const char* name : kLocalData)
+        EXPECT_TRUE(hasString(name)) << name;
+    EXPECT_TRUE(services.keyStore->hasKey(std::string(items::kDevicePrivateKeyTag)));
+    EXPECT_EQ(log->count("Keep trust"), 1u);
+    EXPECT_FALSE(log->contains("Clean up"));
+    EXPECT_TRUE(layer->isPaired());
+}
+
+TEST_F(LogicLayerStartUp, ReinstallWithoutStayPairedCleansUp) {
+    storePairing();
+
+    auto layer = start();
+
+    for (const char* name : kLocalData)
+        EXPECT_FALSE(hasString(name)) << name;
+    EXPECT_FALSE(services.keyStore->hasKey(std::string(items::kDevicePrivateKeyTag)));
+    EXPECT_EQ(Keychain(services.keyStore).getString("deviceFingerprint").text, "FINGERPRINT");
+    EXPECT_FALSE(suiteValue("isPaired")) << "the suite's flag stays unset";
+    EXPECT_FALSE(suiteValue("tempValue"));
+    EXPECT_EQ(log->count("Clean up"), 1u);
+    EXPECT_FALSE(log->contains("Keep trust"));
+    EXPECT_FALSE(layer->isPaired());
+}
+
+// A probe write that is lost, or a suite that cannot be opened, must not be taken for a reinstall.
+TEST_F(LogicLayerStartUp, UnreliableSuiteChangesNothing) {
+    storePairing();
+    const auto itemsBefore = services.keyStore->itemCount();
+    for (bool losesWrites : {true, false}) {
+        SCOPED_TRACE(losesWrites ? "loses writes" : "cannot open");
+        services.preferences->setLosesWrites(losesWrites);
+        services.preferences->setCannotOpen(!losesWrites);
+
+        auto layer = start();
+
+        EXPECT_EQ(services.keyStore->itemCount(), itemsBefore);
+        for (const char* name : kLocalData)
+            EXPECT_TRUE(hasString(name)) << name;
+        EXPECT_TRUE(services.keyStore->hasKey(std::string(items::kServerPublicKeyTag)));
+        EXPECT_FALSE(suiteValue("isPaired"));
+        EXPECT_FALSE(log->contains("Clean up"));
+        EXPECT_FALSE(log->contains("Keep trust"));
+    }
+    EXPECT_EQ(log->count("Velquor init"), 2u);
+}
+
+TEST_F(LogicLayerStartUp, NormalPairedStartDoesNotRunTheCheck) {
+    storePairing();
+    services.preferences->setValue(kSuite, "isPaired", true);
+
+    auto layer = start();
+
+    // Start-up opened the suite once to read "isPaired"; the check would open it again for the
+    // probe, and would read the key store.
+    EXPECT_EQ(services.preferences->openCount(), 1);
+    EXPECT_EQ(services.keyStore->callCount(MemoryKeyStore::Operation::copyPassword), 0);
+    EXPECT_FALSE(suiteValue("tempValue"));
+    EXPECT_EQ(log->count("Velquor init"), 1u);
+}
+
+TEST_F(LogicLayerStartUp, ReinstallOnTheLinuxStoresIsDeletingTheApplicationDirectory) {
+    auto firstRun = LogicLayer::create(services.platform(dir.path(), false));
+    Keychain keychain(firstRun->platform().services.keyStore);
+    keychain.setString("isPaired", "isPaired");
+    keychain.setString("mobileDeviceID", "device-1");
+    auto suite = firstRun->platform().services.preferences->open(kSuite);
+    ASSERT_TRUE(suite);
+    suite->setBool("isPaired", true);
+    ASSERT_TRUE(suite->synchronize());
+    suite.reset();
+    firstRun.reset();
+
+    // A settings file cut by one byte is no reinstall: two start-ups keep every item, and the
+    // file stays as it was until someone repairs it.
+    const auto file = FilePreferences(dir.path() / "application").suiteFile(kSuite);
+    const std::string whole = readAll(file);
+    std::filesystem::resize_file(file, whole.size() - 1);
+    for (int start = 0; start < 2; ++start)
+        EXPECT_EQ(
+            Keychain(LogicLayer::create(services.platform(dir.path(), false))->platform().services.keyStore)
+                .getString("mobileDeviceID")
+                .text,
+            "device-1");
+    EXPECT_FALSE(log->contains("Clean up"));
+    EXPECT_EQ(readAll(file), whole.substr(0, whole.size() - 1));
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << whole;
+
+    // A normal second start keeps everything.
+    auto secondRun = LogicLayer::create(services.platform(dir.path(), false));
+    EXPECT_TRUE(secondRun->isPaired());
+    EXPECT_FALSE(log->contains("Clean up"));
+    secondRun.reset();
+
+    std::filesystem::remove_all(dir.path() / "application");
+    auto afterReinstall = LogicLayer::create(services.platform(dir.path(), false));
+    EXPECT_EQ(log->count("Clean up"), 1u);
+    EXPECT_FALSE(afterReinstall->isPaired());
+    EXPECT_FALSE(Keychain(afterReinstall->platform().services.keyStore).getString("mobileDeviceID").text);
+}
+
+TEST_F(LogicLayerStartUp, EachForegroundEventSchedulesItsOwnRefresh) {
+    storePairing();
+    services.preferences->setValue(kSuite, "isPaired", true);
+    auto layer = start();
+    services.queues->runDelayedMain();
+    ASSERT_TRUE(test::waitUntil([&] { return log->count("getPairedUserDevices") == 1; }));
+
+    auto& center = *layer->platform().services.notificationCenter;
+    center.post(LogicLayer::kWillEnterForegroundNotification, nullptr);
+    center.post(LogicLayer::kWillEnterForegroundNotification, nullptr);
+    EXPECT_EQ(log->count("App will enter foreground"), 2u);
+    EXPECT_EQ(services.queues->delayedDelays().size(), 2u);
+    services.queues->runDelayedMain();
+    EXPECT_TRUE(test::waitUntil([&] { return log->count("getPairedUserDevices") == 3; }));
+}
+
+TEST_F(LogicLayerStartUp, DestroyedInstanceStopsListeningAndItsLateRefreshDoesNothing) {
+    storePairing();
+    services.preferences->setValue(kSuite, "isPaired", true);
+    auto layer = start();
+    auto center = layer->platform().services.notificationCenter;
+    layer.reset();
+    center->post(LogicLayer::kWillEnterForegroundNotification, nullptr);
+    EXPECT_FALSE(log->contains("App will enter foreground"));
+    services.queues->runDelayedMain();
+    EXPECT_TRUE(services.queues->globalQualities().empty());
+}
+
+// The stored data center selects the region; anything else, or nothing, is North America.
+TEST_F(LogicLayerStartUp, StoredDataCenterSelectsTheBaseAddress) {
+    auto layer = start();
+    const auto& configuration = layer->platform().configuration;
+    const std::pair<const char*, std::string> cases[] = {
+        {"NA", configuration.northAmericaBaseURL}, {"EU", configuration.europeBaseURL},
+        {"AU", configuration.asiaPacificBaseURL},  {"eu", configuration.northAmericaBaseURL},
+        {"XX", configuration.northAmericaBaseURL}, {"", configuration.northAmericaBaseURL},
+        {"EU ", configuration.northAmericaBaseURL}};
+    EXPECT_EQ(layer->baseURL(), configuration.northAmericaBaseURL);
+    for (const auto& [dataCenter, expected] : cases) {
+        Keychain(services.keyStore).setString("dataCenter", dataCenter);
+        EXPECT_EQ(layer->baseURL(), expected) << '"' << dataCenter << '"';
+    }
+    EXPECT_NE(configuration.europeBaseURL, configuration.northAmericaBaseURL);
+    EXPECT_NE(configuration.asiaPacificBaseURL, configuration.northAmericaBaseURL);
+}
+
+} // namespace
+} // namespace velquor::detail

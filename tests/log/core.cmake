@@ -1,1 +1,0 @@
-velquor_add_test(velquor_log_entry_tests LogTest.cpp)

@@ -1,2 +1,0 @@
-velquor_add_test(velquor_platform_device_tests LinuxDeviceFactsTest.cpp LinuxReachabilityFlagSourceTest.cpp)
-target_include_directories(velquor_platform_device_tests PRIVATE ${PROJECT_SOURCE_DIR}/tests/support)

@@ -1,2 +1,0 @@
-velquor_add_test(velquor_reachability_device_tests ReachabilityTest.cpp)
-target_include_directories(velquor_reachability_device_tests PRIVATE ${PROJECT_SOURCE_DIR}/tests/support)

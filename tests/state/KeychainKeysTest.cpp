@@ -1,0 +1,324 @@
+// Before any OpenSSL header: a replaced random method is the one way to make the process random
+// source fail, and OpenSSL marks it deprecated.
+#define OPENSSL_SUPPRESS_DEPRECATED
+
+#include "state/Keychain.hpp"
+
+#include "jwt/JSONWebToken.hpp"
+#include "jwt/RSAPKCS1Signer.hpp"
+#include "jwt/RSAPKCS1Verifier.hpp"
+#include "log/MemoryLogSink.hpp"
+#include "platform/linux/FileKeyStore.hpp"
+#include "platform/memory/MemoryKeyStore.hpp"
+#include "util/Base64.hpp"
+#include "util/Base64URL.hpp"
+
+#include "OpenSSLTestKeys.hpp"
+#include "TestSupport.hpp"
+
+#include <gtest/gtest.h>
+
+#include <openssl/rand.h>
+
+#include <atomic>
+#include <fstream>
+#include <latch>
+#include <regex>
+#include <thread>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace velquor::detail {
+namespace {
+
+using Hash = SignatureAlgorithm::HashFunction;
+using Op = MemoryKeyStore::Operation;
+using test::Bytes;
+
+const std::string kPrefix = "MIIBIjANBgkqhkiG9w0BAQEFAAOCAQ8AMIIBCgKCAQEA";
+
+// The store's private key signs; the public key rebuilt from `publicText`, by the keychain and by
+// OpenSSL from the SubjectPublicKeyInfo text, must verify it.
+void expectMatchingPair(const Keychain& keychain, const std::string& publicText) {
+    const auto privateKey = keychain.getKeyRef(items::kDevicePrivateKeyTag);
+    ASSERT_TRUE(privateKey);
+    EXPECT_TRUE(privateKey->isPrivate());
+    RSAPKCS1Signer signer(Hash::sha256, RSAKey{privateKey});
+    auto token = JSONWebToken::build({{"iss", "device"}}, std::string("kid"), &signer);
+    ASSERT_TRUE(token) << token.error().description();
+    auto parsed = JSONWebToken::parse(token->rawString());
+    ASSERT_TRUE(parsed);
+    EXPECT_EQ(RSAPKCS1Verifier(Hash::sha256, RSAKey{keychain.makePublicKey(publicText)})
+                  .validateToken(parsed.value()),
+              std::nullopt);
+    const Bytes spki = *base64Decode(publicText);
+    const unsigned char* p = spki.data();
+    EVP_PKEY_ptr openSSLKey(d2i_PUBKEY(nullptr, &p, static_cast<long>(spki.size())));
+    ASSERT_TRUE(openSSLKey);
+    EXPECT_TRUE(
+        test::referenceVerify(openSSLKey.get(), EVP_sha256(),
+                              test::bytesOf(parsed->base64Parts.header + "." + parsed->base64Parts.payload),
+                              *base64URLDecoded(parsed->base64Parts.signature)));
+}
+
+class KeychainKeysTest : public ::testing::Test {
+protected:
+    void SetUp() override { setLogSink(sink); }
+    void TearDown() override { setLogSink(nullptr); }
+
+    std::shared_ptr<MemoryLogSink> sink = std::make_shared<MemoryLogSink>();
+    std::shared_ptr<MemoryKeyStore> memory = std::make_shared<MemoryKeyStore>();
+    Keychain keychain{memory};
+};
+
+TEST_F(KeychainKeysTest, ExportGeneratesOnceAndThenReturnsTheSameText) {
+    const auto first = keychain.getDevicePublicKeyString();
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->size(), 392u);
+    EXPECT_EQ(first->substr(0, kPrefix.size()), kPrefix);
+    EXPECT_EQ(keychain.getDevicePublicKeyString(), first); // one pair: see the concurrent case
+    EXPECT_EQ(memory->callCount(Op::generateRSAKeyPair), 1);
+}
+
+TEST_F(KeychainKeysTest, OnlyNotFoundGeneratesAndAFailedGenerationIsRetried) {
+    memory->failNext(Op::copyKeyData, kKeyStoreIOError);
+    EXPECT_FALSE(keychain.getDevicePublicKeyString());
+    EXPECT_EQ(memory->callCount(Op::generateRSAKeyPair), 0);
+    EXPECT_FALSE(memory->hasKey(std::string(items::kDevicePrivateKeyTag)));
+    EXPECT_FALSE(sink->contains("Can't fetch public key"));
+    // The next export, with the store readable again, generates; a failed generation is logged
+    // and tried again on the export after it.
+    memory->failNext(Op::generateRSAKeyPair, kKeyStoreIOError);
+    EXPECT_FALSE(keychain.getDevicePublicKeyString());
+    EXPECT_TRUE(sink->contains("Error generating key pair: -36"));
+    EXPECT_TRUE(sink->contains("Can't fetch public key"));
+    EXPECT_TRUE(keychain.getDevicePublicKeyString());
+    EXPECT_EQ(memory->callCount(Op::generateRSAKeyPair), 2);
+}
+
+TEST_F(KeychainKeysTest, HalfAPairInEitherDirectionIsReplacedByTheNextExport) {
+    // A lone private key (a crash between the two writes) or a lone public key (a remover in
+    // another process) cannot sign for the exported text; both heal.
+    for (std::string_view removed : {items::kDevicePublicKeyTag, items::kDevicePrivateKeyTag}) {
+        const auto old = keychain.getDevicePublicKeyString();
+        ASSERT_TRUE(old);
+        ASSERT_EQ(memory->deleteKey(std::string(removed)), kKeyStoreSuccess);
+        const auto text = keychain.getDevicePublicKeyString();
+        ASSERT_TRUE(text);
+        EXPECT_NE(text, old);
+        expectMatchingPair(keychain, *text);
+    }
+    keychain.removeAllItems();
+    EXPECT_FALSE(memory->hasKey(std::string(items::kDevicePublicKeyTag)) ||
+                 memory->hasKey(std::string(items::kDevicePrivateKeyTag)));
+}
+
+TEST(KeychainKeysFileStore, ARemoverAndAnExporterInTwoProcessesNeverLeaveHalfAPair) {
+    test::TempDir temp;
+    auto store = std::make_shared<FileKeyStore>(temp.path() / "keystore");
+    const Keychain keychain(store);
+    const auto has = [&](const std::string& tag) {
+        std::shared_ptr<const KeyRef> key;
+        return store->copyKeyRef(tag, key) == kKeyStoreSuccess;
+    };
+    for (int round = 0; round < 3; ++round) {
+        const pid_t remover = ::fork();
+        ASSERT_GE(remover, 0);
+        if (remover == 0) {
+            for (int i = 0; i < 40; ++i)
+                Keychain(std::make_shared<FileKeyStore>(temp.path() / "keystore")).removeAllItems();
+            ::_exit(0);
+        }
+        for (int i = 0; i < 6; ++i)
+            keychain.getDevicePublicKeyString();
+        int status = -1;
+        ASSERT_EQ(::waitpid(remover, &status, 0), remover);
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        EXPECT_EQ(has(std::string(items::kDevicePublicKeyTag)), has(std::string(items::kDevicePrivateKeyTag)))
+            << "round " << round;
+    }
+    // A damaged private key file counts as no private key: the pair is made again.
+    ASSERT_TRUE(keychain.getDevicePublicKeyString());
+    std::ofstream(temp.path() / "keystore" /
+                      FileKeyStore::keyFileName(std::string(items::kDevicePrivateKeyTag)),
+                  std::ios::trunc)
+        << "damaged";
+    const auto text = keychain.getDevicePublicKeyString();
+    ASSERT_TRUE(text);
+    expectMatchingPair(keychain, *text);
+
+    // Any other failure reading the private key (here a directory in its place) answers
+    // nothing and generates nothing.
+    const auto privateFile =
+        temp.path() / "keystore" / FileKeyStore::keyFileName(std::string(items::kDevicePrivateKeyTag));
+    std::filesystem::remove(privateFile);
+    std::filesystem::create_directory(privateFile);
+    EXPECT_FALSE(keychain.getDevicePublicKeyString());
+    EXPECT_TRUE(std::filesystem::is_directory(privateFile));
+}
+
+void exportFromEightThreadsAtOnce(const Keychain& keychain,
+                                  std::vector<std::optional<std::string>>& results) {
+    results.assign(8, std::nullopt);
+    std::latch start(8);
+    std::atomic<int> finished{0};
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 8; ++i)
+        threads.emplace_back([&, i] {
+            start.arrive_and_wait();
+            // A keychain of its own over the same store: the pair's lock belongs to the store.
+            results[static_cast<std::size_t>(i)] = Keychain(keychain.store()).getDevicePublicKeyString();
+            ++finished;
+        });
+    const bool done = test::waitUntil([&] { return finished == 8; }, std::chrono::seconds(60));
+    for (auto& thread : threads)
+        done ? thread.join() : thread.detach();
+    ASSERT_TRUE(done) << "exports did not finish";
+}
+
+TEST_F(KeychainKeysTest, EightConcurrentExportsOnAnEmptyStoreMakeOnePair) {
+    test::TempDir directory;
+    const Keychain files(std::make_shared<FileKeyStore>(directory.path() / "keys"));
+    for (const Keychain* store : {static_cast<const Keychain*>(&keychain), &files}) {
+        std::vector<std::optional<std::string>> results;
+        exportFromEightThreadsAtOnce(*store, results);
+        ASSERT_TRUE(results[0]);
+        for (const auto& result : results)
+            EXPECT_EQ(result, results[0]);
+        expectMatchingPair(*store, *results[0]);
+    }
+    EXPECT_EQ(memory->callCount(Op::generateRSAKeyPair), 1);
+    // A second keychain on the same directory (another launch) sees the same pair.
+    const Keychain relaunched(std::make_shared<FileKeyStore>(directory.path() / "keys"));
+    EXPECT_EQ(relaunched.getDevicePublicKeyString(), files.getDevicePublicKeyString());
+    EXPECT_FALSE(sink->contains("Error generating key pair"));
+}
+
+TEST_F(KeychainKeysTest, ServiceKeyFromSubjectPublicKeyInfoOrPKCS1IsStoredAsTheSameBytes) {
+    auto serviceKey = test::generateRSAKey();
+    const Bytes pkcs1 = test::pkcs1PublicKey(serviceKey.get());
+    const std::string spkiText = base64Encode(test::subjectPublicKeyInfo(serviceKey.get()));
+    const std::string pkcs1Text = base64Encode(pkcs1);
+
+    Keychain other(std::make_shared<MemoryKeyStore>());
+    EXPECT_EQ(keychain.setServerPublicKey(spkiText), std::nullopt);
+    EXPECT_EQ(other.setServerPublicKey(pkcs1Text), std::nullopt);
+    EXPECT_EQ(keychain.getKeyData(items::kServerPublicKeyTag).data, pkcs1);
+    EXPECT_EQ(other.getKeyData(items::kServerPublicKeyTag).data, pkcs1);
+
+    // Storing it again is a success and changes nothing.
+    EXPECT_EQ(keychain.setServerPublicKey(spkiText), std::nullopt);
+    EXPECT_EQ(keychain.getKeyData(items::kServerPublicKeyTag).data, pkcs1);
+
+    // The stored key verifies what the service signs.
+    RSAPKCS1Signer signer(Hash::sha256, RSAKey{test::keyRef(serviceKey.get(), true)});
+    auto reply = JSONWebToken::build({{"status", "PENDING_ACK"}}, std::nullopt, &signer);
+    ASSERT_TRUE(reply);
+    RSAPKCS1Verifier verifier(Hash::sha256, RSAKey{keychain.getKeyRef(items::kServerPublicKeyTag)});
+    EXPECT_EQ(verifier.validateToken(JSONWebToken::parse(reply->rawString()).value()), std::nullopt);
+}
+
+TEST_F(KeychainKeysTest, ServiceKeyFailuresCarryInternalCodes4And5) {
+    for (const std::string text : {"not base64", "MIIB\nIjAN", "QUJD"}) {
+        const auto error = keychain.setServerPublicKey(text);
+        ASSERT_TRUE(error) << text;
+        EXPECT_EQ(error->domain(), "VelquorErrorDomain");
+        EXPECT_EQ(error->code(), 10000);
+        EXPECT_EQ(error->userInfo().at("internalErrorCode"), text == "QUJD" ? 20005 : 20004) << text;
+        EXPECT_EQ(error->userInfo().at("type"), "sdk");
+    }
+    EXPECT_FALSE(memory->hasKey(std::string(items::kServerPublicKeyTag)));
+
+    // A key shorter than the device's own is refused like one the store cannot take.
+    auto shortKey = test::generateRSAKey(1024);
+    const auto refused =
+        keychain.setServerPublicKey(base64Encode(test::subjectPublicKeyInfo(shortKey.get())));
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->userInfo().at("internalErrorCode"), 20005);
+    EXPECT_FALSE(memory->hasKey(std::string(items::kServerPublicKeyTag)));
+
+    auto serviceKey = test::generateRSAKey();
+    memory->failNext(Op::addKey, kKeyStoreIOError);
+    const auto error =
+        keychain.setServerPublicKey(base64Encode(test::subjectPublicKeyInfo(serviceKey.get())));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->userInfo().at("internalErrorCode"), 20005);
+    EXPECT_TRUE(sink->contains("20005"));
+}
+
+TEST_F(KeychainKeysTest, MakePublicKeyBuildsAKeyInMemoryFromEitherForm) {
+    auto key = test::generateRSAKey();
+    for (const Bytes& der : {test::subjectPublicKeyInfo(key.get()), test::pkcs1PublicKey(key.get())}) {
+        const auto publicKey = keychain.makePublicKey(base64Encode(der));
+        ASSERT_TRUE(publicKey);
+        EXPECT_FALSE(publicKey->isPrivate());
+        EXPECT_EQ(publicKey->blockSize(), 256u);
+    }
+    EXPECT_EQ(memory->itemCount(), 0u);
+    EXPECT_FALSE(keychain.makePublicKey("not base64"));
+    auto shortKey = test::generateRSAKey(1024);
+    EXPECT_FALSE(keychain.makePublicKey(base64Encode(test::pkcs1PublicKey(shortKey.get())))) << "too short";
+    EXPECT_FALSE(keychain.makePublicKey(base64Encode(std::string("garbage bytes"))));
+    EXPECT_FALSE(keychain.makePublicKey(""));
+}
+
+TEST_F(KeychainKeysTest, FingerprintIsAnUpperCaseUUIDThatSurvivesRemovalOfLocalData) {
+    const auto fingerprint = keychain.deviceFingerprint();
+    ASSERT_TRUE(fingerprint);
+    EXPECT_TRUE(std::regex_match(
+        *fingerprint, std::regex("^[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}$")))
+        << *fingerprint;
+    EXPECT_EQ(keychain.deviceFingerprint(), fingerprint);
+    keychain.removeAllItems();
+    EXPECT_EQ(keychain.deviceFingerprint(), fingerprint);
+    EXPECT_EQ(keychain.getString("deviceFingerprint").text, fingerprint);
+
+    Keychain fresh(std::make_shared<MemoryKeyStore>());
+    EXPECT_NE(fresh.deviceFingerprint(), fingerprint);
+
+    // A read failure creates nothing.
+    auto failing = std::make_shared<MemoryKeyStore>();
+    failing->failNext(Op::copyPassword, kKeyStoreIOError);
+    EXPECT_FALSE(Keychain(failing).deviceFingerprint());
+    EXPECT_FALSE(failing->password("deviceFingerprint", "deviceFingerprint"));
+}
+
+// A sink that reads the fingerprint for every line, as the log file does, through a keychain of
+// its own over the same store, while the random source fails: the failure must be logged after
+// the fingerprint lock is released, or the first read deadlocks.
+TEST_F(KeychainKeysTest, AFingerprintFailureIsLoggedOutsideTheLockASinkReadingItNeeds) {
+    struct ReadingSink : MemoryLogSink {
+        void write(LogLevel level, const std::string& line) override {
+            static thread_local bool inside = false; // the sink's own read fails and logs too
+            if (!inside) {
+                inside = true;
+                Keychain(store).deviceFingerprint();
+                inside = false;
+            }
+            MemoryLogSink::write(level, line);
+        }
+        std::shared_ptr<KeyStore> store;
+    };
+    auto reading = std::make_shared<ReadingSink>();
+    reading->store = memory;
+    setLogSink(reading);
+    static RAND_METHOD failing{};
+    failing.bytes = [](unsigned char*, int) {
+        return 0;
+    };
+    const RAND_METHOD* original = RAND_get_rand_method();
+    ASSERT_EQ(RAND_set_rand_method(&failing), 1);
+    std::atomic<bool> finished{false};
+    std::thread reader([&] { finished = !keychain.deviceFingerprint(); });
+    const bool done = test::waitUntil([&] { return finished.load(); });
+    RAND_set_rand_method(original);
+    setLogSink(sink);
+    done ? reader.join() : reader.detach();
+    ASSERT_TRUE(done) << "the fingerprint read deadlocked with the log sink";
+    EXPECT_EQ(reading->count("Random source failed"), 2u); // the read's line and the sink's own
+    EXPECT_FALSE(memory->password("deviceFingerprint", "deviceFingerprint"));
+}
+
+} // namespace
+} // namespace velquor::detail

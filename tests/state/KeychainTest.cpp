@@ -1,0 +1,151 @@
+#include "state/Keychain.hpp"
+#include "platform/linux/FileKeyStore.hpp"
+#include "platform/memory/MemoryKeyStore.hpp"
+
+#include "TestSupport.hpp"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+namespace velquor::detail {
+namespace {
+
+using Op = MemoryKeyStore::Operation;
+
+std::vector<std::uint8_t> bytes(std::string_view text) {
+    return {text.begin(), text.end()};
+}
+
+class KeychainStrings : public testing::Test {
+protected:
+    std::shared_ptr<MemoryKeyStore> store =
+        std::make_shared<MemoryKeyStore>(MemoryKeyStore::KeyGeneration::shared);
+    Keychain keychain{store};
+};
+
+TEST_F(KeychainStrings, ReadsAndWritesKeepTheStatusAndOneItemPerName) {
+    KeychainResult result = keychain.getString("isPaired");
+    EXPECT_EQ(result.status, KeychainStatus::itemNotFound);
+    EXPECT_EQ(result.osStatus, -25300);
+    EXPECT_FALSE(result.text || result.data);
+    // Delete is true only when an item went.
+    EXPECT_FALSE(keychain.deleteString("stayPaired"));
+    keychain.setString("stayPaired", "stayPaired");
+    EXPECT_TRUE(keychain.deleteString("stayPaired"));
+    EXPECT_EQ(keychain.getString("stayPaired").status, KeychainStatus::itemNotFound);
+
+    EXPECT_TRUE(keychain.setString("dataCenter", "NA"));
+    EXPECT_TRUE(keychain.setString("dataCenter", "EU"));
+    EXPECT_EQ(store->itemCount(), 1u);
+    result = keychain.getString("dataCenter");
+    EXPECT_EQ(result.status, KeychainStatus::success);
+    EXPECT_EQ(result.osStatus, 0);
+    EXPECT_EQ(result.text, "EU");
+    EXPECT_EQ(store->password("dataCenter", "dataCenter"), bytes("EU")) << "service and account are the name";
+    // Each write is one replace, never a delete then an add.
+    EXPECT_EQ(store->callCount(Op::replacePassword), 3);
+    EXPECT_EQ(store->callCount(Op::addPassword), 0);
+    EXPECT_EQ(store->callCount(Op::deletePassword), 2) << "only the two deletes above";
+
+    store->failNext(Op::copyPassword, -25308);
+    result = keychain.getString("dataCenter");
+    EXPECT_EQ(result.status, KeychainStatus::failure);
+    EXPECT_EQ(result.osStatus, -25308);
+    EXPECT_FALSE(result.text);
+
+    store->addPassword("logsKey", "logsKey", {0xC3, 0x28});
+    result = keychain.getString("logsKey");
+    EXPECT_EQ(result.status, KeychainStatus::success) << "invalid UTF-8 is a success without text";
+    EXPECT_FALSE(result.text);
+    keychain.setString("name", "na\xC3\xAFve");
+    EXPECT_EQ(keychain.getString("name").text, "na\xC3\xAFve");
+}
+
+TEST_F(KeychainStrings, WriteResultFollowsTheStoreStatus) {
+    const std::pair<KeyStoreStatus, bool> cases[] = {
+        {kKeyStoreDuplicateItem, true}, {kKeyStoreIOError, false}, {kKeyStoreItemNotFound, false}};
+    for (const auto& [status, written] : cases) {
+        store->failNext(Op::replacePassword, status);
+        EXPECT_EQ(keychain.setString("a", "1"), written) << status;
+    }
+}
+
+TEST_F(KeychainStrings, RemoveAllItemsRemovesLocalDataAndKeepsFingerprintAndStayPaired) {
+    for (const char* name :
+         {"isPaired", "deviceTokenStr", "mobileDeviceID", "deviceMarketName", "installedApplicationID",
+          "dataCenter", "logsKey", "deviceFingerprint", "stayPaired"})
+        ASSERT_TRUE(keychain.setString(name, std::string("value of ") + name));
+    ASSERT_EQ(store->generateRSAKeyPair(std::string(items::kDevicePublicKeyTag),
+                                        std::string(items::kDevicePrivateKeyTag), 2048),
+              0);
+    std::vector<std::uint8_t> pkcs1;
+    ASSERT_EQ(store->copyKeyData(std::string(items::kDevicePublicKeyTag), pkcs1), 0);
+    ASSERT_EQ(store->addKey(std::string(items::kServerPublicKeyTag), pkcs1), 0);
+    // Tags without the zero byte are other items and stay.
+    const std::string strippedTag(
+        items::kDevicePublicKeyTag.substr(0, items::kDevicePublicKeyTag.size() - 1));
+    ASSERT_EQ(store->addKey(strippedTag, pkcs1), 0);
+
+    keychain.removeAllItems();
+
+    for (const char* name : {"isPaired", "deviceTokenStr", "mobileDeviceID", "deviceMarketName",
+                             "installedApplicationID", "dataCenter", "logsKey"})
+        EXPECT_EQ(keychain.getString(name).status, KeychainStatus::itemNotFound) << name;
+    EXPECT_EQ(keychain.getString("deviceFingerprint").text, "value of deviceFingerprint");
+    EXPECT_EQ(keychain.getString("stayPaired").text, "value of stayPaired");
+    EXPECT_FALSE(store->hasKey(std::string(items::kDevicePublicKeyTag)));
+    EXPECT_FALSE(store->hasKey(std::string(items::kDevicePrivateKeyTag)));
+    EXPECT_FALSE(store->hasKey(std::string(items::kServerPublicKeyTag)));
+    EXPECT_TRUE(store->hasKey(strippedTag));
+}
+
+TEST_F(KeychainStrings, RemoveAllItemsRunsEveryStepWhateverTheOthersAnswer) {
+    keychain.setString("isPaired", "isPaired");
+    keychain.setString("deviceMarketName", "Phone");
+    store->setForcedStatus(Op::deleteKey, kKeyStoreIOError);
+    store->failNext(Op::deletePassword, kKeyStoreIOError, 2);
+    keychain.removeAllItems();
+    EXPECT_EQ(store->callCount(Op::deleteKey), 2); // the device pair in one step, then the service key
+    EXPECT_EQ(store->callCount(Op::deletePassword), 7);
+    EXPECT_FALSE(keychain.getString("isPaired").text);
+    EXPECT_FALSE(keychain.getString("deviceMarketName").text);
+}
+
+// The mended fault: a writer rewriting an item must never let a reader see it missing, or the
+// reader would take the device for unpaired (or mint a second fingerprint).
+TEST(KeychainOnFileKeyStore, ReadersNeverSeeAnItemMissingWhileItIsRewritten) {
+    test::TempDir dir;
+    Keychain writer(std::make_shared<FileKeyStore>(dir.path() / "keystore"));
+    ASSERT_TRUE(writer.setString("deviceFingerprint", "OLD"));
+
+    std::atomic<bool> done{false};
+    std::atomic<int> reads{0}, missing{0}, wrong{0};
+    std::vector<std::thread> readers;
+    for (int i = 0; i < 3; ++i)
+        readers.emplace_back([&] {
+            // A second store instance on the same directory, as another part of the process has.
+            Keychain reader(std::make_shared<FileKeyStore>(dir.path() / "keystore"));
+            while (!done) {
+                KeychainResult result = reader.getString("deviceFingerprint");
+                ++reads;
+                if (!result.text)
+                    ++missing;
+                else if (*result.text != "OLD" && *result.text != "NEW")
+                    ++wrong;
+            }
+        });
+    for (int i = 0; i < 150; ++i)
+        ASSERT_TRUE(writer.setString("deviceFingerprint", i % 2 ? "OLD" : "NEW"));
+    done = true;
+    for (auto& reader : readers)
+        reader.join();
+    EXPECT_GT(reads.load(), 0);
+    EXPECT_EQ(missing.load(), 0);
+    EXPECT_EQ(wrong.load(), 0);
+    EXPECT_EQ(writer.getString("deviceFingerprint").text, "OLD");
+}
+
+} // namespace
+} // namespace velquor::detail

@@ -1,0 +1,251 @@
+// Fixtures for the device data, request token and payload tests: device facts the test fixes,
+// a key store whose private key refuses to sign, a bundle with chosen values, and a DataManager
+// over real queues, a memory key store and a routing table in a temp directory.
+#pragma once
+
+#include "device/DataManager.hpp"
+#include "platform/linux/LinuxNotificationCenter.hpp"
+#include "platform/linux/LinuxReachabilityFlagSource.hpp"
+#include "platform/linux/ThreadPoolDispatchQueues.hpp"
+#include "platform/memory/MemoryKeyStore.hpp"
+#include "state/Keychain.hpp"
+
+#include "OpenSSLTestKeys.hpp"
+#include "TestSupport.hpp"
+
+#include <velquor/DeviceFacts.hpp>
+#include <velquor/Platform.hpp>
+
+#include <atomic>
+#include <condition_variable>
+#include <fstream>
+#include <map>
+#include <mutex>
+
+namespace velquor::test {
+
+// Facts set by the test. The notification status answers on the global queue; the background
+// refresh read records whether it ran on the main queue. While held, both answers wait for
+// release() (the background read blocks the main queue), so a test can observe "not yet
+// answered" without a race. Thread-safe.
+class FixedDeviceFacts : public DeviceFacts {
+public:
+    struct Values {
+        std::optional<std::string> systemVersion = "17.2";
+        std::optional<std::string> deviceName = "Test Phone";
+        std::optional<std::string> modelIdentifier = "iPhone12,1";
+        Locale locale{"en", "US"};
+        std::optional<int> camera = 3;
+        std::optional<bool> locationEnabled = true;
+        std::optional<int> location = 4;
+        bool lock = true;
+        std::optional<int> notification = 2;
+        std::optional<int> backgroundRefresh = 2;
+    };
+
+    explicit FixedDeviceFacts(std::shared_ptr<DispatchQueues> queues)
+        : queues_(std::move(queues)) {}
+
+    void set(Values values) {
+        std::lock_guard lock(mutex_);
+        values_ = std::move(values);
+    }
+    Values values() const {
+        std::lock_guard lock(mutex_);
+        return values_;
+    }
+    void hold() {
+        std::lock_guard lock(mutex_);
+        held_ = true;
+    }
+    void release() {
+        std::vector<NotificationStatusHandler> pending;
+        std::optional<int> status;
+        {
+            std::lock_guard lock(mutex_);
+            held_ = false;
+            pending.swap(pending_);
+            status = values_.notification;
+        }
+        released_.notify_all();
+        for (auto& handler : pending)
+            queues_->asyncGlobal(QualityOfService::utility,
+                                 [handler = std::move(handler), status] { handler(status); });
+    }
+    bool backgroundReadOffMain() const { return backgroundReadOffMain_.load(); }
+    int backgroundReads() const { return backgroundReads_.load(); }
+
+    std::optional<std::string> systemVersion() const override { return values().systemVersion; }
+    std::optional<std::string> deviceName() const override { return values().deviceName; }
+    std::optional<std::string> modelIdentifier() const override { return values().modelIdentifier; }
+    Locale currentLocale() const override { return values().locale; }
+    std::optional<int> cameraAuthorizationStatus() const override { return values().camera; }
+    std::optional<bool> locationServicesEnabled() const override { return values().locationEnabled; }
+    std::optional<int> locationAuthorizationStatus() const override { return values().location; }
+    bool canEvaluateDeviceOwnerAuthentication() const override { return values().lock; }
+    void requestNotificationAuthorizationStatus(NotificationStatusHandler handler) override {
+        {
+            std::lock_guard lock(mutex_);
+            if (held_) {
+                pending_.push_back(std::move(handler));
+                return;
+            }
+        }
+        std::optional<int> status = values().notification;
+        queues_->asyncGlobal(QualityOfService::utility,
+                             [handler = std::move(handler), status] { handler(status); });
+    }
+    std::optional<int> backgroundRefreshStatus() const override {
+        if (!queues_->isMainQueueThread())
+            backgroundReadOffMain_ = true;
+        {
+            std::unique_lock lock(mutex_);
+            released_.wait_for(lock, std::chrono::seconds(10), [&] { return !held_; });
+        }
+        ++backgroundReads_;
+        return values().backgroundRefresh;
+    }
+
+private:
+    std::shared_ptr<DispatchQueues> queues_;
+    mutable std::mutex mutex_;
+    mutable std::condition_variable released_;
+    Values values_;
+    bool held_ = false;
+    std::vector<NotificationStatusHandler> pending_;
+    mutable std::atomic<bool> backgroundReadOffMain_{false};
+    mutable std::atomic<int> backgroundReads_{0};
+};
+
+// Main-bundle values chosen by the test.
+class FixedBundle : public BundleInfo {
+public:
+    explicit FixedBundle(std::map<std::string, std::string> main)
+        : main_(std::move(main)) {}
+
+    std::optional<std::string> mainBundleValue(const std::string& key) const override {
+        return find(main_, key);
+    }
+    std::string localizedString(const std::string&, const std::string& fallback) const override {
+        return fallback;
+    }
+
+private:
+    static std::optional<std::string> find(const std::map<std::string, std::string>& values,
+                                           const std::string& key) {
+        auto found = values.find(key);
+        if (found == values.end())
+            return std::nullopt;
+        return found->second;
+    }
+    std::map<std::string, std::string> main_;
+};
+
+inline std::map<std::string, std::string> hostValues() {
+    return {{"CFBundleIdentifier", "com.example.host"},
+            {"CFBundleDisplayName", "Host App"},
+            {"CFBundleName", "HostApp"},
+            {"CFBundleShortVersionString", "2.3.1"},
+            {"CFBundleVersion", "417"}};
+}
+
+// A key store whose private keys fail every operation with kKeyStoreIOError; everything else is
+// the memory store's.
+class UnsigningKeyStore : public KeyStore {
+public:
+    explicit UnsigningKeyStore(std::shared_ptr<KeyStore> inner)
+        : inner_(std::move(inner)) {}
+
+    KeyStoreStatus copyPassword(const std::string& s, const std::string& a,
+                                std::vector<std::uint8_t>& d) override {
+        return inner_->copyPassword(s, a, d);
+    }
+    KeyStoreStatus addPassword(const std::string& s, const std::string& a,
+                               const std::vector<std::uint8_t>& d) override {
+        return inner_->addPassword(s, a, d);
+    }
+    KeyStoreStatus replacePassword(const std::string& s, const std::string& a,
+                                   const std::vector<std::uint8_t>& d) override {
+        return inner_->replacePassword(s, a, d);
+    }
+    KeyStoreStatus deletePassword(const std::string& s, const std::string& a) override {
+        return inner_->deletePassword(s, a);
+    }
+    KeyStoreStatus generateRSAKeyPair(const std::string& p, const std::string& q, int bits) override {
+        return inner_->generateRSAKeyPair(p, q, bits);
+    }
+    KeyStoreStatus copyKeyData(const std::string& tag, std::vector<std::uint8_t>& data) override {
+        return inner_->copyKeyData(tag, data);
+    }
+    KeyStoreStatus copyKeyRef(const std::string& tag, std::shared_ptr<const KeyRef>& key) override {
+        KeyStoreStatus status = inner_->copyKeyRef(tag, key);
+        if (status == kKeyStoreSuccess && key && key->isPrivate())
+            key = std::make_shared<FailingKeyRef>(kKeyStoreIOError);
+        return status;
+    }
+    KeyStoreStatus addKey(const std::string& tag, const std::vector<std::uint8_t>& key) override {
+        return inner_->addKey(tag, key);
+    }
+    KeyStoreStatus deleteKey(const std::string& tag) override { return inner_->deleteKey(tag); }
+    std::shared_ptr<const KeyRef> createPublicKey(const std::vector<std::uint8_t>& key) override {
+        return inner_->createPublicKey(key);
+    }
+
+private:
+    std::shared_ptr<KeyStore> inner_;
+};
+
+// A routing table below a temp directory: a default route through `interfaceName`, or none.
+inline void writeRoutes(const std::filesystem::path& root, const std::string& interfaceName) {
+    std::filesystem::create_directories(root / "proc/net");
+    std::ofstream routes(root / "proc/net/route");
+    routes << "Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask\t\tMTU\tWindow\tIRTT\n";
+    if (!interfaceName.empty()) {
+        routes << interfaceName << "\t00000000\t010200C0\t0003\t0\t0\t0\t00000000\t0\t0\t0\n";
+        std::filesystem::create_directories(root / "sys/class/net" / interfaceName);
+        std::ofstream(root / "sys/class/net" / interfaceName / "operstate") << "up\n";
+    }
+}
+
+// The collaborators of a DataManager built over real queues and notification centre, a memory
+// key store, fixed facts and a routing table in `routes` (Wi-Fi by default).
+struct DeviceFixture {
+    std::shared_ptr<detail::ThreadPoolDispatchQueues> queues =
+        std::make_shared<detail::ThreadPoolDispatchQueues>();
+    std::shared_ptr<detail::MemoryKeyStore> store =
+        std::make_shared<detail::MemoryKeyStore>(detail::MemoryKeyStore::KeyGeneration::shared);
+    std::shared_ptr<FixedDeviceFacts> facts = std::make_shared<FixedDeviceFacts>(queues);
+    TempDir routes;
+    std::chrono::system_clock::time_point now{std::chrono::seconds(1'700'000'000) +
+                                              std::chrono::milliseconds(999)};
+
+    DeviceFixture() { writeRoutes(routes.path(), "wlan0"); }
+    ~DeviceFixture() { facts->release(); }
+    DeviceFixture(const DeviceFixture&) = delete;
+    DeviceFixture& operator=(const DeviceFixture&) = delete;
+
+    detail::DataManager::Collaborators collaborators(std::shared_ptr<KeyStore> keyStore = nullptr) {
+        detail::DataManager::Collaborators c;
+        c.keyStore = keyStore ? keyStore : store;
+        c.deviceFacts = facts;
+        c.bundle = std::make_shared<FixedBundle>(hostValues());
+        c.reachabilityFlags = std::make_shared<detail::LinuxReachabilityFlagSource>(routes.path());
+        c.queues = queues;
+        c.notificationCenter = std::make_shared<detail::LinuxNotificationCenter>();
+        c.clock = [this] {
+            return now;
+        };
+        return c;
+    }
+
+    detail::Keychain keychain() const { return detail::Keychain(store); }
+
+    void pair(bool withMobileDeviceID = true) {
+        keychain().setString("isPaired", "isPaired");
+        keychain().setString("installedApplicationID", "app-42");
+        if (withMobileDeviceID)
+            keychain().setString("mobileDeviceID", "device-7");
+    }
+};
+
+} // namespace velquor::test

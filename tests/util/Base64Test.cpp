@@ -1,0 +1,96 @@
+#include "util/Base64.hpp"
+#include "util/Base64URL.hpp"
+
+#include "OpenSSLTestKeys.hpp"
+
+#include <openssl/evp.h>
+#include <openssl/rand.h>
+
+#include <gtest/gtest.h>
+
+namespace velquor::detail {
+namespace {
+
+using test::Bytes;
+using test::bytesOf;
+
+TEST(Base64Test, MatchesOpenSSLOnRandomBytesOfEveryLengthAndNeverBreaksLines) {
+    for (int length = 0; length <= 200; ++length) {
+        Bytes bytes(static_cast<std::size_t>(length));
+        RAND_bytes(bytes.data(), length);
+        std::string reference(static_cast<std::size_t>(4 * ((length + 2) / 3)) + 1, '\0');
+        const int written =
+            EVP_EncodeBlock(reinterpret_cast<unsigned char*>(reference.data()), bytes.data(), length);
+        reference.resize(static_cast<std::size_t>(written));
+
+        const std::string encoded = base64Encode(bytes);
+        EXPECT_EQ(encoded, reference) << length;
+        EXPECT_EQ(encoded.find('\n'), std::string::npos);
+        EXPECT_EQ(base64Decode(encoded), bytes) << length;
+    }
+}
+
+TEST(Base64Test, RefusesEverythingThatIsNotCanonicalBase64) {
+    const std::string rejected[] = {
+        "Zg=",       // length not a multiple of four
+        "Zg",        // padding missing
+        "Z===",      // three padding characters
+        "====",      // padding only
+        "Zm=v",      // padding in the middle
+        "Zg==Zm9v",  // padding before more data
+        "Zm9v====",  // a whole group of padding
+        "Zh==",      // non-zero bits under the padding
+        "Zm9=",      // likewise with one "="
+        "Zm9v\n",    // line break
+        "Zm9v YmFy", // space
+        " Zm9",      // leading space
+        "Zm-v",      // URL alphabet is not standard Base64
+        "Zm_v",      //
+        std::string("Zm\0v", 4),
+        "Zm\xC3\xA9v", // non-ASCII
+    };
+    for (const auto& text : rejected)
+        EXPECT_FALSE(base64Decode(text)) << '"' << text << '"';
+}
+
+TEST(Base64URLTest, EncodesWithTheURLAlphabetAndNoPadding) {
+    EXPECT_EQ(base64URLEncodedString(Bytes{}), "");
+    EXPECT_EQ(base64URLEncodedString(Bytes{0x61}), "YQ");
+    EXPECT_EQ(base64URLEncodedString(Bytes{0xFB, 0xFF}), "-_8");
+    EXPECT_EQ(base64URLEncodedString(Bytes{0xFB, 0xEF, 0xBE}), "----");
+    EXPECT_EQ(base64URLEncodedString(Bytes{0xFF, 0xFF, 0xFF}), "____");
+
+    Bytes long_(3000);
+    RAND_bytes(long_.data(), static_cast<int>(long_.size()));
+    const std::string encoded = base64URLEncodedString(long_);
+    EXPECT_EQ(encoded.size(), 4000u);
+    EXPECT_EQ(encoded.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_"),
+              std::string::npos);
+    EXPECT_EQ(base64URLDecoded(encoded), long_);
+}
+
+TEST(Base64URLTest, DecodesURLAndStandardAlphabetsWithOrWithoutPadding) {
+    const std::pair<std::string, Bytes> accepted[] = {
+        {"", {}},
+        {"YQ", {0x61}},
+        {"YQ==", {0x61}},
+        {"YQ=", {0x61}},
+        {"-_8", {0xFB, 0xFF}},
+        {"+/8=", {0xFB, 0xFF}},
+        {"+/8", {0xFB, 0xFF}},
+    };
+    for (const auto& [text, bytes] : accepted) {
+        const auto decoded = base64URLDecoded(text);
+        ASSERT_TRUE(decoded) << text;
+        EXPECT_EQ(*decoded, bytes) << text;
+    }
+}
+
+TEST(Base64URLTest, RefusesImpossibleLengthsAndForeignCharacters) {
+    for (const std::string text :
+         {"Y", "YQ.", "YQ YQ", "YQ\n", "YQ\r\n", "Y Q", "YQ=A", "YQ*", "YQ===", "abcde"})
+        EXPECT_FALSE(base64URLDecoded(text)) << '"' << text << '"';
+}
+
+} // namespace
+} // namespace velquor::detail
