@@ -64,6 +64,11 @@ void CurlTransfer::configure(const Options& options) {
     // libcurl would otherwise use signals for its own timeouts, and ignore SIGPIPE around its
     // calls: either changes the host's signal disposition. Writes use MSG_NOSIGNAL instead.
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    // Servers drop idle kept-alive connections after a few seconds (the reference service after
+    // 5 s), and libcurl does not always see that before it reuses one: after a burst every pooled
+    // connection can be dead, and a request then fails with a send error once its retries run
+    // out. A connection idle longer than this is not reused; a fresh one costs one handshake.
+    curl_easy_setopt(easy, CURLOPT_MAXAGE_CONN, 3L);
     curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
     if (!options.trustFile.empty()) {
