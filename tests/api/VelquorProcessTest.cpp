@@ -28,13 +28,15 @@ void expectCleanExit(const ChildResult& child) {
     EXPECT_EQ(child.exitStatus, 0) << child.output;
 }
 
-TEST(VelquorProcess, ProcessIdTokenAloneNeverStartsTheLogicLayer) {
+// The object processIdToken makes has no layer of its own: approving it starts the process's.
+TEST(VelquorProcess, ProcessIdTokenStartsNothingUntilItsObjectIsApproved) {
     TempDir dir;
     ChildResult child = runHost("idtoken-only", dir.path());
     expectCleanExit(child);
     EXPECT_NE(child.output.find("code=10005 internal=20018"), std::string::npos) << child.output;
-    EXPECT_NE(child.output.find("init-lines=0"), std::string::npos) << child.output;
-    EXPECT_EQ(child.output.find("Velquor Version"), std::string::npos) << child.output;
+    const auto beforeApproval = child.output.find("init-lines=0");
+    EXPECT_LT(beforeApproval, child.output.find("Velquor Version")) << child.output;
+    EXPECT_NE(child.output.find("approved=20255 init-lines=1"), std::string::npos) << child.output;
 }
 
 TEST(VelquorProcess, ConcurrentFirstCallsStartTheLibraryOnce) {

@@ -3,6 +3,7 @@
 // would and reports on standard output and in its exit status what the parent asserts.
 //
 //   velquor_test_host <scenario> <data directory>
+#include "jwt/JSONWebToken.hpp"
 #include "log/Log.hpp"
 #include "log/MemoryLogSink.hpp"
 #include "platform/PlatformContext.hpp"
@@ -239,7 +240,8 @@ std::shared_ptr<detail::MemoryLogSink> configure(const std::filesystem::path& di
     return sink;
 }
 
-// Only processIdToken: the logic layer must not start.
+// processIdToken starts no logic layer; approving the pairing object it made starts the
+// process's one.
 int idTokenOnly(const std::filesystem::path& directory) {
     auto sink = configure(directory);
     Velquor::processIdToken("not-a-token", [](std::optional<PairingObject>, std::optional<Error> error) {
@@ -247,7 +249,21 @@ int idTokenOnly(const std::filesystem::path& directory) {
             std::cout << "code=" << error->code() << " internal=" << error->userInfo()["internalErrorCode"]
                       << std::endl;
     });
+    const Json claims = {{"vq.enrollment", {{"status", "SUCCESS"}, {"pairingKey", "01KEY"}}}};
+    std::optional<PairingObject> object;
+    Velquor::processIdToken(detail::JSONWebToken::build(claims, std::nullopt, nullptr)->rawString(),
+                            [&](std::optional<PairingObject> made, std::optional<Error>) { object = made; });
     std::cout << "init-lines=" << sink->count("Velquor init") << std::endl;
+    if (!object)
+        return 4;
+    std::promise<std::optional<Error>> approved;
+    object->approve([&](std::optional<Error> error) { approved.set_value(error); });
+    auto answer = approved.get_future();
+    if (answer.wait_for(std::chrono::seconds(10)) != std::future_status::ready)
+        return 5;
+    const auto error = answer.get();
+    std::cout << "approved=" << (error ? error->userInfo()["internalErrorCode"].dump() : "none")
+              << " init-lines=" << sink->count("Velquor init") << std::endl;
     return 0;
 }
 
