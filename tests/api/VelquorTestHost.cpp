@@ -279,24 +279,6 @@ int concurrentFirstCalls(const std::filesystem::path& directory) {
     return 0;
 }
 
-// Handlers that throw on the library's threads and on the caller's: the process lives on.
-int throwingHandlers(const std::filesystem::path& directory) {
-    auto sink = configure(directory);
-    Velquor::getInfo([](std::optional<Json>, std::optional<Error>) { throw std::runtime_error("host bug"); });
-    Velquor::sendLogs(
-        [](std::optional<std::string>, std::optional<Error>) { throw std::logic_error("host bug"); });
-    Velquor::pair("01AB", [](std::optional<Error>) { throw 7; });
-    std::promise<void> done;
-    Velquor::getInfo([&](std::optional<Json>, std::optional<Error>) { done.set_value(); });
-    if (done.get_future().wait_for(std::chrono::seconds(10)) != std::future_status::ready)
-        return 4;
-    for (int i = 0; i < 200 && sink->count("Completion handler threw") < 3; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    std::cout << "caught=" << sink->count("Completion handler threw") << std::endl;
-    std::cout << "alive" << std::endl;
-    return 0;
-}
-
 // generateMobilePayload's answer: "payload" or "error <code>/<internal code>".
 std::string payloadAnswer() {
     try {
@@ -396,8 +378,6 @@ int main(int argc, char** argv) {
         return idTokenOnly(directory);
     if (scenario == "concurrent-first-calls")
         return concurrentFirstCalls(directory);
-    if (scenario == "throwing-handlers")
-        return throwingHandlers(directory);
     if (scenario == "exit-with-queued-work-return")
         return exitWithQueuedWork(directory, false);
     if (scenario == "exit-with-queued-work-exit")
