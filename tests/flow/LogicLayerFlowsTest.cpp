@@ -3,6 +3,7 @@
 #include "FoundationSupport.hpp"
 #include "TestSupport.hpp"
 #include "TokenTestSupport.hpp"
+#include "api/LogicLayerAccess.hpp"
 #include "flow/Completion.hpp"
 
 #include <gtest/gtest.h>
@@ -315,7 +316,7 @@ int writes(const MemoryKeyStore& store) {
 }
 
 // Two layers in one process over two memory platforms: each signs with its own key, writes only
-// its own store, and the pairing objects it makes approve through it; once it is gone they answer
+// its own store, and the value objects it makes answer through it; once it is gone they answer
 // 10000 / 253 on the caller's thread.
 TEST(LogicLayerInstances, EachWorksOnlyThroughItsOwnPlatform) {
     ScopedLogSink log;
@@ -354,7 +355,12 @@ TEST(LogicLayerInstances, EachWorksOnlyThroughItsOwnPlatform) {
         ASSERT_TRUE(call);
         expectError(call->error, 10000, LogicLayer::kNotAvailableInternalCode);
         EXPECT_TRUE(call->onGlobalQueue);
-        EXPECT_EQ(own.services.queues->globalQualities().size(), 1u) << "queued by its own layer";
+        Delivery<ErrorCall> denied;
+        LogicLayerAccess::makeNotificationObject(NotificationObject::NotificationType::authentication, 45,
+                                                 "https://x.test/a", std::nullopt, own.layer)
+            .deny(errorRecorder(denied));
+        expectError(denied.wait()->error, 10000, LogicLayer::kNotAvailableInternalCode);
+        EXPECT_EQ(own.services.queues->globalQualities().size(), 2u) << "both queued by their own layer";
         EXPECT_EQ(other.services.queues->globalQualities().size(), otherQueued);
         EXPECT_EQ(writes(*other.services.keyStore), otherWrites) << "the other store is untouched";
     }
