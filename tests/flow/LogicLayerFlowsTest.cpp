@@ -168,10 +168,6 @@ TEST_F(LogicLayerFlows, NotYetAvailableFlowsAnswerAnErrorOnceOnTheGlobalQueue) {
          [&](auto& d) {
              layer->pair("01ABC", errorRecorder(d));
          }},
-        {"approvePairing",
-         [&](auto& d) {
-             layer->approvePairing("01ABC", errorRecorder(d));
-         }},
         {"setDeviceToken",
          [&](auto& d) {
              layer->setDeviceToken({1, 2, 3}, APNSDeviceTokenType::production, errorRecorder(d));
@@ -179,10 +175,6 @@ TEST_F(LogicLayerFlows, NotYetAvailableFlowsAnswerAnErrorOnceOnTheGlobalQueue) {
         {"approve",
          [&](auto& d) {
              layer->answerNotification("APPROVE", "https://x.test/a", "face", errorRecorder(d));
-         }},
-        {"deny",
-         [&](auto& d) {
-             layer->answerNotification("DENY", "https://x.test/a", std::nullopt, errorRecorder(d));
          }},
         {"getInfo",
          [&](auto& d) {
