@@ -37,6 +37,7 @@ using Json = nlohmann::json;
 
 namespace detail {
 class ErrorBuilder;
+class LogicLayer;
 class LogicLayerAccess;
 } // namespace detail
 
@@ -98,9 +99,11 @@ public:
 
 private:
     friend class detail::LogicLayerAccess;
-    explicit PairingObject(std::string pairingKey);
+    PairingObject(std::string pairingKey, std::weak_ptr<detail::LogicLayer> maker);
 
     std::string pairingKey_;
+    // The library's own: the part that made the object, which answers for it.
+    std::weak_ptr<detail::LogicLayer> maker_;
 };
 
 // A push notification of the service, as the host's screen or banner handles it.
@@ -121,12 +124,14 @@ public:
 private:
     friend class detail::LogicLayerAccess;
     NotificationObject(NotificationType type, long timeoutDuration, std::optional<std::string> urlString,
-                       std::optional<std::string> contentType);
+                       std::optional<std::string> contentType, std::weak_ptr<detail::LogicLayer> maker);
 
     NotificationType notificationType_;
     long timeoutDuration_;
     std::optional<std::string> urlString_;
     std::optional<std::string> contentType_;
+    // The library's own: the part that made the object, which answers for it.
+    std::weak_ptr<detail::LogicLayer> maker_;
 };
 
 // Accepts -1, 0 and 1 only.

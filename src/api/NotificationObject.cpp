@@ -1,54 +1,52 @@
+#include "api/Boundary.hpp"
 #include "flow/Completion.hpp"
 #include "flow/LogicLayer.hpp"
-#include "log/Log.hpp"
-#include "remote/ErrorBuilder.hpp"
 
 #include <velquor/Velquor.hpp>
 
 namespace velquor {
 namespace {
 
-constexpr const char* kUnit = "Core/NotificationObject";
-
-void answer(const char* operation, const std::string& action, const std::optional<std::string>& urlString,
-            std::optional<std::string> authenticationMethod, ErrorHandler completionHandler) {
-    auto handler = detail::completion(std::move(completionHandler), kUnit, operation);
-    try {
-        detail::LogicLayer::shared().answerNotification(action, urlString, std::move(authenticationMethod),
-                                                        handler);
-    } catch (...) {
-        try {
-            Error error = detail::ErrorBuilder::build(ErrorCode::internalFailure,
-                                                      detail::LogicLayer::kUnexpectedFailureInternalCode);
-            detail::log(error, detail::LogLevel::error, kUnit, __LINE__, operation);
-            handler(error);
-        } catch (...) {
-        }
-    }
+void answer(const std::string& action, const std::optional<std::string>& urlString,
+            std::optional<std::string> authenticationMethod, const std::weak_ptr<detail::LogicLayer>& maker,
+            ErrorHandler completionHandler) {
+    constexpr const char* unit = "Core/NotificationObject";
+    const char* op = detail::NotificationFlow::answerOperation(action, authenticationMethod);
+    auto handler = detail::completion(std::move(completionHandler), unit, op);
+    detail::guardBoundary(
+        unit, op,
+        [&] {
+            if (auto layer = detail::LogicLayer::answering(maker))
+                layer->answerNotification(action, urlString, std::move(authenticationMethod), handler);
+            else
+                handler(detail::layerGone(unit, op));
+        },
+        [&](const Error& error) { handler(error); });
 }
 
 } // namespace
 
 NotificationObject::NotificationObject(NotificationType type, long timeoutDuration,
                                        std::optional<std::string> urlString,
-                                       std::optional<std::string> contentType)
+                                       std::optional<std::string> contentType,
+                                       std::weak_ptr<detail::LogicLayer> maker)
     : notificationType_(type)
     , timeoutDuration_(timeoutDuration)
     , urlString_(std::move(urlString))
-    , contentType_(std::move(contentType)) {}
+    , contentType_(std::move(contentType))
+    , maker_(std::move(maker)) {}
 
 void NotificationObject::approve(std::optional<std::string> authenticationMethod,
                                  ErrorHandler completionHandler) const {
-    answer("approve(withAuthenticationMethod:completionHandler:)", "APPROVE", urlString_,
-           std::move(authenticationMethod), std::move(completionHandler));
+    answer("APPROVE", urlString_, std::move(authenticationMethod), maker_, std::move(completionHandler));
 }
 
 void NotificationObject::approve(ErrorHandler completionHandler) const {
-    answer("approve(completionHandler:)", "APPROVE", urlString_, std::nullopt, std::move(completionHandler));
+    answer("APPROVE", urlString_, std::nullopt, maker_, std::move(completionHandler));
 }
 
 void NotificationObject::deny(ErrorHandler completionHandler) const {
-    answer("deny(completionHandler:)", "DENY", urlString_, std::nullopt, std::move(completionHandler));
+    answer("DENY", urlString_, std::nullopt, maker_, std::move(completionHandler));
 }
 
 std::optional<NotificationObject::NotificationType> notificationTypeFromRawValue(long rawValue) {

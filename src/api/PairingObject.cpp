@@ -1,29 +1,28 @@
+#include "api/Boundary.hpp"
 #include "flow/Completion.hpp"
 #include "flow/LogicLayer.hpp"
-#include "log/Log.hpp"
-#include "remote/ErrorBuilder.hpp"
 
 #include <velquor/Velquor.hpp>
 
 namespace velquor {
 
-PairingObject::PairingObject(std::string pairingKey)
-    : pairingKey_(std::move(pairingKey)) {}
+PairingObject::PairingObject(std::string pairingKey, std::weak_ptr<detail::LogicLayer> maker)
+    : pairingKey_(std::move(pairingKey))
+    , maker_(std::move(maker)) {}
 
 void PairingObject::approve(ErrorHandler completionHandler) const {
+    constexpr const char* unit = "Core/PairingObject";
     constexpr const char* op = "approve(completionHandler:)";
-    auto handler = detail::completion(std::move(completionHandler), "Core/PairingObject", op);
-    try {
-        detail::LogicLayer::shared().approvePairing(pairingKey_, handler);
-    } catch (...) {
-        try {
-            Error error = detail::ErrorBuilder::build(ErrorCode::internalFailure,
-                                                      detail::LogicLayer::kUnexpectedFailureInternalCode);
-            detail::log(error, detail::LogLevel::error, "Core/PairingObject", __LINE__, op);
-            handler(error);
-        } catch (...) {
-        }
-    }
+    auto handler = detail::completion(std::move(completionHandler), unit, op);
+    detail::guardBoundary(
+        unit, op,
+        [&] {
+            if (auto layer = detail::LogicLayer::answering(maker_))
+                layer->approvePairing(pairingKey_, handler);
+            else
+                handler(detail::layerGone(unit, op));
+        },
+        [&](const Error& error) { handler(error); });
 }
 
 } // namespace velquor

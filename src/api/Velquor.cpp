@@ -2,18 +2,19 @@
 // forwards to the logic layer (or, for processIdToken, to the identity-token flow, and for
 // generateMobilePayload, to the payload builder), without state of its own. No exception leaves
 // these functions except the Error that generateMobilePayload documents.
+#include "api/Boundary.hpp"
 #include "flow/Completion.hpp"
 #include "flow/LogicLayer.hpp"
 #include "flow/PushManager.hpp"
 #include "log/Log.hpp"
 #include "platform/PlatformContext.hpp"
-#include "remote/ErrorBuilder.hpp"
 #include "remote/Payload.hpp"
 #include "util/BaseAddress.hpp"
 
 #include <velquor/Velquor.hpp>
 
 #include <exception>
+#include <utility>
 
 namespace velquor {
 
@@ -25,26 +26,9 @@ namespace {
 
 constexpr const char* kUnit = "Velquor/Velquor";
 
-// Runs `body`; an exception escaping it (the platform or start-up could not be had) is logged
-// and answered through `onFailure` with an internal-failure error instead of reaching the host.
 template <typename Body, typename OnFailure>
 void forward(const char* operation, Body&& body, OnFailure&& onFailure) noexcept {
-    try {
-        body();
-        return;
-    } catch (const std::exception& e) {
-        detail::log(std::string("Unexpected failure: ") + e.what(), LogLevel::error, kUnit, __LINE__,
-                    operation);
-    } catch (...) {
-        detail::log("Unexpected failure", LogLevel::error, kUnit, __LINE__, operation);
-    }
-    try {
-        Error error = detail::ErrorBuilder::build(ErrorCode::internalFailure,
-                                                  LogicLayer::kUnexpectedFailureInternalCode);
-        detail::log(error, LogLevel::error, kUnit, __LINE__, operation);
-        onFailure(error);
-    } catch (...) {
-    }
+    detail::guardBoundary(kUnit, operation, std::forward<Body>(body), std::forward<OnFailure>(onFailure));
 }
 
 } // namespace
@@ -91,7 +75,7 @@ void Velquor::pair(const std::string& pairingKey, ErrorHandler completionHandler
     constexpr const char* op = "pair(_:completionHandler:)";
     auto handler = completion(std::move(completionHandler), kUnit, op);
     forward(
-        op, [&] { LogicLayer::shared().pair(pairingKey, handler); },
+        op, [&] { LogicLayer::shared()->pair(pairingKey, handler); },
         [&](const Error& error) { handler(error); });
 }
 
@@ -108,14 +92,16 @@ void Velquor::setDeviceToken(const std::vector<std::uint8_t>& deviceToken, APNSD
     constexpr const char* op = "setDeviceToken(_:type:completionHandler:)";
     auto handler = completion(std::move(completionHandler), kUnit, op);
     forward(
-        op, [&] { LogicLayer::shared().setDeviceToken(deviceToken, type, handler); },
+        op, [&] { LogicLayer::shared()->setDeviceToken(deviceToken, type, handler); },
         [&](const Error& error) { handler(error); });
 }
 
 std::string Velquor::generateMobilePayload() {
     constexpr const char* op = "generateMobilePayload()";
     try {
-        return detail::Payload().create();
+        // The process's device data and key store, without starting the logic layer.
+        const auto& services = detail::PlatformContext::get().services;
+        return detail::Payload(detail::DataManager::shared(services), services.keyStore).create();
     } catch (const Error&) {
         throw; // built and logged by the payload
     } catch (const std::exception& e) {
@@ -123,17 +109,14 @@ std::string Velquor::generateMobilePayload() {
     } catch (...) {
         detail::log("Unexpected failure", LogLevel::error, kUnit, __LINE__, op);
     }
-    Error error =
-        detail::ErrorBuilder::build(ErrorCode::internalFailure, LogicLayer::kUnexpectedFailureInternalCode);
-    detail::log(error, LogLevel::error, kUnit, __LINE__, op);
-    throw error;
+    throw detail::flowError(ErrorCode::internalFailure, detail::kUnexpectedFailureInternalCode, kUnit, op);
 }
 
 std::vector<NotificationCategory> Velquor::getUNNotificationCategories() {
     constexpr const char* op = "getUNNotificationCategories()";
     std::vector<NotificationCategory> categories;
     forward(
-        op, [&] { categories = LogicLayer::shared().getUNNotificationCategories(); },
+        op, [&] { categories = LogicLayer::shared()->getUNNotificationCategories(); },
         [&](const Error&) { categories = detail::PushManager(nullptr).getUNNotificationCategories(); });
     return categories;
 }
@@ -142,7 +125,7 @@ void Velquor::processRemoteNotification(const Json& userInfo, NotificationHandle
     constexpr const char* op = "processRemoteNotification(_:completionHandler:)";
     auto handler = completion(std::move(completionHandler), kUnit, op);
     forward(
-        op, [&] { LogicLayer::shared().processRemoteNotification(userInfo, handler); },
+        op, [&] { LogicLayer::shared()->processRemoteNotification(userInfo, handler); },
         [&](const Error& error) { handler(std::nullopt, error); });
 }
 
@@ -155,8 +138,8 @@ void Velquor::processRemoteNotificationAction(const std::string& identifier,
     forward(
         op,
         [&] {
-            LogicLayer::shared().processRemoteNotificationAction(identifier, std::move(authenticationMethod),
-                                                                 userInfo, handler);
+            LogicLayer::shared()->processRemoteNotificationAction(identifier, std::move(authenticationMethod),
+                                                                  userInfo, handler);
         },
         [&](const Error& error) { handler(std::nullopt, error); });
 }
@@ -170,27 +153,27 @@ void Velquor::getInfo(InfoHandler completionHandler) {
     constexpr const char* op = "getInfo(_:)";
     auto handler = completion(std::move(completionHandler), kUnit, op);
     forward(
-        op, [&] { LogicLayer::shared().getDeviceInfo(handler); },
+        op, [&] { LogicLayer::shared()->getDeviceInfo(handler); },
         [&](const Error& error) { handler(std::nullopt, error); });
 }
 
 void Velquor::removeVelquorLocalData() {
     forward(
-        "removeVelquorLocalData()", [] { LogicLayer::shared().removeVelquorLocalData(); },
+        "removeVelquorLocalData()", [] { LogicLayer::shared()->removeVelquorLocalData(); },
         [](const Error&) {});
 }
 
 void Velquor::setDevicePairedAfterReinstall(bool paired) {
     forward(
         "setDevicePairedAfterReinstall(_:)",
-        [&] { LogicLayer::shared().setDevicePairedAfterReinstall(paired); }, [](const Error&) {});
+        [&] { LogicLayer::shared()->setDevicePairedAfterReinstall(paired); }, [](const Error&) {});
 }
 
 void Velquor::sendLogs(SupportIdHandler completionHandler) {
     constexpr const char* op = "sendLogs(completionHandler:)";
     auto handler = completion(std::move(completionHandler), kUnit, op);
     forward(
-        op, [&] { LogicLayer::shared().sendLogs(handler); },
+        op, [&] { LogicLayer::shared()->sendLogs(handler); },
         [&](const Error& error) { handler(std::nullopt, error); });
 }
 

@@ -3,7 +3,6 @@
 #include "device/DeviceInfo.hpp"
 #include "device/PermissionChecker.hpp"
 #include "device/Reachability.hpp"
-#include "platform/PlatformContext.hpp"
 #include "util/RandomUUID.hpp"
 #include "util/Utf8.hpp"
 #include "velquor_build/BuildConstants.hpp"
@@ -49,10 +48,9 @@ DataManager::Collaborators DataManager::collaboratorsFor(const PlatformServices&
     return collaborators;
 }
 
-const std::shared_ptr<DataManager>& DataManager::shared() {
+const std::shared_ptr<DataManager>& DataManager::shared(const PlatformServices& processServices) {
     // Never destroyed: permission answers and token builds may still run while the process exits.
-    static const auto* instance =
-        new std::shared_ptr<DataManager>(make(collaboratorsFor(PlatformContext::get().services)));
+    static const auto* instance = new std::shared_ptr<DataManager>(make(collaboratorsFor(processServices)));
     return *instance;
 }
 

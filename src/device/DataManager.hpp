@@ -3,11 +3,12 @@
 // asynchronously: the push environment of the registered token and the push and background
 // refresh permission texts.
 //
-//   auto manager = DataManager::shared();
+//   auto manager = DataManager::make(DataManager::collaboratorsFor(platform.services));
 //   manager->refreshPermissions();                 // answers land in later builds
 //   std::optional<Json> claims = manager->getRequestClaims();
 //
-// One shared instance per process, never destroyed; tests make their own with make(). Thread-
+// The process's instance (shared(), never destroyed) serves the process's logic layer and the
+// mobile payload; a logic layer over other services makes its own with make(). Thread-
 // safe: the builders run on the caller's thread; the three fields are guarded and may be written
 // from any thread (the permission answers arrive on the facts provider's thread and the main
 // queue).
@@ -47,8 +48,9 @@ public:
         Clock clock;
     };
 
-    // The process's instance, built from the process's platform on first use.
-    static const std::shared_ptr<DataManager>& shared();
+    // The process's instance, built from `processServices` (the process's platform services) by
+    // the first caller; later callers get that same instance.
+    static const std::shared_ptr<DataManager>& shared(const PlatformServices& processServices);
     // The collaborators a DataManager takes from a set of resolved platform services (the
     // system clock).
     static Collaborators collaboratorsFor(const PlatformServices& services);

@@ -1,13 +1,8 @@
 #include "device/DeviceInfo.hpp"
 
-#include "device/DataManager.hpp"
 #include "util/Utf8.hpp"
 
 namespace velquor::detail {
-
-DeviceInfo::DeviceInfo()
-    : DeviceInfo(DataManager::shared()->collaborators().deviceFacts,
-                 DataManager::shared()->collaborators().bundle) {}
 
 DeviceInfo::DeviceInfo(std::shared_ptr<DeviceFacts> facts, std::shared_ptr<const BundleInfo> bundle)
     : facts_(std::move(facts))

@@ -14,8 +14,6 @@ namespace velquor::detail {
 
 class DeviceInfo {
 public:
-    // The facts and bundle of the process's shared DataManager.
-    DeviceInfo();
     DeviceInfo(std::shared_ptr<DeviceFacts> facts, std::shared_ptr<const BundleInfo> bundle);
 
     // "unknown" when the system does not say.

@@ -16,10 +16,13 @@
 
 #include "log/Log.hpp"
 
+#include <velquor/Velquor.hpp>
+
 #include <atomic>
 #include <exception>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -72,5 +75,16 @@ Completion<Args...> completion(std::function<void(Args...)> handler, std::string
         return *existing;
     return Completion<Args...>(std::move(handler), unit, operation);
 }
+
+} // namespace velquor::detail
+
+namespace velquor::detail {
+
+// The completions of the public handler types.
+using ErrorCompletion = Completion<std::optional<Error>>;
+using PairingCompletion = Completion<std::optional<PairingObject>, std::optional<Error>>;
+using NotificationCompletion = Completion<std::optional<NotificationObject>, std::optional<Error>>;
+using InfoCompletion = Completion<std::optional<Json>, std::optional<Error>>;
+using SupportIdCompletion = Completion<std::optional<std::string>, std::optional<Error>>;
 
 } // namespace velquor::detail

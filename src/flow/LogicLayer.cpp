@@ -1,52 +1,20 @@
-// Start-up, foreground handling, the reinstall check, the gates and the flows of LogicLayer.
-// Flows that talk to the service arrive with the transport; until then they answer
-// kNotAvailableInternalCode on the thread the real flow would use.
+// Start-up, foreground handling, the reinstall check, the gates, and the hand-over of each
+// operation to its flow on the global queue.
 #include "flow/LogicLayer.hpp"
 
 #include "flow/Completion.hpp"
 #include "log/Log.hpp"
-#include "remote/ErrorBuilder.hpp"
 #include "velquor_build/BuildConstants.hpp"
 
-#include <chrono>
 #include <exception>
 
 namespace velquor::detail {
-namespace {
 
-using items::kDataCenter;
-using items::kDeviceTokenStr;
-using items::kInstalledApplicationID;
-using items::kStayPaired;
-
-constexpr auto kDelayedRefreshDelay = std::chrono::milliseconds(1000);
-
-// Lower-case hexadecimal, two digits per byte, in byte order.
-std::string tokenText(const std::vector<std::uint8_t>& token) {
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string text;
-    text.reserve(token.size() * 2);
-    for (std::uint8_t byte : token) {
-        text += kDigits[byte >> 4];
-        text += kDigits[byte & 0x0F];
-    }
-    return text;
-}
-
-// First three characters, "***", last three: the token never reaches the log whole.
-std::string maskedToken(const std::string& text) {
-    if (text.size() < 3)
-        return text + "***" + text;
-    return text.substr(0, 3) + "***" + text.substr(text.size() - 3);
-}
-
-} // namespace
-
-LogicLayer& LogicLayer::shared() {
+const std::shared_ptr<LogicLayer>& LogicLayer::shared() {
     // Deliberately leaked: queued work and late threads may still use it while the process exits.
-    static const auto* instance =
-        new std::shared_ptr<LogicLayer>(create(PlatformContext::get(), DataManager::shared()));
-    return **instance;
+    static const auto* instance = new std::shared_ptr<LogicLayer>(
+        create(PlatformContext::get(), DataManager::shared(PlatformContext::get().services)));
+    return *instance;
 }
 
 std::shared_ptr<LogicLayer> LogicLayer::create(const Platform& platform,
@@ -58,12 +26,26 @@ std::shared_ptr<LogicLayer> LogicLayer::create(const Platform& platform,
     return layer;
 }
 
+std::shared_ptr<LogicLayer> LogicLayer::answering(const std::weak_ptr<LogicLayer>& maker) {
+    // A pointer never set shares no owner with an empty one; an expired one still does not.
+    const std::weak_ptr<LogicLayer> none;
+    if (!maker.owner_before(none) && !none.owner_before(maker))
+        return shared();
+    return maker.lock();
+}
+
 LogicLayer::LogicLayer(PrivateTag, const Platform& platform, std::shared_ptr<DataManager> dataManager)
     : platform_(platform)
-    , push_(platform.services.bundle)
     , keychain_(platform.services.keyStore)
     , defaults_(platform.services.preferences)
-    , dataManager_(std::move(dataManager)) {}
+    , dataManager_(std::move(dataManager))
+    , requestBuilder_(platform.services.bundle)
+    , urlManager_(platform.configuration.northAmericaBaseURL, platform.configuration.europeBaseURL,
+                  platform.configuration.asiaPacificBaseURL)
+    , requestToken_(dataManager_, platform.services.keyStore)
+    , push_(platform.services.bundle)
+    , pushToken_(push_, dataManager_, keychain_)
+    , deviceInfo_(platform.services.queues) {}
 
 LogicLayer::~LogicLayer() {
     if (foregroundObserver_)
@@ -125,8 +107,7 @@ void LogicLayer::refreshPermissions() {
 
 void LogicLayer::scheduleDelayedRefresh() {
     guardStep("Delayed refresh", [this] {
-        std::weak_ptr<LogicLayer> weak = weak_from_this();
-        platform_.services.queues->asyncMainAfter(kDelayedRefreshDelay, [weak] {
+        deviceInfo_.scheduleRefresh([weak = weak_from_this()] {
             auto self = weak.lock();
             if (self && self->isPaired())
                 self->getDeviceInfo({});
@@ -155,7 +136,7 @@ void LogicLayer::wipeDataIfNeeded() {
         return;
 
     // The key store says paired, the suite does not: the host application was reinstalled.
-    if (keychain_.getString(kStayPaired).text) {
+    if (keychain_.getString(items::kStayPaired).text) {
         VQ_LOG(LogLevel::info, kUnit, op, "Keep trust");
         if (suite) {
             suite->setBool(std::string(items::kSuiteIsPairedKey), true);
@@ -172,7 +153,7 @@ bool LogicLayer::isPaired() const {
 }
 
 std::string LogicLayer::baseURL() const {
-    return baseURL(keychain_.getString(kDataCenter).text, platform_.configuration);
+    return baseURL(keychain_.getString(items::kDataCenter).text, platform_.configuration);
 }
 
 const std::string& LogicLayer::baseURL(const std::optional<std::string>& dataCenter,
@@ -198,113 +179,63 @@ void LogicLayer::async(const char* operation, std::function<void()> body) {
         });
 }
 
-Error LogicLayer::fail(ErrorCode code, std::uint8_t internalCode, const char* operation,
-                       const std::optional<Json>& serverError) {
-    Error error = ErrorBuilder::build(code, internalCode, serverError);
-    log(error, LogLevel::error, kUnit, __LINE__, operation);
-    return error;
-}
-
-Error LogicLayer::notAvailable(const char* operation) {
-    log("not available in this build", LogLevel::error, kUnit, __LINE__, operation);
-    return fail(ErrorCode::internalFailure, kNotAvailableInternalCode, operation);
-}
-
-// --- flows -----------------------------------------------------------------------------------
+// --- operations: each body runs on the global queue, where `this` is kept alive by async ------
 
 void LogicLayer::pair(const std::string& pairingKey, ErrorHandler completionHandler) {
     constexpr const char* op = "pair(withPairingKey:completionHandler:)";
     auto handler = completion(std::move(completionHandler), kUnit, op);
-    async(op, [handler, pairingKey] {
-        VQ_LOG(LogLevel::info, kUnit, op, "pairingKey=" + pairingKey);
-        auto error = notAvailable(op);
-        handler(error);
-    });
+    async(op, [this, handler, pairingKey] { pairing_.pair(pairingKey, handler); });
+}
+
+void LogicLayer::pairWithIdToken(const std::string& idToken, PairingHandler completionHandler) {
+    PairingFlow::processIdToken(
+        idToken, completion(std::move(completionHandler), kUnit, "pair(withIdToken:completionHandler:)"), {});
+}
+
+void LogicLayer::processIdToken(const std::string& idToken, PairingHandler completionHandler) {
+    PairingFlow::processIdToken(
+        idToken, completion(std::move(completionHandler), kUnit, "pair(withIdToken:completionHandler:)"),
+        weak_from_this());
 }
 
 void LogicLayer::approvePairing(const std::string& pairingKey, ErrorHandler completionHandler) {
     constexpr const char* op = "approve(completionHandler:)";
     auto handler = completion(std::move(completionHandler), "Core/PairingObject", op);
-    async(op, [this, handler, pairingKey] {
-        VQ_LOG(LogLevel::info, "Core/PairingObject", op, "approve pairing method");
-        pair(pairingKey, handler);
-    });
+    async(op, [this, handler, pairingKey] { pairing_.approve(pairingKey, handler); });
 }
 
 void LogicLayer::setDeviceToken(const std::vector<std::uint8_t>& deviceToken, APNSDeviceTokenType type,
                                 ErrorHandler completionHandler) {
     constexpr const char* op = "setDeviceToken(_:type:completionHandler:)";
     auto handler = completion(std::move(completionHandler), kUnit, op);
-    async(op, [this, handler, deviceToken, type] {
-        std::string token = tokenText(deviceToken);
-        VQ_LOG(LogLevel::info, kUnit, op, "deviceToken=" + maskedToken(token));
-        push_.setDeviceTokenString(token);
-        push_.setIsApnsSandbox(type == APNSDeviceTokenType::sandbox);
-        dataManager_->setApnsSandbox(type == APNSDeviceTokenType::sandbox);
-
-        // Not paired yet, or the service already has this token: the token stays in memory for
-        // pairing and there is nothing to tell the service.
-        auto stored = keychain_.getString(kDeviceTokenStr).text;
-        if (!stored || !isPaired() || *stored == token) {
-            handler(std::nullopt);
-            return;
-        }
-        if (!keychain_.getString(kInstalledApplicationID).text) {
-            auto error = fail(ErrorCode::internalFailure, 6, op);
-            handler(error);
-            return;
-        }
-        auto error = notAvailable(op);
-        handler(error);
-    });
+    async(op, [this, handler, deviceToken, type] { pushToken_.setDeviceToken(deviceToken, type, handler); });
 }
 
-void LogicLayer::processRemoteNotification(const Json&, NotificationHandler completionHandler) {
+void LogicLayer::processRemoteNotification(const Json& userInfo, NotificationHandler completionHandler) {
     constexpr const char* op = "processRemoteNotification(_:completionHandler:)";
     auto handler = completion(std::move(completionHandler), kUnit, op);
-    async(op, [handler] {
-        auto error = notAvailable(op);
-        handler(std::nullopt, error);
-    });
+    async(op, [this, handler, userInfo] { notifications_.processRemoteNotification(userInfo, handler); });
 }
 
-void LogicLayer::processRemoteNotificationAction(const std::string&, std::optional<std::string>, const Json&,
+void LogicLayer::processRemoteNotificationAction(const std::string& identifier,
+                                                 std::optional<std::string> authenticationMethod,
+                                                 const Json& userInfo,
                                                  NotificationHandler completionHandler) {
     constexpr const char* op =
         "processRemoteNotificationAction(_:authenticationMethod:forRemoteNotification:completionHandler:)";
     auto handler = completion(std::move(completionHandler), kUnit, op);
-    async(op, [handler] {
-        auto error = notAvailable(op);
-        handler(std::nullopt, error);
+    async(op, [this, handler, identifier, authenticationMethod, userInfo] {
+        notifications_.processRemoteNotificationAction(identifier, authenticationMethod, userInfo, handler);
     });
 }
 
 void LogicLayer::answerNotification(const std::string& action, std::optional<std::string> urlString,
                                     std::optional<std::string> authenticationMethod,
                                     ErrorHandler completionHandler) {
-    const bool approve = action == "APPROVE";
-    const char* op = !approve               ? "deny(completionHandler:)"
-                     : authenticationMethod ? "approve(withAuthenticationMethod:completionHandler:)"
-                                            : "approve(completionHandler:)";
+    const char* op = NotificationFlow::answerOperation(action, authenticationMethod);
     auto handler = completion(std::move(completionHandler), "Core/NotificationObject", op);
-    async(op, [this, handler, op, approve, action, urlString, authenticationMethod] {
-        VQ_LOG(LogLevel::info, "Core/NotificationObject", op, approve ? "approve method" : "deny method");
-        validatePush(action, std::nullopt, urlString, authenticationMethod, handler);
-    });
-}
-
-void LogicLayer::validatePush(const std::string&, std::optional<bool>, std::optional<std::string> urlString,
-                              std::optional<std::string>, ErrorHandler completionHandler) {
-    constexpr const char* op = "validatePush(action:isBanner:urlStr:authenticationMethod:completionHandler:)";
-    auto handler = completion(std::move(completionHandler), kUnit, op);
-    if (!urlString) {
-        auto error = fail(ErrorCode::internalFailure, 7, op);
-        handler(error);
-        return;
-    }
-    async(op, [handler] {
-        auto error = notAvailable(op);
-        handler(error);
+    async(op, [this, handler, action, urlString, authenticationMethod] {
+        notifications_.answer(action, urlString, authenticationMethod, handler);
     });
 }
 
@@ -313,23 +244,18 @@ void LogicLayer::getDeviceInfo(InfoHandler completionHandler) {
     auto handler = completion(std::move(completionHandler), kUnit, op);
     async(op, [this, handler] {
         VQ_LOG(LogLevel::info, kUnit, op, "getPairedUserDevices");
-        auto error = isPaired() ? notAvailable(op) : fail(ErrorCode::deviceNotPaired, 51, op);
-        handler(std::nullopt, error);
+        if (!isPaired())
+            return handler(std::nullopt, flowError(ErrorCode::deviceNotPaired, 51, kUnit, op));
+        deviceInfo_.getDeviceInfo(handler);
     });
 }
 
 void LogicLayer::sendLogs(SupportIdHandler completionHandler) {
     constexpr const char* op = "sendLogs(completionHandler:)";
     auto handler = completion(std::move(completionHandler), kUnit, op);
-    if (!isPaired()) {
-        auto error = fail(ErrorCode::deviceNotPaired, 47, op);
-        handler(std::nullopt, error);
-        return;
-    }
-    async(op, [handler] {
-        auto error = notAvailable(op);
-        handler(std::nullopt, error);
-    });
+    if (!isPaired())
+        return handler(std::nullopt, flowError(ErrorCode::deviceNotPaired, 47, kUnit, op));
+    async(op, [this, handler] { logUpload_.sendLogs(handler); });
 }
 
 std::vector<NotificationCategory> LogicLayer::getUNNotificationCategories() const {
@@ -342,9 +268,9 @@ void LogicLayer::removeVelquorLocalData() const {
 
 void LogicLayer::setDevicePairedAfterReinstall(bool paired) const {
     if (paired)
-        keychain_.setString(kStayPaired, std::string(kStayPaired));
+        keychain_.setString(items::kStayPaired, std::string(items::kStayPaired));
     else
-        keychain_.deleteString(kStayPaired);
+        keychain_.deleteString(items::kStayPaired);
 }
 
 } // namespace velquor::detail

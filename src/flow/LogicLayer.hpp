@@ -1,6 +1,9 @@
-// The orchestrator behind the public operations: one shared instance per process, created and
-// started on first use; it runs every flow, gates flows on the "paired" item, and moves each
-// operation body onto the global userInitiated queue.
+// The orchestrator behind the public operations: start-up, foreground handling, the "paired"
+// gate, and moving each operation body onto the global userInitiated queue, where the flow that
+// carries it out (PairingFlow, PushTokenFlow, NotificationFlow, DeviceInfoFlow, LogUploadFlow)
+// runs. It owns the collaborators the flows need, all built from its own platform: key store
+// access, settings, device data, request builder, addresses and request token. The process has
+// one shared instance; value objects it makes answer through it.
 //
 // Thread-safe. Bodies of the asynchronous operations run on the global queue; completion
 // handlers run on that queue (or, once flows talk to the service, on the transport's reply
@@ -12,8 +15,17 @@
 #pragma once
 
 #include "device/DataManager.hpp"
+#include "flow/DeviceInfoFlow.hpp"
+#include "flow/FlowErrors.hpp"
+#include "flow/LogUploadFlow.hpp"
+#include "flow/NotificationFlow.hpp"
+#include "flow/PairingFlow.hpp"
 #include "flow/PushManager.hpp"
+#include "flow/PushTokenFlow.hpp"
 #include "platform/PlatformContext.hpp"
+#include "remote/RequestBuilder.hpp"
+#include "remote/RequestToken.hpp"
+#include "remote/URLManager.hpp"
 #include "state/Defaults.hpp"
 #include "state/Keychain.hpp"
 
@@ -38,15 +50,13 @@ public:
     // The notification the host's foreground event is posted as (Velquor::applicationWillEnterForeground).
     static constexpr const char* kWillEnterForegroundNotification =
         "UIApplicationWillEnterForegroundNotification";
-    // Internal code of flows this build does not carry yet (code 10000, "not available in this build").
-    static constexpr std::uint8_t kNotAvailableInternalCode = 255;
-    // Internal code of an unexpected failure inside the library (an exception caught at the boundary).
-    static constexpr std::uint8_t kUnexpectedFailureInternalCode = 254;
-    static constexpr const char* kUnit = "Core/LogicLayer";
+    static constexpr std::uint8_t kNotAvailableInternalCode = detail::kNotAvailableInternalCode;
+    static constexpr std::uint8_t kUnexpectedFailureInternalCode = detail::kUnexpectedFailureInternalCode;
+    static constexpr const char* kUnit = kLogicLayerUnit;
 
-    // The process's instance over PlatformContext::get(), created and started by the first caller
-    // (concurrent first calls create exactly one). Never destroyed.
-    static LogicLayer& shared();
+    // The process's instance over PlatformContext::get() and the process's DataManager, created
+    // and started by the first caller (concurrent first calls create exactly one). Never destroyed.
+    static const std::shared_ptr<LogicLayer>& shared();
     // A new instance over `platform` (every service non-null), started before it is returned:
     // version line, reinstall check, "Velquor init", foreground registration, permission refresh,
     // delayed refresh. A step whose host service throws is logged at ERROR and skipped; the rest
@@ -54,15 +64,21 @@ public:
     // `dataManager` null: a device-data collector of its own over `platform`.
     static std::shared_ptr<LogicLayer> create(const Platform& platform,
                                               std::shared_ptr<DataManager> dataManager = nullptr);
+    // The layer a value object answers through: the one that made it, the process's instance
+    // (started now) when no layer made it, null when the layer that made it is gone.
+    static std::shared_ptr<LogicLayer> answering(const std::weak_ptr<LogicLayer>& maker);
     ~LogicLayer();
     LogicLayer(const LogicLayer&) = delete;
     LogicLayer& operator=(const LogicLayer&) = delete;
 
-    // --- flows; asynchronous unless noted ----------------------------------------------------
+    // --- operations; asynchronous unless noted ----------------------------------------------
     void pair(const std::string& pairingKey, ErrorHandler completionHandler);
-    // Caller's thread; needs no instance, so it never runs start-up.
+    // Caller's thread; the PairingObject approves through the process's instance. Needs no
+    // instance, so it never runs start-up.
     static void pairWithIdToken(const std::string& idToken, PairingHandler completionHandler);
-    // PairingObject::approve: queues a pairing with the object's key.
+    // Caller's thread; the PairingObject approves through this instance.
+    void processIdToken(const std::string& idToken, PairingHandler completionHandler);
+    // PairingObject::approve: a pairing with the object's key.
     void approvePairing(const std::string& pairingKey, ErrorHandler completionHandler);
     void setDeviceToken(const std::vector<std::uint8_t>& deviceToken, APNSDeviceTokenType type,
                         ErrorHandler completionHandler);
@@ -73,12 +89,10 @@ public:
     // NotificationObject::approve/deny: `action` is "APPROVE" or "DENY".
     void answerNotification(const std::string& action, std::optional<std::string> urlString,
                             std::optional<std::string> authenticationMethod, ErrorHandler completionHandler);
-    void validatePush(const std::string& action, std::optional<bool> isBanner,
-                      std::optional<std::string> urlString, std::optional<std::string> authenticationMethod,
-                      ErrorHandler completionHandler);
-    // The handler may be empty (the outcome is then only logged).
+    // The handler may be empty (the outcome is then only logged). Unpaired: 10008 / 51.
     void getDeviceInfo(InfoHandler completionHandler);
-    // Tests the pairing on the caller's thread; unpaired, the handler runs there before return.
+    // Tests the pairing on the caller's thread; unpaired, the handler runs there before return
+    // (10008 / 47).
     void sendLogs(SupportIdHandler completionHandler);
 
     // Caller's thread.
@@ -100,6 +114,9 @@ public:
     const Platform& platform() const { return platform_; }
     PushManager& push() { return push_; }
     const Keychain& keychain() const { return keychain_; }
+    const RequestBuilder& requestBuilder() const { return requestBuilder_; }
+    const URLManager& urlManager() const { return urlManager_; }
+    const RequestToken& requestToken() const { return requestToken_; }
 
 private:
     struct PrivateTag {};
@@ -114,18 +131,25 @@ private:
     void wipeDataIfNeeded();
     void refreshPermissions();
     void scheduleDelayedRefresh();
-    // Submits `body` to the global userInitiated queue; an exception it throws is logged.
+    // Submits `body` to the global userInitiated queue, keeping this instance alive until it has
+    // run; an exception it throws is logged.
     void async(const char* operation, std::function<void()> body);
-    // Builds the error, logs it at ERROR under `operation`, and returns it.
-    static Error fail(ErrorCode code, std::uint8_t internalCode, const char* operation,
-                      const std::optional<Json>& serverError = std::nullopt);
-    static Error notAvailable(const char* operation);
 
     Platform platform_;
-    PushManager push_;
     Keychain keychain_;
     Defaults defaults_;
     std::shared_ptr<DataManager> dataManager_;
+    RequestBuilder requestBuilder_;
+    URLManager urlManager_;
+    RequestToken requestToken_;
+    PushManager push_;
+
+    PairingFlow pairing_;
+    PushTokenFlow pushToken_;
+    NotificationFlow notifications_;
+    DeviceInfoFlow deviceInfo_;
+    LogUploadFlow logUpload_;
+
     std::optional<NotificationCenter::ObserverToken> foregroundObserver_;
 };
 

@@ -19,9 +19,6 @@ constexpr const char* kOperation = "create()";
 
 } // namespace
 
-Payload::Payload()
-    : Payload(DataManager::shared(), DataManager::shared()->collaborators().keyStore) {}
-
 Payload::Payload(std::shared_ptr<DataManager> dataManager, std::shared_ptr<KeyStore> keyStore)
     : dataManager_(std::move(dataManager))
     , keychain_(std::move(keyStore)) {}

@@ -3,7 +3,7 @@
 // device is paired ("alg" "none" and an empty signature before), with "kid" = the stored
 // "mobileDeviceID" when there is one. Creating it generates the device key pair on first use.
 //
-//   std::string token = Payload().create();   // throws velquor::Error
+//   std::string token = Payload(dataManager, platform.services.keyStore).create(); // throws Error
 //
 // Holds only its collaborators; runs wholly on the caller's thread; thread-safe.
 #pragma once
@@ -20,8 +20,6 @@ namespace velquor::detail {
 
 class Payload {
 public:
-    // The shared DataManager and the process's key store.
-    Payload();
     Payload(std::shared_ptr<DataManager> dataManager, std::shared_ptr<KeyStore> keyStore);
 
     // The compact token text. Throws Error (code 10000, logged at ERROR) and nothing else: no

@@ -1,11 +1,6 @@
 #include "remote/RequestBuilder.hpp"
 
-#include "platform/PlatformContext.hpp"
-
 namespace velquor::detail {
-
-RequestBuilder::RequestBuilder()
-    : bundle_(PlatformContext::get().services.bundle) {}
 
 RequestBuilder::RequestBuilder(std::shared_ptr<const BundleInfo> bundle)
     : bundle_(std::move(bundle)) {}

@@ -2,7 +2,7 @@
 // and parameters. `baseURL` is a regional base address ending in "/"; path parts are appended
 // to it as plain text (a pairing id is inserted verbatim).
 //
-//   RequestBuilder builder;
+//   RequestBuilder builder(platform.services.bundle);
 //   Substance info = builder.deviceInfoRequest("https://api.eu.example/");
 //   // info.urlString == "https://api.eu.example/v1/deviceInfo", info.params absent
 //
@@ -23,8 +23,6 @@ namespace velquor::detail {
 
 class RequestBuilder {
 public:
-    // The host bundle facts of the process's platform.
-    RequestBuilder();
     explicit RequestBuilder(std::shared_ptr<const BundleInfo> bundle);
 
     Substance pairingRequest(const std::string& baseURL, const std::string& pairingKey,

@@ -19,9 +19,6 @@ Error failure(std::uint8_t internalCode, const char* operation) {
 
 } // namespace
 
-RequestToken::RequestToken()
-    : RequestToken(DataManager::shared(), DataManager::shared()->collaborators().keyStore) {}
-
 RequestToken::RequestToken(std::shared_ptr<DataManager> dataManager, std::shared_ptr<KeyStore> keyStore)
     : dataManager_(std::move(dataManager))
     , keychain_(std::move(keyStore)) {}

@@ -2,7 +2,7 @@
 // in, signed RS256 with the device private key once the device is paired (else "alg" "none"
 // with an empty signature), with the stored "mobileDeviceID" as "kid" when there is one.
 //
-//   RequestToken tokens;
+//   RequestToken tokens(dataManager, platform.services.keyStore);
 //   auto token = tokens.makeRequestToken(substance);
 //   if (!token) return handler(std::nullopt, token.error());    // already logged at ERROR
 //   request.body = token.value();
@@ -27,8 +27,6 @@ namespace velquor::detail {
 
 class RequestToken {
 public:
-    // The shared DataManager and the process's key store.
-    RequestToken();
     RequestToken(std::shared_ptr<DataManager> dataManager, std::shared_ptr<KeyStore> keyStore);
 
     // The body of a request (the request claim set). Failures, code 10000: no claim set 10, no

@@ -1,7 +1,5 @@
 #include "remote/Substance.hpp"
 
-#include "platform/PlatformContext.hpp"
-
 #include "util/CurlPtr.hpp"
 
 #include <curl/curl.h>
@@ -33,10 +31,6 @@ std::string percentEncode(std::string_view text) {
 }
 
 } // namespace
-
-Substance::Substance(std::string urlString, std::optional<Json> params, std::string name)
-    : Substance(std::move(urlString), std::move(params), std::move(name),
-                PlatformContext::get().services.bundle->mainBundleValue("CFBundleIdentifier")) {}
 
 Substance::Substance(std::string urlString, std::optional<Json> params, std::string name,
                      const std::optional<std::string>& hostBundleIdentifier)

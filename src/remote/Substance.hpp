@@ -20,8 +20,7 @@ namespace velquor::detail {
 class Substance {
 public:
     // Runs the bundle step on `urlString` with the host application's bundle identifier
-    // (absent: the empty text). Uses the process's platform for the identifier.
-    Substance(std::string urlString, std::optional<Json> params, std::string name);
+    // (absent: the empty text).
     Substance(std::string urlString, std::optional<Json> params, std::string name,
               const std::optional<std::string>& hostBundleIdentifier);
 

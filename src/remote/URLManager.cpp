@@ -1,15 +1,6 @@
 #include "remote/URLManager.hpp"
 
-#include "platform/PlatformContext.hpp"
-
 namespace velquor::detail {
-
-URLManager::URLManager() {
-    const ResolvedConfiguration& configuration = PlatformContext::get().configuration;
-    northAmerica_ = configuration.northAmericaBaseURL;
-    europe_ = configuration.europeBaseURL;
-    asiaPacific_ = configuration.asiaPacificBaseURL;
-}
 
 URLManager::URLManager(std::string northAmericaBaseURL, std::string europeBaseURL,
                        std::string asiaPacificBaseURL)

@@ -11,8 +11,6 @@ namespace velquor::detail {
 
 class URLManager {
 public:
-    // The base addresses of the process's resolved configuration.
-    URLManager();
     // Each an absolute https address ending in "/".
     URLManager(std::string northAmericaBaseURL, std::string europeBaseURL, std::string asiaPacificBaseURL);
 

@@ -2,12 +2,7 @@
 
 #include "state/ItemNames.hpp"
 
-#include "platform/PlatformContext.hpp"
-
 namespace velquor::detail {
-
-Defaults::Defaults()
-    : preferences_(PlatformContext::get().services.preferences) {}
 
 Defaults::Defaults(std::shared_ptr<Preferences> preferences)
     : preferences_(std::move(preferences)) {}

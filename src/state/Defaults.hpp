@@ -14,8 +14,6 @@ namespace velquor::detail {
 
 class Defaults {
 public:
-    // Uses the process's preferences.
-    Defaults();
     explicit Defaults(std::shared_ptr<Preferences> preferences);
 
     // Stores the text "tempValue" under "tempValue".

@@ -2,7 +2,6 @@
 // Every store failure is absorbed into the returned value; nothing here throws or logs.
 #include "state/Keychain.hpp"
 
-#include "platform/PlatformContext.hpp"
 #include "util/Utf8.hpp"
 
 namespace velquor::detail {
@@ -22,9 +21,6 @@ constexpr std::string_view kLocalDataItems[] = {
 };
 
 } // namespace
-
-Keychain::Keychain()
-    : Keychain(PlatformContext::get().services.keyStore) {}
 
 Keychain::Keychain(std::shared_ptr<KeyStore> store)
     : store_(std::move(store))

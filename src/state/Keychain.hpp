@@ -23,8 +23,6 @@ namespace velquor::detail {
 
 class Keychain {
 public:
-    // Uses the process's key store.
-    Keychain();
     explicit Keychain(std::shared_ptr<KeyStore> store);
 
     // --- secure string items ---------------------------------------------------------------

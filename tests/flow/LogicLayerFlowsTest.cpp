@@ -2,6 +2,8 @@
 // handler call per operation, and the flows that answer "not available in this build".
 #include "FoundationSupport.hpp"
 #include "TestSupport.hpp"
+#include "TokenTestSupport.hpp"
+#include "api/LogicLayerAccess.hpp"
 #include "flow/Completion.hpp"
 
 #include <gtest/gtest.h>
@@ -166,10 +168,6 @@ TEST_F(LogicLayerFlows, NotYetAvailableFlowsAnswerAnErrorOnceOnTheGlobalQueue) {
          [&](auto& d) {
              layer->pair("01ABC", errorRecorder(d));
          }},
-        {"approvePairing",
-         [&](auto& d) {
-             layer->approvePairing("01ABC", errorRecorder(d));
-         }},
         {"setDeviceToken",
          [&](auto& d) {
              layer->setDeviceToken({1, 2, 3}, APNSDeviceTokenType::production, errorRecorder(d));
@@ -177,10 +175,6 @@ TEST_F(LogicLayerFlows, NotYetAvailableFlowsAnswerAnErrorOnceOnTheGlobalQueue) {
         {"approve",
          [&](auto& d) {
              layer->answerNotification("APPROVE", "https://x.test/a", "face", errorRecorder(d));
-         }},
-        {"deny",
-         [&](auto& d) {
-             layer->answerNotification("DENY", "https://x.test/a", std::nullopt, errorRecorder(d));
          }},
         {"getInfo",
          [&](auto& d) {
@@ -291,6 +285,90 @@ TEST_F(LogicLayerFlows, ConcurrentCallsEachGetExactlyOneAnswer) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     for (auto& delivery : deliveries)
         EXPECT_EQ(delivery->count(), 1);
+}
+
+// A pairing object to approve, made by `layer` from an identity token.
+PairingObject pairingObjectOf(LogicLayer& layer, const std::string& pairingKey) {
+    Json claims = {{"vq.enrollment", {{"status", "SUCCESS"}, {"pairingKey", pairingKey}}}};
+    std::optional<PairingObject> made;
+    layer.processIdToken(JSONWebToken::build(claims, std::nullopt, nullptr)->rawString(),
+                         [&](std::optional<PairingObject> object, std::optional<Error>) { made = object; });
+    EXPECT_TRUE(made);
+    return *made;
+}
+
+// Every call that can change a memory key store.
+int writes(const MemoryKeyStore& store) {
+    using Op = MemoryKeyStore::Operation;
+    int count = 0;
+    for (Op op : {Op::addPassword, Op::replacePassword, Op::deletePassword, Op::generateRSAKeyPair,
+                  Op::addKey, Op::deleteKey})
+        count += store.callCount(op);
+    return count;
+}
+
+// Two layers in one process over two memory platforms: each signs with its own key, writes only
+// its own store, and the value objects it makes answer through it; once it is gone they answer
+// 10000 / 253 on the caller's thread.
+TEST(LogicLayerInstances, EachWorksOnlyThroughItsOwnPlatform) {
+    ScopedLogSink log;
+    struct Side {
+        TempDir dir;
+        TestServices services;
+        std::shared_ptr<LogicLayer> layer;
+    } sides[2];
+    for (Side& side : sides) {
+        side.services.keyStore = std::make_shared<MemoryKeyStore>(MemoryKeyStore::KeyGeneration::fresh);
+        side.layer = LogicLayer::create(side.services.platform(side.dir.path()));
+        ASSERT_TRUE(side.layer->keychain().getDevicePublicKeyString());
+        side.layer->keychain().setString("isPaired", "isPaired");
+    }
+    for (int i = 0; i < 2; ++i) {
+        SCOPED_TRACE(i);
+        Side& own = sides[i];
+        Side& other = sides[1 - i];
+        const int otherWrites = writes(*other.services.keyStore);
+        const auto otherQueued = other.services.queues->globalQualities().size();
+
+        LogicLayer& layer = *own.layer;
+        auto token = layer.requestToken().makeRequestToken(
+            layer.requestBuilder().deviceInfoRequest(layer.urlManager().baseURL("01")));
+        ASSERT_TRUE(token);
+        auto decoded = test::decode(token.value());
+        ASSERT_TRUE(decoded);
+        EXPECT_EQ(decoded->claims["fnp"],
+                  Keychain(own.services.keyStore).getString("deviceFingerprint").text);
+        EXPECT_TRUE(test::verifiesWithDevicePublicKey(decoded->token, Keychain(own.services.keyStore)));
+        EXPECT_FALSE(test::verifiesWithDevicePublicKey(decoded->token, Keychain(other.services.keyStore)));
+
+        Delivery<ErrorCall> approved;
+        pairingObjectOf(layer, "01KEY").approve(errorRecorder(approved));
+        auto call = approved.wait();
+        ASSERT_TRUE(call);
+        expectError(call->error, 10000, LogicLayer::kNotAvailableInternalCode);
+        EXPECT_TRUE(call->onGlobalQueue);
+        Delivery<ErrorCall> denied;
+        LogicLayerAccess::makeNotificationObject(NotificationObject::NotificationType::authentication, 45,
+                                                 "https://x.test/a", std::nullopt, own.layer)
+            .deny(errorRecorder(denied));
+        expectError(denied.wait()->error, 10000, LogicLayer::kNotAvailableInternalCode);
+        EXPECT_EQ(own.services.queues->globalQualities().size(), 2u) << "both queued by their own layer";
+        EXPECT_EQ(other.services.queues->globalQualities().size(), otherQueued);
+        EXPECT_EQ(writes(*other.services.keyStore), otherWrites) << "the other store is untouched";
+    }
+    EXPECT_NE(sides[0].services.keyStore->password("deviceFingerprint", "deviceFingerprint"),
+              sides[1].services.keyStore->password("deviceFingerprint", "deviceFingerprint"));
+
+    PairingObject orphan = pairingObjectOf(*sides[0].layer, "01KEY");
+    std::weak_ptr<LogicLayer> gone = sides[0].layer;
+    sides[0].layer.reset();
+    ASSERT_TRUE(test::waitUntil([&] { return gone.expired(); }));
+    Delivery<ErrorCall> refused;
+    orphan.approve(errorRecorder(refused));
+    ASSERT_EQ(refused.count(), 1) << "answered before approve returned";
+    expectError(refused.wait()->error, 10000, kLayerGoneInternalCode);
+    EXPECT_EQ(refused.wait()->thread, std::this_thread::get_id());
+    EXPECT_TRUE(log->contains("The logic layer that made this object is gone"));
 }
 
 // A completion passed on through another layer (as a std::function) is the same completion: a

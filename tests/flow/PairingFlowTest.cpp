@@ -45,7 +45,7 @@ void expectFailure(const Outcome& outcome, int code, int internalCode) {
     EXPECT_EQ(outcome.error->userInfo()["internalErrorCode"], 20000 + internalCode);
 }
 
-TEST(IdTokenPairing, SuccessGivesAPairingObjectOnTheCallersThread) {
+TEST(PairingFlowIdToken, SuccessGivesAPairingObjectOnTheCallersThread) {
     test::ScopedLogSink log;
     Outcome outcome = run(
         tokenWith({{"sub", "user"}, {"vq.enrollment", {{"status", "SUCCESS"}, {"pairingKey", "02XYZ"}}}}));
@@ -58,7 +58,7 @@ TEST(IdTokenPairing, SuccessGivesAPairingObjectOnTheCallersThread) {
     EXPECT_FALSE(log->contains("Velquor init")) << "no start-up";
 }
 
-TEST(IdTokenPairing, EachUndecodableTokenOrEnrollmentHasItsOwnCode) {
+TEST(PairingFlowIdToken, EachUndecodableTokenOrEnrollmentHasItsOwnCode) {
     for (const char* token : {"", "abc", "a.b", "!!!.e30.", "e30.e30.e30.e30"})
         expectFailure(run(token), 10005, 18);
     const std::pair<Json, int> enrollments[] = {
@@ -76,7 +76,7 @@ TEST(IdTokenPairing, EachUndecodableTokenOrEnrollmentHasItsOwnCode) {
     }
 }
 
-TEST(IdTokenPairing, MissingOrNonObjectEnrollmentAnswersNeitherObjectNorError) {
+TEST(PairingFlowIdToken, MissingOrNonObjectEnrollmentAnswersNeitherObjectNorError) {
     for (const Json& claims : {Json{{"sub", "u"}}, Json{{"vq.enrollment", "text"}},
                                Json{{"vq.enrollment", Json::array()}}, Json{{"vq.enrollment", nullptr}}}) {
         Outcome outcome = run(tokenWith(claims));
@@ -86,7 +86,7 @@ TEST(IdTokenPairing, MissingOrNonObjectEnrollmentAnswersNeitherObjectNorError) {
     }
 }
 
-TEST(IdTokenPairing, ServiceErrorObjectIsAServerErrorRefinedByTheBuilder) {
+TEST(PairingFlowIdToken, ServiceErrorObjectIsAServerErrorRefinedByTheBuilder) {
     Json serviceError = {{"code", "OTHER"}, {"message", "no"}};
     Outcome plain = run(tokenWith({{"vq.enrollment", {{"status", "FAILED"}, {"error", serviceError}}}}));
     expectFailure(plain, 10003, 26);

@@ -1,0 +1,11 @@
+#include "flow/LogUploadFlow.hpp"
+
+#include "flow/FlowErrors.hpp"
+
+namespace velquor::detail {
+
+void LogUploadFlow::sendLogs(const SupportIdCompletion& handler) const {
+    handler(std::nullopt, notAvailable("sendLogs(completionHandler:)"));
+}
+
+} // namespace velquor::detail

@@ -1,0 +1,55 @@
+#include "flow/PushTokenFlow.hpp"
+
+#include "flow/FlowErrors.hpp"
+#include "log/Log.hpp"
+
+namespace velquor::detail {
+namespace {
+
+// Lower-case hexadecimal, two digits per byte, in byte order.
+std::string tokenText(const std::vector<std::uint8_t>& token) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string text;
+    text.reserve(token.size() * 2);
+    for (std::uint8_t byte : token) {
+        text += kDigits[byte >> 4];
+        text += kDigits[byte & 0x0F];
+    }
+    return text;
+}
+
+// First three characters, "***", last three: the token never reaches the log whole.
+std::string maskedToken(const std::string& text) {
+    if (text.size() < 3)
+        return text + "***" + text;
+    return text.substr(0, 3) + "***" + text.substr(text.size() - 3);
+}
+
+} // namespace
+
+PushTokenFlow::PushTokenFlow(PushManager& push, std::shared_ptr<DataManager> dataManager, Keychain keychain)
+    : push_(push)
+    , dataManager_(std::move(dataManager))
+    , keychain_(std::move(keychain)) {}
+
+void PushTokenFlow::setDeviceToken(const std::vector<std::uint8_t>& deviceToken, APNSDeviceTokenType type,
+                                   const ErrorCompletion& handler) const {
+    constexpr const char* op = "setDeviceToken(_:type:completionHandler:)";
+    std::string token = tokenText(deviceToken);
+    VQ_LOG(LogLevel::info, kLogicLayerUnit, op, "deviceToken=" + maskedToken(token));
+    const bool sandbox = type == APNSDeviceTokenType::sandbox;
+    push_.setDeviceTokenString(token);
+    push_.setIsApnsSandbox(sandbox);
+    dataManager_->setApnsSandbox(sandbox);
+
+    // Not paired yet, or the service already has this token: the token stays in memory for
+    // pairing and there is nothing to tell the service.
+    auto stored = keychain_.getString(items::kDeviceTokenStr).text;
+    if (!stored || !keychain_.isPaired() || *stored == token)
+        return handler(std::nullopt);
+    if (!keychain_.getString(items::kInstalledApplicationID).text)
+        return handler(flowError(ErrorCode::internalFailure, 6, kLogicLayerUnit, op));
+    handler(notAvailable(op));
+}
+
+} // namespace velquor::detail
