@@ -6,7 +6,7 @@ namespace velquor::detail {
 namespace {
 
 struct DevicesCase {
-    const char* device; // one element of "devices"
+    const char* device; // the second element of "devices"
     bool decodes;
 };
 
@@ -21,37 +21,24 @@ TEST_P(DevicesResponseDecoding, OneDeviceDecidesForTheWholeReply) {
 INSTANTIATE_TEST_SUITE_P(
     Rules, DevicesResponseDecoding,
     ::testing::Values(
-        DevicesCase{R"({"createdAt": 1700000000000, "updatedAt": -3})", true},
-        DevicesCase{R"({"createdAt": 9223372036854775807})", true},
+        DevicesCase{R"({"createdAt": 9223372036854775807, "updatedAt": -3})", true},
         DevicesCase{R"({"createdAt": 9223372036854775808})", false},
-        DevicesCase{R"({"createdAt": 1.5})", false}, DevicesCase{R"({"createdAt": 1.0})", false},
-        DevicesCase{R"({"updatedAt": 1e3})", false}, DevicesCase{R"({"updatedAt": "1"})", false},
-        DevicesCase{R"({"environment": "prod"})", false}, DevicesCase{R"({"user": {"id": 7}})", false},
-        DevicesCase{R"({"logs": {"receivedAt": 2.5}})", false},
+        DevicesCase{R"({"createdAt": 1.0})", false}, DevicesCase{R"({"updatedAt": 1e3})", false},
+        DevicesCase{R"({"updatedAt": "1"})", false}, DevicesCase{R"({"environment": "prod"})", false},
+        DevicesCase{R"({"user": {"id": 7}})", false}, DevicesCase{R"({"logs": {"receivedAt": 2.5}})", false},
         DevicesCase{R"({"logs": null, "user": null, "status": null, "extra": {"a": 1}})", true},
-        DevicesCase{R"("device")", false}, DevicesCase{"null", false}));
+        DevicesCase{"null", false}));
 
-TEST(DevicesResponseTest, ReadsNestedRecordsAndIgnoresMembersSpelledOtherwise) {
-    auto reply = DevicesResponse::decode(std::string_view(
-        R"({"public": {}, "devices": [{"id": "d", "application": {"id": "a"}, "createdAt": 5,
-            "logs": {"status": "PENDING", "level": "debug", "supportId": "x", "receivedAt": 9}}]})"));
-    ASSERT_TRUE(reply && reply->devices && reply->devices->size() == 1);
-    const Device& device = reply->devices->front();
-    EXPECT_EQ(device.application->id, "a");
-    EXPECT_EQ(device.createdAt, 5);
-    EXPECT_EQ(device.logs->status, "PENDING");
-    EXPECT_EQ(device.logs->receivedAt, 9);
-    EXPECT_FALSE(device.logs->supportID) << "the member is \"supportID\"";
-    EXPECT_EQ(reply->encode(),
-              (Json{{"devices",
-                     {{{"id", "d"},
-                       {"logs", {{"status", "PENDING"}, {"level", "debug"}, {"receivedAt", 9}}},
-                       {"createdAt", 5},
-                       {"application", {{"id", "a"}}}}}}}));
-
-    auto none = DevicesResponse::decode(std::string_view(R"({"devices": null})"));
-    ASSERT_TRUE(none);
-    EXPECT_FALSE(none->devices);
+TEST(DevicesResponseTest, ReadsNestedRecordsUnderTheirExactNames) {
+    const Json full =
+        Json::parse(R"({"devices": [{"id": "d", "environment": {"id": "e"}, "logs": {"status": "PENDING",
+        "level": "debug", "supportID": "s", "receivedAt": 9}, "status": "ACTIVE", "createdAt": 5, "updatedAt": 6,
+        "user": {"id": "u"}, "application": {"id": "a"}}]})");
+    EXPECT_EQ(DevicesResponse::decode(full)->encode(), full);
+    auto spelledOtherwise =
+        DevicesResponse::decode(Json::parse(R"({"devices": [{"logs": {"supportId": "x"}}]})"));
+    EXPECT_FALSE(spelledOtherwise->devices->front().logs->supportID);
+    EXPECT_FALSE(DevicesResponse::decode(Json::parse(R"({"devices": null})"))->devices);
 }
 
 } // namespace
