@@ -124,14 +124,14 @@ TEST_F(CommunicationTest, PairsFinalizesAndReadsTheDeviceRecordWithTheService) {
 
 struct FaultCase {
     const char* name;
+    int code;
+    int internalCode;
+    long underlying; // the transport's code under "internalError"; 0: none
     Device device;
     // The fault planted on the device-information path, with "$FOREIGN" for the service's
     // foreign key and "$SHORT" for a key of 1024 bits. Members the test reads itself instead:
     // "tls" (the kind of certificate fault), "routes" (false: no route), "inactivity" (seconds).
     const char* fault;
-    int code;
-    int internalCode;
-    long underlying = 0; // the transport's code under "internalError"; 0: none
 };
 
 class CommunicationFault : public CommunicationTest, public ::testing::WithParamInterface<FaultCase> {};
@@ -179,57 +179,50 @@ TEST_P(CommunicationFault, AnswersWithTheCodeOfTheFailingStep) {
     }
 }
 
+using enum Device;
+
 INSTANTIATE_TEST_SUITE_P(
     ReferenceService, CommunicationFault,
     ::testing::Values(
         FaultCase{
-            "SignedErrorRefined", Device::unpaired,
-            R"({"status": 400, "body": {"code": "INVALID_DATA", "details": [{"target": "pairingKey"}]}, "correlationId": "abc"})",
-            10005, 14},
+            "SignedErrorRefined", 10005, 14, 0, unpaired,
+            R"({"status":400,"body":{"code":"INVALID_DATA","details":[{"target":"pairingKey"}]},"correlationId":"abc"})"},
         FaultCase{
-            "UnsignedErrorBeforePairing", Device::unpaired,
-            R"({"status": 400, "body": {"code": "INVALID_DATA", "details": [{"target": "bundleId"}]}, "signature": "none"})",
-            10006, 14},
-        FaultCase{"ForeignErrorBeforePairing", Device::unpaired,
-                  R"({"status": 400, "body": {"a": 1}, "signature": "foreign", "correlationId": null})",
-                  10003, 14},
+            "UnsignedErrorBeforePairing", 10006, 14, 0, unpaired,
+            R"({"status":400,"body":{"code":"INVALID_DATA","details":[{"target":"bundleId"}]},"signature":"none"})"},
+        FaultCase{"ForeignErrorBeforePairing", 10003, 14, 0, unpaired,
+                  R"({"status":400,"body":{"a":1},"signature":"foreign","correlationId":null})"},
         FaultCase{
-            "SignedErrorAfterPairing", Device::paired,
-            R"({"status": 409, "body": {"details": [{"innerError": {"actual": "PUSH_CONFIRMATION_TIMED_OUT"}}]}})",
-            10009, 14},
-        FaultCase{"ForeignErrorAfterPairing", Device::paired,
-                  R"({"status": 400, "body": {"a": 1}, "signature": "foreign"})", 10000, 11},
-        FaultCase{"UnsignedReplyAfterPairing", Device::paired,
-                  R"({"status": 200, "body": {"public": {}}, "signature": "none"})", 10000, 11},
-        FaultCase{"UnsignedReplyCarryingAKey", Device::unpaired,
-                  R"({"status": 200, "body": {"serverPublicKey": "$FOREIGN"}, "signature": "none"})", 10000,
-                  11},
-        FaultCase{"OwnKeyIgnoredOnceOneIsStored", Device::paired,
-                  R"({"status": 200, "body": {"public": {}}, "serverPublicKey": "foreign"})", 10000, 11},
-        FaultCase{"OwnKeyRefusedWhilePairedWithoutOne", Device::pairedWithoutServiceKey,
-                  R"({"status": 200, "body": {"public": {}}, "serverPublicKey": "foreign"})", 10000, 24},
-        FaultCase{"NoKeyBeforePairing", Device::unpaired,
-                  R"({"status": 200, "body": {"id": "p"}, "signature": "valid"})", 10000, 24},
-        FaultCase{"KeyNotText", Device::unpaired,
-                  R"({"status": 201, "body": {"serverPublicKey": 5}, "signature": "valid"})", 10000, 24},
-        FaultCase{"KeyNotBase64", Device::unpaired,
-                  R"({"status": 200, "body": {"serverPublicKey": "not base64!"}, "signature": "valid"})",
-                  10000, 23},
-        FaultCase{"KeyOf1024Bits", Device::unpaired,
-                  R"({"status": 200, "body": {"serverPublicKey": "$SHORT"}, "signature": "valid"})", 10000,
-                  23},
-        FaultCase{"PlainJSONError", Device::paired, R"({"status": 400, "body": "{\"code\": \"X\"}"})", 10000,
-                  13},
-        FaultCase{"EmptyBody", Device::unpaired, R"({"status": 200})", 10000, 13},
-        FaultCase{"Nested100000Deep", Device::unpaired, R"({"status": 200, "nested": true})", 10000, 13},
-        FaultCase{"NotUTF8", Device::paired, R"({"status": 200, "bodyBase64": "//4AYWJj"})", 10003, 12},
-        FaultCase{"CutOff", Device::paired, R"({"abort": 4, "body": "0123456789"})", 10003, 15, -1005},
-        FaultCase{"ClosedBeforeReply", Device::unpaired, R"({"abort": "beforeReply"})", 10003, 15, -1005},
-        FaultCase{"TimedOut", Device::paired, R"({"status": 200, "delayMs": 3000, "inactivity": 1})", 10003,
-                  15, -1001},
-        FaultCase{"UntrustedCertificate", Device::paired, R"({"tls": "untrusted"})", 10003, 15, -1202},
-        FaultCase{"WrongNameCertificate", Device::unpaired, R"({"tls": "wrongName"})", 10003, 15, -1202},
-        FaultCase{"NetworkDown", Device::paired, R"({"abort": "beforeReply", "routes": false})", 10004, 16}),
+            "SignedErrorAfterPairing", 10009, 14, 0, paired,
+            R"({"status":409,"body":{"details":[{"innerError":{"actual":"PUSH_CONFIRMATION_TIMED_OUT"}}]}})"},
+        FaultCase{"ForeignErrorAfterPairing", 10000, 11, 0, paired,
+                  R"({"status":400,"body":{"a":1},"signature":"foreign"})"},
+        FaultCase{"UnsignedReplyAfterPairing", 10000, 11, 0, paired,
+                  R"({"status":200,"body":{"public":{}},"signature":"none"})"},
+        FaultCase{"UnsignedReplyCarryingAKey", 10000, 11, 0, unpaired,
+                  R"({"status":200,"body":{"serverPublicKey":"$FOREIGN"},"signature":"none"})"},
+        FaultCase{"OwnKeyIgnoredOnceOneIsStored", 10000, 11, 0, paired,
+                  R"({"status":200,"body":{"public":{}},"serverPublicKey":"foreign"})"},
+        FaultCase{"OwnKeyRefusedWhilePairedWithoutOne", 10000, 24, 0, pairedWithoutServiceKey,
+                  R"({"status":200,"body":{"public":{}},"serverPublicKey":"foreign"})"},
+        FaultCase{"NoKeyBeforePairing", 10000, 24, 0, unpaired,
+                  R"({"status":200,"body":{"id":"p"},"signature":"valid"})"},
+        FaultCase{"KeyNotText", 10000, 24, 0, unpaired,
+                  R"({"status":201,"body":{"serverPublicKey":5},"signature":"valid"})"},
+        FaultCase{"KeyNotBase64", 10000, 23, 0, unpaired,
+                  R"({"status":200,"body":{"serverPublicKey":"not base64!"},"signature":"valid"})"},
+        FaultCase{"KeyOf1024Bits", 10000, 23, 0, unpaired,
+                  R"({"status":200,"body":{"serverPublicKey":"$SHORT"},"signature":"valid"})"},
+        FaultCase{"PlainJSONError", 10000, 13, 0, paired, R"({"status":400,"body":"{\"code\":\"X\"}"})"},
+        FaultCase{"EmptyBody", 10000, 13, 0, unpaired, R"({"status":200})"},
+        FaultCase{"Nested100000Deep", 10000, 13, 0, unpaired, R"({"status":200,"nested":true})"},
+        FaultCase{"NotUTF8", 10003, 12, 0, paired, R"({"status":200,"bodyBase64":"//4AYWJj"})"},
+        FaultCase{"CutOff", 10003, 15, -1005, paired, R"({"abort":4,"body":"0123456789"})"},
+        FaultCase{"ClosedBeforeReply", 10003, 15, -1005, unpaired, R"({"abort":"beforeReply"})"},
+        FaultCase{"TimedOut", 10003, 15, -1001, paired, R"({"status":200,"delayMs":3000,"inactivity":1})"},
+        FaultCase{"UntrustedCertificate", 10003, 15, -1202, paired, R"({"tls":"untrusted"})"},
+        FaultCase{"WrongNameCertificate", 10003, 15, -1202, unpaired, R"({"tls":"wrongName"})"},
+        FaultCase{"NetworkDown", 10004, 16, 0, paired, R"({"abort":"beforeReply","routes":false})"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(CommunicationTest, RefusesBeforeSendingAndNeedsAnHTTPStatus) {
