@@ -83,6 +83,8 @@ void Communication::post(Substance substance, Handler handler) const {
     if (!token)
         return answer(handler, std::nullopt, token.error());
     request.body.assign(token.value().begin(), token.value().end());
+    if (!shared_->collaborators.http) // nothing to send with: reported as a failed transfer
+        return answer(handler, std::nullopt, fail(ErrorCode::serverError, 15, kPost));
 
     shared_->collaborators.http->send(std::move(request), [self = *this, substance = std::move(substance),
                                                            handler = std::move(handler)](

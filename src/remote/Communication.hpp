@@ -39,6 +39,7 @@ public:
     using Handler = std::function<void(std::optional<Json> claims, std::optional<Error> error)>;
 
     struct Collaborators {
+        // Null: every request fails as a transfer would (10003/15), before post() returns.
         std::shared_ptr<HttpTransport> http;
         // The device key pair, "isPaired", "mobileDeviceID" and the service key.
         std::shared_ptr<KeyStore> keyStore;

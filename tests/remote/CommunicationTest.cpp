@@ -238,6 +238,9 @@ TEST_F(CommunicationTest, RefusesBeforeSendingAndNeedsAnHTTPStatus) {
     error = post(comm, Substance("not an address", std::nullopt, "x", std::nullopt), true).second;
     EXPECT_EQ(test::internalCode(*error), 9);
     EXPECT_TRUE(transport->threads.empty()) << "nothing sent";
+    EXPECT_EQ(
+        test::internalCode(*post(communication(nullptr), builder.deviceInfoRequest(base()), true).second),
+        15);
 
     error = post(comm, builder.deviceInfoRequest(base())).second;
     EXPECT_EQ(error->code(), 10003);
