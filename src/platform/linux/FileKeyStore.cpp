@@ -13,9 +13,11 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <optional>
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace velquor::detail {
@@ -232,6 +234,7 @@ KeyStoreStatus FileKeyStore::readItem(const SafeDirectory& directory, const std:
 
 KeyStoreStatus FileKeyStore::writeItem(const SafeDirectory& directory, const std::string& name,
                                        const Item& item, bool replace) {
+    forgetKey(name);
     std::string bytes = item.encode();
     KeyStoreStatus status = kKeyStoreParameterError;
     if (bytes.size() <= kMaximumFileSize)
@@ -250,6 +253,7 @@ KeyStoreStatus FileKeyStore::removeItems(std::initializer_list<std::string> name
         return kKeyStoreIOError;
     KeyStoreStatus result = kKeyStoreItemNotFound;
     for (const auto& name : names) {
+        forgetKey(name);
         const int error = AtomicFile::remove(lock.directory().fd(), name);
         const KeyStoreStatus status = error == EEXIST ? kKeyStoreIOError : statusForErrno(error);
         result = combineDeletions(result, status);
@@ -350,10 +354,40 @@ KeyStoreStatus FileKeyStore::copyKeyData(const std::string& tag, std::vector<std
     return kKeyStoreSuccess;
 }
 
+void FileKeyStore::forgetKey(const std::string& name) {
+    // This process's own changes are seen at once, whatever the file system's time resolution.
+    std::lock_guard lock(cacheMutex_);
+    keyCache_.erase(name);
+}
+
 KeyStoreStatus FileKeyStore::copyKeyRef(const std::string& tag, std::shared_ptr<const KeyRef>& key) {
     key.reset();
+    SafeDirectory directory;
+    KeyStoreStatus status = openDirectory(directory);
+    if (status != kKeyStoreSuccess)
+        return status;
+    const std::string name = keyFileName(tag);
+    const auto identity = [&]() -> std::optional<FileIdentity> {
+        struct stat info {};
+        if (::fstatat(directory.fd(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
+            return std::nullopt;
+        return FileIdentity{std::int64_t(info.st_dev), std::int64_t(info.st_ino), std::int64_t(info.st_size),
+                            std::int64_t(info.st_mtim.tv_sec), std::int64_t(info.st_mtim.tv_nsec)};
+    };
+    const auto before = identity();
+    {
+        std::lock_guard lock(cacheMutex_);
+        const auto cached = keyCache_.find(name);
+        if (cached != keyCache_.end() && before && cached->second.identity == *before) {
+            key = cached->second.key;
+            return kKeyStoreSuccess;
+        }
+        if (cached != keyCache_.end())
+            keyCache_.erase(cached);
+    }
+
     Item item;
-    const KeyStoreStatus status = readItem(keyFileName(tag), tag, {}, item);
+    status = readItem(directory, name, tag, {}, item);
     if (status != kKeyStoreSuccess)
         return status;
     EVP_PKEY_ptr parsed;
@@ -364,6 +398,12 @@ KeyStoreStatus FileKeyStore::copyKeyRef(const std::string& tag, std::shared_ptr<
     if (!parsed)
         return kKeyStoreDecodeError;
     key = std::make_shared<OpenSSLKeyRef>(std::move(parsed), item.kind == kPrivateKey);
+
+    // Kept only when the file read is provably the one stat saw, before and after the read.
+    if (const auto after = identity(); before && after == before) {
+        std::lock_guard lock(cacheMutex_);
+        keyCache_.insert_or_assign(name, CachedKey{*before, key});
+    }
     return kKeyStoreSuccess;
 }
 

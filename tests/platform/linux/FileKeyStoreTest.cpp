@@ -293,5 +293,28 @@ TEST_F(FileKeyStoreTest, FileSystemFailuresAnswerIOError) {
     EXPECT_EQ(store_.deletePassword("a", "a"), kKeyStoreIOError);
 }
 
+// The other store stands for another process: its changes reach this one only through the files.
+TEST_F(FileKeyStoreTest, AParsedKeyIsReusedUntilItsFileChangesInAnyProcess) {
+    FileKeyStore other(dir_);
+    ASSERT_EQ(store_.generateRSAKeyPair(kPublicTag, kPrivateTag, 2048), kKeyStoreSuccess);
+    std::shared_ptr<const KeyRef> first, again, changed;
+    ASSERT_EQ(store_.copyKeyRef(kPrivateTag, first), kKeyStoreSuccess);
+    ASSERT_EQ(store_.copyKeyRef(kPrivateTag, again), kKeyStoreSuccess);
+    EXPECT_EQ(first, again) << "parsed once";
+
+    ASSERT_EQ(other.deleteKeyPair(kPublicTag, kPrivateTag), kKeyStoreSuccess);
+    ASSERT_EQ(other.generateRSAKeyPair(kPublicTag, kPrivateTag, 2048), kKeyStoreSuccess);
+    ASSERT_EQ(store_.copyKeyRef(kPrivateTag, changed), kKeyStoreSuccess);
+    const test::Bytes digest = test::digestOf(DigestAlgorithm::sha256, "input");
+    test::Bytes signature, publicKey;
+    ASSERT_EQ(changed->rawSign(DigestAlgorithm::sha256, digest, signature), kKeyStoreSuccess);
+    ASSERT_EQ(other.copyKeyData(kPublicTag, publicKey), kKeyStoreSuccess);
+    EXPECT_EQ(other.createPublicKey(publicKey)->rawVerify(DigestAlgorithm::sha256, digest, signature),
+              kKeyStoreSuccess)
+        << "signs with the new key";
+    ASSERT_EQ(other.deleteKey(kPrivateTag), kKeyStoreSuccess);
+    EXPECT_EQ(store_.copyKeyRef(kPrivateTag, changed), kKeyStoreItemNotFound);
+}
+
 } // namespace
 } // namespace velquor::detail

@@ -1,0 +1,225 @@
+// What a request costs the device: signing one fixed signing input through the device private
+// key's handle from the file key store (lookup included) against a raw EVP_DigestSign with a key
+// parsed once; and a "deviceInfo" round trip through Communication against the reference service
+// on loopback, against one libcurl POST of a prebuilt token plus one signature and one
+// verification. Both round trips keep their connection alive; handshakes happen before the timed
+// loop.
+#include "ReferenceService.hpp"
+
+#include "device/DataManager.hpp"
+#include "jwt/RSAPKCS1Signer.hpp"
+#include "platform/linux/ConfiguredBundleInfo.hpp"
+#include "platform/linux/CurlHttpTransport.hpp"
+#include "platform/linux/FileKeyStore.hpp"
+#include "platform/linux/LinuxDeviceFacts.hpp"
+#include "platform/linux/LinuxNotificationCenter.hpp"
+#include "platform/linux/LinuxReachabilityFlagSource.hpp"
+#include "platform/linux/ThreadPoolDispatchQueues.hpp"
+#include "remote/Communication.hpp"
+#include "remote/RequestBuilder.hpp"
+#include "remote/RequestToken.hpp"
+#include "remote/ResponseHandler.hpp"
+#include "state/Keychain.hpp"
+#include "util/CurlPtr.hpp"
+#include "util/OpenSSLPtr.hpp"
+
+#include <benchmark/benchmark.h>
+#include <openssl/evp.h>
+
+#include <condition_variable>
+#include <filesystem>
+#include <future>
+#include <random>
+
+namespace {
+
+using namespace velquor;
+using namespace velquor::detail;
+
+struct ScratchDir {
+    std::filesystem::path path =
+        std::filesystem::temp_directory_path() / ("velquor-bench-" + std::to_string(std::random_device{}()));
+    ~ScratchDir() {
+        std::error_code ec;
+        std::filesystem::remove_all(path, ec);
+    }
+};
+
+const std::string kSigningInput(600, 'h'); // about the size of a request token's signing input
+constexpr int kRoundTrips = 400;
+
+void BM_SignThroughKeyStoreHandle(benchmark::State& state) {
+    ScratchDir dir;
+    Keychain keychain(std::make_shared<FileKeyStore>(dir.path));
+    keychain.getDevicePublicKeyString(); // makes the pair
+    const std::span input(reinterpret_cast<const std::uint8_t*>(kSigningInput.data()), kSigningInput.size());
+    for (auto _ : state) {
+        RSAPKCS1Signer signer(SignatureAlgorithm::HashFunction::sha256,
+                              RSAKey{keychain.getKeyRef(items::kDevicePrivateKeyTag)});
+        benchmark::DoNotOptimize(signer.sign(input));
+    }
+}
+BENCHMARK(BM_SignThroughKeyStoreHandle)->Unit(benchmark::kMicrosecond);
+
+void BM_SignRawWithParsedKey(benchmark::State& state) {
+    EVP_PKEY_ptr key(EVP_RSA_gen(2048));
+    std::vector<std::uint8_t> signature(256);
+    for (auto _ : state) {
+        EVP_MD_CTX_ptr context(EVP_MD_CTX_new());
+        std::size_t length = signature.size();
+        EVP_DigestSignInit(context.get(), nullptr, EVP_sha256(), nullptr, key.get());
+        EVP_DigestSign(context.get(), signature.data(), &length,
+                       reinterpret_cast<const unsigned char*>(kSigningInput.data()), kSigningInput.size());
+        benchmark::DoNotOptimize(signature.data());
+    }
+}
+BENCHMARK(BM_SignRawWithParsedKey)->Unit(benchmark::kMicrosecond);
+
+// A reference service on loopback and a device paired with it through Communication.
+struct PairedDevice {
+    ScratchDir dir;
+    service::ReferenceService service{{.stateDirectory = dir.path / "service"}};
+    std::shared_ptr<ThreadPoolDispatchQueues> queues = std::make_shared<ThreadPoolDispatchQueues>();
+    std::shared_ptr<FileKeyStore> store = std::make_shared<FileKeyStore>(dir.path / "keys");
+    std::shared_ptr<const BundleInfo> bundle = std::make_shared<ConfiguredBundleInfo>(
+        HostApplication{"com.example.bench", "Bench", "Bench", "1.0", "1"}, dir.path / "app");
+    std::optional<Communication> comm;
+    std::string base;
+
+    using Outcome = std::pair<std::optional<Json>, std::optional<Error>>;
+    Outcome post(Substance substance) {
+        auto promise = std::make_shared<std::promise<Outcome>>();
+        comm->post(std::move(substance), [promise](auto claims, auto error) {
+            promise->set_value({claims, error});
+        });
+        return promise->get_future().get();
+    }
+
+    bool pair(std::string& why) {
+        if (auto error = service.start())
+            return why = *error, false;
+        base = service.baseURL(service::Region::na);
+        DataManager::Collaborators collaborators{store,  std::make_shared<LinuxDeviceFacts>(queues),
+                                                 bundle, std::make_shared<LinuxReachabilityFlagSource>(),
+                                                 queues, std::make_shared<LinuxNotificationCenter>(),
+                                                 {}};
+        comm.emplace(Communication::Collaborators{
+            std::make_shared<CurlHttpTransport>(service.caCertificatePath()), store,
+            DataManager::make(collaborators), nullptr, collaborators.reachabilityFlags, queues,
+            collaborators.notificationCenter});
+        Keychain keychain(store);
+        const RequestBuilder builder(bundle);
+        auto paired = post(
+            builder.pairingRequest(base, pairingKey(), "0a1b2c3d", *keychain.getDevicePublicKeyString()));
+        if (!paired.first)
+            return why = "pairing failed: " + paired.second->localizedDescription(), false;
+        std::optional<std::string> pairingId;
+        ResponseHandler(keychain).pairing(
+            *paired.first, [&](auto id, auto, auto) { pairingId = id; }, [](auto) {});
+        keychain.setString(items::kIsPaired, "isPaired");
+        if (!pairingId || !post(builder.finalizeRequest(base, *pairingId)).first)
+            return why = "finalize failed", false;
+        return true;
+    }
+
+    // A fresh pairing key from the admin interface.
+    std::string pairingKey() {
+        std::string reply;
+        CURL_ptr curl(curl_easy_init());
+        const std::string url = service.adminURL() + "pairing-keys", body = R"({"region": "NA"})";
+        const std::string ca = service.caCertificatePath().string();
+        curl_slist_ptr headers(curl_slist_append(nullptr, "content-type: application/json"));
+        curl_easy_setopt(curl.get(), CURLOPT_URL, url.c_str());
+        curl_easy_setopt(curl.get(), CURLOPT_CAINFO, ca.c_str());
+        curl_easy_setopt(curl.get(), CURLOPT_HTTPHEADER, headers.get());
+        curl_easy_setopt(curl.get(), CURLOPT_POSTFIELDS, body.c_str());
+        curl_easy_setopt(
+            curl.get(), CURLOPT_WRITEFUNCTION, +[](char* data, size_t size, size_t count, void* out) {
+                static_cast<std::string*>(out)->append(data, size * count);
+                return size * count;
+            });
+        curl_easy_setopt(curl.get(), CURLOPT_WRITEDATA, &reply);
+        curl_easy_perform(curl.get());
+        return Json::parse(reply, nullptr, false).value("pairingKey", "");
+    }
+};
+
+void BM_DeviceInfoRoundTripThroughCommunication(benchmark::State& state) {
+    PairedDevice device;
+    if (std::string why; !device.pair(why))
+        return state.SkipWithError(why.c_str());
+    const RequestBuilder builder(device.bundle);
+    for (auto _ : state)
+        if (!device.post(builder.deviceInfoRequest(device.base)).first)
+            return state.SkipWithError("deviceInfo failed");
+}
+BENCHMARK(BM_DeviceInfoRoundTripThroughCommunication)
+    ->Unit(benchmark::kMicrosecond)
+    ->UseRealTime()
+    ->Iterations(kRoundTrips);
+
+// One POST of a request token built before the loop (each token is used once, as the service
+// wants), plus one signature and one verification: the least a signed, verified round trip costs.
+void BM_DeviceInfoRoundTripBaseline(benchmark::State& state) {
+    PairedDevice device;
+    if (std::string why; !device.pair(why))
+        return state.SkipWithError(why.c_str());
+    const Substance substance = RequestBuilder(device.bundle).deviceInfoRequest(device.base);
+    DataManager::Collaborators collaborators{device.store,
+                                             std::make_shared<LinuxDeviceFacts>(device.queues),
+                                             device.bundle,
+                                             std::make_shared<LinuxReachabilityFlagSource>(),
+                                             device.queues,
+                                             std::make_shared<LinuxNotificationCenter>(),
+                                             {}};
+    const RequestToken tokens(DataManager::make(collaborators), device.store);
+    std::vector<std::string> prebuilt;
+    for (int i = 0; i <= kRoundTrips; ++i)
+        prebuilt.push_back(tokens.makeRequestToken(substance).value());
+    EVP_PKEY_ptr key(EVP_RSA_gen(2048));
+    std::string reply;
+    long status = 0;
+    CURL_ptr curl(curl_easy_init());
+    const std::string ca = device.service.caCertificatePath().string();
+    curl_slist_ptr headers(curl_slist_append(nullptr, "content-type: application/jwt"));
+    headers.reset(curl_slist_append(headers.release(), "Accept: application/jwt"));
+    curl_easy_setopt(curl.get(), CURLOPT_URL, substance.urlString.c_str());
+    curl_easy_setopt(curl.get(), CURLOPT_CAINFO, ca.c_str());
+    curl_easy_setopt(curl.get(), CURLOPT_HTTPHEADER, headers.get());
+    curl_easy_setopt(
+        curl.get(), CURLOPT_WRITEFUNCTION, +[](char* data, size_t size, size_t count, void* out) {
+            static_cast<std::string*>(out)->append(data, size * count);
+            return size * count;
+        });
+    curl_easy_setopt(curl.get(), CURLOPT_WRITEDATA, &reply);
+    std::size_t next = 0;
+    const auto postNext = [&] {
+        reply.clear();
+        curl_easy_setopt(curl.get(), CURLOPT_POSTFIELDS, prebuilt[next++].c_str());
+        return curl_easy_perform(curl.get()) == CURLE_OK &&
+               curl_easy_getinfo(curl.get(), CURLINFO_RESPONSE_CODE, &status) == CURLE_OK && status == 200;
+    };
+    postNext(); // the handshake
+    std::vector<std::uint8_t> signature(256);
+    for (auto _ : state) {
+        if (!postNext())
+            return state.SkipWithError("deviceInfo failed");
+        EVP_MD_CTX_ptr signing(EVP_MD_CTX_new()), verifying(EVP_MD_CTX_new());
+        std::size_t length = signature.size();
+        EVP_DigestSignInit(signing.get(), nullptr, EVP_sha256(), nullptr, key.get());
+        EVP_DigestSign(signing.get(), signature.data(), &length,
+                       reinterpret_cast<const unsigned char*>(kSigningInput.data()), kSigningInput.size());
+        EVP_DigestVerifyInit(verifying.get(), nullptr, EVP_sha256(), nullptr, key.get());
+        benchmark::DoNotOptimize(EVP_DigestVerify(
+            verifying.get(), signature.data(), length,
+            reinterpret_cast<const unsigned char*>(kSigningInput.data()), kSigningInput.size()));
+    }
+}
+BENCHMARK(BM_DeviceInfoRoundTripBaseline)
+    ->Unit(benchmark::kMicrosecond)
+    ->UseRealTime()
+    ->Iterations(kRoundTrips);
+
+} // namespace
+
+BENCHMARK_MAIN();
