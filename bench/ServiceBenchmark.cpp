@@ -363,7 +363,7 @@ BENCHMARK(BM_SignedDeviceInfoRoundTrips)
     ->Threads(1)
     ->Threads(largestThreadCount);
 
-constexpr int childRequests = 1000;
+constexpr int childRequests = 4000;
 
 void BM_ChildServiceCpuPerReply(benchmark::State& state) {
     auto& setup = childFixture();

@@ -382,7 +382,7 @@ TEST_F(ProtocolTest, RefusesMalformedRequestsWithASignedErrorAndKeepsServing) {
                                                "/xx/v1/pairings",
                                            "x"),
                   404, "NOT_FOUND");
-    expectRefusal(running.client().request("PUT", url, jwtHeaders, device.token()), 404, "NOT_FOUND");
+    expectRefusal(running.client().request("PUT", url, jwtHeaders, device.token()), 405, "METHOD_NOT_ALLOWED");
 
     auto pairing = RunningService::pairingClaims(running.pairingKey("EU"), *device.key);
     pairing["mobileDevice"]["publicKey"] = "not base64!";
