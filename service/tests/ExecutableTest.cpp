@@ -6,12 +6,12 @@
 #include <chrono>
 #include <csignal>
 #include <fstream>
-#include <sstream>
 #include <thread>
 
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 extern char** environ;
 
@@ -64,30 +64,26 @@ private:
     bool exited_ = false;
 };
 
-std::string readFile(const std::filesystem::path& path) {
-    std::ifstream in(path);
-    std::stringstream content;
-    content << in.rdbuf();
-    return content.str();
-}
-
 class ExecutableTest : public ::testing::TestWithParam<int> {};
 
 TEST_P(ExecutableTest, WritesTheReadyFileServesAndExitsZeroOnTheSignal) {
     TempDir temp;
     const auto readyFile = temp.path() / "ready.json";
+    // Left by an earlier run: replaced, never read as this run's.
+    std::ofstream(readyFile) << R"({"port": 1})";
     Program program(
         {"--state-dir", (temp.path() / "state").string(), "--port", "0", "--ready-file", readyFile.string()},
         temp.path() / "output.log");
     ASSERT_GT(program.pid(), 0);
 
-    const auto until = std::chrono::steady_clock::now() + 30s;
-    while (!std::filesystem::exists(readyFile) && std::chrono::steady_clock::now() < until)
-        std::this_thread::sleep_for(20ms);
-    ASSERT_TRUE(std::filesystem::exists(readyFile)) << readFile(temp.path() / "output.log");
-    const auto ready = json::parse(readFile(readyFile));
-    const int port = ready["port"];
-    ASSERT_GT(port, 0);
+    json ready;
+    int port = 1;
+    for (const auto until = std::chrono::steady_clock::now() + 30s;
+         port == 1 && std::chrono::steady_clock::now() < until; std::this_thread::sleep_for(20ms)) {
+        ready = json::parse(readFile(readyFile), nullptr, false);
+        port = ready.is_object() ? ready.value("port", 1) : 1;
+    }
+    ASSERT_NE(port, 1) << readFile(temp.path() / "output.log");
     const auto prefix = "https://127.0.0.1:" + std::to_string(port) + "/";
     EXPECT_EQ(ready["baseURLs"],
               json({{"NA", prefix + "na/"}, {"EU", prefix + "eu/"}, {"AU", prefix + "au/"}}));
@@ -127,6 +123,31 @@ TEST(ExecutableOptionsTest, DocumentsItsOptionsAndRefusesUnknownOnes) {
     ASSERT_TRUE(wrongStatus && WIFEXITED(*wrongStatus));
     EXPECT_EQ(WEXITSTATUS(*wrongStatus), 2);
     EXPECT_NE(readFile(temp.path() / "wrong.txt").find("--prot"), std::string::npos);
+}
+
+// The ready file tells a script where to connect: never in another user's directory, and a stale
+// one is gone even when this run cannot start.
+TEST(ExecutableReadyFileTest, RefusesAForeignDirectoryAndRemovesAStaleFile) {
+    TempDir temp;
+    const auto foreign = temp.path() / "foreign", open = temp.path() / "open";
+    std::filesystem::create_directories(foreign);
+    std::filesystem::create_directories(open / "state");
+    std::filesystem::permissions(open / "state", std::filesystem::perms::group_write,
+                                 std::filesystem::perm_options::add);
+    if (::chown(foreign.c_str(), ::geteuid() + 1, static_cast<gid_t>(-1)) != 0)
+        GTEST_SKIP() << "cannot give a directory to another user without privileges";
+    std::ofstream(open / "ready.json") << R"({"port": 1})";
+    for (const auto& [directory, complaint] :
+         {std::pair(foreign, "belongs to another user"), std::pair(open, "open to group or others")}) {
+        Program program(
+            {"--state-dir", (open / "state").string(), "--ready-file", (directory / "ready.json").string()},
+            temp.path() / "output.log");
+        const auto status = program.wait(30s);
+        ASSERT_TRUE(status && WIFEXITED(*status)) << directory;
+        EXPECT_EQ(WEXITSTATUS(*status), 1);
+        EXPECT_NE(readFile(temp.path() / "output.log").find(complaint), std::string::npos) << directory;
+        EXPECT_FALSE(std::filesystem::exists(directory / "ready.json")) << directory;
+    }
 }
 
 } // namespace

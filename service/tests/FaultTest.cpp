@@ -6,6 +6,10 @@
 
 #include <chrono>
 
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <unistd.h>
+
 namespace velquor::service::test {
 namespace {
 
@@ -22,33 +26,23 @@ TEST_F(FaultTest, FaultedRequestsChangeNothing) {
     const auto pairingToken =
         makeToken(RunningService::pairingClaims(running.pairingKey("EU"), key), nullptr);
     addFault({{"path", "v1/pairings"}, {"status", 500}});
-    EXPECT_EQ(running.client().postJwt(eu + "v1/pairings", pairingToken).status, 500);
+    EXPECT_EQ(running.post(eu + "v1/pairings", pairingToken).status, 500);
     EXPECT_TRUE(running.adminGet("state")["devices"].empty());
     // The very same token (same key, same "jti") still pairs: nothing was used up or recorded.
-    EXPECT_EQ(running.client().postJwt(eu + "v1/pairings", pairingToken).status, 201);
+    EXPECT_EQ(running.post(eu + "v1/pairings", pairingToken).status, 201);
 
     const auto device = running.pair(key);
-    const auto authenticationId = running
-                                      .adminPost("devices/" + device.id + "/authentications",
-                                                 {{"timeoutSeconds", 60}})["authenticationId"]
-                                      .get<std::string>();
-    const auto check =
-        device.baseURL + "v1/push/check?authenticationId=" + authenticationId + "&bundleId=com.example.host";
+    const auto id = running.authenticate(device, {{"timeoutSeconds", 60}});
     const auto answer = device.token({{"action", "APPROVE"}});
     addFault({{"path", "v1/push/check"}, {"status", 200}, {"body", {{"status", "APPROVED"}}}});
-    EXPECT_EQ(running.client().postJwt(check, answer).status, 200);
-    EXPECT_EQ(running.adminGet("authentications/" + authenticationId)["status"], "PENDING");
-    EXPECT_EQ(running.client().postJwt(check, answer).status, 200);
-    EXPECT_EQ(running.adminGet("authentications/" + authenticationId)["status"], "APPROVED");
+    EXPECT_EQ(running.post(device.checkURL(id), answer).status, 200);
+    EXPECT_EQ(running.adminGet("authentications/" + id)["status"], "PENDING");
+    EXPECT_EQ(running.post(device.checkURL(id), answer).status, 200);
+    EXPECT_EQ(running.adminGet("authentications/" + id)["status"], "APPROVED");
 
     addFault({{"path", "v1/logs"}, {"status", 201}, {"body", {{"supportId", "5"}}}});
-    const auto upload = running.client().request(
-        "POST", device.baseURL + "v1/logs",
-        {"content-type: multipart/form-data;  boundary=b", "Accept: application/jwt",
-         "Marvis-Mobile-Logs: " + device.token({{"sha256", sha256Hex("z")}, {"supportId", "5"}})},
-        "--b\r\nContent-Disposition: form-data; name=\"log-file\"; filename=\"velquorv2.zip\"\r\n"
-        "Content-Type: application/zip\r\n\r\nz\r\n--b--\r\n");
-    EXPECT_EQ(upload.status, 201);
+    const auto token = device.payloadToken({{"sha256", sha256Hex("z")}, {"supportId", "5"}});
+    EXPECT_EQ(running.upload(device, token, multipartBody("z")).status, 201);
     EXPECT_TRUE(running.adminGet("state")["uploads"].empty());
 }
 
@@ -61,24 +55,22 @@ TEST_F(FaultTest, UsesFaultsInTheOrderAddedAndMatchesPrefixes) {
     const auto other = running.pair(TestKey::shared(1), Region::na, false);
     EXPECT_EQ(running.adminGet("state")["devices"].size(), 2u);
 
-    EXPECT_EQ(running.client().postJwt(finalize, device.token()).status, 500);
-    EXPECT_EQ(running.client().postJwt(finalize, device.token()).status, 500);
-    EXPECT_EQ(running.client().postJwt(finalize, device.token()).status, 502);
+    EXPECT_EQ(running.post(finalize, device.token()).status, 500);
+    EXPECT_EQ(running.post(finalize, device.token()).status, 500);
+    EXPECT_EQ(running.post(finalize, device.token()).status, 502);
     EXPECT_FALSE(running.adminGet("state")["devices"][0]["finalized"]);
-    EXPECT_EQ(running.client().postJwt(finalize, device.token()).status, 200);
+    EXPECT_EQ(running.post(finalize, device.token()).status, 200);
 
     addFault({{"path", "v1/pairings/*"}, {"status", 500}, {"times", 5}});
     EXPECT_EQ(running.adminRaw("DELETE", "faults").status, 200);
-    EXPECT_EQ(
-        running.client().postJwt(other.baseURL + "v1/pairings/" + other.pairingId, other.token()).status,
-        200);
+    EXPECT_EQ(running.post(other.baseURL + "v1/pairings/" + other.pairingId, other.token()).status, 200);
 }
 
 TEST_F(FaultTest, DelaysTheFaultedReply) {
     const auto device = running.pair(TestKey::shared(0));
     addFault({{"path", "v1/deviceInfo"}, {"status", 504}, {"delayMs", 300}});
     const auto started = std::chrono::steady_clock::now();
-    EXPECT_EQ(running.client().postJwt(device.baseURL + "v1/deviceInfo", device.token()).status, 504);
+    EXPECT_EQ(running.post(device.baseURL + "v1/deviceInfo", device.token()).status, 504);
     EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(300));
 }
 
@@ -92,13 +84,9 @@ TEST_F(FaultTest, ProducesEveryReplyAndTransportFailureAClientMustSurvive) {
         std::string correlationId = "*"; // "*": generated; "": none at all
         std::string alg = "", keyUsed = "";
     };
+    const std::string key = running.serverPublicKey();
     const std::vector<Case> cases{
-        {{{"status", 503}, {"body", {{"code", "BUSY"}}}},
-         CURLE_OK,
-         "*",
-         "*",
-         "RS256",
-         running.serverPublicKey()},
+        {{{"status", 503}, {"body", {{"code", "BUSY"}}}}, CURLE_OK, "*", "*", "RS256", key},
         {{{"body", {{"code", "X"}}}, {"signature", "none"}}, CURLE_OK, "*", "*", "none"},
         {{{"body", {{"public", 1}}}, {"signature", "foreign"}}, CURLE_OK, "*", "*", "RS256", foreignKey},
         {{{"body", {{"id", "p"}}}, {"serverPublicKey", "foreign"}}, CURLE_OK, "*", "*", "RS256", foreignKey},
@@ -139,7 +127,7 @@ TEST_F(FaultTest, ProducesEveryReplyAndTransportFailureAClientMustSurvive) {
         EXPECT_EQ(token->claims, claims);
     }
     // Spent faults are gone: the real handler answers again.
-    EXPECT_EQ(running.client().postJwt(device.baseURL + "v1/deviceInfo", device.token()).status, 200);
+    EXPECT_EQ(running.post(device.baseURL + "v1/deviceInfo", device.token()).status, 200);
     EXPECT_NE(foreignKey, running.serverPublicKey());
 }
 
@@ -148,8 +136,7 @@ TEST_F(FaultTest, ServesCertificatesAClientMustRefuse) {
     const auto ready = running.service().readyDescription();
     for (const char* kind : {"untrusted", "wrongName"}) {
         const std::string url = ready["tlsFaultURLs"][kind]["EU"];
-        EXPECT_EQ(running.client().postJwt(url + "v1/deviceInfo", device.token()).code,
-                  CURLE_PEER_FAILED_VERIFICATION)
+        EXPECT_EQ(running.post(url + "v1/deviceInfo", device.token()).code, CURLE_PEER_FAILED_VERIFICATION)
             << kind;
     }
     // Under the name it carries, the wrong-name certificate verifies with the CA, and the protocol answers.
@@ -160,14 +147,34 @@ TEST_F(FaultTest, ServesCertificatesAClientMustRefuse) {
     EXPECT_EQ(
         client.postJwt("https://wrong-name.invalid:" + port + "/eu/v1/deviceInfo", device.token()).status,
         200);
+}
 
-    // A host outside the usual names gets a certificate that covers it.
-    ServiceOptions options;
-    options.host = "127.0.0.2";
-    RunningService elsewhere(options);
-    const auto state = elsewhere.client().request("GET", elsewhere.service().adminURL() + "state", {});
-    EXPECT_EQ(state.status, 200) << state.transportError;
-    EXPECT_EQ(elsewhere.service().adminURL().substr(0, 18), "https://127.0.0.2:");
+// A host outside the usual names, as an address or as a DNS name, gets a certificate that covers it,
+// and a client verifying with the ready file's CA connects by that name.
+TEST_F(FaultTest, CertifiesTheHostItListensOn) {
+    char name[256] = {};
+    ::gethostname(name, sizeof name - 1);
+    addrinfo* found = nullptr;
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    const bool loopbackName =
+        ::getaddrinfo(name, nullptr, &hints, &found) == 0 &&
+        (ntohl(reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr.s_addr) >> 24) == 127;
+    if (found)
+        ::freeaddrinfo(found);
+    for (const auto& host : {std::string("127.0.0.2"), std::string(name)}) {
+        if (host == name && !loopbackName)
+            GTEST_SKIP() << "the host name \"" << name << "\" does not resolve to a loopback address";
+        ServiceOptions options;
+        options.host = host;
+        RunningService elsewhere(options);
+        const auto ready = elsewhere.service().readyDescription();
+        const std::string adminURL = ready["adminURL"];
+        EXPECT_EQ(adminURL.substr(0, 9 + host.size()), "https://" + host + ":");
+        HttpsClient client(ready["caCertificate"].get<std::string>());
+        const auto state = client.request("GET", adminURL + "state", {});
+        EXPECT_EQ(state.status, 200) << host << ": " << state.transportError;
+    }
 }
 
 TEST_F(FaultTest, RefusesMalformedFaults) {

@@ -21,6 +21,7 @@ namespace velquor::service::test {
 
 using nlohmann::json;
 
+// A private (0700) temporary directory, removed with everything in it.
 class TempDir {
 public:
     TempDir();
@@ -32,6 +33,8 @@ public:
 private:
     std::filesystem::path path_;
 };
+
+std::string readFile(const std::filesystem::path& path);
 
 struct HttpReply {
     long status = 0;
@@ -65,7 +68,6 @@ private:
 class TestKey {
 public:
     static const TestKey& shared(int index);
-    static TestKey generate();
     std::string publicKeyBase64() const;      // SubjectPublicKeyInfo
     std::string publicKeyPkcs1Base64() const; // bare RSAPublicKey
     std::string sign(const std::string& input) const;
@@ -78,7 +80,6 @@ std::string base64Standard(const std::string& bytes);
 // Strict standard Base64: padding required, nothing outside the alphabet, zero tail bits.
 std::optional<std::string> base64StandardDecode(const std::string& text);
 std::string base64Url(const std::string& bytes);
-std::optional<std::string> base64UrlDecode(const std::string& text);
 std::string sha256Hex(const std::string& bytes);
 std::string newUuid();
 long long unixNow();
@@ -90,6 +91,8 @@ std::string makeToken(const json& claims, const TestKey* key,
 std::string makeTokenWithHeader(json header, const json& claims, const TestKey* key);
 // The device data a correct client sends under "metadata".
 json deviceData(bool sandbox = false);
+// A log upload body: one part "log-file" holding `zip`, between boundaries "b".
+std::string multipartBody(const std::string& zip);
 
 struct DecodedToken {
     json header;
@@ -105,13 +108,14 @@ struct PairedDevice {
     std::string id;
     std::string installedApplicationId;
     std::string pairingId;
-    std::string marketingName;
     std::string baseURL;
     // Claims of a signed request: "iss", "dvc", fresh "jti", "exp" in two minutes, "fnp", "metadata".
     json claims(const json& extra = json::object()) const;
     std::string token(const json& extra = json::object()) const;
     // A token with the payload claim set of a paired device (no "metadata"), as log uploads carry.
     std::string payloadToken(const json& extra) const;
+    // The push check address of an authentication, with the bundle id the device paired with.
+    std::string checkURL(const std::string& authenticationId) const;
 };
 
 // A started service in a temporary state directory, with helpers for the admin interface.
@@ -126,21 +130,29 @@ public:
     ReferenceService& service() { return *service_; }
     HttpsClient& client() { return *client_; }
     std::string baseURL(Region region) const { return service_->baseURL(region); }
-    const std::filesystem::path& stateDirectory() const { return stateDirectory_; }
-    // The service key, learnt from the first pairing reply (or from an identity token).
+    // The service key, read from its key file.
     const std::string& serverPublicKey() const { return serverPublicKey_; }
 
+    HttpReply post(const std::string& url, const std::string& token) { return client_->postJwt(url, token); }
+    // A log upload with `token` in its header and `body` (multipartBody of `zip` when empty).
+    HttpReply upload(const PairedDevice& device, const std::string& token, const std::string& body);
     json adminPost(const std::string& path, const json& body, long expectStatus = 201);
     json adminGet(const std::string& path);
     HttpReply adminRaw(const std::string& method, const std::string& path, const std::string& body = {});
     std::string pairingKey(const std::string& region);
+    // A new authentication of `device`; its id.
+    std::string authenticate(const PairedDevice& device, const json& body = json::object());
 
     // The claims of a pairing request (unsigned device data included).
     static json pairingClaims(const std::string& pairingKey, const TestKey& key, bool sandbox = false);
     // Pairs `key` with a fresh key of `region` and finalizes the pairing (asserts on the way).
     PairedDevice pair(const TestKey& key, Region region = Region::eu, bool finalize = true);
-    // Reads the claims of a reply, asserting a valid service signature.
+    // Reads the claims of a reply, asserting a valid service signature and a correlation id.
     json replyClaims(const HttpReply& reply);
+    // Asserts a signed refusal: status, "code", the "id" equal to the correlation id and, when
+    // given, the first detail's "target" and "code". Returns its claims.
+    json expectRefusal(const HttpReply& reply, long status, const std::string& code,
+                       const std::string& target = {}, const std::string& detailCode = {});
 
     // Stops the service (as at process exit) so a new one can start on the same directory.
     void stop();

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 namespace velquor::service::test {
 namespace {
 
@@ -49,8 +51,7 @@ protected:
             claims = RunningService::pairingClaims(running.pairingKey("EU"), *device.key);
             path = "v1/pairings";
         } else if (c.kind == Kind::pushCheck) {
-            const auto id = running.adminPost("devices/" + device.id + "/authentications", json::object());
-            path = "v1/push/check?authenticationId=" + id["authenticationId"].get<std::string>();
+            path = "v1/push/check?authenticationId=" + running.authenticate(device);
             query = "&bundleId=com.example.host";
             claims["action"] = "APPROVE";
         } else if (c.kind == Kind::logs) {
@@ -66,27 +67,21 @@ protected:
             change(claims, c.where, c.value);
         const auto token =
             makeTokenWithHeader(header, claims, c.kind == Kind::pairing ? nullptr : device.key);
-        if (c.kind != Kind::logs)
-            return running.client().postJwt(device.baseURL + path + query, token);
-        return running.client().request("POST", device.baseURL + path + query,
-                                        {"content-type: multipart/form-data; boundary=b",
-                                         "Accept: application/jwt", "Marvis-Mobile-Logs: " + token},
-                                        "--b\r\nContent-Disposition: form-data; name=\"log-file\"; "
-                                        "filename=\"velquorv2.zip\"\r\nContent-Type: application/zip\r\n\r\n"
-                                        "zip\r\n--b--\r\n");
+        if (c.kind == Kind::logs)
+            return running.upload(device, token, multipartBody("zip"));
+        return running.post(device.baseURL + path + query, token);
     }
 
     void expect(const std::vector<Case>& cases) {
         for (const auto& c : cases) {
             SCOPED_TRACE(c.name);
             const auto reply = send(c);
-            EXPECT_EQ(reply.status, c.status) << reply.body;
-            const auto claims = running.replyClaims(reply);
-            if (!c.target.empty()) {
-                EXPECT_EQ(claims.value("code", ""), c.status == 400 ? "INVALID_DATA" : "UNAUTHORIZED");
-                EXPECT_EQ(claims["details"][0].value("target", ""), c.target) << claims.dump();
-                EXPECT_EQ(claims["details"][0].value("code", ""), c.detail) << claims.dump();
-            }
+            if (c.target.empty()) {
+                EXPECT_EQ(reply.status, c.status) << reply.body;
+                running.replyClaims(reply);
+            } else
+                running.expectRefusal(reply, c.status, c.status == 400 ? "INVALID_DATA" : "UNAUTHORIZED",
+                                      c.target, c.detail);
         }
     }
 };
@@ -137,31 +132,13 @@ TEST_F(WrongClientTest, RefusesWrongTokensAndClaimSetsAndAcceptsCorrectOnes) {
 
 TEST_F(WrongClientTest, RefusesDeviceDataOutsideItsDescription) {
     std::vector<Case> cases;
-    for (const char* path : {"os",
-                             "os.version",
-                             "os.type",
-                             "model",
-                             "model.name",
-                             "model.marketingName",
-                             "name",
-                             "manufacturer",
-                             "apiVersion",
-                             "sdkVersion",
-                             "rooted",
-                             "lockEnabled",
-                             "locale",
-                             "networkType",
-                             "networksInfo",
-                             "application",
-                             "application.bundleId",
-                             "application.version",
-                             "application.name",
-                             "application.pushSandbox",
-                             "permissions",
-                             "permissions.camera",
-                             "permissions.location",
-                             "permissions.push",
-                             "permissions.silentPush"}) {
+    std::istringstream paths(
+        "os os.version os.type model model.name model.marketingName name manufacturer "
+        "apiVersion sdkVersion rooted lockEnabled locale networkType networksInfo application "
+        "application.bundleId application.version application.name application.pushSandbox "
+        "permissions permissions.camera permissions.location permissions.push "
+        "permissions.silentPush");
+    for (std::string path; paths >> path;) {
         const std::string target = std::string("metadata.") + path;
         cases.push_back({target, Kind::deviceInfo, target, nullptr, 400, target, "DEVICE_DATA_MISSING"});
         cases.push_back({target, Kind::deviceInfo, target, 7, 400, target, "DEVICE_DATA_INVALID"});
@@ -190,26 +167,17 @@ TEST_F(WrongClientTest, RefusesDeviceDataOutsideItsDescription) {
 TEST_F(WrongClientTest, ShowsTheAnswerAsSentAndTheSandboxOfTheLatestTokenUpdate) {
     for (const json& extra :
          {json{{"action", "DENY"}}, json{{"action", "APPROVE"}, {"isBanner", false}, {"method", nullptr}}}) {
-        const auto id = running.adminPost("devices/" + device.id + "/authentications", json::object());
+        const auto id = running.authenticate(device);
         const auto claims = device.claims(extra);
-        ASSERT_EQ(running.client()
-                      .postJwt(device.baseURL + "v1/push/check?bundleId=com.example.host&authenticationId=" +
-                                   id["authenticationId"].get<std::string>(),
-                               makeToken(claims, device.key, device.id))
-                      .status,
-                  200);
+        ASSERT_EQ(running.post(device.checkURL(id), makeToken(claims, device.key, device.id)).status, 200);
         // Exactly as sent: "isBanner" and "method" absent when left out, false and null when sent so.
-        EXPECT_EQ(running.adminGet("authentications/" + id["authenticationId"].get<std::string>())["answer"],
-                  claims);
+        EXPECT_EQ(running.adminGet("authentications/" + id)["answer"], claims);
     }
     auto production = device.claims({{"token", "cafe"}});
     production["metadata"]["application"]["pushSandbox"] = true;
-    EXPECT_EQ(running.client()
-                  .postJwt(device.baseURL + "v1/installedApplications/" + device.installedApplicationId +
-                               "/updatePushToken",
-                           makeToken(production, device.key, device.id))
-                  .status,
-              200);
+    const auto url =
+        device.baseURL + "v1/installedApplications/" + device.installedApplicationId + "/updatePushToken";
+    EXPECT_EQ(running.post(url, makeToken(production, device.key, device.id)).status, 200);
     EXPECT_EQ(running.adminGet("state")["devices"][0]["sandbox"], true);
 }
 
