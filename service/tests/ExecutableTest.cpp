@@ -10,6 +10,7 @@
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -125,28 +126,43 @@ TEST(ExecutableOptionsTest, DocumentsItsOptionsAndRefusesUnknownOnes) {
     EXPECT_NE(readFile(temp.path() / "wrong.txt").find("--prot"), std::string::npos);
 }
 
-// The ready file tells a script where to connect: never in another user's directory, and a stale
-// one is gone even when this run cannot start.
-TEST(ExecutableReadyFileTest, RefusesAForeignDirectoryAndRemovesAStaleFile) {
+// Another user's directory, or one open to others, is refused with the reason and exit status 1:
+// as the state directory (left exactly as it was) and for the ready file. A stale ready file is
+// gone even when the run cannot start.
+TEST(ExecutableDirectoriesTest, RefusesDirectoriesThatAreNotTheCallersOwn) {
     TempDir temp;
-    const auto foreign = temp.path() / "foreign", open = temp.path() / "open";
+    const auto state = temp.path() / "state", foreign = temp.path() / "foreign";
+    std::filesystem::create_directories(state);
     std::filesystem::create_directories(foreign);
-    std::filesystem::create_directories(open / "state");
-    std::filesystem::permissions(open / "state", std::filesystem::perms::group_write,
-                                 std::filesystem::perm_options::add);
     if (::chown(foreign.c_str(), ::geteuid() + 1, static_cast<gid_t>(-1)) != 0)
         GTEST_SKIP() << "cannot give a directory to another user without privileges";
-    std::ofstream(open / "ready.json") << R"({"port": 1})";
-    for (const auto& [directory, complaint] :
-         {std::pair(foreign, "belongs to another user"), std::pair(open, "open to group or others")}) {
-        Program program(
-            {"--state-dir", (open / "state").string(), "--ready-file", (directory / "ready.json").string()},
-            temp.path() / "output.log");
+    struct Case {
+        mode_t mode;
+        uid_t owner;
+        std::filesystem::path readyFile;
+        const char* complaint;
+    };
+    for (const auto& c :
+         std::vector<Case>{{0770, ::geteuid(), temp.path() / "ready.json", "open to group or others"},
+                           {0705, ::geteuid(), temp.path() / "ready.json", "open to group or others"},
+                           {0700, ::geteuid() + 1, temp.path() / "ready.json", "belongs to another user"},
+                           {0700, ::geteuid(), foreign / "ready.json", "belongs to another user"}}) {
+        ASSERT_EQ(::chown(state.c_str(), c.owner, static_cast<gid_t>(-1)), 0);
+        ASSERT_EQ(::chmod(state.c_str(), c.mode), 0);
+        if (c.readyFile.parent_path() == temp.path())
+            std::ofstream(c.readyFile) << R"({"port": 1})";
+        Program program({"--state-dir", state.string(), "--ready-file", c.readyFile.string()},
+                        temp.path() / "log");
         const auto status = program.wait(30s);
-        ASSERT_TRUE(status && WIFEXITED(*status)) << directory;
+        ASSERT_TRUE(status && WIFEXITED(*status));
         EXPECT_EQ(WEXITSTATUS(*status), 1);
-        EXPECT_NE(readFile(temp.path() / "output.log").find(complaint), std::string::npos) << directory;
-        EXPECT_FALSE(std::filesystem::exists(directory / "ready.json")) << directory;
+        EXPECT_NE(readFile(temp.path() / "log").find(c.complaint), std::string::npos)
+            << readFile(temp.path() / "log");
+        EXPECT_FALSE(std::filesystem::exists(c.readyFile));
+        struct stat after {};
+        ::stat(state.c_str(), &after);
+        EXPECT_EQ(after.st_mode & 0777, c.mode) << "the directory was changed";
+        EXPECT_FALSE(std::filesystem::exists(state / "ca-key.pem"));
     }
 }
 

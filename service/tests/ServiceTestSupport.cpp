@@ -1,10 +1,9 @@
 #include "ServiceTestSupport.hpp"
 
-#include "ServiceKeys.hpp"
+#include "RandomIds.hpp"
 
 #include <gtest/gtest.h>
 
-#include <openssl/rand.h>
 #include <openssl/x509.h>
 
 #include <algorithm>
@@ -57,14 +56,6 @@ size_t collectHeader(char* data, size_t size, size_t count, void* target) {
         (*static_cast<std::map<std::string, std::string>*>(target))[name] = value;
     }
     return size * count;
-}
-
-std::string derBase64(int (*encode)(const EVP_PKEY*, unsigned char**), const EVP_PKEY* key) {
-    unsigned char* der = nullptr;
-    const int size = encode(key, &der);
-    std::string bytes(reinterpret_cast<char*>(der), static_cast<size_t>(std::max(size, 0)));
-    OPENSSL_free(der);
-    return base64Standard(bytes);
 }
 
 } // namespace
@@ -121,37 +112,22 @@ const TestKey& TestKey::shared(int index) {
     static std::map<int, TestKey> keys;
     std::lock_guard lock(mutex);
     auto& key = keys[index];
+    std::string error;
     if (!key.key_)
-        key.key_.reset(EVP_PKEY_Q_keygen(nullptr, nullptr, "RSA", size_t{2048}), EVP_PKEY_free);
+        key.key_ = ServiceKeys::generate(2048, error);
     return key;
 }
 
-std::string TestKey::publicKeyBase64() const {
-    return derBase64(i2d_PUBKEY, key_.get());
-}
-
 std::string TestKey::publicKeyPkcs1Base64() const {
-    return derBase64(i2d_PublicKey, key_.get());
-}
-
-std::string TestKey::sign(const std::string& input) const {
-    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(), EVP_MD_CTX_free);
-    std::string signature(256, '\0');
-    size_t length = signature.size();
-    EVP_DigestSignInit(context.get(), nullptr, EVP_sha256(), nullptr, key_.get());
-    EVP_DigestSign(context.get(), reinterpret_cast<unsigned char*>(signature.data()), &length,
-                   reinterpret_cast<const unsigned char*>(input.data()), input.size());
-    signature.resize(length);
-    return signature;
-}
-
-std::string base64Standard(const std::string& bytes) {
-    std::string out(4 * ((bytes.size() + 2) / 3) + 1, '\0');
-    const int length =
-        EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()),
-                        reinterpret_cast<const unsigned char*>(bytes.data()), static_cast<int>(bytes.size()));
-    out.resize(static_cast<size_t>(length));
-    return out;
+    const auto spki = key_->publicKeyDer();
+    const auto* cursor = reinterpret_cast<const unsigned char*>(spki.data());
+    std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(d2i_PUBKEY(nullptr, &cursor, long(spki.size())),
+                                                            EVP_PKEY_free);
+    unsigned char* der = nullptr;
+    const int size = i2d_PublicKey(key.get(), &der);
+    const std::string bytes(reinterpret_cast<char*>(der), static_cast<size_t>(std::max(size, 0)));
+    OPENSSL_free(der);
+    return ServiceBase64::encode(bytes);
 }
 
 std::optional<std::string> base64StandardDecode(const std::string& text) {
@@ -164,15 +140,7 @@ std::optional<std::string> base64StandardDecode(const std::string& text) {
         return std::nullopt;
     out.resize(static_cast<size_t>(length) - padding);
     // Only the canonical text of its bytes: no whitespace, no stray bits, padding as required.
-    return base64Standard(out) == text ? std::optional(out) : std::nullopt;
-}
-
-std::string base64Url(const std::string& bytes) {
-    std::string text = base64Standard(bytes);
-    std::replace(text.begin(), text.end(), '+', '-');
-    std::replace(text.begin(), text.end(), '/', '_');
-    text.erase(text.find_last_not_of('=') + 1);
-    return text;
+    return ServiceBase64::encode(out) == text ? std::optional(out) : std::nullopt;
 }
 
 namespace {
@@ -193,22 +161,6 @@ std::string sha256Hex(const std::string& bytes) {
     for (size_t i = 0; i < 32; ++i)
         std::snprintf(hex.data() + 2 * i, 3, "%02x", digest[i]);
     return hex;
-}
-
-std::string newUuid() {
-    unsigned char b[16];
-    RAND_bytes(b, sizeof b);
-    char text[37];
-    std::snprintf(text, sizeof text, "%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X",
-                  b[0], b[1], b[2], b[3], b[4], b[5], (b[6] & 0x0F) | 0x40, b[7], (b[8] & 0x3F) | 0x80, b[9],
-                  b[10], b[11], b[12], b[13], b[14], b[15]);
-    return text;
-}
-
-long long unixNow() {
-    return std::chrono::duration_cast<std::chrono::seconds>(
-               std::chrono::system_clock::now().time_since_epoch())
-        .count();
 }
 
 std::string makeToken(const json& claims, const TestKey* key, const std::optional<std::string>& kid) {
@@ -272,7 +224,7 @@ std::optional<DecodedToken> decodeToken(const std::string& compact, const std::s
 json PairedDevice::claims(const json& extra) const {
     json claims{{"iss", installedApplicationId},
                 {"dvc", id},
-                {"jti", newUuid()},
+                {"jti", RandomIds::uuid()},
                 {"exp", unixNow() + 120},
                 {"fnp", "5B1F2A9C-0000-4000-8000-000000000001"},
                 {"metadata", deviceData()}};
@@ -366,7 +318,7 @@ json RunningService::pairingClaims(const std::string& pairingKey, const TestKey&
             {"mobileDevice", {{"publicKey", key.publicKeyBase64()}}},
             {"installedApplication", {{"pushToken", "00ab10ff"}}},
             {"fnp", "5B1F2A9C-0000-4000-8000-000000000001"},
-            {"jti", newUuid()},
+            {"jti", RandomIds::uuid()},
             {"exp", unixNow() + 120},
             {"metadata", deviceData(sandbox)}};
 }

@@ -4,11 +4,13 @@
 #pragma once
 
 #include "ReferenceService.hpp"
+#include "ServiceBase64.hpp"
+#include "ServiceClock.hpp"
+#include "ServiceKeys.hpp"
 
 #include <nlohmann/json.hpp>
 
 #include <curl/curl.h>
-#include <openssl/evp.h>
 
 #include <filesystem>
 #include <map>
@@ -64,25 +66,29 @@ private:
     std::vector<std::string> resolve_;
 };
 
-// A test-side RSA-2048 key; the first few are generated once per process and shared.
+// A device key for the tests: the first few are generated once per process and shared. Signing
+// and encoding use the service's primitives; replies are checked with independent code below.
 class TestKey {
 public:
     static const TestKey& shared(int index);
-    std::string publicKeyBase64() const;      // SubjectPublicKeyInfo
-    std::string publicKeyPkcs1Base64() const; // bare RSAPublicKey
-    std::string sign(const std::string& input) const;
+    std::string publicKeyBase64() const { return key_->publicKeyBase64(); } // SubjectPublicKeyInfo
+    std::string publicKeyPkcs1Base64() const;                               // bare RSAPublicKey
+    std::string sign(const std::string& input) const { return key_->signSha256(input).value_or(""); }
 
 private:
-    std::shared_ptr<EVP_PKEY> key_;
+    std::optional<ServiceKeys> key_;
 };
 
-std::string base64Standard(const std::string& bytes);
-// Strict standard Base64: padding required, nothing outside the alphabet, zero tail bits.
+// Strict standard Base64, written apart from the service's: padding required, nothing outside
+// the alphabet, zero tail bits.
 std::optional<std::string> base64StandardDecode(const std::string& text);
-std::string base64Url(const std::string& bytes);
+inline std::string base64Url(const std::string& bytes) {
+    return ServiceBase64::encodeURL(bytes);
+}
 std::string sha256Hex(const std::string& bytes);
-std::string newUuid();
-long long unixNow();
+inline long long unixNow() {
+    return nowSeconds();
+}
 
 // A compact token: header {"alg", "typ", ["kid"]}; signed RS256 when `key` is given, else "none".
 std::string makeToken(const json& claims, const TestKey* key,
