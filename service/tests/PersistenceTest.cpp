@@ -28,6 +28,8 @@ TEST(PersistenceTest, ARestartedServiceKnowsItsDevicesUploadsKeysAndUsedTokens) 
         caBefore = readFile(directory / "ca.pem");
         serverKeyBefore = first.serverPublicKey();
     }
+    // A server certificate that no longer matches its key is issued again (every request below verifies it).
+    std::filesystem::remove(directory / "server-key.pem");
     RunningService second(directory);
     EXPECT_EQ(readFile(directory / "ca.pem"), caBefore);
     EXPECT_EQ(second.serverPublicKey(), serverKeyBefore);
@@ -54,24 +56,12 @@ TEST(PersistenceTest, ADamagedCertificateAuthorityStopsTheStartAndIsLeftAlone) {
     TempDir temp;
     const auto directory = temp.path() / "state";
     { RunningService first(directory); }
-    {
-        std::ofstream damaged(directory / "ca.pem", std::ios::trunc);
-        damaged << "not a certificate";
-    }
+    std::ofstream(directory / "ca.pem", std::ios::trunc) << "not a certificate";
     ReferenceService service(ServiceOptions{"127.0.0.1", 0, directory, false});
     const auto error = service.start();
     ASSERT_TRUE(error);
     EXPECT_NE(error->find("ca.pem"), std::string::npos) << *error;
     EXPECT_EQ(readFile(directory / "ca.pem"), "not a certificate");
-}
-
-TEST(PersistenceTest, AServerCertificateThatNoLongerMatchesIsReplaced) {
-    TempDir temp;
-    const auto directory = temp.path() / "state";
-    { RunningService first(directory); }
-    std::filesystem::remove(directory / "server-key.pem");
-    RunningService second(directory);
-    EXPECT_EQ(second.client().request("GET", second.service().adminURL() + "state", {}).status, 200);
 }
 
 } // namespace

@@ -142,39 +142,6 @@ TEST_F(ProtocolTest, PairingTheSameKeyPairAgainCreatesANewDeviceAndKeepsTheOld) 
     running.expectRefusal(running.post(url, forged), 401, "UNAUTHORIZED", "signature", "SIGNATURE_INVALID");
 }
 
-TEST_F(ProtocolTest, RefusesTokensThatAreReplayedUnsignedOrFromTheWrongDevice) {
-    const auto device = running.pair(TestKey::shared(0));
-    const auto other = running.pair(TestKey::shared(1));
-    const auto url = device.baseURL + "v1/deviceInfo";
-    const auto token = device.token();
-    EXPECT_EQ(running.post(url, token).status, 200);
-    struct Case {
-        std::string url, token;
-        long status;
-        std::string code, target, detail;
-    };
-    for (const auto& c : std::vector<Case>{
-             {url, token, 401, "UNAUTHORIZED", "jti", "TOKEN_REPLAYED"},
-             // Signed by one device's key while "kid" names another.
-             {url, makeToken(other.claims(), device.key, other.id), 401, "UNAUTHORIZED", "signature",
-              "SIGNATURE_INVALID"},
-             {url, makeToken(device.claims(), nullptr, device.id), 401, "UNAUTHORIZED", "alg",
-              "SIGNATURE_REQUIRED"},
-             // An EU device is unknown at the North-American address.
-             {running.baseURL(Region::na) + "v1/deviceInfo", device.token(), 401, "UNAUTHORIZED", "kid",
-              "UNKNOWN_DEVICE"},
-             // Finalizing another device's pairing, updating another application's token.
-             {device.baseURL + "v1/pairings/" + other.pairingId, device.token(), 404, "NOT_FOUND",
-              "pairingId", "NOT_FOUND"},
-             {device.baseURL + "v1/installedApplications/" + other.installedApplicationId +
-                  "/updatePushToken",
-              device.token({{"token", "aa"}}), 403, "FORBIDDEN", "installedApplicationId", "FORBIDDEN"},
-         }) {
-        SCOPED_TRACE(c.url + " " + c.detail);
-        running.expectRefusal(running.post(c.url, c.token), c.status, c.code, c.target, c.detail);
-    }
-}
-
 TEST_F(ProtocolTest, RefusesPairingKeysThatAreUsedUnknownOrFromAnotherRegion) {
     const auto eu = running.baseURL(Region::eu) + "v1/pairings";
     const auto pair = [&](const std::string& url, const std::string& pairingKey, int key = 0) {
@@ -272,19 +239,34 @@ TEST_F(ProtocolTest, RefusesLogUploadsThatDoNotMatchTheirToken) {
     EXPECT_EQ(running.adminGet("state")["uploads"].size(), 3u);
 }
 
-TEST_F(ProtocolTest, RefusesMalformedRequestsWithASignedErrorAndKeepsServing) {
+// Malformed, replayed, unsigned or misdirected requests, and requests signed by the wrong device.
+TEST_F(ProtocolTest, RefusesWrongRequestsWithASignedErrorAndKeepsServing) {
     const auto device = running.pair(TestKey::shared(0));
+    const auto other = running.pair(TestKey::shared(1));
     const auto url = device.baseURL + "v1/deviceInfo";
     struct Case {
         const char* name;
         std::string method, url, contentType, accept, body;
         long status;
-        const char* code;
+        std::string code, target = {}, detail = {};
     };
     const std::string header = base64Url(R"({"alg":"RS256","typ":"JWT","kid":")" + device.id + "\"}");
     const std::string jwt = "application/jwt", token = device.token();
     const auto root = "https://127.0.0.1:" + std::to_string(running.service().port()) + "/";
+    EXPECT_EQ(running.post(url, token).status, 200);
     const std::vector<Case> cases{
+        {"replayed", "POST", url, jwt, jwt, token, 401, "UNAUTHORIZED", "jti", "TOKEN_REPLAYED"},
+        {"signed for another device", "POST", url, jwt, jwt, makeToken(other.claims(), device.key, other.id),
+         401, "UNAUTHORIZED", "signature", "SIGNATURE_INVALID"},
+        {"unsigned", "POST", url, jwt, jwt, makeToken(device.claims(), nullptr, device.id), 401,
+         "UNAUTHORIZED", "alg", "SIGNATURE_REQUIRED"},
+        {"paired in another region", "POST", running.baseURL(Region::na) + "v1/deviceInfo", jwt, jwt,
+         device.token(), 401, "UNAUTHORIZED", "kid", "UNKNOWN_DEVICE"},
+        {"another device's pairing", "POST", device.baseURL + "v1/pairings/" + other.pairingId, jwt, jwt,
+         device.token(), 404, "NOT_FOUND", "pairingId", "NOT_FOUND"},
+        {"another application's token", "POST",
+         device.baseURL + "v1/installedApplications/" + other.installedApplicationId + "/updatePushToken",
+         jwt, jwt, device.token({{"token", "aa"}}), 403, "FORBIDDEN", "installedApplicationId", "FORBIDDEN"},
         {"text content type", "POST", url, "text/plain", jwt, token, 415, "UNSUPPORTED_MEDIA_TYPE"},
         {"no content type", "POST", url, "", jwt, token, 415, "UNSUPPORTED_MEDIA_TYPE"},
         {"html accepted only", "POST", url, jwt, "text/html", token, 406, "NOT_ACCEPTABLE"},
@@ -311,7 +293,7 @@ TEST_F(ProtocolTest, RefusesMalformedRequestsWithASignedErrorAndKeepsServing) {
         SCOPED_TRACE(c.name);
         const auto reply = running.client().request(
             c.method, c.url, {"content-type: " + c.contentType, "Accept: " + c.accept}, c.body);
-        running.expectRefusal(reply, c.status, c.code);
+        running.expectRefusal(reply, c.status, c.code, c.target, c.detail);
     }
     EXPECT_EQ(running.post(url, device.token()).status, 200);
 }
