@@ -91,8 +91,8 @@ public:
     void setFinalized(const std::string& deviceId, int64_t now);
     void setPushToken(const std::string& deviceId, const std::string& token, bool sandbox, int64_t now);
 
-    // Records a token id; false when it was seen before. Ids whose token has expired are dropped,
-    // since an expired token is refused anyway.
+    // Records a token id; false when it was seen before. Ids whose token has expired are dropped
+    // about once a minute, since an expired token is refused anyway.
     bool recordTokenId(const std::string& jti, int64_t expiresAt, int64_t now);
 
     void insertAuthentication(const AuthenticationRecord& record);

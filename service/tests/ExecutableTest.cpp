@@ -122,8 +122,7 @@ TEST(ExecutableDirectoriesTest, RefusesDirectoriesThatAreNotTheCallersOwn) {
     const auto state = temp.path() / "state", foreign = temp.path() / "foreign";
     std::filesystem::create_directories(state);
     std::filesystem::create_directories(foreign);
-    if (::chown(foreign.c_str(), ::geteuid() + 1, static_cast<gid_t>(-1)) != 0)
-        GTEST_SKIP() << "cannot give a directory to another user without privileges";
+    const bool privileged = ::chown(foreign.c_str(), ::geteuid() + 1, static_cast<gid_t>(-1)) == 0;
     struct Case {
         mode_t mode;
         uid_t owner;
@@ -135,6 +134,8 @@ TEST(ExecutableDirectoriesTest, RefusesDirectoriesThatAreNotTheCallersOwn) {
                            {0705, ::geteuid(), temp.path() / "ready.json", "open to group or others"},
                            {0700, ::geteuid() + 1, temp.path() / "ready.json", "belongs to another user"},
                            {0700, ::geteuid(), foreign / "ready.json", "belongs to another user"}}) {
+        if (!privileged && (c.owner != ::geteuid() || c.readyFile.parent_path() == foreign))
+            continue;
         ASSERT_EQ(::chown(state.c_str(), c.owner, static_cast<gid_t>(-1)), 0);
         ASSERT_EQ(::chmod(state.c_str(), c.mode), 0);
         if (c.readyFile.parent_path() == temp.path())
@@ -150,6 +151,9 @@ TEST(ExecutableDirectoriesTest, RefusesDirectoriesThatAreNotTheCallersOwn) {
         EXPECT_EQ(after.st_mode & 0777, c.mode) << "the directory was changed";
         EXPECT_FALSE(std::filesystem::exists(state / "ca-key.pem"));
     }
+    if (!privileged)
+        GTEST_SKIP()
+            << "cannot give a directory to another user without privileges; only open ones were tried";
 }
 
 } // namespace
