@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <sstream>
 
 namespace velquor::service::test {
@@ -22,18 +23,13 @@ struct Case {
     std::string target, detail; // empty: accepted
 };
 
-json& at(json& node, const std::string& path) {
-    const auto dot = path.find('.');
-    return dot == std::string::npos ? node[path] : at(node[path.substr(0, dot)], path.substr(dot + 1));
-}
-
-void change(json& node, const std::string& path, const json& value) {
-    const auto dot = path.rfind('.');
-    auto& parent = dot == std::string::npos ? node : at(node, path.substr(0, dot));
+void change(json& node, std::string path, const json& value) {
+    std::replace(path.begin(), path.end(), '.', '/');
+    const json::json_pointer pointer("/" + path);
     if (value.is_null())
-        parent.erase(path.substr(dot + 1));
+        node[pointer.parent_pointer()].erase(pointer.back());
     else
-        parent[path.substr(dot + 1)] = value;
+        node[pointer] = value;
 }
 
 class WrongClientTest : public ::testing::Test {
