@@ -1,6 +1,6 @@
-// JSON text parsed with a nesting limit. The depth is counted by a SAX pass that builds nothing and
-// uses no recursion, so a hostile document nested a million deep is refused before any tree
-// exists; every tree the service holds can therefore be copied and printed safely.
+// JSON text parsed with a nesting limit, in one pass: the parse stops as soon as a container opens
+// past the limit, so a hostile document nested a million deep never becomes a tree; every tree
+// the service holds can therefore be copied and printed safely.
 #pragma once
 
 #include <nlohmann/json.hpp>
@@ -18,8 +18,6 @@ public:
 
     // The parsed value, or nullopt when `text` is not one JSON value or nests deeper than the limit.
     static std::optional<nlohmann::json> parse(std::string_view text);
-    // Whether `text` is one JSON value nesting at most `deepestNesting` deep.
-    static bool withinLimit(std::string_view text);
 };
 
 } // namespace velquor::service

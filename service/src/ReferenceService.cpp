@@ -413,12 +413,21 @@ void ReferenceService::Impl::configure(httplib::SSLServer& server, size_t thread
     server.set_write_timeout(inactivitySeconds, 0);
     // Headers and body leave in separate writes; without this, delayed ACKs add ~40 ms per reply.
     server.set_tcp_nodelay(true);
-    server.Post(".*", [this](const httplib::Request& request, httplib::Response& response,
-                             const httplib::ContentReader& reader) { serve(request, response, &reader); });
+    // Every method reaches serve(), so a protocol path answers 405 to all but POST, not 404.
+    const auto withBody = [this](const httplib::Request& request, httplib::Response& response,
+                                 const httplib::ContentReader& reader) {
+        serve(request, response, &reader);
+    };
+    server.Post(".*", withBody);
+    server.Put(".*", withBody);
+    server.Patch(".*", withBody);
     server.Get(".*", [this](const httplib::Request& request, httplib::Response& response) {
         serve(request, response, nullptr);
     });
     server.Delete(".*", [this](const httplib::Request& request, httplib::Response& response) {
+        serve(request, response, nullptr);
+    });
+    server.Options(".*", [this](const httplib::Request& request, httplib::Response& response) {
         serve(request, response, nullptr);
     });
     // Whatever the HTTP layer refuses on its own still gets a signed error and a correlation id.

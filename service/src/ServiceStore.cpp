@@ -21,8 +21,9 @@ CREATE TABLE IF NOT EXISTS devices(
     region TEXT NOT NULL, public_key TEXT NOT NULL, marketing_name TEXT NOT NULL,
     user_id TEXT NOT NULL, push_token TEXT, sandbox INTEGER NOT NULL, finalized INTEGER NOT NULL,
     created_at INTEGER NOT NULL, updated_at INTEGER NOT NULL);
-CREATE TABLE IF NOT EXISTS token_ids(jti TEXT PRIMARY KEY, expires_at INTEGER NOT NULL);
-CREATE INDEX IF NOT EXISTS token_ids_expiry ON token_ids(expires_at);
+-- Written on every signed request, so one B-tree and no index: the minutely prune scans it.
+CREATE TABLE IF NOT EXISTS token_ids(jti TEXT PRIMARY KEY, expires_at INTEGER NOT NULL) WITHOUT ROWID;
+DROP INDEX IF EXISTS token_ids_expiry;
 CREATE TABLE IF NOT EXISTS authentications(
     seq INTEGER PRIMARY KEY AUTOINCREMENT, id TEXT UNIQUE NOT NULL, device_id TEXT NOT NULL,
     status TEXT NOT NULL, created_at_ms INTEGER NOT NULL, expires_at_ms INTEGER NOT NULL,
@@ -40,15 +41,17 @@ constexpr const char* deviceColumns =
 constexpr const char* authenticationColumns =
     "id, device_id, status, created_at_ms, expires_at_ms, method, is_banner, answer";
 
-// One prepared statement, finalized on destruction.
-class Statement {
+} // namespace
+
+class ServiceStore::Statement {
 public:
-    Statement(sqlite3* db, const char* sql)
-        : db_(db) {
-        if (sqlite3_prepare_v2(db, sql, -1, &statement_, nullptr) != SQLITE_OK)
-            fail();
+    Statement(ServiceStore& store, const std::string& sql)
+        : db_(store.db_)
+        , statement_(store.prepared(sql)) {}
+    ~Statement() {
+        sqlite3_reset(statement_);
+        sqlite3_clear_bindings(statement_);
     }
-    ~Statement() { sqlite3_finalize(statement_); }
     Statement(const Statement&) = delete;
     Statement& operator=(const Statement&) = delete;
 
@@ -121,6 +124,8 @@ private:
     sqlite3_stmt* statement_ = nullptr;
 };
 
+namespace {
+
 // BEGIN IMMEDIATE ... COMMIT, rolled back when left by an exception or without commit().
 class Transaction {
 public:
@@ -145,6 +150,8 @@ private:
     sqlite3* db_;
     bool done_ = false;
 };
+
+using Statement = ServiceStore::Statement;
 
 DeviceRecord readDevice(const Statement& row) {
     DeviceRecord device;
@@ -203,8 +210,13 @@ std::unique_ptr<ServiceStore> ServiceStore::open(const std::filesystem::path& pa
     std::unique_ptr<ServiceStore> store(new ServiceStore(db));
     try {
         sqlite3_busy_timeout(db, 5000);
-        // WAL keeps readers and the one writer apart; NORMAL syncs at checkpoints, which a
-        // clean stop reaches and a crash cannot corrupt.
+        // The service is the database's only user: holding the lock for good spares the file locks
+        // every statement would take (about ten system calls per request), and a second service
+        // on the same directory fails to start instead of sharing it. Set before WAL, it also
+        // keeps the WAL index in memory, so there is no -shm file.
+        store->execute("PRAGMA locking_mode=EXCLUSIVE");
+        // WAL appends each commit; NORMAL syncs at checkpoints, which a clean stop reaches and a
+        // crash cannot corrupt.
         store->execute("PRAGMA journal_mode=WAL");
         store->execute("PRAGMA synchronous=NORMAL");
         store->execute(schema);
@@ -218,7 +230,22 @@ std::unique_ptr<ServiceStore> ServiceStore::open(const std::filesystem::path& pa
 }
 
 ServiceStore::~ServiceStore() {
+    for (const auto& [sql, statement] : statements_)
+        sqlite3_finalize(statement);
     sqlite3_close(db_);
+}
+
+sqlite3_stmt* ServiceStore::prepared(const std::string& sql) {
+    if (const auto it = statements_.find(sql); it != statements_.end())
+        return it->second;
+    sqlite3_stmt* statement = nullptr;
+    if (sqlite3_prepare_v3(db_, sql.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &statement, nullptr) !=
+        SQLITE_OK) {
+        sqlite3_finalize(statement);
+        throw std::runtime_error(std::string("database: ") + sqlite3_errmsg(db_));
+    }
+    statements_.emplace(sql, statement);
+    return statement;
 }
 
 void ServiceStore::execute(const char* sql) {
@@ -232,7 +259,7 @@ void ServiceStore::execute(const char* sql) {
 
 void ServiceStore::addColumnIfMissing(const char* table, const char* column, const char* definition) {
     Statement columns(
-        db_, (std::string("SELECT 1 FROM pragma_table_info('") + table + "') WHERE name = ?").c_str());
+        *this, (std::string("SELECT 1 FROM pragma_table_info('") + table + "') WHERE name = ?").c_str());
     columns.bind(1, std::string(column));
     if (!columns.step())
         execute((std::string("ALTER TABLE ") + table + " ADD COLUMN " + column + " " + definition).c_str());
@@ -241,14 +268,14 @@ void ServiceStore::addColumnIfMissing(const char* table, const char* column, con
 bool ServiceStore::insertPairingKey(const std::string& key, Region region, const std::string& userId,
                                     int64_t now) {
     std::lock_guard lock(mutex_);
-    Statement insert(db_, "INSERT INTO pairing_keys(key, region, user_id, created_at) VALUES(?, ?, ?, ?)");
+    Statement insert(*this, "INSERT INTO pairing_keys(key, region, user_id, created_at) VALUES(?, ?, ?, ?)");
     insert.bind(1, key).bind(2, regionCode(region)).bind(3, userId).bind(4, now);
     return insert.stepUnlessDuplicate();
 }
 
 std::optional<Region> ServiceStore::pairingKeyRegion(const std::string& key) {
     std::lock_guard lock(mutex_);
-    Statement select(db_, "SELECT region FROM pairing_keys WHERE key = ?");
+    Statement select(*this, "SELECT region FROM pairing_keys WHERE key = ?");
     select.bind(1, key);
     if (!select.step())
         return std::nullopt;
@@ -258,7 +285,7 @@ std::optional<Region> ServiceStore::pairingKeyRegion(const std::string& key) {
 PairingOutcome ServiceStore::pairDevice(const std::string& key, Region region, DeviceRecord& device) {
     std::lock_guard lock(mutex_);
     Transaction transaction(db_);
-    Statement select(db_, "SELECT region, user_id, used_by FROM pairing_keys WHERE key = ?");
+    Statement select(*this, "SELECT region, user_id, used_by FROM pairing_keys WHERE key = ?");
     select.bind(1, key);
     if (!select.step())
         return PairingOutcome::unknownKey;
@@ -268,11 +295,12 @@ PairingOutcome ServiceStore::pairDevice(const std::string& key, Region region, D
         return PairingOutcome::usedKey;
     device.userId = select.text(1);
     device.region = regionCode(region);
-    Statement use(db_, "UPDATE pairing_keys SET used_by = ? WHERE key = ?");
+    Statement use(*this, "UPDATE pairing_keys SET used_by = ? WHERE key = ?");
     use.bind(1, device.id).bind(2, key).step();
-    Statement insert(db_, "INSERT INTO devices(id, installed_application_id, pairing_id, region, public_key, "
-                          "marketing_name, user_id, push_token, sandbox, finalized, created_at, updated_at, "
-                          "bundle_id) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+    Statement insert(*this,
+                     "INSERT INTO devices(id, installed_application_id, pairing_id, region, public_key, "
+                     "marketing_name, user_id, push_token, sandbox, finalized, created_at, updated_at, "
+                     "bundle_id) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
     insert.bind(1, device.id)
         .bind(2, device.installedApplicationId)
         .bind(3, device.pairingId)
@@ -293,7 +321,7 @@ PairingOutcome ServiceStore::pairDevice(const std::string& key, Region region, D
 
 std::optional<DeviceRecord> ServiceStore::device(const std::string& id) {
     std::lock_guard lock(mutex_);
-    Statement select(db_, (std::string("SELECT ") + deviceColumns + " FROM devices WHERE id = ?").c_str());
+    Statement select(*this, std::string("SELECT ") + deviceColumns + " FROM devices WHERE id = ?");
     select.bind(1, id);
     if (!select.step())
         return std::nullopt;
@@ -302,7 +330,7 @@ std::optional<DeviceRecord> ServiceStore::device(const std::string& id) {
 
 std::vector<DeviceRecord> ServiceStore::devices() {
     std::lock_guard lock(mutex_);
-    Statement select(db_, (std::string("SELECT ") + deviceColumns + " FROM devices ORDER BY seq").c_str());
+    Statement select(*this, std::string("SELECT ") + deviceColumns + " FROM devices ORDER BY seq");
     std::vector<DeviceRecord> all;
     while (select.step())
         all.push_back(readDevice(select));
@@ -311,33 +339,36 @@ std::vector<DeviceRecord> ServiceStore::devices() {
 
 void ServiceStore::setFinalized(const std::string& deviceId, int64_t now) {
     std::lock_guard lock(mutex_);
-    Statement update(db_, "UPDATE devices SET finalized = 1, updated_at = ? WHERE id = ?");
+    Statement update(*this, "UPDATE devices SET finalized = 1, updated_at = ? WHERE id = ?");
     update.bind(1, now).bind(2, deviceId).step();
 }
 
 void ServiceStore::setPushToken(const std::string& deviceId, const std::string& token, bool sandbox,
                                 int64_t now) {
     std::lock_guard lock(mutex_);
-    Statement update(db_, "UPDATE devices SET push_token = ?, sandbox = ?, updated_at = ? WHERE id = ?");
+    Statement update(*this, "UPDATE devices SET push_token = ?, sandbox = ?, updated_at = ? WHERE id = ?");
     update.bind(1, token).bind(2, int64_t{sandbox}).bind(3, now).bind(4, deviceId).step();
 }
 
 bool ServiceStore::recordTokenId(const std::string& jti, int64_t expiresAt, int64_t now) {
+    constexpr int64_t pruneEverySeconds = 60;
     std::lock_guard lock(mutex_);
-    Transaction transaction(db_);
-    Statement prune(db_, "DELETE FROM token_ids WHERE expires_at < ?");
-    prune.bind(1, now).step();
-    Statement insert(db_, "INSERT INTO token_ids(jti, expires_at) VALUES(?, ?)");
+    // Expired ids go once a minute, not on every request: an expired token is refused anyway.
+    if (now >= nextPrune_) {
+        Statement prune(*this, "DELETE FROM token_ids WHERE expires_at < ?");
+        prune.bind(1, now).step();
+        nextPrune_ = now + pruneEverySeconds;
+    }
+    Statement insert(*this, "INSERT INTO token_ids(jti, expires_at) VALUES(?, ?)");
     insert.bind(1, jti).bind(2, expiresAt);
-    const bool fresh = insert.stepUnlessDuplicate();
-    transaction.commit();
-    return fresh;
+    return insert.stepUnlessDuplicate();
 }
 
 void ServiceStore::insertAuthentication(const AuthenticationRecord& record) {
     std::lock_guard lock(mutex_);
-    Statement insert(db_, "INSERT INTO authentications(id, device_id, status, created_at_ms, expires_at_ms) "
-                          "VALUES(?, ?, ?, ?, ?)");
+    Statement insert(*this,
+                     "INSERT INTO authentications(id, device_id, status, created_at_ms, expires_at_ms) "
+                     "VALUES(?, ?, ?, ?, ?)");
     insert.bind(1, record.id)
         .bind(2, record.deviceId)
         .bind(3, record.status)
@@ -349,7 +380,8 @@ void ServiceStore::insertAuthentication(const AuthenticationRecord& record) {
 std::optional<AuthenticationRecord> ServiceStore::authentication(const std::string& id) {
     std::lock_guard lock(mutex_);
     Statement select(
-        db_, (std::string("SELECT ") + authenticationColumns + " FROM authentications WHERE id = ?").c_str());
+        *this,
+        (std::string("SELECT ") + authenticationColumns + " FROM authentications WHERE id = ?").c_str());
     select.bind(1, id);
     if (!select.step())
         return std::nullopt;
@@ -359,7 +391,8 @@ std::optional<AuthenticationRecord> ServiceStore::authentication(const std::stri
 std::vector<AuthenticationRecord> ServiceStore::authentications() {
     std::lock_guard lock(mutex_);
     Statement select(
-        db_, (std::string("SELECT ") + authenticationColumns + " FROM authentications ORDER BY seq").c_str());
+        *this,
+        (std::string("SELECT ") + authenticationColumns + " FROM authentications ORDER BY seq").c_str());
     std::vector<AuthenticationRecord> all;
     while (select.step())
         all.push_back(readAuthentication(select));
@@ -370,16 +403,16 @@ bool ServiceStore::answerAuthentication(const std::string& id, const std::string
                                         const std::optional<std::string>& method, bool isBanner,
                                         const std::string& answer) {
     std::lock_guard lock(mutex_);
-    Statement update(db_, "UPDATE authentications SET status = ?, method = ?, is_banner = ?, answer = ? "
-                          "WHERE id = ? AND status = 'PENDING'");
+    Statement update(*this, "UPDATE authentications SET status = ?, method = ?, is_banner = ?, answer = ? "
+                            "WHERE id = ? AND status = 'PENDING'");
     update.bind(1, status).bind(2, method).bind(3, int64_t{isBanner}).bind(4, answer).bind(5, id).step();
     return sqlite3_changes(db_) == 1;
 }
 
 void ServiceStore::openLogRequest(const LogRequestRecord& record) {
     std::lock_guard lock(mutex_);
-    Statement upsert(db_, "INSERT OR REPLACE INTO log_requests(device_id, level, support_id, received_at) "
-                          "VALUES(?, ?, ?, ?)");
+    Statement upsert(*this, "INSERT OR REPLACE INTO log_requests(device_id, level, support_id, received_at) "
+                            "VALUES(?, ?, ?, ?)");
     upsert.bind(1, record.deviceId)
         .bind(2, record.level)
         .bind(3, record.supportId)
@@ -390,7 +423,7 @@ void ServiceStore::openLogRequest(const LogRequestRecord& record) {
 std::optional<LogRequestRecord> ServiceStore::logRequest(const std::string& deviceId) {
     std::lock_guard lock(mutex_);
     Statement select(
-        db_, "SELECT device_id, level, support_id, received_at FROM log_requests WHERE device_id = ?");
+        *this, "SELECT device_id, level, support_id, received_at FROM log_requests WHERE device_id = ?");
     select.bind(1, deviceId);
     if (!select.step())
         return std::nullopt;
@@ -401,13 +434,13 @@ UploadOutcome ServiceStore::storeUpload(const UploadRecord& record, const std::s
                                         uint64_t limitBytes) {
     std::lock_guard lock(mutex_);
     Transaction transaction(db_);
-    Statement total(db_, "SELECT COALESCE(SUM(size), 0) FROM uploads");
+    Statement total(*this, "SELECT COALESCE(SUM(size), 0) FROM uploads");
     total.step();
     const auto stored = static_cast<uint64_t>(total.integer(0));
     if (stored > limitBytes || data.size() > limitBytes - stored)
         return UploadOutcome::overLimit;
-    Statement insert(db_, "INSERT INTO uploads(support_id, device_id, sha256, size, received_at, data) "
-                          "VALUES(?, ?, ?, ?, ?, ?)");
+    Statement insert(*this, "INSERT INTO uploads(support_id, device_id, sha256, size, received_at, data) "
+                            "VALUES(?, ?, ?, ?, ?, ?)");
     insert.bind(1, record.supportId)
         .bind(2, record.deviceId)
         .bind(3, record.sha256)
@@ -416,7 +449,7 @@ UploadOutcome ServiceStore::storeUpload(const UploadRecord& record, const std::s
         .bindBlob(6, data);
     if (!insert.stepUnlessDuplicate())
         return UploadOutcome::supportIdTaken;
-    Statement clear(db_, "DELETE FROM log_requests WHERE device_id = ?");
+    Statement clear(*this, "DELETE FROM log_requests WHERE device_id = ?");
     clear.bind(1, record.deviceId).step();
     transaction.commit();
     return UploadOutcome::stored;
@@ -424,7 +457,7 @@ UploadOutcome ServiceStore::storeUpload(const UploadRecord& record, const std::s
 
 std::optional<std::string> ServiceStore::uploadData(const std::string& supportId) {
     std::lock_guard lock(mutex_);
-    Statement select(db_, "SELECT data FROM uploads WHERE support_id = ?");
+    Statement select(*this, "SELECT data FROM uploads WHERE support_id = ?");
     select.bind(1, supportId);
     if (!select.step())
         return std::nullopt;
@@ -433,7 +466,7 @@ std::optional<std::string> ServiceStore::uploadData(const std::string& supportId
 
 std::vector<UploadRecord> ServiceStore::uploads() {
     std::lock_guard lock(mutex_);
-    Statement select(db_,
+    Statement select(*this,
                      "SELECT support_id, device_id, sha256, size, received_at FROM uploads ORDER BY seq");
     std::vector<UploadRecord> all;
     while (select.step())

@@ -11,9 +11,11 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 struct sqlite3;
+struct sqlite3_stmt;
 
 namespace velquor::service {
 
@@ -66,6 +68,9 @@ enum class UploadOutcome { stored, supportIdTaken, overLimit };
 // throw std::runtime_error (with SQLite's message) only when the database itself fails.
 class ServiceStore {
 public:
+    // A statement prepared on first use and kept, reset and unbound after each use (internal).
+    class Statement;
+
     // Opens or creates `path` (owner-only, as are its journal files) and its tables; nullptr with
     // `error` on failure.
     static std::unique_ptr<ServiceStore> open(const std::filesystem::path& path, std::string& error);
@@ -86,8 +91,8 @@ public:
     void setFinalized(const std::string& deviceId, int64_t now);
     void setPushToken(const std::string& deviceId, const std::string& token, bool sandbox, int64_t now);
 
-    // Records a token id; false when it was seen before. Ids whose token has expired are dropped,
-    // since an expired token is refused anyway.
+    // Records a token id; false when it was seen before. Ids whose token has expired are dropped
+    // about once a minute, since an expired token is refused anyway.
     bool recordTokenId(const std::string& jti, int64_t expiresAt, int64_t now);
 
     void insertAuthentication(const AuthenticationRecord& record);
@@ -112,9 +117,12 @@ private:
         : db_(db) {}
     void execute(const char* sql);
     void addColumnIfMissing(const char* table, const char* column, const char* definition);
+    sqlite3_stmt* prepared(const std::string& sql);
 
     std::mutex mutex_;
     sqlite3* db_;
+    std::unordered_map<std::string, sqlite3_stmt*> statements_; // guarded by mutex_
+    int64_t nextPrune_ = 0;                                     // guarded by mutex_
 };
 
 } // namespace velquor::service

@@ -6,12 +6,13 @@
 #include <chrono>
 #include <csignal>
 #include <fstream>
-#include <sstream>
 #include <thread>
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 extern char** environ;
 
@@ -45,18 +46,16 @@ public:
         }
     }
     pid_t pid() const { return pid_; }
-    // The wait status, or nullopt when the program is still running after `deadline`.
-    std::optional<int> wait(std::chrono::milliseconds deadline) {
-        const auto until = std::chrono::steady_clock::now() + deadline;
-        while (std::chrono::steady_clock::now() < until) {
-            int status = 0;
-            if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-                exited_ = true;
-                return status;
-            }
-            std::this_thread::sleep_for(20ms);
+    // The exit status; -1 when still running after `deadline`, -2 when ended by a signal.
+    int exitCode(std::chrono::milliseconds deadline) {
+        int status = 0;
+        for (const auto until = std::chrono::steady_clock::now() + deadline; !exited_;
+             std::this_thread::sleep_for(20ms)) {
+            exited_ = ::waitpid(pid_, &status, WNOHANG) == pid_;
+            if (!exited_ && std::chrono::steady_clock::now() >= until)
+                return -1;
         }
-        return std::nullopt;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -2;
     }
 
 private:
@@ -64,30 +63,26 @@ private:
     bool exited_ = false;
 };
 
-std::string readFile(const std::filesystem::path& path) {
-    std::ifstream in(path);
-    std::stringstream content;
-    content << in.rdbuf();
-    return content.str();
-}
-
 class ExecutableTest : public ::testing::TestWithParam<int> {};
 
 TEST_P(ExecutableTest, WritesTheReadyFileServesAndExitsZeroOnTheSignal) {
     TempDir temp;
     const auto readyFile = temp.path() / "ready.json";
+    // Left by an earlier run: replaced, never read as this run's.
+    std::ofstream(readyFile) << R"({"port": 1})";
     Program program(
         {"--state-dir", (temp.path() / "state").string(), "--port", "0", "--ready-file", readyFile.string()},
         temp.path() / "output.log");
     ASSERT_GT(program.pid(), 0);
 
-    const auto until = std::chrono::steady_clock::now() + 30s;
-    while (!std::filesystem::exists(readyFile) && std::chrono::steady_clock::now() < until)
-        std::this_thread::sleep_for(20ms);
-    ASSERT_TRUE(std::filesystem::exists(readyFile)) << readFile(temp.path() / "output.log");
-    const auto ready = json::parse(readFile(readyFile));
-    const int port = ready["port"];
-    ASSERT_GT(port, 0);
+    json ready;
+    int port = 1;
+    for (const auto until = std::chrono::steady_clock::now() + 30s;
+         port == 1 && std::chrono::steady_clock::now() < until; std::this_thread::sleep_for(20ms)) {
+        ready = json::parse(readFile(readyFile), nullptr, false);
+        port = ready.is_object() ? ready.value("port", 1) : 1;
+    }
+    ASSERT_NE(port, 1) << readFile(temp.path() / "output.log");
     const auto prefix = "https://127.0.0.1:" + std::to_string(port) + "/";
     EXPECT_EQ(ready["baseURLs"],
               json({{"NA", prefix + "na/"}, {"EU", prefix + "eu/"}, {"AU", prefix + "au/"}}));
@@ -100,10 +95,7 @@ TEST_P(ExecutableTest, WritesTheReadyFileServesAndExitsZeroOnTheSignal) {
     EXPECT_EQ(state.status, 200) << state.transportError;
 
     ASSERT_EQ(::kill(program.pid(), GetParam()), 0);
-    const auto status = program.wait(30s);
-    ASSERT_TRUE(status) << "the service did not stop";
-    ASSERT_TRUE(WIFEXITED(*status)) << readFile(temp.path() / "output.log");
-    EXPECT_EQ(WEXITSTATUS(*status), 0);
+    EXPECT_EQ(program.exitCode(30s), 0) << readFile(temp.path() / "output.log");
     EXPECT_FALSE(std::filesystem::exists(readyFile)) << "a stopped service left its ready file";
 }
 
@@ -114,19 +106,54 @@ INSTANTIATE_TEST_SUITE_P(StopSignals, ExecutableTest, ::testing::Values(SIGTERM,
 
 TEST(ExecutableOptionsTest, DocumentsItsOptionsAndRefusesUnknownOnes) {
     TempDir temp;
-    Program help({"--help"}, temp.path() / "help.txt");
-    const auto helpStatus = help.wait(30s);
-    ASSERT_TRUE(helpStatus && WIFEXITED(*helpStatus));
-    EXPECT_EQ(WEXITSTATUS(*helpStatus), 0);
+    EXPECT_EQ(Program({"--help"}, temp.path() / "help.txt").exitCode(30s), 0);
     const auto text = readFile(temp.path() / "help.txt");
     for (const char* option : {"--host", "--port", "--state-dir", "--ready-file", "SIGTERM", "admin/faults"})
         EXPECT_NE(text.find(option), std::string::npos) << option;
-
-    Program wrong({"--prot", "1"}, temp.path() / "wrong.txt");
-    const auto wrongStatus = wrong.wait(30s);
-    ASSERT_TRUE(wrongStatus && WIFEXITED(*wrongStatus));
-    EXPECT_EQ(WEXITSTATUS(*wrongStatus), 2);
+    EXPECT_EQ(Program({"--prot", "1"}, temp.path() / "wrong.txt").exitCode(30s), 2);
     EXPECT_NE(readFile(temp.path() / "wrong.txt").find("--prot"), std::string::npos);
+}
+
+// Another user's directory, or one open to others, is refused with the reason and exit status 1:
+// as the state directory (left exactly as it was) and for the ready file. A stale ready file is
+// gone even when the run cannot start.
+TEST(ExecutableDirectoriesTest, RefusesDirectoriesThatAreNotTheCallersOwn) {
+    TempDir temp;
+    const auto state = temp.path() / "state", foreign = temp.path() / "foreign";
+    std::filesystem::create_directories(state);
+    std::filesystem::create_directories(foreign);
+    const bool privileged = ::chown(foreign.c_str(), ::geteuid() + 1, static_cast<gid_t>(-1)) == 0;
+    struct Case {
+        mode_t mode;
+        uid_t owner;
+        std::filesystem::path readyFile;
+        const char* complaint;
+    };
+    for (const auto& c :
+         std::vector<Case>{{0770, ::geteuid(), temp.path() / "ready.json", "open to group or others"},
+                           {0705, ::geteuid(), temp.path() / "ready.json", "open to group or others"},
+                           {0700, ::geteuid() + 1, temp.path() / "ready.json", "belongs to another user"},
+                           {0700, ::geteuid(), foreign / "ready.json", "belongs to another user"}}) {
+        if (!privileged && (c.owner != ::geteuid() || c.readyFile.parent_path() == foreign))
+            continue;
+        ASSERT_EQ(::chown(state.c_str(), c.owner, static_cast<gid_t>(-1)), 0);
+        ASSERT_EQ(::chmod(state.c_str(), c.mode), 0);
+        if (c.readyFile.parent_path() == temp.path())
+            std::ofstream(c.readyFile) << R"({"port": 1})";
+        Program program({"--state-dir", state.string(), "--ready-file", c.readyFile.string()},
+                        temp.path() / "log");
+        EXPECT_EQ(program.exitCode(30s), 1);
+        EXPECT_NE(readFile(temp.path() / "log").find(c.complaint), std::string::npos)
+            << readFile(temp.path() / "log");
+        EXPECT_FALSE(std::filesystem::exists(c.readyFile));
+        struct stat after {};
+        ::stat(state.c_str(), &after);
+        EXPECT_EQ(after.st_mode & 0777, c.mode) << "the directory was changed";
+        EXPECT_FALSE(std::filesystem::exists(state / "ca-key.pem"));
+    }
+    if (!privileged)
+        GTEST_SKIP()
+            << "cannot give a directory to another user without privileges; only open ones were tried";
 }
 
 } // namespace

@@ -1,22 +1,15 @@
-// The state directory: what survives a restart, file permissions, and a damaged CA.
+// The state directory: what survives a restart, file permissions, a replaced server certificate
+// and a damaged CA.
 #include "ServiceTestSupport.hpp"
 
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <sstream>
 
 #include <sys/stat.h>
 
 namespace velquor::service::test {
 namespace {
-
-std::string readFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream content;
-    content << in.rdbuf();
-    return content.str();
-}
 
 TEST(PersistenceTest, ARestartedServiceKnowsItsDevicesUploadsKeysAndUsedTokens) {
     TempDir temp;
@@ -27,64 +20,45 @@ TEST(PersistenceTest, ARestartedServiceKnowsItsDevicesUploadsKeysAndUsedTokens) 
     {
         RunningService first(directory);
         device = first.pair(TestKey::shared(0));
-        const auto upload = first.client().request(
-            "POST", device.baseURL + "v1/logs",
-            {"content-type: multipart/form-data; boundary=7MA4YWxkTrZu0gW", "Accept: application/jwt",
-             "Marvis-Mobile-Logs: " + device.payloadToken({{"sha256", sha256Hex(zip)}, {"supportId", "42"}})},
-            "--7MA4YWxkTrZu0gW\r\nContent-Disposition: form-data; name=\"log-file\"; "
-            "filename=\"velquorv2.zip\"\r\n"
-            "Content-Type: application/zip\r\n\r\n" +
-                zip + "\r\n--7MA4YWxkTrZu0gW--\r\n");
+        const auto upload =
+            first.upload(device, device.payloadToken({{"sha256", sha256Hex(zip)}, {"supportId", "42"}}),
+                         multipartBody(zip));
         ASSERT_EQ(upload.status, 201) << upload.body;
         usedToken = device.token();
-        ASSERT_EQ(first.client().postJwt(device.baseURL + "v1/deviceInfo", usedToken).status, 200);
+        ASSERT_EQ(first.post(device.baseURL + "v1/deviceInfo", usedToken).status, 200);
         caBefore = readFile(directory / "ca.pem");
         serverKeyBefore = first.serverPublicKey();
     }
+    // A server certificate that no longer matches its key is issued again (every request below verifies it).
+    std::filesystem::remove(directory / "server-key.pem");
     RunningService second(directory);
     EXPECT_EQ(readFile(directory / "ca.pem"), caBefore);
     EXPECT_EQ(second.serverPublicKey(), serverKeyBefore);
     device.baseURL = second.baseURL(Region::eu);
-    const auto info = second.client().postJwt(device.baseURL + "v1/deviceInfo", device.token());
+    const auto info = second.post(device.baseURL + "v1/deviceInfo", device.token());
     ASSERT_EQ(info.status, 200) << info.body;
     EXPECT_EQ(second.replyClaims(info)["public"]["id"], device.id);
-    EXPECT_EQ(second.client().postJwt(device.baseURL + "v1/deviceInfo", usedToken).status, 401);
+    EXPECT_EQ(second.post(device.baseURL + "v1/deviceInfo", usedToken).status, 401);
     EXPECT_EQ(second.adminRaw("GET", "uploads/42").body, zip);
     const auto state = second.adminGet("state");
     EXPECT_EQ(state["devices"].size(), 1u);
     EXPECT_EQ(state["devices"][0]["finalized"], true);
     EXPECT_EQ(state["uploads"][0]["supportId"], "42");
 
-    for (const char* name : {"ca-key.pem", "server-key.pem", "service-key.pem", "service.db",
-                             "service.db-wal", "service.db-shm"}) {
+    for (const char* name :
+         {"ca-key.pem", "server-key.pem", "service-key.pem", "service.db", "service.db-wal"}) {
         struct stat status {};
         ASSERT_EQ(::stat((directory / name).c_str(), &status), 0) << name;
         EXPECT_EQ(status.st_mode & 0777, 0600u) << name;
     }
-}
 
-TEST(PersistenceTest, ADamagedCertificateAuthorityStopsTheStartAndIsLeftAlone) {
-    TempDir temp;
-    const auto directory = temp.path() / "state";
-    { RunningService first(directory); }
-    {
-        std::ofstream damaged(directory / "ca.pem", std::ios::trunc);
-        damaged << "not a certificate";
-    }
-    ReferenceService service(ServiceOptions{"127.0.0.1", 0, directory, false});
-    const auto error = service.start();
+    // A damaged CA stops the next start and is left as it is.
+    second.stop();
+    std::ofstream(directory / "ca.pem", std::ios::trunc) << "not a certificate";
+    const auto error = ReferenceService(ServiceOptions{"127.0.0.1", 0, directory, false}).start();
     ASSERT_TRUE(error);
     EXPECT_NE(error->find("ca.pem"), std::string::npos) << *error;
     EXPECT_EQ(readFile(directory / "ca.pem"), "not a certificate");
-}
-
-TEST(PersistenceTest, AServerCertificateThatNoLongerMatchesIsReplaced) {
-    TempDir temp;
-    const auto directory = temp.path() / "state";
-    { RunningService first(directory); }
-    std::filesystem::remove(directory / "server-key.pem");
-    RunningService second(directory);
-    EXPECT_EQ(second.client().request("GET", second.service().adminURL() + "state", {}).status, 200);
 }
 
 } // namespace

@@ -1,6 +1,6 @@
-// What a hostile or careless client cannot do to the service: nest JSON without end, hold every
-// worker with slow connections, or drive the admin interface from a web page; and a state
-// directory that is not the caller's own is refused. (The upload limit is with the log uploads.)
+// What a hostile or careless client cannot do to the service: nest JSON without end, or hold
+// every worker with slow connections. (The upload limit is with the log uploads, the admin media
+// type with the admin interface, a foreign state directory with the program.)
 #include "ServiceTestSupport.hpp"
 
 #include <gtest/gtest.h>
@@ -110,51 +110,6 @@ TEST(ServiceLimitsTest, AnswersWhileThirtyConnectionsIdleOrTrickle) {
     EXPECT_EQ(::recv(idle[0], &byte, 1, 0), 0) << "the service kept a silent connection open";
     for (const int fd : idle)
         ::close(fd);
-}
-
-TEST(ServiceLimitsTest, AdminBodiesMustBeDeclaredJson) {
-    RunningService running;
-    struct Case {
-        std::vector<std::string> headers;
-        std::string path, body;
-        long status;
-    };
-    for (const auto& c : std::vector<Case>{
-             {{"content-type: text/plain"}, "pairing-keys", R"({"region":"EU"})", 415},
-             {{"content-type: application/x-www-form-urlencoded"}, "pairing-keys", "region=EU", 415},
-             {{"content-type: application/json; charset=utf-8"}, "pairing-keys", R"({"region":"EU"})", 201},
-             {{}, "devices/none/log-requests", "", 404},
-         }) {
-        const auto reply =
-            running.client().request("POST", running.service().adminURL() + c.path, c.headers, c.body);
-        EXPECT_EQ(reply.status, c.status) << c.body << reply.body;
-    }
-}
-
-TEST(ServiceLimitsTest, RefusesAStateDirectoryThatIsNotTheCallersOwn) {
-    TempDir temp;
-    const auto directory = temp.path() / "state";
-    std::filesystem::create_directory(directory);
-    struct Case {
-        mode_t mode;
-        uid_t owner;
-        const char* complaint;
-    };
-    for (const auto& c : std::vector<Case>{{0770, ::geteuid(), "open to group or others"},
-                                           {0705, ::geteuid(), "open to group or others"},
-                                           {0700, ::geteuid() + 1, "belongs to another user"}}) {
-        ASSERT_EQ(::chmod(directory.c_str(), c.mode), 0);
-        if (::chown(directory.c_str(), c.owner, static_cast<gid_t>(-1)) != 0)
-            GTEST_SKIP() << "cannot give the directory away without privileges";
-        ReferenceService service(ServiceOptions{"127.0.0.1", 0, directory});
-        const auto error = service.start();
-        ASSERT_TRUE(error) << c.complaint;
-        EXPECT_NE(error->find(c.complaint), std::string::npos) << *error;
-        struct stat status {};
-        ::stat(directory.c_str(), &status);
-        EXPECT_EQ(status.st_mode & 0777, c.mode) << "the directory was changed";
-        EXPECT_FALSE(std::filesystem::exists(directory / "ca-key.pem"));
-    }
 }
 
 } // namespace

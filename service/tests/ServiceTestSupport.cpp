@@ -1,9 +1,9 @@
 #include "ServiceTestSupport.hpp"
 
+#include "RandomIds.hpp"
+
 #include <gtest/gtest.h>
 
-#include <openssl/pem.h>
-#include <openssl/rand.h>
 #include <openssl/x509.h>
 
 #include <algorithm>
@@ -11,21 +11,29 @@
 #include <cstdio>
 #include <fstream>
 #include <mutex>
-#include <random>
 #include <sstream>
+
+#include <cstdlib>
 
 namespace velquor::service::test {
 
 TempDir::TempDir() {
-    std::random_device random;
-    path_ = std::filesystem::temp_directory_path() /
-            ("velquor-service-test-" + std::to_string(random()) + "-" + std::to_string(random()));
-    std::filesystem::create_directories(path_);
+    std::string pattern = (std::filesystem::temp_directory_path() / "velquor-service-test-XXXXXX").string();
+    if (!::mkdtemp(pattern.data()))
+        throw std::runtime_error("cannot create a temporary directory");
+    path_ = pattern;
 }
 
 TempDir::~TempDir() {
     std::error_code ignored;
     std::filesystem::remove_all(path_, ignored);
+}
+
+std::string readFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream content;
+    content << in.rdbuf();
+    return content.str();
 }
 
 namespace {
@@ -64,15 +72,16 @@ HttpReply HttpsClient::request(const std::string& method, const std::string& url
                                const std::vector<std::string>& headers, const std::string& body) {
     HttpReply reply;
     curl_easy_reset(curl_);
-    curl_slist* list = nullptr;
+    curl_slist* list = curl_slist_append(nullptr, "Expect:");
     for (const auto& header : headers)
         list = curl_slist_append(list, header.c_str());
-    list = curl_slist_append(list, "Expect:");
+    curl_slist* resolve = nullptr;
+    for (const auto& entry : resolve_)
+        resolve = curl_slist_append(resolve, entry.c_str());
     curl_easy_setopt(curl_, CURLOPT_URL, url.c_str());
     curl_easy_setopt(curl_, CURLOPT_CAINFO, caFile_.c_str());
-    curl_easy_setopt(curl_, CURLOPT_SSL_VERIFYPEER, 1L);
-    curl_easy_setopt(curl_, CURLOPT_SSL_VERIFYHOST, 2L);
     curl_easy_setopt(curl_, CURLOPT_HTTPHEADER, list);
+    curl_easy_setopt(curl_, CURLOPT_RESOLVE, resolve);
     curl_easy_setopt(curl_, CURLOPT_TIMEOUT, 30L);
     curl_easy_setopt(curl_, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(curl_, CURLOPT_CUSTOMREQUEST, method.c_str());
@@ -84,10 +93,6 @@ HttpReply HttpsClient::request(const std::string& method, const std::string& url
     curl_easy_setopt(curl_, CURLOPT_WRITEDATA, &reply.body);
     curl_easy_setopt(curl_, CURLOPT_HEADERFUNCTION, collectHeader);
     curl_easy_setopt(curl_, CURLOPT_HEADERDATA, &reply.headers);
-    curl_slist* resolve = nullptr;
-    for (const auto& entry : resolve_)
-        resolve = curl_slist_append(resolve, entry.c_str());
-    curl_easy_setopt(curl_, CURLOPT_RESOLVE, resolve);
     reply.code = curl_easy_perform(curl_);
     curl_slist_free_all(list);
     curl_slist_free_all(resolve);
@@ -106,55 +111,23 @@ const TestKey& TestKey::shared(int index) {
     static std::mutex mutex;
     static std::map<int, TestKey> keys;
     std::lock_guard lock(mutex);
-    auto it = keys.find(index);
-    if (it == keys.end())
-        it = keys.emplace(index, generate()).first;
-    return it->second;
-}
-
-TestKey TestKey::generate() {
-    TestKey key;
-    key.key_.reset(EVP_PKEY_Q_keygen(nullptr, nullptr, "RSA", size_t{2048}), EVP_PKEY_free);
+    auto& key = keys[index];
+    std::string error;
+    if (!key.key_)
+        key.key_ = ServiceKeys::generate(2048, error);
     return key;
 }
 
-std::string TestKey::publicKeyBase64() const {
-    unsigned char* der = nullptr;
-    const int size = i2d_PUBKEY(key_.get(), &der);
-    std::string bytes(reinterpret_cast<char*>(der), static_cast<size_t>(size));
-    OPENSSL_free(der);
-    return base64Standard(bytes);
-}
-
 std::string TestKey::publicKeyPkcs1Base64() const {
+    const auto spki = key_->publicKeyDer();
+    const auto* cursor = reinterpret_cast<const unsigned char*>(spki.data());
+    std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(d2i_PUBKEY(nullptr, &cursor, long(spki.size())),
+                                                            EVP_PKEY_free);
     unsigned char* der = nullptr;
-    const int size = i2d_PublicKey(key_.get(), &der);
-    std::string bytes(reinterpret_cast<char*>(der), static_cast<size_t>(size));
+    const int size = i2d_PublicKey(key.get(), &der);
+    const std::string bytes(reinterpret_cast<char*>(der), static_cast<size_t>(std::max(size, 0)));
     OPENSSL_free(der);
-    return base64Standard(bytes);
-}
-
-std::string TestKey::sign(const std::string& input) const {
-    EVP_MD_CTX* context = EVP_MD_CTX_new();
-    size_t length = 0;
-    EVP_DigestSignInit(context, nullptr, EVP_sha256(), nullptr, key_.get());
-    EVP_DigestSign(context, nullptr, &length, reinterpret_cast<const unsigned char*>(input.data()),
-                   input.size());
-    std::string signature(length, '\0');
-    EVP_DigestSign(context, reinterpret_cast<unsigned char*>(signature.data()), &length,
-                   reinterpret_cast<const unsigned char*>(input.data()), input.size());
-    EVP_MD_CTX_free(context);
-    signature.resize(length);
-    return signature;
-}
-
-std::string base64Standard(const std::string& bytes) {
-    std::string out(4 * ((bytes.size() + 2) / 3) + 1, '\0');
-    const int length =
-        EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()),
-                        reinterpret_cast<const unsigned char*>(bytes.data()), static_cast<int>(bytes.size()));
-    out.resize(static_cast<size_t>(length));
-    return out;
+    return ServiceBase64::encode(bytes);
 }
 
 std::optional<std::string> base64StandardDecode(const std::string& text) {
@@ -167,62 +140,27 @@ std::optional<std::string> base64StandardDecode(const std::string& text) {
         return std::nullopt;
     out.resize(static_cast<size_t>(length) - padding);
     // Only the canonical text of its bytes: no whitespace, no stray bits, padding as required.
-    return base64Standard(out) == text ? std::optional(out) : std::nullopt;
+    return ServiceBase64::encode(out) == text ? std::optional(out) : std::nullopt;
 }
 
-std::string base64Url(const std::string& bytes) {
-    std::string text = base64Standard(bytes);
-    std::replace(text.begin(), text.end(), '+', '-');
-    std::replace(text.begin(), text.end(), '/', '_');
-    text.erase(text.find_last_not_of('=') + 1);
-    return text;
+namespace {
+
+std::optional<std::string> base64UrlDecode(std::string text) {
+    std::replace(text.begin(), text.end(), '-', '+');
+    std::replace(text.begin(), text.end(), '_', '/');
+    text.resize((text.size() + 3) / 4 * 4, '=');
+    return base64StandardDecode(text);
 }
 
-std::optional<std::string> base64UrlDecode(const std::string& text) {
-    std::string standard = text;
-    std::replace(standard.begin(), standard.end(), '-', '+');
-    std::replace(standard.begin(), standard.end(), '_', '/');
-    while (standard.size() % 4)
-        standard += '=';
-    std::string out(standard.size(), '\0');
-    const int length = EVP_DecodeBlock(reinterpret_cast<unsigned char*>(out.data()),
-                                       reinterpret_cast<const unsigned char*>(standard.data()),
-                                       static_cast<int>(standard.size()));
-    if (length < 0)
-        return std::nullopt;
-    size_t padding = standard.size() - standard.find_last_not_of('=') - 1;
-    out.resize(static_cast<size_t>(length) - padding);
-    return out;
-}
+} // namespace
 
 std::string sha256Hex(const std::string& bytes) {
     unsigned char digest[32];
-    unsigned int length = 0;
-    EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_sha256(), nullptr);
-    std::string hex;
-    char pair[3];
-    for (unsigned int i = 0; i < length; ++i) {
-        std::snprintf(pair, sizeof pair, "%02x", digest[i]);
-        hex += pair;
-    }
+    EVP_Digest(bytes.data(), bytes.size(), digest, nullptr, EVP_sha256(), nullptr);
+    std::string hex(64, '\0');
+    for (size_t i = 0; i < 32; ++i)
+        std::snprintf(hex.data() + 2 * i, 3, "%02x", digest[i]);
     return hex;
-}
-
-std::string newUuid() {
-    unsigned char bytes[16];
-    RAND_bytes(bytes, sizeof bytes);
-    char text[37];
-    std::snprintf(text, sizeof text, "%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X",
-                  bytes[0], bytes[1], bytes[2], bytes[3], bytes[4], bytes[5], (bytes[6] & 0x0F) | 0x40,
-                  bytes[7], (bytes[8] & 0x3F) | 0x80, bytes[9], bytes[10], bytes[11], bytes[12], bytes[13],
-                  bytes[14], bytes[15]);
-    return text;
-}
-
-long long unixNow() {
-    return std::chrono::duration_cast<std::chrono::seconds>(
-               std::chrono::system_clock::now().time_since_epoch())
-        .count();
 }
 
 std::string makeToken(const json& claims, const TestKey* key, const std::optional<std::string>& kid) {
@@ -230,6 +168,12 @@ std::string makeToken(const json& claims, const TestKey* key, const std::optiona
     if (kid)
         header["kid"] = *kid;
     return makeTokenWithHeader(std::move(header), claims, key);
+}
+
+std::string makeTokenWithHeader(json header, const json& claims, const TestKey* key) {
+    header["alg"] = key ? "RS256" : "none";
+    const std::string input = base64Url(header.dump()) + "." + base64Url(claims.dump());
+    return input + "." + (key ? base64Url(key->sign(input)) : std::string());
 }
 
 json deviceData(bool sandbox) {
@@ -243,57 +187,48 @@ json deviceData(bool sandbox) {
     return data;
 }
 
-std::string makeTokenWithHeader(json header, const json& claims, const TestKey* key) {
-    header["alg"] = key ? "RS256" : "none";
-    const std::string input = base64Url(header.dump()) + "." + base64Url(claims.dump());
-    return input + "." + (key ? base64Url(key->sign(input)) : std::string());
+std::string multipartBody(const std::string& zip) {
+    return "--b\r\nContent-Disposition: form-data; name=\"log-file\"; filename=\"velquorv2.zip\"\r\n"
+           "Content-Type: application/zip\r\n\r\n" +
+           zip + "\r\n--b--\r\n";
 }
 
 std::optional<DecodedToken> decodeToken(const std::string& compact, const std::string& serverPublicKey) {
     const auto first = compact.find('.');
     const auto second = compact.find('.', first == std::string::npos ? first : first + 1);
-    if (first == std::string::npos || second == std::string::npos)
+    if (second == std::string::npos)
         return std::nullopt;
     const auto header = base64UrlDecode(compact.substr(0, first));
     const auto claims = base64UrlDecode(compact.substr(first + 1, second - first - 1));
     const auto signature = base64UrlDecode(compact.substr(second + 1));
     if (!header || !claims || !signature)
         return std::nullopt;
-    DecodedToken token;
-    token.header = json::parse(*header, nullptr, false);
-    token.claims = json::parse(*claims, nullptr, false);
+    DecodedToken token{json::parse(*header, nullptr, false), json::parse(*claims, nullptr, false)};
     if (token.header.is_discarded() || token.claims.is_discarded())
         return std::nullopt;
-
-    std::string der(serverPublicKey.size(), '\0');
-    const int derLength = EVP_DecodeBlock(reinterpret_cast<unsigned char*>(der.data()),
-                                          reinterpret_cast<const unsigned char*>(serverPublicKey.data()),
-                                          static_cast<int>(serverPublicKey.size()));
-    if (derLength > 0 && token.header.value("alg", "") == "RS256") {
-        const auto* cursor = reinterpret_cast<const unsigned char*>(der.data());
-        EVP_PKEY* key = d2i_PUBKEY(nullptr, &cursor, derLength);
-        EVP_MD_CTX* context = EVP_MD_CTX_new();
-        const std::string input = compact.substr(0, second);
-        token.signatureValid =
-            key && EVP_DigestVerifyInit(context, nullptr, EVP_sha256(), nullptr, key) == 1 &&
-            EVP_DigestVerify(context, reinterpret_cast<const unsigned char*>(signature->data()),
-                             signature->size(), reinterpret_cast<const unsigned char*>(input.data()),
-                             input.size()) == 1;
-        EVP_MD_CTX_free(context);
-        EVP_PKEY_free(key);
-    }
+    const auto der = base64StandardDecode(serverPublicKey).value_or("");
+    const auto* cursor = reinterpret_cast<const unsigned char*>(der.data());
+    std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(d2i_PUBKEY(nullptr, &cursor, long(der.size())),
+                                                            EVP_PKEY_free);
+    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(), EVP_MD_CTX_free);
+    const std::string input = compact.substr(0, second);
+    token.signatureValid =
+        key && token.header.value("alg", "") == "RS256" &&
+        EVP_DigestVerifyInit(context.get(), nullptr, EVP_sha256(), nullptr, key.get()) == 1 &&
+        EVP_DigestVerify(context.get(), reinterpret_cast<const unsigned char*>(signature->data()),
+                         signature->size(), reinterpret_cast<const unsigned char*>(input.data()),
+                         input.size()) == 1;
     return token;
 }
 
 json PairedDevice::claims(const json& extra) const {
     json claims{{"iss", installedApplicationId},
                 {"dvc", id},
-                {"jti", newUuid()},
+                {"jti", RandomIds::uuid()},
                 {"exp", unixNow() + 120},
                 {"fnp", "5B1F2A9C-0000-4000-8000-000000000001"},
                 {"metadata", deviceData()}};
-    for (const auto& [name, value] : extra.items())
-        claims[name] = value;
+    claims.update(extra);
     return claims;
 }
 
@@ -305,6 +240,10 @@ std::string PairedDevice::payloadToken(const json& extra) const {
     auto payload = claims(extra);
     payload.erase("metadata");
     return makeToken(payload, key, id);
+}
+
+std::string PairedDevice::checkURL(const std::string& authenticationId) const {
+    return baseURL + "v1/push/check?authenticationId=" + authenticationId + "&bundleId=com.example.host";
 }
 
 RunningService::RunningService()
@@ -328,31 +267,25 @@ RunningService::~RunningService() {
 void RunningService::start(ServiceOptions options) {
     options.stateDirectory = stateDirectory_;
     service_ = std::make_unique<ReferenceService>(std::move(options));
-    const auto error = service_->start();
-    if (error)
+    if (const auto error = service_->start())
         throw std::runtime_error("the service did not start: " + *error);
     client_ = std::make_unique<HttpsClient>(service_->caCertificatePath());
-
-    std::ifstream in(stateDirectory_ / "service-key.pem");
-    std::stringstream pem;
-    pem << in.rdbuf();
-    const std::string text = pem.str();
-    BIO* bio = BIO_new_mem_buf(text.data(), static_cast<int>(text.size()));
-    EVP_PKEY* key = PEM_read_bio_PrivateKey(bio, nullptr, nullptr, nullptr);
-    unsigned char* der = nullptr;
-    const int size = key ? i2d_PUBKEY(key, &der) : 0;
-    serverPublicKey_ =
-        base64Standard(std::string(reinterpret_cast<char*>(der), static_cast<size_t>(std::max(size, 0))));
-    OPENSSL_free(der);
-    EVP_PKEY_free(key);
-    BIO_free(bio);
+    std::string error;
+    const auto key = ServiceKeys::fromPrivatePem(readFile(stateDirectory_ / "service-key.pem"), error);
+    serverPublicKey_ = key ? key->publicKeyBase64() : "";
 }
 
 void RunningService::stop() {
     client_.reset();
-    if (service_)
-        service_->stop();
     service_.reset();
+}
+
+HttpReply RunningService::upload(const PairedDevice& device, const std::string& token,
+                                 const std::string& body) {
+    return client_->request("POST", device.baseURL + "v1/logs",
+                            {"content-type: multipart/form-data;  boundary=b", "Accept: application/jwt",
+                             "Marvis-Mobile-Logs: " + token},
+                            body);
 }
 
 HttpReply RunningService::adminRaw(const std::string& method, const std::string& path,
@@ -376,12 +309,16 @@ std::string RunningService::pairingKey(const std::string& region) {
     return adminPost("pairing-keys", {{"region", region}}).value("pairingKey", "");
 }
 
+std::string RunningService::authenticate(const PairedDevice& device, const json& body) {
+    return adminPost("devices/" + device.id + "/authentications", body).value("authenticationId", "");
+}
+
 json RunningService::pairingClaims(const std::string& pairingKey, const TestKey& key, bool sandbox) {
     return {{"pairingKey", pairingKey},
             {"mobileDevice", {{"publicKey", key.publicKeyBase64()}}},
             {"installedApplication", {{"pushToken", "00ab10ff"}}},
             {"fnp", "5B1F2A9C-0000-4000-8000-000000000001"},
-            {"jti", newUuid()},
+            {"jti", RandomIds::uuid()},
             {"exp", unixNow() + 120},
             {"metadata", deviceData(sandbox)}};
 }
@@ -395,23 +332,33 @@ json RunningService::replyClaims(const HttpReply& reply) {
     return token ? token->claims : json();
 }
 
+json RunningService::expectRefusal(const HttpReply& reply, long status, const std::string& code,
+                                   const std::string& target, const std::string& detailCode) {
+    EXPECT_EQ(reply.status, status) << reply.body;
+    const auto claims = replyClaims(reply);
+    EXPECT_EQ(claims.value("code", ""), code) << claims.dump();
+    const auto id = reply.headers.find("correlation-id");
+    EXPECT_EQ(claims.value("id", ""), id == reply.headers.end() ? "" : id->second);
+    if (!target.empty()) {
+        EXPECT_EQ(claims["details"][0].value("target", ""), target) << claims.dump();
+        EXPECT_EQ(claims["details"][0].value("code", ""), detailCode) << claims.dump();
+    }
+    return claims;
+}
+
 PairedDevice RunningService::pair(const TestKey& key, Region region, bool finalize) {
     PairedDevice device;
     device.key = &key;
     device.baseURL = baseURL(region);
-    const auto pairingKey_ = pairingKey(regionCode(region));
-    const auto reply =
-        client_->postJwt(device.baseURL + "v1/pairings", makeToken(pairingClaims(pairingKey_, key), nullptr));
+    const auto reply = post(device.baseURL + "v1/pairings",
+                            makeToken(pairingClaims(pairingKey(regionCode(region)), key), nullptr));
     EXPECT_EQ(reply.status, 201) << reply.body;
     const auto claims = replyClaims(reply);
     device.id = claims["mobileDevice"]["id"];
-    device.marketingName = claims["mobileDevice"]["marketingName"];
     device.installedApplicationId = claims["installedApplication"]["id"];
     device.pairingId = claims["id"];
     if (finalize) {
-        const auto finalized =
-            client_->postJwt(device.baseURL + "v1/pairings/" + device.pairingId, device.token());
-        EXPECT_EQ(finalized.status, 200) << finalized.body;
+        EXPECT_EQ(post(device.baseURL + "v1/pairings/" + device.pairingId, device.token()).status, 200);
     }
     return device;
 }

@@ -4,11 +4,13 @@
 #pragma once
 
 #include "ReferenceService.hpp"
+#include "ServiceBase64.hpp"
+#include "ServiceClock.hpp"
+#include "ServiceKeys.hpp"
 
 #include <nlohmann/json.hpp>
 
 #include <curl/curl.h>
-#include <openssl/evp.h>
 
 #include <filesystem>
 #include <map>
@@ -21,6 +23,7 @@ namespace velquor::service::test {
 
 using nlohmann::json;
 
+// A private (0700) temporary directory, removed with everything in it.
 class TempDir {
 public:
     TempDir();
@@ -32,6 +35,8 @@ public:
 private:
     std::filesystem::path path_;
 };
+
+std::string readFile(const std::filesystem::path& path);
 
 struct HttpReply {
     long status = 0;
@@ -61,27 +66,29 @@ private:
     std::vector<std::string> resolve_;
 };
 
-// A test-side RSA-2048 key; the first few are generated once per process and shared.
+// A device key for the tests: the first few are generated once per process and shared. Signing
+// and encoding use the service's primitives; replies are checked with independent code below.
 class TestKey {
 public:
     static const TestKey& shared(int index);
-    static TestKey generate();
-    std::string publicKeyBase64() const;      // SubjectPublicKeyInfo
-    std::string publicKeyPkcs1Base64() const; // bare RSAPublicKey
-    std::string sign(const std::string& input) const;
+    std::string publicKeyBase64() const { return key_->publicKeyBase64(); } // SubjectPublicKeyInfo
+    std::string publicKeyPkcs1Base64() const;                               // bare RSAPublicKey
+    std::string sign(const std::string& input) const { return key_->signSha256(input).value_or(""); }
 
 private:
-    std::shared_ptr<EVP_PKEY> key_;
+    std::optional<ServiceKeys> key_;
 };
 
-std::string base64Standard(const std::string& bytes);
-// Strict standard Base64: padding required, nothing outside the alphabet, zero tail bits.
+// Strict standard Base64, written apart from the service's: padding required, nothing outside
+// the alphabet, zero tail bits.
 std::optional<std::string> base64StandardDecode(const std::string& text);
-std::string base64Url(const std::string& bytes);
-std::optional<std::string> base64UrlDecode(const std::string& text);
+inline std::string base64Url(const std::string& bytes) {
+    return ServiceBase64::encodeURL(bytes);
+}
 std::string sha256Hex(const std::string& bytes);
-std::string newUuid();
-long long unixNow();
+inline long long unixNow() {
+    return nowSeconds();
+}
 
 // A compact token: header {"alg", "typ", ["kid"]}; signed RS256 when `key` is given, else "none".
 std::string makeToken(const json& claims, const TestKey* key,
@@ -90,6 +97,8 @@ std::string makeToken(const json& claims, const TestKey* key,
 std::string makeTokenWithHeader(json header, const json& claims, const TestKey* key);
 // The device data a correct client sends under "metadata".
 json deviceData(bool sandbox = false);
+// A log upload body: one part "log-file" holding `zip`, between boundaries "b".
+std::string multipartBody(const std::string& zip);
 
 struct DecodedToken {
     json header;
@@ -105,13 +114,14 @@ struct PairedDevice {
     std::string id;
     std::string installedApplicationId;
     std::string pairingId;
-    std::string marketingName;
     std::string baseURL;
     // Claims of a signed request: "iss", "dvc", fresh "jti", "exp" in two minutes, "fnp", "metadata".
     json claims(const json& extra = json::object()) const;
     std::string token(const json& extra = json::object()) const;
     // A token with the payload claim set of a paired device (no "metadata"), as log uploads carry.
     std::string payloadToken(const json& extra) const;
+    // The push check address of an authentication, with the bundle id the device paired with.
+    std::string checkURL(const std::string& authenticationId) const;
 };
 
 // A started service in a temporary state directory, with helpers for the admin interface.
@@ -126,21 +136,29 @@ public:
     ReferenceService& service() { return *service_; }
     HttpsClient& client() { return *client_; }
     std::string baseURL(Region region) const { return service_->baseURL(region); }
-    const std::filesystem::path& stateDirectory() const { return stateDirectory_; }
-    // The service key, learnt from the first pairing reply (or from an identity token).
+    // The service key, read from its key file.
     const std::string& serverPublicKey() const { return serverPublicKey_; }
 
+    HttpReply post(const std::string& url, const std::string& token) { return client_->postJwt(url, token); }
+    // A log upload with `token` in its header and `body` (multipartBody of `zip` when empty).
+    HttpReply upload(const PairedDevice& device, const std::string& token, const std::string& body);
     json adminPost(const std::string& path, const json& body, long expectStatus = 201);
     json adminGet(const std::string& path);
     HttpReply adminRaw(const std::string& method, const std::string& path, const std::string& body = {});
     std::string pairingKey(const std::string& region);
+    // A new authentication of `device`; its id.
+    std::string authenticate(const PairedDevice& device, const json& body = json::object());
 
     // The claims of a pairing request (unsigned device data included).
     static json pairingClaims(const std::string& pairingKey, const TestKey& key, bool sandbox = false);
     // Pairs `key` with a fresh key of `region` and finalizes the pairing (asserts on the way).
     PairedDevice pair(const TestKey& key, Region region = Region::eu, bool finalize = true);
-    // Reads the claims of a reply, asserting a valid service signature.
+    // Reads the claims of a reply, asserting a valid service signature and a correlation id.
     json replyClaims(const HttpReply& reply);
+    // Asserts a signed refusal: status, "code", the "id" equal to the correlation id and, when
+    // given, the first detail's "target" and "code". Returns its claims.
+    json expectRefusal(const HttpReply& reply, long status, const std::string& code,
+                       const std::string& target = {}, const std::string& detailCode = {});
 
     // Stops the service (as at process exit) so a new one can start on the same directory.
     void stop();
