@@ -1,12 +1,16 @@
 #include "TestSupport.hpp"
 
+#include <gtest/gtest.h>
+
 #include <csignal>
+#include <fstream>
 #include <random>
 #include <system_error>
 #include <thread>
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -31,6 +35,29 @@ TempDir::TempDir() {
 TempDir::~TempDir() {
     std::error_code ec;
     std::filesystem::remove_all(path_, ec);
+}
+
+std::string readFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+void writeFile(const std::filesystem::path& path, const std::string& content) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
+}
+
+void runOnSmallStack(const std::function<void()>& body) {
+    pthread_attr_t attributes;
+    ASSERT_EQ(pthread_attr_init(&attributes), 0);
+    ASSERT_EQ(pthread_attr_setstacksize(&attributes, 256 * 1024), 0);
+    pthread_t thread;
+    auto run = [](void* argument) -> void* {
+        (*static_cast<const std::function<void()>*>(argument))();
+        return nullptr;
+    };
+    ASSERT_EQ(pthread_create(&thread, &attributes, run, const_cast<std::function<void()>*>(&body)), 0);
+    pthread_join(thread, nullptr);
+    pthread_attr_destroy(&attributes);
 }
 
 bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds deadline) {

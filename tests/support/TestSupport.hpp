@@ -25,6 +25,13 @@ private:
     std::filesystem::path path_;
 };
 
+// A file's whole content (empty when it cannot be read), and a file written whole.
+std::string readFile(const std::filesystem::path& path);
+void writeFile(const std::filesystem::path& path, const std::string& content);
+
+// Runs `body` on a thread with a 256 KiB stack, where unbounded recursion overflows.
+void runOnSmallStack(const std::function<void()>& body);
+
 // Polls `condition` until it holds or `deadline` passes; returns whether it held.
 bool waitUntil(const std::function<bool()>& condition,
                std::chrono::milliseconds deadline = std::chrono::seconds(10));
