@@ -70,16 +70,11 @@ TEST_F(DataManagerTest, DeviceDataCarriesEveryKeyWithItsTextAndType) {
 TEST_F(DataManagerTest, MissingFactsBecomeTheirFallbackTexts) {
     fixture.store->setForcedStatus(MemoryKeyStore::Operation::copyPassword, kKeyStoreIOError);
     fixture.keychain().setString("deviceMarketName", "iPhone 11");
-    fixture.facts->set({std::nullopt,
-                        std::nullopt,
-                        std::nullopt,
-                        {},
-                        std::nullopt,
-                        std::nullopt,
-                        std::nullopt,
-                        false,
-                        std::nullopt,
-                        std::nullopt});
+    FixedDeviceFacts::Values none{.locale = {}, .lock = false};
+    none.systemVersion = none.deviceName = none.modelIdentifier = std::nullopt;
+    none.camera = none.location = none.notification = none.backgroundRefresh = std::nullopt;
+    none.locationEnabled = std::nullopt;
+    fixture.facts->set(none);
     auto collaborators = fixture.collaborators();
     collaborators.bundle = std::make_shared<FixedBundle>(std::map<std::string, std::string>{});
     collaborators.reachabilityFlags = nullptr;
@@ -217,31 +212,31 @@ TEST_F(DataManagerTest, ClaimSetsBuiltAtOneInstantDifferInJtiOnly) {
 }
 
 TEST(PermissionCheckerTest, PlatformStatesMapToTheirTexts) {
-    const std::vector<std::optional<int>> statuses = {0, 1, 2, 3, 4, 5, -1, std::nullopt};
-    const std::vector<std::string> camera = {"notDetermined", "restricted", "denied",  "authorized",
-                                             "unknown",       "unknown",    "unknown", "unknown"};
-    const std::vector<std::string> location = {
-        "notDetermined",       "restricted", "denied",  "authorizedAlways",
-        "authorizedWhenInUse", "unknown",    "unknown", "unknown"};
-    const std::vector<std::string> push = {"notDetermined", "denied",  "authorized", "unknown",
-                                           "unknown",       "unknown", "unknown",    "unknown"};
-    const std::vector<std::string> silent = {"restricted", "denied",  "available", "unknown",
-                                             "unknown",    "unknown", "unknown",   "unknown"};
-    for (std::size_t i = 0; i < statuses.size(); ++i) {
-        EXPECT_EQ(PermissionChecker::cameraText(statuses[i]), camera[i]) << i;
-        EXPECT_EQ(PermissionChecker::locationText(true, statuses[i]), location[i]) << i;
-        EXPECT_EQ(PermissionChecker::locationText(std::nullopt, statuses[i]), location[i]) << i;
-        EXPECT_EQ(PermissionChecker::locationText(false, statuses[i]), "notEnabled") << i;
-        EXPECT_EQ(PermissionChecker::pushText(statuses[i]), push[i]) << i;
-        EXPECT_EQ(PermissionChecker::silentPushText(statuses[i]), silent[i]) << i;
+    // status: camera, location, push, silent push
+    const std::tuple<std::optional<int>, const char*, const char*, const char*, const char*> rows[] = {
+        {0, "notDetermined", "notDetermined", "notDetermined", "restricted"},
+        {1, "restricted", "restricted", "denied", "denied"},
+        {2, "denied", "denied", "authorized", "available"},
+        {3, "authorized", "authorizedAlways", "unknown", "unknown"},
+        {4, "unknown", "authorizedWhenInUse", "unknown", "unknown"},
+        {5, "unknown", "unknown", "unknown", "unknown"},
+        {-1, "unknown", "unknown", "unknown", "unknown"},
+        {std::nullopt, "unknown", "unknown", "unknown", "unknown"}};
+    for (const auto& [status, camera, location, push, silent] : rows) {
+        SCOPED_TRACE(status.value_or(99));
+        EXPECT_EQ(PermissionChecker::cameraText(status), camera);
+        EXPECT_EQ(PermissionChecker::locationText(true, status), location);
+        EXPECT_EQ(PermissionChecker::locationText(std::nullopt, status), location);
+        EXPECT_EQ(PermissionChecker::locationText(false, status), "notEnabled");
+        EXPECT_EQ(PermissionChecker::pushText(status), push);
+        EXPECT_EQ(PermissionChecker::silentPushText(status), silent);
     }
 }
 
 TEST(DeviceInfoTest, LocaleTextAndApplicationName) {
-    EXPECT_EQ(DeviceInfo::localeText({"en", "US"}), "en-US");
+    // Both parts, the region alone, or nothing (already checked in the device data: "en-US", "").
     EXPECT_EQ(DeviceInfo::localeText({std::nullopt, "US"}), "US");
     EXPECT_EQ(DeviceInfo::localeText({"en", std::nullopt}), "");
-    EXPECT_EQ(DeviceInfo::localeText({std::nullopt, std::nullopt}), "");
 
     auto facts = std::make_shared<FixedDeviceFacts>(nullptr);
     auto named = [&](std::map<std::string, std::string> values) {
