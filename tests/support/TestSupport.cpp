@@ -9,7 +9,6 @@
 #include <thread>
 
 #include <fcntl.h>
-#include <poll.h>
 #include <pthread.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -70,15 +69,17 @@ bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds
     return condition();
 }
 
+// The child's standard output goes to a file, so it can never block on a full pipe and nothing it
+// leaves running keeps the output open.
 ChildResult runChild(const std::string& program, const std::vector<std::string>& arguments,
                      std::chrono::seconds deadline) {
     ChildResult result;
-    int pipeFds[2];
-    if (::pipe2(pipeFds, O_CLOEXEC) != 0)
-        return result;
+    TempDir dir;
+    const auto output = dir.path() / "stdout";
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
     std::vector<std::string> words{program};
     words.insert(words.end(), arguments.begin(), arguments.end());
     std::vector<char*> argv;
@@ -88,49 +89,22 @@ ChildResult runChild(const std::string& program, const std::vector<std::string>&
     pid_t pid = -1;
     const int spawned = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
-    ::close(pipeFds[1]);
-    if (spawned != 0) {
-        ::close(pipeFds[0]);
+    if (spawned != 0)
         return result;
-    }
-    // Output is drained while waiting, so a child that writes a lot cannot block on a full pipe.
     const auto end = std::chrono::steady_clock::now() + deadline;
-    bool open = true;
     int status = 0;
-    for (;;) {
-        if (open) {
-            pollfd fd{pipeFds[0], POLLIN, 0};
-            if (::poll(&fd, 1, 20) > 0) {
-                char buffer[4096];
-                const ssize_t n = ::read(pipeFds[0], buffer, sizeof buffer);
-                if (n > 0)
-                    result.output.append(buffer, static_cast<std::size_t>(n));
-                else
-                    open = false;
-            }
-        } else {
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        if (::waitpid(pid, &status, WNOHANG) == pid) {
-            result.finished = true;
-            break;
-        }
-        if (std::chrono::steady_clock::now() > end) {
-            ::kill(pid, SIGKILL);
-            ::waitpid(pid, &status, 0);
-            break;
-        }
-    }
-    char buffer[4096];
-    ssize_t n;
-    while (result.finished && (n = ::read(pipeFds[0], buffer, sizeof buffer)) > 0)
-        result.output.append(buffer, static_cast<std::size_t>(n));
-    ::close(pipeFds[0]);
-    if (result.finished) {
+    while (!(result.finished = ::waitpid(pid, &status, WNOHANG) == pid) &&
+           std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    if (!result.finished) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, &status, 0);
+    } else {
         result.exitedNormally = WIFEXITED(status);
         result.exitStatus = result.exitedNormally ? WEXITSTATUS(status) : -1;
         result.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
     }
+    result.output = readFile(output);
     return result;
 }
 
