@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <regex>
 #include <thread>
 
@@ -104,6 +105,21 @@ TEST_F(LogTest, ThreadItemIsMainOnTheInitialThreadAndTheRegisteredMainQueue) {
     std::weak_ptr<ThreadPoolDispatchQueues> registered = queues;
     queues.reset();
     EXPECT_TRUE(registered.expired()) << "the log holds no strong reference";
+}
+
+// TZ is read once, at start-up: a later change never reaches a line, so no library thread reads
+// the environment while a host may be changing it.
+TEST_F(LogTest, TheTimeZoneIsReadOnceAtStartUp) {
+    {
+        test::ScopedEnv tz("TZ", "UTC0");
+        ::tzset(); // as the process platform does when it is first resolved
+        log("before", LogLevel::info, "U", 1, "f()");
+        ::setenv("TZ", "EST5", 1);
+        log("after", LogLevel::info, "U", 1, "f()");
+    }
+    ::tzset();
+    for (const auto& line : sink->lines())
+        EXPECT_NE(line.find("+0000\" logLevel="), std::string::npos) << line;
 }
 
 class ThrowingSink : public LogSink {

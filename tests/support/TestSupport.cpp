@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdlib>
 #include <fstream>
 #include <random>
 #include <system_error>
@@ -57,6 +58,17 @@ void runOnSmallStack(const std::function<void()>& body) {
     ASSERT_EQ(pthread_create(&thread, &attributes, run, const_cast<std::function<void()>*>(&body)), 0);
     pthread_join(thread, nullptr);
     pthread_attr_destroy(&attributes);
+}
+
+ScopedEnv::ScopedEnv(const char* name, const std::optional<std::string>& value)
+    : name_(name) {
+    if (const char* old = std::getenv(name))
+        old_ = old;
+    value ? ::setenv(name, value->c_str(), 1) : ::unsetenv(name);
+}
+
+ScopedEnv::~ScopedEnv() {
+    old_ ? ::setenv(name_, old_->c_str(), 1) : ::unsetenv(name_);
 }
 
 bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds deadline) {

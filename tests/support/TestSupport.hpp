@@ -32,6 +32,19 @@ void writeFile(const std::filesystem::path& path, const std::string& content);
 // Runs `body` on a thread with a 256 KiB stack, where unbounded recursion overflows.
 void runOnSmallStack(const std::function<void()>& body);
 
+// Sets (or, with no value, removes) an environment variable and restores it on destruction.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const std::optional<std::string>& value);
+    ~ScopedEnv();
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
+
 // Polls `condition` until it holds or `deadline` passes; returns whether it held.
 bool waitUntil(const std::function<bool()>& condition,
                std::chrono::milliseconds deadline = std::chrono::seconds(10));

@@ -126,14 +126,10 @@ TEST_F(LinuxDeviceFactsTest, LocaleVariablesAreConsultedInPrecedenceOrder) {
 // Read once, on the thread that makes the facts: a later read on a library thread could race a
 // host's setenv.
 TEST_F(LinuxDeviceFactsTest, TheProcessEnvironmentIsReadWhenTheFactsAreMade) {
-    const char* previous = std::getenv("LC_ALL");
-    const std::optional<std::string> saved = previous ? std::optional<std::string>(previous) : std::nullopt;
-    ::setenv("LC_ALL", "de_AT.UTF-8", 1);
+    test::ScopedEnv lcAll("LC_ALL", "de_AT.UTF-8");
     LinuxDeviceFacts subject(queues);
     ::setenv("LC_ALL", "ja_JP.UTF-8", 1);
-    const auto region = subject.currentLocale().regionCode;
-    saved ? ::setenv("LC_ALL", saved->c_str(), 1) : ::unsetenv("LC_ALL");
-    EXPECT_EQ(region, "AT");
+    EXPECT_EQ(subject.currentLocale().regionCode, "AT");
 }
 
 TEST_F(LinuxDeviceFactsTest, NotificationStatusComesLaterOnAnotherThreadExactlyOnce) {
