@@ -1,6 +1,4 @@
 #include "device/DataManager.hpp"
-#include "device/DeviceInfo.hpp"
-#include "device/PermissionChecker.hpp"
 
 #include "DeviceTestSupport.hpp"
 
@@ -190,42 +188,6 @@ TEST_F(DataManagerTest, ClaimSetsBuiltAtOneInstantDifferInJtiOnly) {
         b->erase("jti");
         EXPECT_EQ(*a, *b);
     }
-}
-
-TEST(PermissionCheckerTest, PlatformStatesMapToTheirTexts) {
-    // status: camera, location, push, silent push
-    const std::tuple<std::optional<int>, const char*, const char*, const char*, const char*> rows[] = {
-        {0, "notDetermined", "notDetermined", "notDetermined", "restricted"},
-        {1, "restricted", "restricted", "denied", "denied"},
-        {2, "denied", "denied", "authorized", "available"},
-        {3, "authorized", "authorizedAlways", "unknown", "unknown"},
-        {4, "unknown", "authorizedWhenInUse", "unknown", "unknown"},
-        {5, "unknown", "unknown", "unknown", "unknown"},
-        {-1, "unknown", "unknown", "unknown", "unknown"},
-        {std::nullopt, "unknown", "unknown", "unknown", "unknown"}};
-    for (const auto& [status, camera, location, push, silent] : rows) {
-        SCOPED_TRACE(status.value_or(99));
-        EXPECT_EQ(PermissionChecker::cameraText(status), camera);
-        EXPECT_EQ(PermissionChecker::locationText(true, status), location);
-        EXPECT_EQ(PermissionChecker::locationText(std::nullopt, status), location);
-        EXPECT_EQ(PermissionChecker::locationText(false, status), "notEnabled");
-        EXPECT_EQ(PermissionChecker::pushText(status), push);
-        EXPECT_EQ(PermissionChecker::silentPushText(status), silent);
-    }
-}
-
-TEST(DeviceInfoTest, LocaleTextAndApplicationName) {
-    // Both parts, the region alone, or nothing (already checked in the device data: "en-US", "").
-    EXPECT_EQ(DeviceInfo::localeText({std::nullopt, "US"}), "US");
-    EXPECT_EQ(DeviceInfo::localeText({"en", std::nullopt}), "");
-
-    auto facts = std::make_shared<FixedDeviceFacts>(nullptr);
-    auto named = [&](std::map<std::string, std::string> values) {
-        return DeviceInfo(facts, std::make_shared<FixedBundle>(std::move(values))).appName();
-    };
-    EXPECT_EQ(named({{"CFBundleDisplayName", "Shown"}, {"CFBundleName", "Plain"}}), "Shown");
-    EXPECT_EQ(named({{"CFBundleName", "Plain"}}), "Plain");
-    EXPECT_EQ(named({}), "");
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "platform/linux/FileKeyStore.hpp"
 
 #include "platform/KeyStoreStatuses.hpp"
+#include "state/ItemNames.hpp"
 
 #include "KeyStoreTestSupport.hpp"
 #include "TestSupport.hpp"
@@ -25,8 +26,7 @@ using test::bytesOf;
 using test::readFile;
 using test::writeFile;
 
-const std::string kPublicTag = std::string("com.marvistel.quenzo.sid_publickey") + '\0';
-const std::string kPrivateTag = std::string("com.marvistel.quenzo.sid_privatekey") + '\0';
+const std::string kPublicTag(items::kDevicePublicKeyTag), kPrivateTag(items::kDevicePrivateKeyTag);
 
 mode_t modeOf(const fs::path& path) {
     struct stat info {};
