@@ -21,9 +21,7 @@ TEST_P(DOSDateTimeTest, ConvertsInUTCAndClampsTheYear) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Moments, DOSDateTimeTest,
-                         ::testing::Values(DateCase{sys_days{2020y / 2 / 29} + 13h + 45min + 59s, 0x505D,
-                                                    0x6DBD},
-                                           DateCase{sys_days{1975y / 6 / 15} + 1s, 15 + 6 * 32, 0},
+                         ::testing::Values(DateCase{sys_days{1975y / 6 / 15} + 1s, 15 + 6 * 32, 0},
                                            DateCase{sys_days{2150y / 1 / 1} + 23h + 59min + 58s,
                                                     1 + 32 + 119 * 512, 29 + 59 * 32 + 23 * 2048}));
 
