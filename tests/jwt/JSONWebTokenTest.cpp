@@ -106,15 +106,13 @@ TEST(JSONWebTokenTest, BuildsAnUnsignedTokenWithExactlyAlgAndTyp) {
 }
 
 TEST(JSONWebTokenTest, ClaimsJSONCannotCarryComeBackAsErrorsNotExceptions) {
-    const Json refused[] = {
-        Json{{"name", "bad \xC3 utf8"}},
-        Json{{"nested", {{"deeper", {"ok", "\xFF"}}}}},
-        Json{{"nan", std::numeric_limits<double>::quiet_NaN()}},
-        Json{{"inf", std::numeric_limits<double>::infinity()}},
-        Json{{"bytes", Json::binary({1, 2, 3})}},
-        Json::array({1, 2}),
-        Json("text"),
-    };
+    const Json refused[] = {Json{{"name", "bad \xC3 utf8"}},
+                            Json{{"nested", {{"deeper", {"ok", "\xFF"}}}}},
+                            Json{{"nan", std::numeric_limits<double>::quiet_NaN()}},
+                            Json{{"inf", std::numeric_limits<double>::infinity()}},
+                            Json{{"bytes", Json::binary({1, 2, 3})}},
+                            Json::array({1, 2}),
+                            Json("text")};
     // The last: a key identifier that is not UTF-8.
     std::vector<std::pair<Json, std::optional<std::string>>> cases;
     for (const Json& claims : refused)

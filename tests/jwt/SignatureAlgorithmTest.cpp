@@ -19,8 +19,7 @@ TEST(SignatureAlgorithmTest, ReadsEveryStandardNameAndNothingElse) {
         {"PS384", SignatureAlgorithm::rsassa_PSS(Hash::sha384)},
         {"none", SignatureAlgorithm::none()},
         {"NONE", SignatureAlgorithm::none()},
-        {"None", SignatureAlgorithm::none()},
-    };
+        {"None", SignatureAlgorithm::none()}};
     for (const auto& [name, algorithm] : known)
         EXPECT_EQ(SignatureAlgorithm::fromName(name).value(), algorithm) << name;
     for (const auto& [name, algorithm] : {known[1], known[4], known[6]})

@@ -120,18 +120,16 @@ INSTANTIATE_TEST_SUITE_P(Plants, FileKeyStorePlanted,
 
 TEST_F(FileKeyStoreTest, NamesNeitherEscapeTheDirectoryNorCollide) {
     const std::string zero(1, '\0');
-    const std::vector<std::pair<std::string, std::string>> names = {
-        {"../../escape", "../../escape"},
-        {"a/b", "c"},
-        {"a", "b/c"},
-        {"ab", "c"},
-        {"a", "bc"},
-        {"x" + zero, "y"},
-        {"x", zero + "y"},
-        {"", ""},
-        {".", ".."},
-        {std::string(5000, 'n'), "long"},
-    };
+    const std::vector<std::pair<std::string, std::string>> names = {{"../../escape", "../../escape"},
+                                                                    {"a/b", "c"},
+                                                                    {"a", "b/c"},
+                                                                    {"ab", "c"},
+                                                                    {"a", "bc"},
+                                                                    {"x" + zero, "y"},
+                                                                    {"x", zero + "y"},
+                                                                    {"", ""},
+                                                                    {".", ".."},
+                                                                    {std::string(5000, 'n'), "long"}};
     for (std::size_t i = 0; i < names.size(); ++i)
         ASSERT_EQ(store_.addPassword(names[i].first, names[i].second, bytesOf(std::to_string(i))),
                   kKeyStoreSuccess)
