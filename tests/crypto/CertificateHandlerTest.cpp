@@ -36,9 +36,8 @@ TEST(CertificateHandlerTest, WrapsA2048BitKeyExactlyAsOpenSSLWritesSubjectPublic
     EXPECT_EQ(CertificateHandler::stripPublicKeyHeader(wrapped), keyForms().pkcs1);
 
     // Trailing bytes come back with the key: the lengths are not checked.
-    Bytes extended = wrapped;
+    Bytes extended = wrapped, expected = keyForms().pkcs1;
     extended.push_back(0xAB);
-    Bytes expected = keyForms().pkcs1;
     expected.push_back(0xAB);
     EXPECT_EQ(CertificateHandler::stripPublicKeyHeader(extended), expected);
 }
@@ -51,12 +50,12 @@ TEST(CertificateHandlerTest, LeavesPKCS1AndForeignKeysUnchanged) {
         foreign[4 + i] ^= 0x01; // the identifier starts after 30 82 01 22
         EXPECT_EQ(CertificateHandler::stripPublicKeyHeader(foreign), foreign) << i;
     }
-    Bytes notBitString = keyForms().spki;
-    notBitString[19] = 0x04;
-    EXPECT_EQ(CertificateHandler::stripPublicKeyHeader(notBitString), notBitString);
-    Bytes unusedBits = keyForms().spki;
-    unusedBits[23] = 0x01;
-    EXPECT_EQ(CertificateHandler::stripPublicKeyHeader(unusedBits), unusedBits);
+    // Not a bit string; unused bits in it.
+    for (const auto& [at, value] : {std::pair<std::size_t, std::uint8_t>{19, 0x04}, {23, 0x01}}) {
+        Bytes changed = keyForms().spki;
+        changed[at] = value;
+        EXPECT_EQ(CertificateHandler::stripPublicKeyHeader(changed), changed) << at;
+    }
 
     // An elliptic-curve key is returned as given.
     detail::EVP_PKEY_ptr ec(EVP_EC_gen("P-256"));
@@ -91,51 +90,38 @@ TEST(CertificateHandlerTest, NeverReadsPastTheEndOfTruncatedOrRandomInput) {
     }
 }
 
-TEST(CertificateHandlerLengthTest, EncodesDERLengths) {
-    const std::pair<std::size_t, Bytes> vectors[] = {
-        {0, {0x00}},
-        {127, {0x7F}},
-        {128, {0x81, 0x80}},
-        {255, {0x81, 0xFF}},
-        {256, {0x82, 0x01, 0x00}},
-        {65535, {0x82, 0xFF, 0xFF}},
-        {65536, {0x83, 0x01, 0x00, 0x00}},
-        {0x01000000, {0x84, 0x01, 0x00, 0x00, 0x00}},
-    };
-    for (const auto& [value, bytes] : vectors)
+TEST(CertificateHandlerLengthTest, EncodesAndParsesDERLengths) {
+    const std::pair<std::size_t, Bytes> vectors[] = {{0, {0x00}},
+                                                     {127, {0x7F}},
+                                                     {128, {0x81, 0x80}},
+                                                     {255, {0x81, 0xFF}},
+                                                     {256, {0x82, 0x01, 0x00}},
+                                                     {65535, {0x82, 0xFF, 0xFF}},
+                                                     {65536, {0x83, 0x01, 0x00, 0x00}},
+                                                     {0x01000000, {0x84, 0x01, 0x00, 0x00, 0x00}}};
+    for (const auto& [value, bytes] : vectors) {
         EXPECT_EQ(CertificateHandler::encodeLength(value), bytes) << value;
-}
-
-TEST(CertificateHandlerLengthTest, ParsesLengthsAndLeavesThePositionOnMalformedOnes) {
-    const Bytes data = {0x05, 0x81, 0x80, 0x82, 0x01, 0x00, 0x80, 0x83, 0x01};
-    std::size_t p = 0;
-    EXPECT_EQ(CertificateHandler::parseLength(data, p), 5u);
-    EXPECT_EQ(p, 1u);
-    EXPECT_EQ(CertificateHandler::parseLength(data, p), 128u);
-    EXPECT_EQ(p, 3u);
-    EXPECT_EQ(CertificateHandler::parseLength(data, p), 256u);
-    EXPECT_EQ(p, 6u);
-    EXPECT_FALSE(CertificateHandler::parseLength(data, p)); // 0x80: no length bytes
-    EXPECT_EQ(p, 6u);
-    p = 7;
-    EXPECT_FALSE(CertificateHandler::parseLength(data, p)); // announces 3 bytes, 1 left
-    EXPECT_EQ(p, 7u);
-    p = data.size();
-    EXPECT_FALSE(CertificateHandler::parseLength(data, p));
-    EXPECT_EQ(p, data.size());
+        std::size_t p = 0;
+        EXPECT_EQ(CertificateHandler::parseLength(bytes, p), value);
+        EXPECT_EQ(p, bytes.size());
+    }
+    // Malformed: no length bytes, fewer than announced, nothing left. The position stays.
+    for (const Bytes& malformed : {Bytes{0x80}, Bytes{0x83, 0x01}, Bytes{}}) {
+        std::size_t p = 0;
+        EXPECT_FALSE(CertificateHandler::parseLength(malformed, p));
+        EXPECT_EQ(p, 0u);
+    }
     // More length bytes than 64 bits hold: only the position matters.
-    const Bytes huge = {0x89, 1, 2, 3, 4, 5, 6, 7, 8, 9};
-    p = 0;
-    EXPECT_TRUE(CertificateHandler::parseLength(huge, p));
+    std::size_t p = 0;
+    EXPECT_TRUE(CertificateHandler::parseLength(Bytes{0x89, 1, 2, 3, 4, 5, 6, 7, 8, 9}, p));
     EXPECT_EQ(p, 10u);
-}
 
-TEST(CertificateHandlerLengthTest, WrapsAnEmptyKey) {
-    Bytes expected = {0x30, 0x12};
-    expected.insert(expected.end(), kAlgorithmIdentifier.begin(), kAlgorithmIdentifier.end());
-    expected.insert(expected.end(), {0x03, 0x01, 0x00});
-    EXPECT_EQ(CertificateHandler::addPublicKeyHeader(Bytes{}), expected);
-    EXPECT_EQ(CertificateHandler::stripPublicKeyHeader(expected), Bytes{});
+    // An empty key wraps and unwraps.
+    Bytes empty = {0x30, 0x12};
+    empty.insert(empty.end(), kAlgorithmIdentifier.begin(), kAlgorithmIdentifier.end());
+    empty.insert(empty.end(), {0x03, 0x01, 0x00});
+    EXPECT_EQ(CertificateHandler::addPublicKeyHeader(Bytes{}), empty);
+    EXPECT_EQ(CertificateHandler::stripPublicKeyHeader(empty), Bytes{});
 }
 
 } // namespace

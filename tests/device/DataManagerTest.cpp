@@ -1,7 +1,4 @@
 #include "device/DataManager.hpp"
-#include "device/DeviceInfo.hpp"
-#include "device/PermissionChecker.hpp"
-#include "velquor_build/BuildConstants.hpp"
 
 #include "DeviceTestSupport.hpp"
 
@@ -42,27 +39,14 @@ TEST_F(DataManagerTest, DeviceDataCarriesEveryKeyWithItsTextAndType) {
     fixture.facts->hold();
     Json data = manager->getDeviceData();
 
-    Json expected = {
-        {"os", Json{{"version", "17.2"}, {"type", "IOS"}}},
-        {"model", Json{{"name", "iPhone12,1"}, {"marketingName", "iPhone 11"}}},
-        {"name", "Test Phone"},
-        {"manufacturer", "Apple"},
-        {"apiVersion", "v1"},
-        {"sdkVersion", "1.0.0(92)"},
-        {"rooted", false},
-        {"lockEnabled", "true"},
-        {"locale", "en-US"},
-        {"networkType", "WiFi"},
-        {"networksInfo", "unknown"},
-        {"application", Json{{"bundleId", "com.example.host"},
-                             {"version", "2.3.1(417)"},
-                             {"name", "Host App"},
-                             {"pushSandbox", true}}},
-        {"permissions", Json{{"camera", "authorized"},
-                             {"location", "authorizedWhenInUse"},
-                             {"push", "unknown"},
-                             {"silentPush", "unknown"}}},
-    };
+    // clang-format off
+    const Json expected = Json::parse(R"x({"os": {"version": "17.2", "type": "IOS"}, "name": "Test Phone",
+        "model": {"name": "iPhone12,1", "marketingName": "iPhone 11"}, "manufacturer": "Apple", "apiVersion": "v1",
+        "sdkVersion": "1.0.0(92)", "rooted": false, "lockEnabled": "true", "locale": "en-US", "networkType": "WiFi",
+        "networksInfo": "unknown", "application": {"bundleId": "com.example.host", "version": "2.3.1(417)",
+        "name": "Host App", "pushSandbox": true}, "permissions": {"camera": "authorized",
+        "location": "authorizedWhenInUse", "push": "unknown", "silentPush": "unknown"}})x");
+    // clang-format on
     EXPECT_EQ(data, expected) << "equality also compares types: true is not \"true\"";
 }
 
@@ -70,35 +54,25 @@ TEST_F(DataManagerTest, DeviceDataCarriesEveryKeyWithItsTextAndType) {
 TEST_F(DataManagerTest, MissingFactsBecomeTheirFallbackTexts) {
     fixture.store->setForcedStatus(MemoryKeyStore::Operation::copyPassword, kKeyStoreIOError);
     fixture.keychain().setString("deviceMarketName", "iPhone 11");
-    fixture.facts->set({std::nullopt,
-                        std::nullopt,
-                        std::nullopt,
-                        {},
-                        std::nullopt,
-                        std::nullopt,
-                        std::nullopt,
-                        false,
-                        std::nullopt,
-                        std::nullopt});
+    FixedDeviceFacts::Values none{.locale = {}, .lock = false};
+    none.systemVersion = none.deviceName = none.modelIdentifier = std::nullopt;
+    none.camera = none.location = none.notification = none.backgroundRefresh = std::nullopt;
+    none.locationEnabled = std::nullopt;
+    fixture.facts->set(none);
     auto collaborators = fixture.collaborators();
     collaborators.bundle = std::make_shared<FixedBundle>(std::map<std::string, std::string>{});
     collaborators.reachabilityFlags = nullptr;
     auto manager = DataManager::make(collaborators);
     Json data = manager->getDeviceData();
 
-    EXPECT_EQ(data["os"], (Json{{"version", "unknown"}, {"type", "IOS"}}));
-    EXPECT_EQ(data["model"], (Json{{"name", "unknown"}, {"marketingName", ""}}));
-    EXPECT_EQ(data["name"], "unknown");
-    EXPECT_EQ(data["sdkVersion"], build::kSdkVersion);
-    EXPECT_EQ(data["lockEnabled"], "false");
-    EXPECT_EQ(data["locale"], "");
-    EXPECT_EQ(data["networkType"], "Other");
-    EXPECT_EQ(data["application"],
-              (Json{{"bundleId", ""}, {"version", ""}, {"name", ""}, {"pushSandbox", false}}));
-    EXPECT_EQ(
-        data["permissions"],
-        (Json{
-            {"camera", "unknown"}, {"location", "unknown"}, {"push", "unknown"}, {"silentPush", "unknown"}}));
+    // clang-format off
+    const Json expected = Json::parse(R"x({"os": {"version": "unknown", "type": "IOS"}, "name": "unknown",
+        "model": {"name": "unknown", "marketingName": ""}, "manufacturer": "Apple", "apiVersion": "v1",
+        "sdkVersion": "1.0.0(92)", "rooted": false, "lockEnabled": "false", "locale": "", "networkType": "Other",
+        "networksInfo": "unknown", "application": {"bundleId": "", "version": "", "name": "", "pushSandbox": false},
+        "permissions": {"camera": "unknown", "location": "unknown", "push": "unknown", "silentPush": "unknown"}})x");
+    // clang-format on
+    EXPECT_EQ(data, expected);
     EXPECT_EQ(manager->appVersion(), std::nullopt);
     EXPECT_EQ(manager->getRequestClaims(), std::nullopt) << "no fingerprint";
     EXPECT_EQ(manager->getPayloadClaims(), std::nullopt);
@@ -214,42 +188,6 @@ TEST_F(DataManagerTest, ClaimSetsBuiltAtOneInstantDifferInJtiOnly) {
         b->erase("jti");
         EXPECT_EQ(*a, *b);
     }
-}
-
-TEST(PermissionCheckerTest, PlatformStatesMapToTheirTexts) {
-    const std::vector<std::optional<int>> statuses = {0, 1, 2, 3, 4, 5, -1, std::nullopt};
-    const std::vector<std::string> camera = {"notDetermined", "restricted", "denied",  "authorized",
-                                             "unknown",       "unknown",    "unknown", "unknown"};
-    const std::vector<std::string> location = {
-        "notDetermined",       "restricted", "denied",  "authorizedAlways",
-        "authorizedWhenInUse", "unknown",    "unknown", "unknown"};
-    const std::vector<std::string> push = {"notDetermined", "denied",  "authorized", "unknown",
-                                           "unknown",       "unknown", "unknown",    "unknown"};
-    const std::vector<std::string> silent = {"restricted", "denied",  "available", "unknown",
-                                             "unknown",    "unknown", "unknown",   "unknown"};
-    for (std::size_t i = 0; i < statuses.size(); ++i) {
-        EXPECT_EQ(PermissionChecker::cameraText(statuses[i]), camera[i]) << i;
-        EXPECT_EQ(PermissionChecker::locationText(true, statuses[i]), location[i]) << i;
-        EXPECT_EQ(PermissionChecker::locationText(std::nullopt, statuses[i]), location[i]) << i;
-        EXPECT_EQ(PermissionChecker::locationText(false, statuses[i]), "notEnabled") << i;
-        EXPECT_EQ(PermissionChecker::pushText(statuses[i]), push[i]) << i;
-        EXPECT_EQ(PermissionChecker::silentPushText(statuses[i]), silent[i]) << i;
-    }
-}
-
-TEST(DeviceInfoTest, LocaleTextAndApplicationName) {
-    EXPECT_EQ(DeviceInfo::localeText({"en", "US"}), "en-US");
-    EXPECT_EQ(DeviceInfo::localeText({std::nullopt, "US"}), "US");
-    EXPECT_EQ(DeviceInfo::localeText({"en", std::nullopt}), "");
-    EXPECT_EQ(DeviceInfo::localeText({std::nullopt, std::nullopt}), "");
-
-    auto facts = std::make_shared<FixedDeviceFacts>(nullptr);
-    auto named = [&](std::map<std::string, std::string> values) {
-        return DeviceInfo(facts, std::make_shared<FixedBundle>(std::move(values))).appName();
-    };
-    EXPECT_EQ(named({{"CFBundleDisplayName", "Shown"}, {"CFBundleName", "Plain"}}), "Shown");
-    EXPECT_EQ(named({{"CFBundleName", "Plain"}}), "Plain");
-    EXPECT_EQ(named({}), "");
 }
 
 } // namespace

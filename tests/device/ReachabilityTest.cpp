@@ -14,31 +14,23 @@ namespace {
 
 using Source = ReachabilityFlagSource;
 
-// Flags set by the test. Thread-safe.
+// Flags set by the test (-1: the read fails). Thread-safe.
 class ScriptedReference : public ReachabilityReference {
 public:
-    explicit ScriptedReference(std::optional<ReachabilityFlags> flags)
-        : flags_(flags) {}
-
+    explicit ScriptedReference(std::optional<ReachabilityFlags> flags) { set(flags); }
     std::optional<ReachabilityFlags> flags() override {
-        std::lock_guard lock(mutex_);
-        ++reads_;
-        return flags_;
+        ++reads;
+        const auto value = flags_.load();
+        return value < 0 ? std::nullopt
+                         : std::optional<ReachabilityFlags>(static_cast<ReachabilityFlags>(value));
     }
-
     void set(std::optional<ReachabilityFlags> flags) {
-        std::lock_guard lock(mutex_);
-        flags_ = flags;
+        flags_ = flags ? static_cast<std::int64_t>(*flags) : -1;
     }
-    int reads() const {
-        std::lock_guard lock(mutex_);
-        return reads_;
-    }
+    std::atomic<int> reads{0};
 
 private:
-    mutable std::mutex mutex_;
-    std::optional<ReachabilityFlags> flags_;
-    int reads_ = 0;
+    std::atomic<std::int64_t> flags_{-1};
 };
 
 class ReachabilityTest : public ::testing::Test {
@@ -115,14 +107,9 @@ TEST_F(ReachabilityTest, ConnectionRuleForEveryFlagCombination) {
         {~R, true, Connection::none},
         {R, false, Connection::wifi},
     };
-    for (const auto& c : cases) {
-        auto reference = std::make_shared<ScriptedReference>(c.flags);
-        auto reachability = make(reference);
-        reachability->allowsCellularConnection = c.allowsCellular;
-        EXPECT_EQ(reachability->connection(), c.expected)
+    for (const auto& c : cases)
+        EXPECT_EQ(Reachability::connectionFor(c.flags, c.allowsCellular), c.expected)
             << std::hex << c.flags.value_or(0xDEAD) << " cellular " << c.allowsCellular;
-        EXPECT_EQ(Reachability::connectionFor(c.flags, c.allowsCellular), c.expected);
-    }
 }
 
 TEST_F(ReachabilityTest, FlagsAreReadOnceAndAFailedReadMeansNoConnection) {
@@ -132,15 +119,18 @@ TEST_F(ReachabilityTest, FlagsAreReadOnceAndAFailedReadMeansNoConnection) {
     reference->set(0);
     // Stored flags answer later reads: the one-shot query never reads twice.
     EXPECT_EQ(reachability->connection(), Connection::wifi);
-    EXPECT_EQ(reference->reads(), 1);
+    EXPECT_EQ(reference->reads, 1);
 
     auto failing = std::make_shared<ScriptedReference>(std::nullopt);
     auto unreadable = make(failing);
     EXPECT_EQ(unreadable->connection(), Connection::none);
     EXPECT_FALSE(unreadable->flags());
-    // Nothing was stored, so the next read tries again.
+    // Nothing was stored, so the next read tries again; the cellular setting is the object's.
     failing->set(Source::kReachable | Source::kIsWWAN);
     EXPECT_EQ(unreadable->connection(), Connection::cellular);
+    auto noCellular = make(std::make_shared<ScriptedReference>(Source::kReachable | Source::kIsWWAN));
+    noCellular->allowsCellularConnection = false;
+    EXPECT_EQ(noCellular->connection(), Connection::none);
 }
 
 // The first read is announced once, on the main queue, to the matching handler; an object dropped

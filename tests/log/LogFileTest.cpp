@@ -32,13 +32,7 @@ struct RecordingConsole : Console {
 
 class LogFileTest : public testing::Test {
 protected:
-    std::string contents(const char* name) const {
-        std::ifstream in(docs / name, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
-    void plant(const char* name, std::size_t bytes) const {
-        std::ofstream(docs / name, std::ios::binary) << std::string(bytes - 1, 'x') << '\n';
-    }
+    std::string contents(const char* name) const { return test::readFile(docs / name); }
     std::string key() const {
         auto bytes = store->password("logsKey", "logsKey").value_or(std::vector<std::uint8_t>{});
         return std::string(bytes.begin(), bytes.end());
@@ -96,7 +90,7 @@ TEST_F(LogFileTest, RotatesPastTheLimitWithOneRenameAndKeepsLinesWhenItFails) {
          {Case{1'000'000, false, false}, Case{1'000'001, false, true}, Case{1'000'001, true, false}}) {
         fs::remove_all(docs);
         ::mkdir(docs.c_str(), 0700);
-        plant(LogFile::kCurrentName, planted);
+        test::writeFile(docs / LogFile::kCurrentName, std::string(planted - 1, 'x') + '\n');
         if (blockOld)
             fs::create_directory(docs / LogFile::kOldName);
         console->lines.clear();

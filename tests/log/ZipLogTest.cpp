@@ -50,12 +50,10 @@ TEST_P(ZipLogTest, ArchiveHoldsTheTextForUnzipAndInflate) {
 
     test::TempDir dir;
     const auto path = (dir.path() / "logs.zip").string();
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(zip->data()), static_cast<long>(zip->size()));
+    test::writeFile(path, std::string(zip->begin(), zip->end()));
     EXPECT_EQ(std::system(("unzip -tqq " + path).c_str()), 0);
     ASSERT_EQ(std::system(("unzip -p " + path + " velquorv2.log > " + path + ".out").c_str()), 0);
-    std::ifstream extracted(path + ".out", std::ios::binary);
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(extracted), {}), text);
+    EXPECT_EQ(test::readFile(path + ".out"), text);
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, ZipLogTest, ::testing::Values(0, 1'000, 16'384, 3'000'000));

@@ -2,6 +2,7 @@
 #include "platform/KeyStoreStatuses.hpp"
 #include "platform/linux/FileKeyStore.hpp"
 #include "platform/memory/MemoryKeyStore.hpp"
+#include "state/ItemNames.hpp"
 
 #include "KeyStoreTestSupport.hpp"
 #include "TestSupport.hpp"
@@ -16,8 +17,7 @@ namespace {
 
 using test::bytesOf;
 
-const std::string kPublicTag = std::string("com.marvistel.quenzo.sid_publickey") + '\0';
-const std::string kPrivateTag = std::string("com.marvistel.quenzo.sid_privatekey") + '\0';
+const std::string kPublicTag(items::kDevicePublicKeyTag), kPrivateTag(items::kDevicePrivateKeyTag);
 
 struct StoreFactory {
     std::string name;

@@ -17,8 +17,8 @@
 #include <velquor/Platform.hpp>
 
 #include <atomic>
-#include <condition_variable>
 #include <fstream>
+#include <future>
 #include <map>
 #include <mutex>
 
@@ -27,8 +27,8 @@ namespace velquor::test {
 // Facts set by the test. The notification status answers on the global queue; the background
 // refresh read records whether it ran on the main queue. While held, both answers wait for
 // release() (the background read blocks the main queue), so a test can observe "not yet
-// answered" without a race. Thread-safe.
-class FixedDeviceFacts : public DeviceFacts {
+// answered" without a race. Made with make_shared. Thread-safe.
+class FixedDeviceFacts : public DeviceFacts, public std::enable_shared_from_this<FixedDeviceFacts> {
 public:
     struct Values {
         std::optional<std::string> systemVersion = "17.2";
@@ -44,7 +44,9 @@ public:
     };
 
     explicit FixedDeviceFacts(std::shared_ptr<DispatchQueues> queues)
-        : queues_(std::move(queues)) {}
+        : queues_(std::move(queues)) {
+        held_.set_value();
+    }
 
     void set(Values values) {
         std::lock_guard lock(mutex_);
@@ -56,21 +58,13 @@ public:
     }
     void hold() {
         std::lock_guard lock(mutex_);
-        held_ = true;
+        held_ = std::promise<void>();
+        gate_ = held_.get_future().share();
     }
     void release() {
-        std::vector<NotificationStatusHandler> pending;
-        std::optional<int> status;
-        {
-            std::lock_guard lock(mutex_);
-            held_ = false;
-            pending.swap(pending_);
-            status = values_.notification;
-        }
-        released_.notify_all();
-        for (auto& handler : pending)
-            queues_->asyncGlobal(QualityOfService::utility,
-                                 [handler = std::move(handler), status] { handler(status); });
+        std::lock_guard lock(mutex_);
+        if (gate_.wait_for(std::chrono::seconds(0)) != std::future_status::ready)
+            held_.set_value();
     }
     bool backgroundReadOffMain() const { return backgroundReadOffMain_.load(); }
     int backgroundReads() const { return backgroundReads_.load(); }
@@ -84,35 +78,31 @@ public:
     std::optional<int> locationAuthorizationStatus() const override { return values().location; }
     bool canEvaluateDeviceOwnerAuthentication() const override { return values().lock; }
     void requestNotificationAuthorizationStatus(NotificationStatusHandler handler) override {
-        {
-            std::lock_guard lock(mutex_);
-            if (held_) {
-                pending_.push_back(std::move(handler));
-                return;
-            }
-        }
-        std::optional<int> status = values().notification;
         queues_->asyncGlobal(QualityOfService::utility,
-                             [handler = std::move(handler), status] { handler(status); });
+                             [self = shared_from_this(), handler = std::move(handler)] {
+                                 self->gate().wait_for(std::chrono::seconds(10));
+                                 handler(self->values().notification);
+                             });
     }
     std::optional<int> backgroundRefreshStatus() const override {
         if (!queues_->isMainQueueThread())
             backgroundReadOffMain_ = true;
-        {
-            std::unique_lock lock(mutex_);
-            released_.wait_for(lock, std::chrono::seconds(10), [&] { return !held_; });
-        }
+        gate().wait_for(std::chrono::seconds(10));
         ++backgroundReads_;
         return values().backgroundRefresh;
     }
 
 private:
+    std::shared_future<void> gate() const {
+        std::lock_guard lock(mutex_);
+        return gate_;
+    }
+
     std::shared_ptr<DispatchQueues> queues_;
     mutable std::mutex mutex_;
-    mutable std::condition_variable released_;
     Values values_;
-    bool held_ = false;
-    std::vector<NotificationStatusHandler> pending_;
+    std::promise<void> held_;
+    std::shared_future<void> gate_ = held_.get_future().share(); // ready unless held
     mutable std::atomic<bool> backgroundReadOffMain_{false};
     mutable std::atomic<int> backgroundReads_{0};
 };
@@ -124,20 +114,13 @@ public:
         : main_(std::move(main)) {}
 
     std::optional<std::string> mainBundleValue(const std::string& key) const override {
-        return find(main_, key);
+        return main_.contains(key) ? std::optional(main_.at(key)) : std::nullopt;
     }
     std::string localizedString(const std::string&, const std::string& fallback) const override {
         return fallback;
     }
 
 private:
-    static std::optional<std::string> find(const std::map<std::string, std::string>& values,
-                                           const std::string& key) {
-        auto found = values.find(key);
-        if (found == values.end())
-            return std::nullopt;
-        return found->second;
-    }
     std::map<std::string, std::string> main_;
 };
 

@@ -34,17 +34,8 @@ inline detail::EVP_PKEY_ptr generateRSAKey(unsigned bits = 2048) {
 }
 
 inline const EVP_MD* mdFor(DigestAlgorithm algorithm) {
-    switch (algorithm) {
-    case DigestAlgorithm::sha1:
-        return EVP_sha1();
-    case DigestAlgorithm::sha256:
-        return EVP_sha256();
-    case DigestAlgorithm::sha384:
-        return EVP_sha384();
-    case DigestAlgorithm::sha512:
-        return EVP_sha512();
-    }
-    return nullptr;
+    const EVP_MD* digests[] = {EVP_sha1(), EVP_sha256(), EVP_sha384(), EVP_sha512()};
+    return digests[static_cast<int>(algorithm)];
 }
 
 inline Bytes digestOf(DigestAlgorithm algorithm, const std::string& message) {
@@ -83,26 +74,22 @@ inline bool referenceVerify(EVP_PKEY* key, const EVP_MD* md, const Bytes& messag
     return ok;
 }
 
-// PKCS#1 RSAPublicKey DER of a key.
-inline Bytes pkcs1PublicKey(EVP_PKEY* key) {
+// DER of a key by one of OpenSSL's i2d functions.
+template <int (*encode)(const EVP_PKEY*, unsigned char**)> Bytes derOf(EVP_PKEY* key) {
     unsigned char* der = nullptr;
-    const int length = i2d_PublicKey(key, &der);
+    const int length = encode(key, &der);
     if (length <= 0)
-        throw std::runtime_error("i2d_PublicKey failed");
+        throw std::runtime_error("DER encoding failed");
     Bytes bytes(der, der + length);
     OPENSSL_free(der);
     return bytes;
 }
-
-// X.509 SubjectPublicKeyInfo DER of a key.
+// PKCS#1 RSAPublicKey and X.509 SubjectPublicKeyInfo DER of a key.
+inline Bytes pkcs1PublicKey(EVP_PKEY* key) {
+    return derOf<i2d_PublicKey>(key);
+}
 inline Bytes subjectPublicKeyInfo(EVP_PKEY* key) {
-    unsigned char* der = nullptr;
-    const int length = i2d_PUBKEY(key, &der);
-    if (length <= 0)
-        throw std::runtime_error("i2d_PUBKEY failed");
-    Bytes bytes(der, der + length);
-    OPENSSL_free(der);
-    return bytes;
+    return derOf<i2d_PUBKEY>(key);
 }
 
 inline detail::EVP_PKEY_ptr publicKeyFromPKCS1(const Bytes& der) {

@@ -1,12 +1,16 @@
 #include "TestSupport.hpp"
 
+#include <gtest/gtest.h>
+
 #include <csignal>
+#include <cstdlib>
+#include <fstream>
 #include <random>
 #include <system_error>
 #include <thread>
 
 #include <fcntl.h>
-#include <poll.h>
+#include <pthread.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -33,6 +37,40 @@ TempDir::~TempDir() {
     std::filesystem::remove_all(path_, ec);
 }
 
+std::string readFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+void writeFile(const std::filesystem::path& path, const std::string& content) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
+}
+
+void runOnSmallStack(const std::function<void()>& body) {
+    pthread_attr_t attributes;
+    ASSERT_EQ(pthread_attr_init(&attributes), 0);
+    ASSERT_EQ(pthread_attr_setstacksize(&attributes, 256 * 1024), 0);
+    pthread_t thread;
+    auto run = [](void* argument) -> void* {
+        (*static_cast<const std::function<void()>*>(argument))();
+        return nullptr;
+    };
+    ASSERT_EQ(pthread_create(&thread, &attributes, run, const_cast<std::function<void()>*>(&body)), 0);
+    pthread_join(thread, nullptr);
+    pthread_attr_destroy(&attributes);
+}
+
+ScopedEnv::ScopedEnv(const char* name, const std::optional<std::string>& value)
+    : name_(name) {
+    if (const char* old = std::getenv(name))
+        old_ = old;
+    value ? ::setenv(name, value->c_str(), 1) : ::unsetenv(name);
+}
+
+ScopedEnv::~ScopedEnv() {
+    old_ ? ::setenv(name_, old_->c_str(), 1) : ::unsetenv(name_);
+}
+
 bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds deadline) {
     auto end = std::chrono::steady_clock::now() + deadline;
     while (std::chrono::steady_clock::now() < end) {
@@ -43,15 +81,17 @@ bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds
     return condition();
 }
 
+// The child's standard output goes to a file, so it can never block on a full pipe and nothing it
+// leaves running keeps the output open.
 ChildResult runChild(const std::string& program, const std::vector<std::string>& arguments,
                      std::chrono::seconds deadline) {
     ChildResult result;
-    int pipeFds[2];
-    if (::pipe2(pipeFds, O_CLOEXEC) != 0)
-        return result;
+    TempDir dir;
+    const auto output = dir.path() / "stdout";
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
     std::vector<std::string> words{program};
     words.insert(words.end(), arguments.begin(), arguments.end());
     std::vector<char*> argv;
@@ -61,49 +101,22 @@ ChildResult runChild(const std::string& program, const std::vector<std::string>&
     pid_t pid = -1;
     const int spawned = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
-    ::close(pipeFds[1]);
-    if (spawned != 0) {
-        ::close(pipeFds[0]);
+    if (spawned != 0)
         return result;
-    }
-    // Output is drained while waiting, so a child that writes a lot cannot block on a full pipe.
     const auto end = std::chrono::steady_clock::now() + deadline;
-    bool open = true;
     int status = 0;
-    for (;;) {
-        if (open) {
-            pollfd fd{pipeFds[0], POLLIN, 0};
-            if (::poll(&fd, 1, 20) > 0) {
-                char buffer[4096];
-                const ssize_t n = ::read(pipeFds[0], buffer, sizeof buffer);
-                if (n > 0)
-                    result.output.append(buffer, static_cast<std::size_t>(n));
-                else
-                    open = false;
-            }
-        } else {
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        if (::waitpid(pid, &status, WNOHANG) == pid) {
-            result.finished = true;
-            break;
-        }
-        if (std::chrono::steady_clock::now() > end) {
-            ::kill(pid, SIGKILL);
-            ::waitpid(pid, &status, 0);
-            break;
-        }
-    }
-    char buffer[4096];
-    ssize_t n;
-    while (result.finished && (n = ::read(pipeFds[0], buffer, sizeof buffer)) > 0)
-        result.output.append(buffer, static_cast<std::size_t>(n));
-    ::close(pipeFds[0]);
-    if (result.finished) {
+    while (!(result.finished = ::waitpid(pid, &status, WNOHANG) == pid) &&
+           std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    if (!result.finished) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, &status, 0);
+    } else {
         result.exitedNormally = WIFEXITED(status);
         result.exitStatus = result.exitedNormally ? WEXITSTATUS(status) : -1;
         result.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
     }
+    result.output = readFile(output);
     return result;
 }
 

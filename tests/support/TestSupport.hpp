@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <filesystem>
 #include <functional>
+#include <future>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -25,6 +26,26 @@ private:
     std::filesystem::path path_;
 };
 
+// A file's whole content (empty when it cannot be read), and a file written whole.
+std::string readFile(const std::filesystem::path& path);
+void writeFile(const std::filesystem::path& path, const std::string& content);
+
+// Runs `body` on a thread with a 256 KiB stack, where unbounded recursion overflows.
+void runOnSmallStack(const std::function<void()>& body);
+
+// Sets (or, with no value, removes) an environment variable and restores it on destruction.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const std::optional<std::string>& value);
+    ~ScopedEnv();
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
+
 // Polls `condition` until it holds or `deadline` passes; returns whether it held.
 bool waitUntil(const std::function<bool()>& condition,
                std::chrono::milliseconds deadline = std::chrono::seconds(10));
@@ -41,6 +62,19 @@ struct ChildResult {
 // Runs `program` with `arguments`, collecting its standard output, for at most `deadline`.
 ChildResult runChild(const std::string& program, const std::vector<std::string>& arguments,
                      std::chrono::seconds deadline = std::chrono::seconds(30));
+
+// Opens once; every waiter is released. Waits are bounded so a broken queue fails, not hangs.
+class Gate {
+public:
+    void open() { promise_.set_value(); }
+    bool wait(std::chrono::milliseconds deadline = std::chrono::seconds(10)) {
+        return opened_.wait_for(deadline) == std::future_status::ready;
+    }
+
+private:
+    std::promise<void> promise_;
+    std::shared_future<void> opened_ = promise_.get_future().share();
+};
 
 // Collects one value delivered on another thread and counts deliveries, so a test can assert a
 // handler ran exactly once. wait() gives up after the deadline instead of hanging.

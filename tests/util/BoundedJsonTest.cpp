@@ -9,11 +9,9 @@
 #include "remote/wire/ServerErrorResponse.hpp"
 #include "util/Base64URL.hpp"
 
+#include "TestSupport.hpp"
+
 #include <gtest/gtest.h>
-
-#include <functional>
-
-#include <pthread.h>
 
 namespace velquor::detail {
 namespace {
@@ -29,20 +27,6 @@ std::string nested(std::size_t depth, bool objects) {
     return text;
 }
 
-void runOnSmallStack(const std::function<void()>& body) {
-    pthread_attr_t attributes;
-    ASSERT_EQ(pthread_attr_init(&attributes), 0);
-    ASSERT_EQ(pthread_attr_setstacksize(&attributes, 256 * 1024), 0);
-    pthread_t thread;
-    auto run = [](void* argument) -> void* {
-        (*static_cast<const std::function<void()>*>(argument))();
-        return nullptr;
-    };
-    ASSERT_EQ(pthread_create(&thread, &attributes, run, const_cast<std::function<void()>*>(&body)), 0);
-    pthread_join(thread, nullptr);
-    pthread_attr_destroy(&attributes);
-}
-
 struct DepthCase {
     std::size_t depth;
     bool accepted;
@@ -52,7 +36,7 @@ class BoundedJsonDepth : public ::testing::TestWithParam<DepthCase> {};
 
 TEST_P(BoundedJsonDepth, EveryOutsideReaderAcceptsUpTo64Levels) {
     const auto [depth, accepted] = GetParam();
-    runOnSmallStack([&, depth = depth, accepted = accepted] {
+    test::runOnSmallStack([&, depth = depth, accepted = accepted] {
         for (bool objects : {false, true}) {
             const auto text = nested(depth, objects);
             const auto parsed = BoundedJson::parse(text);

@@ -1,15 +1,11 @@
 #include "zip/Archive.hpp"
-#include "zip/CRC32.hpp"
-#include "zip/DOSDateTime.hpp"
 #include "zip/LittleEndian.hpp"
-#include "zip/MemoryFile.hpp"
 
 #include "TestSupport.hpp"
 
 #include <gtest/gtest.h>
 #include <zlib.h>
 
-#include <fstream>
 #include <random>
 
 namespace velquor::detail {
@@ -72,65 +68,6 @@ TEST(ArchiveTest, EmptyArchiveAndOneDeflatedEntryHaveTheExactLayout) {
         std::string(zip.begin() + static_cast<long>(central) + 46, zip.begin() + static_cast<long>(end)),
         "velquorv2.log");
 }
-
-struct DateCase {
-    sys_seconds moment;
-    std::uint16_t date, time;
-};
-class DOSDateTimeTest : public ::testing::TestWithParam<DateCase> {};
-
-TEST_P(DOSDateTimeTest, ConvertsInUTCAndClampsTheYear) {
-    const auto stamp = DOSDateTime::from(GetParam().moment);
-    EXPECT_EQ(stamp.date, GetParam().date);
-    EXPECT_EQ(stamp.time, GetParam().time);
-}
-
-INSTANTIATE_TEST_SUITE_P(Moments, DOSDateTimeTest,
-                         ::testing::Values(DateCase{kLeapDay, 0x505D, 0x6DBD},
-                                           DateCase{sys_days{1975y / 6 / 15} + 1s, 15 + 6 * 32, 0},
-                                           DateCase{sys_days{2150y / 1 / 1} + 23h + 59min + 58s,
-                                                    1 + 32 + 119 * 512, 29 + 59 * 32 + 23 * 2048}));
-
-TEST(CRC32Test, MatchesTheCheckValueAndZlibAcrossChunks) {
-    const std::string check = "123456789";
-    EXPECT_EQ(CRC32::update(0, {reinterpret_cast<const std::uint8_t*>(check.data()), check.size()}),
-              0xCBF43926u);
-    const Bytes data = randomBytes(1 << 20, 7);
-    std::uint32_t ours = 0;
-    for (std::size_t at = 0, step = 1; at < data.size(); at += step, step = step * 3 + 1)
-        ours = CRC32::update(ours, std::span(data).subspan(at, std::min(step, data.size() - at)));
-    EXPECT_EQ(ours, crc32(0, data.data(), static_cast<uInt>(data.size())));
-}
-
-struct WriteCase {
-    Bytes initial;
-    std::string mode;
-    std::int64_t position;
-    Bytes written, expected;
-};
-class MemoryFileTest : public ::testing::TestWithParam<WriteCase> {};
-
-TEST_P(MemoryFileTest, WritesZeroFillGapsDropTheOverrunTailAndNeverSeekBeforeTheStart) {
-    const auto& c = GetParam();
-    MemoryFile file(c.initial);
-    ASSERT_TRUE(file.open(c.mode));
-    ASSERT_TRUE(file.seek(c.position, MemoryFile::Origin::current));
-    const bool readOnly = c.mode == "rb";
-    EXPECT_EQ(file.write(c.written), readOnly ? 0 : c.written.size());
-    EXPECT_EQ(file.error(), readOnly);
-    EXPECT_EQ(file.data(), c.expected);
-    const auto position = file.tell();
-    EXPECT_FALSE(file.seek(-position - 1, MemoryFile::Origin::current));
-    EXPECT_FALSE(file.seek(-static_cast<std::int64_t>(c.expected.size()) - 1, MemoryFile::Origin::end));
-    EXPECT_EQ(file.tell(), position);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Writes, MemoryFileTest,
-    ::testing::Values(WriteCase{{1, 2, 3, 4}, "wb+", 10, {9, 9}, {1, 2, 3, 4, 0, 0, 0, 0, 0, 0, 9, 9}},
-                      WriteCase{{1, 2, 3, 4, 5, 6}, "wb+", 2, Bytes(8, 9), {1, 2, 9, 9, 9, 9, 9, 9, 9, 9}},
-                      WriteCase{{1, 2, 3, 4, 5, 6}, "rb+", 1, {9, 9}, {1, 9, 9, 4, 5, 6}},
-                      WriteCase{{1, 2}, "ab", 0, {9}, {1, 2, 9}}, WriteCase{{1, 2}, "rb", 1, {9}, {1, 2}}));
 
 TEST(ArchiveTest, RefusesWhatTheFormatCannotHoldAndPassesProviderFailuresOn) {
     EndOfCentralDirectoryRecord full;
@@ -195,14 +132,12 @@ TEST(ArchiveTest, StoredDeflatedAndDirectoryEntriesExtractWithUnzip) {
 
     test::TempDir dir;
     const auto path = (dir.path() / "out.zip").string();
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(reopened->data().data()),
-               static_cast<long>(reopened->data().size()));
+    test::writeFile(path, std::string(reopened->data().begin(), reopened->data().end()));
     EXPECT_EQ(std::system(("unzip -tqq " + path).c_str()), 0);
     // unzip -p writes the named entries in archive order.
     ASSERT_EQ(std::system(("unzip -p " + path + " a.txt dir/b.txt c.txt > " + path + ".out").c_str()), 0);
-    std::ifstream extracted(path + ".out", std::ios::binary);
-    EXPECT_EQ(Bytes(std::istreambuf_iterator<char>(extracted), {}), all);
+    const std::string extracted = test::readFile(path + ".out");
+    EXPECT_EQ(Bytes(extracted.begin(), extracted.end()), all);
 }
 
 } // namespace

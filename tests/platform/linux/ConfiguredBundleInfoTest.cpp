@@ -1,5 +1,4 @@
 #include "platform/linux/ConfiguredBundleInfo.hpp"
-#include "platform/linux/StdoutConsole.hpp"
 
 #include "TestSupport.hpp"
 
@@ -33,14 +32,6 @@ TEST(ConfiguredBundleInfo, LocalizedStringsComeFromTheHostsTableOrTheFallback) {
     EXPECT_EQ(bundle.localizedString("Missing", "Missing"), "Missing");
     std::ofstream(table, std::ios::trunc) << R"({"Authenticate": )";
     EXPECT_EQ(bundle.localizedString("Authenticate", "Authenticate"), "Authenticate") << "malformed table";
-}
-
-TEST(StdoutConsole, WritesWholeLinesToStandardOutput) {
-    StdoutConsole console;
-    ::testing::internal::CaptureStdout();
-    console.writeLine("Velquor Version 1.0.0(92)");
-    console.writeLine("");
-    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "Velquor Version 1.0.0(92)\n\n");
 }
 
 } // namespace

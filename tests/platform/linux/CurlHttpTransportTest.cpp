@@ -164,14 +164,13 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(CurlHttpTransportTest, ProxyVariablesAreReadWhenTheTransportIsMade) {
-    ::setenv("https_proxy", "http://127.0.0.1:1", 1); // nothing listens there
+    test::ScopedEnv proxy("https_proxy", "http://127.0.0.1:1"); // nothing listens there
     CurlHttpTransport proxied(tls.caCertificate);
     ::unsetenv("https_proxy");
     CurlHttpTransport direct(tls.caCertificate);
     ::setenv("https_proxy", "http://127.0.0.1:1", 1); // too late for both
     EXPECT_EQ(roundTrip(proxied, {"POST", url("/echo"), {}, {}}).second.value_or(HttpError{}).code, -1004);
     EXPECT_EQ(roundTrip(direct, {"POST", url("/echo"), {}, {}}).first.value_or(HttpReply{}).status, 201);
-    ::unsetenv("https_proxy");
 }
 
 TEST_F(CurlHttpTransportTest, TheProcessExitsWithTransfersInFlight) {

@@ -1,6 +1,7 @@
 #include "platform/linux/FileKeyStore.hpp"
 
 #include "platform/KeyStoreStatuses.hpp"
+#include "state/ItemNames.hpp"
 
 #include "KeyStoreTestSupport.hpp"
 #include "TestSupport.hpp"
@@ -22,24 +23,15 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::bytesOf;
+using test::readFile;
+using test::writeFile;
 
-const std::string kPublicTag = std::string("com.marvistel.quenzo.sid_publickey") + '\0';
-const std::string kPrivateTag = std::string("com.marvistel.quenzo.sid_privatekey") + '\0';
+const std::string kPublicTag(items::kDevicePublicKeyTag), kPrivateTag(items::kDevicePrivateKeyTag);
 
 mode_t modeOf(const fs::path& path) {
     struct stat info {};
     EXPECT_EQ(::lstat(path.c_str(), &info), 0) << path;
     return info.st_mode & 07777;
-}
-
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-
-void writeFile(const fs::path& path, const std::string& content) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << content;
 }
 
 std::vector<std::string> entries(const fs::path& directory) {
@@ -128,18 +120,16 @@ INSTANTIATE_TEST_SUITE_P(Plants, FileKeyStorePlanted,
 
 TEST_F(FileKeyStoreTest, NamesNeitherEscapeTheDirectoryNorCollide) {
     const std::string zero(1, '\0');
-    const std::vector<std::pair<std::string, std::string>> names = {
-        {"../../escape", "../../escape"},
-        {"a/b", "c"},
-        {"a", "b/c"},
-        {"ab", "c"},
-        {"a", "bc"},
-        {"x" + zero, "y"},
-        {"x", zero + "y"},
-        {"", ""},
-        {".", ".."},
-        {std::string(5000, 'n'), "long"},
-    };
+    const std::vector<std::pair<std::string, std::string>> names = {{"../../escape", "../../escape"},
+                                                                    {"a/b", "c"},
+                                                                    {"a", "b/c"},
+                                                                    {"ab", "c"},
+                                                                    {"a", "bc"},
+                                                                    {"x" + zero, "y"},
+                                                                    {"x", zero + "y"},
+                                                                    {"", ""},
+                                                                    {".", ".."},
+                                                                    {std::string(5000, 'n'), "long"}};
     for (std::size_t i = 0; i < names.size(); ++i)
         ASSERT_EQ(store_.addPassword(names[i].first, names[i].second, bytesOf(std::to_string(i))),
                   kKeyStoreSuccess)
@@ -193,20 +183,17 @@ TEST_F(FileKeyStoreTest, DamagedOrForeignItemFilesReadAsFailure) {
     const auto keyItem = dir_ / FileKeyStore::keyFileName("k");
     const std::string good = readFile(itemA);
 
-    auto expectDecodeError = [&](const std::string& content, const char* what) {
-        writeFile(itemA, content);
-        std::vector<std::uint8_t> data = bytesOf("stale");
-        EXPECT_EQ(store_.copyPassword("s", "a", data), kKeyStoreDecodeError) << what;
-        EXPECT_TRUE(data.empty()) << what;
-    };
-    expectDecodeError("", "empty");
-    expectDecodeError(good.substr(0, good.size() - 1), "truncated");
-    expectDecodeError(good + "x", "trailing byte");
     std::string flipped = good;
     flipped[flipped.size() / 2] ^= 0x01;
-    expectDecodeError(flipped, "flipped bit");
-    expectDecodeError("VQKS\x01Pgarbage-garbage-garbage-garbage-garbage-garbage", "garbage");
-    expectDecodeError(readFile(itemB), "another item's file under this name");
+    // Empty, truncated, a trailing byte, a flipped bit, garbage, another item's file under this name.
+    for (const std::string& content :
+         {std::string(), good.substr(0, good.size() - 1), good + "x", flipped,
+          std::string("VQKS\x01Pgarbage-garbage-garbage-garbage-garbage-garbage"), readFile(itemB)}) {
+        writeFile(itemA, content);
+        std::vector<std::uint8_t> data = bytesOf("stale");
+        EXPECT_EQ(store_.copyPassword("s", "a", data), kKeyStoreDecodeError) << content;
+        EXPECT_TRUE(data.empty()) << content;
+    }
 
     // A key file that is a password item is no key.
     writeFile(keyItem, readFile(itemB));
@@ -261,21 +248,17 @@ TEST_F(FileKeyStoreTest, ReplaceIsAtomicForConcurrentReaders) {
 
 TEST_F(FileKeyStoreTest, ConcurrentAddsOfOneItemLetExactlyOneWin) {
     std::atomic<int> successes{0}, duplicates{0}, others{0};
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 4; ++t) {
-        threads.emplace_back([&, t] {
+    for (std::vector<std::jthread> threads; threads.size() < 4;)
+        threads.emplace_back([&, t = threads.size()] {
             FileKeyStore own(dir_);
             for (int i = 0; i < 10; ++i) {
                 const auto status =
                     own.addPassword("item" + std::to_string(i), "a", bytesOf(std::to_string(t)));
-                (status == kKeyStoreSuccess         ? successes
-                 : status == kKeyStoreDuplicateItem ? duplicates
-                                                    : others)++;
+                ++(status == kKeyStoreSuccess         ? successes
+                   : status == kKeyStoreDuplicateItem ? duplicates
+                                                      : others);
             }
         });
-    }
-    for (auto& thread : threads)
-        thread.join();
     EXPECT_EQ(successes.load(), 10);
     EXPECT_EQ(duplicates.load(), 30);
     EXPECT_EQ(others.load(), 0);

@@ -21,11 +21,6 @@ namespace fs = std::filesystem;
 
 constexpr const char* kSuite = "com.marvisTel.VelquorSDK";
 
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-
 class FilePreferencesTest : public ::testing::Test {
 protected:
     test::TempDir temp_;
@@ -43,7 +38,7 @@ TEST_F(FilePreferencesTest, StoresEachSuiteAsAJsonFileUnderTheApplicationDirecto
     suite->setString("tempValue", "true");
     EXPECT_EQ(suite->boolValue("isPaired"), true);
     EXPECT_EQ(suite->stringValue("tempValue"), "true");
-    EXPECT_EQ(nlohmann::json::parse(readFile(file_)),
+    EXPECT_EQ(nlohmann::json::parse(test::readFile(file_)),
               (nlohmann::json{{"isPaired", true}, {"tempValue", "true"}}));
     struct stat info {};
     ASSERT_EQ(::stat(file_.parent_path().c_str(), &info), 0);
@@ -54,7 +49,7 @@ TEST_F(FilePreferencesTest, StoresEachSuiteAsAJsonFileUnderTheApplicationDirecto
 
     suite->remove("tempValue");
     EXPECT_FALSE(suite->stringValue("tempValue").has_value());
-    EXPECT_EQ(nlohmann::json::parse(readFile(file_)), (nlohmann::json{{"isPaired", true}}));
+    EXPECT_EQ(nlohmann::json::parse(test::readFile(file_)), (nlohmann::json{{"isPaired", true}}));
     EXPECT_TRUE(suite->synchronize());
 }
 
@@ -76,11 +71,7 @@ TEST_F(FilePreferencesTest, SeesChangesMadeOnDiskAndAReinstallEmptiesTheSuite) {
     auto suite = preferences_.open(kSuite);
     suite->setBool("isPaired", true);
     // Another process rewrites the file.
-    {
-        std::ofstream out(file_.string() + ".new");
-        out << R"({"isPaired":false,"tempValue":"fromElsewhere"})";
-    }
-    fs::rename(file_.string() + ".new", file_);
+    test::writeFile(file_, R"({"isPaired":false,"tempValue":"fromElsewhere"})");
     EXPECT_EQ(suite->boolValue("isPaired"), false);
     EXPECT_EQ(suite->stringValue("tempValue"), "fromElsewhere");
 
@@ -92,20 +83,24 @@ TEST_F(FilePreferencesTest, SeesChangesMadeOnDiskAndAReinstallEmptiesTheSuite) {
     EXPECT_TRUE(fs::exists(file_));
 }
 
+// On a small stack: a settings file nested 100,000 deep is refused without recursing.
 TEST_F(FilePreferencesTest, DamagedFileKeepsTheSuiteClosedAndIsLeftByteForByte) {
     auto early = preferences_.open(kSuite); // opened before the damage
     ASSERT_NE(early, nullptr);
     const std::string whole = R"({"isPaired":true,"tempValue":"tempValue"})";
-    for (const std::string& content :
-         {whole.substr(0, whole.size() - 1), std::string("[true]"), std::string(), std::string("\xff\xfe")}) {
-        std::ofstream(file_, std::ios::binary | std::ios::trunc) << content;
-        EXPECT_EQ(preferences_.open(kSuite), nullptr) << content;
-        EXPECT_FALSE(early->stringValue("tempValue").has_value()) << content;
-        early->setBool("isPaired", false);
-        early->remove("tempValue");
-        EXPECT_EQ(readFile(file_), content) << "a damaged file is never replaced";
-    }
-    std::ofstream(file_, std::ios::binary | std::ios::trunc) << whole;
+    const std::string deep = "{\"a\":" + std::string(100'000, '[') + std::string(100'000, ']') + "}";
+    test::runOnSmallStack([&] {
+        for (const std::string& content : {whole.substr(0, whole.size() - 1), std::string("[true]"),
+                                           std::string(), std::string("\xff\xfe"), deep}) {
+            test::writeFile(file_, content);
+            EXPECT_EQ(preferences_.open(kSuite), nullptr) << content.substr(0, 50);
+            EXPECT_FALSE(early->stringValue("tempValue").has_value()) << content.substr(0, 50);
+            early->setBool("isPaired", false);
+            early->remove("tempValue");
+            EXPECT_TRUE(test::readFile(file_) == content) << "a damaged file is never replaced";
+        }
+    });
+    test::writeFile(file_, whole);
     ASSERT_NE(preferences_.open(kSuite), nullptr);
     EXPECT_EQ(early->boolValue("isPaired"), true) << "once repaired, the suite opens again";
 }
@@ -124,7 +119,7 @@ TEST_F(FilePreferencesTest, TwoProcessesWritingAtOnceKeepEachOthersUpdates) {
     int status = -1;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    const auto stored = nlohmann::json::parse(readFile(file_));
+    const auto stored = nlohmann::json::parse(test::readFile(file_));
     for (int i = 0; i < kWrites; ++i)
         for (const char* writer : {"child", "parent"})
             EXPECT_TRUE(stored.contains(writer + std::to_string(i))) << writer << i;
@@ -134,18 +129,18 @@ TEST_F(FilePreferencesTest, FailedWritesStayVisibleAndSynchronizeReportsThem) {
     auto suite = preferences_.open(kSuite);
     ASSERT_NE(suite, nullptr);
     fs::remove_all(file_.parent_path());
-    std::ofstream(file_.parent_path()) << "a file in the way";
+    test::writeFile(file_.parent_path(), "a file in the way");
     suite->setBool("isPaired", true);
     EXPECT_EQ(suite->boolValue("isPaired"), true) << "the change is kept in memory";
     EXPECT_FALSE(suite->synchronize());
     fs::remove(file_.parent_path());
     EXPECT_TRUE(suite->synchronize()) << "the folder is made again";
-    EXPECT_EQ(nlohmann::json::parse(readFile(file_)), (nlohmann::json{{"isPaired", true}}));
+    EXPECT_EQ(nlohmann::json::parse(test::readFile(file_)), (nlohmann::json{{"isPaired", true}}));
 }
 
 TEST_F(FilePreferencesTest, OpenRefusesUnusableDirectoriesAndNamesAndKeepsFilesInside) {
     fs::create_directories(appDir_.parent_path());
-    std::ofstream(appDir_) << "a file where the application directory should be";
+    test::writeFile(appDir_, "a file where the application directory should be");
     EXPECT_EQ(preferences_.open(kSuite), nullptr);
     fs::remove(appDir_);
 

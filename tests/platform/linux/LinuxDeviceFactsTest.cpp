@@ -33,11 +33,8 @@ protected:
         sources.machine = [machine] {
             return machine;
         };
-        sources.environment = [environment](const std::string& name) -> std::optional<std::string> {
-            auto found = environment.find(name);
-            if (found == environment.end())
-                return std::nullopt;
-            return found->second;
+        sources.environment = [environment](const std::string& name) {
+            return environment.contains(name) ? std::optional(environment.at(name)) : std::nullopt;
         };
         return LinuxDeviceFacts(queues, sources);
     }
@@ -66,14 +63,13 @@ TEST_F(LinuxDeviceFactsTest, OsReleaseQuotingFollowsTheShell) {
                              "F=\"crlf\"\r\n"
                              "#G=commented\n"
                              "GG=other\n";
-    EXPECT_EQ(LinuxDeviceFacts::osReleaseValue(text, "A"), "single $x \\n");
-    EXPECT_EQ(LinuxDeviceFacts::osReleaseValue(text, "B"), "double \"q\" $HOME \\ \\n");
-    EXPECT_EQ(LinuxDeviceFacts::osReleaseValue(text, "C"), "bare word");
-    EXPECT_EQ(LinuxDeviceFacts::osReleaseValue(text, "D"), std::nullopt);
-    EXPECT_EQ(LinuxDeviceFacts::osReleaseValue(text, "E"), "second");
-    EXPECT_EQ(LinuxDeviceFacts::osReleaseValue(text, "F"), "crlf");
-    EXPECT_EQ(LinuxDeviceFacts::osReleaseValue(text, "G"), std::nullopt);
-    EXPECT_EQ(LinuxDeviceFacts::osReleaseValue(text, "GG"), "other");
+    const std::pair<const char*, std::optional<std::string>> values[] = {
+        {"A", "single $x \\n"}, {"B", "double \"q\" $HOME \\ \\n"},
+        {"C", "bare word"},     {"D", std::nullopt},
+        {"E", "second"},        {"F", "crlf"},
+        {"G", std::nullopt},    {"GG", "other"}};
+    for (const auto& [key, value] : values)
+        EXPECT_EQ(LinuxDeviceFacts::osReleaseValue(text, key), value) << key;
 }
 
 TEST_F(LinuxDeviceFactsTest, TextsThatAreNotUtf8AreCleaned) {
@@ -94,21 +90,19 @@ TEST_F(LinuxDeviceFactsTest, LocaleNamesSplitIntoLanguageAndRegion) {
         std::optional<std::string> language;
         std::optional<std::string> region;
     };
-    const Case cases[] = {
-        {"en_US.UTF-8", "en", "US"},
-        {"de_DE@euro", "de", "DE"},
-        {"sr_RS.UTF-8@latin", "sr", "RS"},
-        {"es_419.UTF-8", "es", "419"},
-        {"en_us", "en", "US"},
-        {"fr", "fr", std::nullopt},
-        {"C", std::nullopt, std::nullopt},
-        {"C.UTF-8", std::nullopt, std::nullopt},
-        {"POSIX", std::nullopt, std::nullopt},
-        {"", std::nullopt, std::nullopt},
-        {"ast_ES", "ast", "ES"},
-        {"english_USA", std::nullopt, std::nullopt},
-        {"e\xff_US", std::nullopt, "US"},
-    };
+    const Case cases[] = {{"en_US.UTF-8", "en", "US"},
+                          {"de_DE@euro", "de", "DE"},
+                          {"sr_RS.UTF-8@latin", "sr", "RS"},
+                          {"es_419.UTF-8", "es", "419"},
+                          {"en_us", "en", "US"},
+                          {"fr", "fr", std::nullopt},
+                          {"C", std::nullopt, std::nullopt},
+                          {"C.UTF-8", std::nullopt, std::nullopt},
+                          {"POSIX", std::nullopt, std::nullopt},
+                          {"", std::nullopt, std::nullopt},
+                          {"ast_ES", "ast", "ES"},
+                          {"english_USA", std::nullopt, std::nullopt},
+                          {"e\xff_US", std::nullopt, "US"}};
     for (const auto& c : cases) {
         DeviceFacts::Locale locale = LinuxDeviceFacts::parseLocaleName(c.name);
         EXPECT_EQ(locale.languageCode, c.language) << c.name;
@@ -125,6 +119,15 @@ TEST_F(LinuxDeviceFactsTest, LocaleVariablesAreConsultedInPrecedenceOrder) {
     // An empty variable does not count as set.
     EXPECT_EQ(facts({{"LANG", "de_AT"}, {"LC_ALL", ""}}).currentLocale().regionCode, "AT");
     EXPECT_EQ(facts().currentLocale().regionCode, std::nullopt);
+}
+
+// Read once, on the thread that makes the facts: a later read on a library thread could race a
+// host's setenv.
+TEST_F(LinuxDeviceFactsTest, TheProcessEnvironmentIsReadWhenTheFactsAreMade) {
+    test::ScopedEnv lcAll("LC_ALL", "de_AT.UTF-8");
+    LinuxDeviceFacts subject(queues);
+    ::setenv("LC_ALL", "ja_JP.UTF-8", 1);
+    EXPECT_EQ(subject.currentLocale().regionCode, "AT");
 }
 
 TEST_F(LinuxDeviceFactsTest, NotificationStatusComesLaterOnAnotherThreadExactlyOnce) {
@@ -147,9 +150,7 @@ TEST_F(LinuxDeviceFactsTest, DefaultsReadTheRunningSystem) {
     EXPECT_EQ(subject.modelIdentifier(), std::string(names.machine));
     char host[256] = {};
     ASSERT_EQ(gethostname(host, sizeof host - 1), 0);
-    if (host[0] != '\0') {
-        EXPECT_EQ(subject.deviceName(), std::string(host));
-    }
+    EXPECT_EQ(subject.deviceName(), host[0] ? std::optional<std::string>(host) : std::nullopt);
 }
 
 } // namespace

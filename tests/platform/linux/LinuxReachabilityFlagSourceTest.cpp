@@ -39,7 +39,6 @@ protected:
         std::ofstream(path) << text;
     }
     void routes(const std::string& lines) { write("proc/net/route", kHeader + lines); }
-    void ipv6Routes(const std::string& lines) { write("proc/net/ipv6_route", lines); }
     void link(const std::string& name, const std::string& operstate = "up", const std::string& uevent = "",
               bool wireless = false) {
         write("sys/class/net/" + name + "/operstate", operstate + "\n");
@@ -48,94 +47,76 @@ protected:
         if (wireless)
             std::filesystem::create_directories(root.path() / "sys/class/net" / name / "wireless");
     }
-    std::optional<ReachabilityFlags> flags() {
-        auto reference = LinuxReachabilityFlagSource(root.path()).createWithAnyIPv4Address();
-        if (!reference) {
-            ADD_FAILURE() << "reference refused";
-            return std::nullopt;
-        }
-        return reference->flags();
-    }
 
     test::TempDir root;
 };
 
-TEST_F(LinuxReachabilityFlagSourceTest, DefaultRouteIsReachableAndOnlyMobileBroadbandSetsWWAN) {
-    routes(ipv4Route("eth0", "00000000", "0003", 0) + ipv4Route("eth0", "000200C0", "0001", 0, "00FFFFFF"));
-    link("eth0");
-    EXPECT_EQ(flags(), Source::kReachable);
+struct RouteCase {
+    const char* what;
+    std::optional<std::string> ipv4; // the IPv4 table without its header; none: no such file
+    std::string ipv6;
+    ReachabilityFlags expected;
+};
 
-    routes(ipv4Route("wlp2s0", "00000000", "0003", 600));
-    link("wlp2s0", "up", "DEVTYPE=wlan\n", true);
-    EXPECT_EQ(flags(), Source::kReachable);
-
-    // Mobile broadband, known by name or by device type, adds the WWAN bit.
-    routes(ipv4Route("wwan0", "00000000", "0003", 700));
-    link("wwan0", "unknown");
-    EXPECT_EQ(flags(), Source::kReachable | Source::kIsWWAN);
-
-    routes(ipv4Route("usb0", "00000000", "0003", 700));
-    link("usb0", "up", "DEVTYPE=wwan\n");
-    EXPECT_EQ(flags(), Source::kReachable | Source::kIsWWAN);
-}
-
-TEST_F(LinuxReachabilityFlagSourceTest, UnusableRoutesLeaveTheReachableBitClear) {
+// Mobile broadband (by name or device type) adds the WWAN bit; the lowest metric decides, ties
+// prefer non-cellular; IPv6 serves only when IPv4 has no usable default route.
+TEST_F(LinuxReachabilityFlagSourceTest, FlagsFollowTheBestUsableDefaultRoute) {
+    const ReachabilityFlags none = 0, R = Source::kReachable, wwan = Source::kReachable | Source::kIsWWAN;
     link("eth0");
     link("eth1", "down");
     link("eth2", "dormant");
     link("lo", "unknown");
     write("sys/class/net/loop1/type", "772\n");
-    const std::string unusable[] = {
-        "",                                                   // no routes at all
-        ipv4Route("eth0", "000200C0", "0001", 0, "00FFFFFF"), // no default route
-        ipv4Route("eth0", "00000000", "0002", 0),             // default route not up
-        ipv4Route("eth0", "00000000", "0201", 0),             // reject route
-        ipv4Route("eth1", "00000000", "0003", 0),             // link down
-        ipv4Route("eth2", "00000000", "0003", 0),             // link dormant
-        ipv4Route("lo", "00000000", "0001", 0),               // loopback by name
-        ipv4Route("loop1", "00000000", "0001", 0),            // loopback by link type
-        ipv4Route("eth0", "00000000", "0003", 0, "000000FF"), // not a default mask
-        ipv4Route("../eth0", "00000000", "0003", 0),          // a name that is no interface
-        "garbage\nshort line here\n",
+    link("wlp2s0", "up", "DEVTYPE=wlan\n", true);
+    link("wlan1", "down", "DEVTYPE=wlan\n", true);
+    link("wwan0", "unknown");
+    link("usb0", "up", "DEVTYPE=wwan\n");
+    const std::string lan = ipv4Route("eth0", "000200C0", "0001", 0, "00FFFFFF");
+    const std::string v6Reject = ipv6Route("lo", kAnyIPv6, "00", "ffffffff", "00200200");
+    const RouteCase cases[] = {
+        {"wired", ipv4Route("eth0", "00000000", "0003", 0) + lan, "", R},
+        {"wireless", ipv4Route("wlp2s0", "00000000", "0003", 600), "", R},
+        {"cellular by name", ipv4Route("wwan0", "00000000", "0003", 700), "", wwan},
+        {"cellular by type", ipv4Route("usb0", "00000000", "0003", 700), "", wwan},
+        {"no routes", "", "", none},
+        {"no default route", lan, "", none},
+        {"default not up", ipv4Route("eth0", "00000000", "0002", 0), "", none},
+        {"reject route", ipv4Route("eth0", "00000000", "0201", 0), "", none},
+        {"link down", ipv4Route("eth1", "00000000", "0003", 0), "", none},
+        {"link dormant", ipv4Route("eth2", "00000000", "0003", 0), "", none},
+        {"loopback by name", ipv4Route("lo", "00000000", "0001", 0), "", none},
+        {"loopback by type", ipv4Route("loop1", "00000000", "0001", 0), "", none},
+        {"not a default mask", ipv4Route("eth0", "00000000", "0003", 0, "000000FF"), "", none},
+        {"no interface", ipv4Route("../eth0", "00000000", "0003", 0), "", none},
+        {"garbage", "garbage\nshort line here\n", "", none},
+        {"wireless metric lower",
+         ipv4Route("wwan0", "00000000", "0003", 700) + ipv4Route("wlp2s0", "00000000", "0003", 600), "", R},
+        {"cellular metric lower",
+         ipv4Route("wwan0", "00000000", "0003", 500) + ipv4Route("wlp2s0", "00000000", "0003", 600), "",
+         wwan},
+        {"tie", ipv4Route("wwan0", "00000000", "0003", 600) + ipv4Route("wlp2s0", "00000000", "0003", 600),
+         "", R},
+        {"lower metric down",
+         ipv4Route("wwan0", "00000000", "0003", 700) + ipv4Route("wlan1", "00000000", "0003", 600), "", wwan},
+        // As the kernel writes them: a reject default on lo, a usable one on wwan0.
+        {"IPv6 only", lan,
+         v6Reject + ipv6Route("wwan0", kAnyIPv6, "00", "00000400", "00000003") +
+             ipv6Route("eth0", "fe800000000000000000000000000000", "40", "00000100", "00000001"),
+         wwan},
+        {"IPv4 decides", ipv4Route("eth0", "00000000", "0003", 0),
+         ipv6Route("wwan0", kAnyIPv6, "00", "00000400", "00000003"), R},
+        {"IPv6 reject only", std::nullopt, v6Reject, none},
     };
-    for (const auto& lines : unusable) {
-        routes(lines);
-        EXPECT_EQ(flags(), ReachabilityFlags{0}) << lines;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::filesystem::remove(root.path() / "proc/net/route");
+        if (c.ipv4)
+            routes(*c.ipv4);
+        write("proc/net/ipv6_route", c.ipv6);
+        auto reference = LinuxReachabilityFlagSource(root.path()).createWithAnyIPv4Address();
+        ASSERT_NE(reference, nullptr);
+        EXPECT_EQ(reference->flags(), c.expected);
     }
-}
-
-TEST_F(LinuxReachabilityFlagSourceTest, LowestMetricDecidesAndTiesPreferNonCellular) {
-    link("wwan0");
-    link("wlan0", "up", "DEVTYPE=wlan\n", true);
-    routes(ipv4Route("wwan0", "00000000", "0003", 700) + ipv4Route("wlan0", "00000000", "0003", 600));
-    EXPECT_EQ(flags(), Source::kReachable);
-    routes(ipv4Route("wwan0", "00000000", "0003", 500) + ipv4Route("wlan0", "00000000", "0003", 600));
-    EXPECT_EQ(flags(), Source::kReachable | Source::kIsWWAN);
-    routes(ipv4Route("wwan0", "00000000", "0003", 600) + ipv4Route("wlan0", "00000000", "0003", 600));
-    EXPECT_EQ(flags(), Source::kReachable);
-    // A cellular default route beats a wireless one that is down.
-    link("wlan0", "down", "DEVTYPE=wlan\n", true);
-    routes(ipv4Route("wwan0", "00000000", "0003", 700) + ipv4Route("wlan0", "00000000", "0003", 600));
-    EXPECT_EQ(flags(), Source::kReachable | Source::kIsWWAN);
-}
-
-TEST_F(LinuxReachabilityFlagSourceTest, IPv6DefaultRouteServesWhenIPv4HasNone) {
-    link("eth0");
-    link("wwan0");
-    routes(ipv4Route("eth0", "000200C0", "0001", 0, "00FFFFFF"));
-    // As the kernel writes them: a reject default on lo, a usable one on wwan0.
-    ipv6Routes(ipv6Route("lo", kAnyIPv6, "00", "ffffffff", "00200200") +
-               ipv6Route("wwan0", kAnyIPv6, "00", "00000400", "00000003") +
-               ipv6Route("eth0", "fe800000000000000000000000000000", "40", "00000100", "00000001"));
-    EXPECT_EQ(flags(), Source::kReachable | Source::kIsWWAN);
-
-    // IPv4 decides when it has a usable default route.
-    routes(ipv4Route("eth0", "00000000", "0003", 0));
-    EXPECT_EQ(flags(), Source::kReachable);
-
-    std::filesystem::remove(root.path() / "proc/net/route");
-    ipv6Routes(ipv6Route("lo", kAnyIPv6, "00", "ffffffff", "00200200"));
-    EXPECT_EQ(flags(), ReachabilityFlags{0});
 }
 
 TEST_F(LinuxReachabilityFlagSourceTest, NoRoutingTableMeansRefusedOrFailedRead) {

@@ -10,30 +10,18 @@
 namespace velquor::detail {
 namespace {
 
-// The same key twice: once as the key store's reference, once for OpenSSL's one-shot API.
+// One key for the whole suite (generating it is the slow part): the key store's private
+// reference, a public one read back from PKCS#1 as the store does, and OpenSSL's own handle.
 struct KeyPair {
-    std::shared_ptr<OpenSSLKeyRef> privateRef;
-    std::shared_ptr<OpenSSLKeyRef> publicRef;
-    EVP_PKEY_ptr reference;
-    std::vector<std::uint8_t> pkcs1;
+    EVP_PKEY_ptr reference = RSAKeyCodec::generate(1024);
+    std::vector<std::uint8_t> pkcs1 = test::pkcs1PublicKey(reference.get());
+    std::shared_ptr<const KeyRef> privateRef = test::keyRef(reference.get(), true);
+    std::shared_ptr<OpenSSLKeyRef> publicRef =
+        std::make_shared<OpenSSLKeyRef>(RSAKeyCodec::parsePublicPkcs1(pkcs1.data(), pkcs1.size()), false);
 };
 
-KeyPair makeKeyPair() {
-    KeyPair pair;
-    auto key = RSAKeyCodec::generate(1024);
-    std::vector<std::uint8_t> pkcs8;
-    RSAKeyCodec::encodePrivatePkcs8(key.get(), pkcs8);
-    RSAKeyCodec::encodePublicPkcs1(key.get(), pair.pkcs1);
-    pair.reference = RSAKeyCodec::parsePrivatePkcs8(pkcs8.data(), pkcs8.size());
-    pair.privateRef = std::make_shared<OpenSSLKeyRef>(std::move(key), true);
-    pair.publicRef = std::make_shared<OpenSSLKeyRef>(
-        RSAKeyCodec::parsePublicPkcs1(pair.pkcs1.data(), pair.pkcs1.size()), false);
-    return pair;
-}
-
-// One key for the whole suite: generating it is the slow part.
 const KeyPair& pair() {
-    static const KeyPair shared = makeKeyPair();
+    static const KeyPair shared;
     return shared;
 }
 
