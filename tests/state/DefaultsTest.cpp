@@ -1,8 +1,5 @@
 #include "state/Defaults.hpp"
-#include "platform/linux/FilePreferences.hpp"
 #include "platform/memory/MemoryPreferences.hpp"
-
-#include "TestSupport.hpp"
 
 #include <gtest/gtest.h>
 
@@ -31,14 +28,6 @@ TEST(Defaults, UnopenableSuiteOrNonTextValueReadsAsNoValue) {
 
     preferences->setValue("com.marvisTel.VelquorSDK", "tempValue", true);
     EXPECT_EQ(defaults.getTempValue(), "noValue");
-}
-
-TEST(Defaults, ProbeSurvivesOnTheFileSuiteAcrossInstances) {
-    test::TempDir dir;
-    Defaults(std::make_shared<FilePreferences>(dir.path())).setTempValue();
-    if (auto suite = Defaults(std::make_shared<FilePreferences>(dir.path())).openSuite())
-        suite->synchronize();
-    EXPECT_EQ(Defaults(std::make_shared<FilePreferences>(dir.path())).getTempValue(), "tempValue");
 }
 
 } // namespace

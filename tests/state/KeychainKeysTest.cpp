@@ -72,15 +72,6 @@ protected:
     Keychain keychain{memory};
 };
 
-TEST_F(KeychainKeysTest, ExportGeneratesOnceAndThenReturnsTheSameText) {
-    const auto first = keychain.getDevicePublicKeyString();
-    ASSERT_TRUE(first);
-    EXPECT_EQ(first->size(), 392u);
-    EXPECT_EQ(first->substr(0, kPrefix.size()), kPrefix);
-    EXPECT_EQ(keychain.getDevicePublicKeyString(), first); // one pair: see the concurrent case
-    EXPECT_EQ(memory->callCount(Op::generateRSAKeyPair), 1);
-}
-
 TEST_F(KeychainKeysTest, OnlyNotFoundGeneratesAndAFailedGenerationIsRetried) {
     memory->failNext(Op::copyKeyData, kKeyStoreIOError);
     EXPECT_FALSE(keychain.getDevicePublicKeyString());
@@ -184,6 +175,8 @@ TEST_F(KeychainKeysTest, EightConcurrentExportsOnAnEmptyStoreMakeOnePair) {
         std::vector<std::optional<std::string>> results;
         exportFromEightThreadsAtOnce(*store, results);
         ASSERT_TRUE(results[0]);
+        EXPECT_EQ(results[0]->size(), 392u);
+        EXPECT_TRUE(results[0]->starts_with(kPrefix));
         for (const auto& result : results)
             EXPECT_EQ(result, results[0]);
         expectMatchingPair(*store, *results[0]);
@@ -219,48 +212,44 @@ TEST_F(KeychainKeysTest, ServiceKeyFromSubjectPublicKeyInfoOrPKCS1IsStoredAsTheS
     EXPECT_EQ(verifier.validateToken(JSONWebToken::parse(reply->rawString()).value()), std::nullopt);
 }
 
-TEST_F(KeychainKeysTest, ServiceKeyFailuresCarryInternalCodes4And5) {
-    for (const std::string text : {"not base64", "MIIB\nIjAN", "QUJD"}) {
+// Text that is no key fails with 4; a key the store cannot take, or one shorter than the device's
+// own, with 5. makePublicKey refuses the same keys and stores nothing.
+TEST_F(KeychainKeysTest, RefusedServiceKeysCarryInternalCodes4And5) {
+    auto shortKey = test::generateRSAKey(1024);
+    const std::pair<std::string, int> cases[] = {
+        {"not base64", 20004},
+        {"MIIB\nIjAN", 20004},
+        {"QUJD", 20005},
+        {base64Encode(test::subjectPublicKeyInfo(shortKey.get())), 20005},
+        {base64Encode(test::pkcs1PublicKey(shortKey.get())), 20005}};
+    for (const auto& [text, internalCode] : cases) {
+        SCOPED_TRACE(text);
         const auto error = keychain.setServerPublicKey(text);
-        ASSERT_TRUE(error) << text;
+        ASSERT_TRUE(error);
         EXPECT_EQ(error->domain(), "VelquorErrorDomain");
         EXPECT_EQ(error->code(), 10000);
-        EXPECT_EQ(error->userInfo().at("internalErrorCode"), text == "QUJD" ? 20005 : 20004) << text;
+        EXPECT_EQ(error->userInfo().at("internalErrorCode"), internalCode);
         EXPECT_EQ(error->userInfo().at("type"), "sdk");
+        EXPECT_FALSE(keychain.makePublicKey(text));
     }
-    EXPECT_FALSE(memory->hasKey(std::string(items::kServerPublicKeyTag)));
-
-    // A key shorter than the device's own is refused like one the store cannot take.
-    auto shortKey = test::generateRSAKey(1024);
-    const auto refused =
-        keychain.setServerPublicKey(base64Encode(test::subjectPublicKeyInfo(shortKey.get())));
-    ASSERT_TRUE(refused);
-    EXPECT_EQ(refused->userInfo().at("internalErrorCode"), 20005);
+    EXPECT_FALSE(keychain.makePublicKey(""));
     EXPECT_FALSE(memory->hasKey(std::string(items::kServerPublicKeyTag)));
 
     auto serviceKey = test::generateRSAKey();
-    memory->failNext(Op::addKey, kKeyStoreIOError);
-    const auto error =
-        keychain.setServerPublicKey(base64Encode(test::subjectPublicKeyInfo(serviceKey.get())));
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->userInfo().at("internalErrorCode"), 20005);
-    EXPECT_TRUE(sink->contains("20005"));
-}
-
-TEST_F(KeychainKeysTest, MakePublicKeyBuildsAKeyInMemoryFromEitherForm) {
-    auto key = test::generateRSAKey();
-    for (const Bytes& der : {test::subjectPublicKeyInfo(key.get()), test::pkcs1PublicKey(key.get())}) {
+    for (const Bytes& der :
+         {test::subjectPublicKeyInfo(serviceKey.get()), test::pkcs1PublicKey(serviceKey.get())}) {
         const auto publicKey = keychain.makePublicKey(base64Encode(der));
         ASSERT_TRUE(publicKey);
         EXPECT_FALSE(publicKey->isPrivate());
         EXPECT_EQ(publicKey->blockSize(), 256u);
     }
     EXPECT_EQ(memory->itemCount(), 0u);
-    EXPECT_FALSE(keychain.makePublicKey("not base64"));
-    auto shortKey = test::generateRSAKey(1024);
-    EXPECT_FALSE(keychain.makePublicKey(base64Encode(test::pkcs1PublicKey(shortKey.get())))) << "too short";
-    EXPECT_FALSE(keychain.makePublicKey(base64Encode(std::string("garbage bytes"))));
-    EXPECT_FALSE(keychain.makePublicKey(""));
+    memory->failNext(Op::addKey, kKeyStoreIOError);
+    const auto error =
+        keychain.setServerPublicKey(base64Encode(test::subjectPublicKeyInfo(serviceKey.get())));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->userInfo().at("internalErrorCode"), 20005);
+    EXPECT_TRUE(sink->contains("20005"));
 }
 
 TEST_F(KeychainKeysTest, FingerprintIsAnUpperCaseUUIDThatSurvivesRemovalOfLocalData) {
