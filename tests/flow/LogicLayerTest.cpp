@@ -3,12 +3,7 @@
 #include "FoundationSupport.hpp"
 #include "TestSupport.hpp"
 
-#include "platform/linux/FileKeyStore.hpp"
-#include "platform/linux/FilePreferences.hpp"
-
 #include <gtest/gtest.h>
-
-#include <fstream>
 
 namespace velquor::detail {
 namespace {
@@ -19,22 +14,13 @@ using test::TestServices;
 
 constexpr const char* kSuite = "com.marvisTel.VelquorSDK";
 
-std::string readAll(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-const char* const kLocalData[] = {"isPaired",         "deviceTokenStr",         "mobileDeviceID",
-                                  "deviceMarketName", "installedApplicationID", "dataCenter",
-                                  "logsKey"};
-
 class LogicLayerStartUp : public testing::Test {
 protected:
-    // A device that was paired: every string item, the device and service keys.
+    // A device that was paired: its items, the device and service keys.
     void storePairing() {
         Keychain keychain(services.keyStore);
-        for (const char* name : kLocalData)
-            keychain.setString(name, std::string("stored ") + name);
         keychain.setString("isPaired", "isPaired");
+        keychain.setString("mobileDeviceID", "device-1");
         keychain.setString("deviceFingerprint", "FINGERPRINT");
         const auto devicePublicKey = keychain.getDevicePublicKeyString();
         ASSERT_TRUE(devicePublicKey);
@@ -43,9 +29,6 @@ protected:
     std::shared_ptr<LogicLayer> start() { return LogicLayer::create(services.platform(dir.path())); }
     std::optional<MemoryPreferences::Value> suiteValue(const char* key) const {
         return services.preferences->value(kSuite, key);
-    }
-    bool hasString(const char* name) const {
-        return Keychain(services.keyStore).getString(name).text.has_value();
     }
 
     TempDir dir;
@@ -95,7 +78,7 @@ TEST_F(LogicLayerStartUp, ReinstallWithoutStayPairedCleansUp) {
     auto layer = start();
 
     // What removal deletes and keeps is the keychain's own test; here only that it ran.
-    EXPECT_FALSE(hasString("mobileDeviceID"));
+    EXPECT_FALSE(Keychain(services.keyStore).getString("mobileDeviceID").text);
     EXPECT_FALSE(services.keyStore->hasKey(std::string(items::kDevicePrivateKeyTag)));
     EXPECT_FALSE(suiteValue("isPaired")) << "the suite's flag stays unset";
     EXPECT_FALSE(suiteValue("tempValue"));
@@ -149,21 +132,6 @@ TEST_F(LogicLayerStartUp, ReinstallOnTheLinuxStoresIsDeletingTheApplicationDirec
     ASSERT_TRUE(suite->synchronize());
     suite.reset();
     firstRun.reset();
-
-    // A settings file cut by one byte is no reinstall: two start-ups keep every item, and the
-    // file stays as it was until someone repairs it.
-    const auto file = FilePreferences(dir.path() / "application").suiteFile(kSuite);
-    const std::string whole = readAll(file);
-    std::filesystem::resize_file(file, whole.size() - 1);
-    for (int start = 0; start < 2; ++start)
-        EXPECT_EQ(
-            Keychain(LogicLayer::create(services.platform(dir.path(), false))->platform().services.keyStore)
-                .getString("mobileDeviceID")
-                .text,
-            "device-1");
-    EXPECT_FALSE(log->contains("Clean up"));
-    EXPECT_EQ(readAll(file), whole.substr(0, whole.size() - 1));
-    std::ofstream(file, std::ios::binary | std::ios::trunc) << whole;
 
     // A normal second start keeps everything.
     auto secondRun = LogicLayer::create(services.platform(dir.path(), false));
