@@ -84,18 +84,6 @@ TEST_F(VelquorPublicInterface, ConfigureRefusesABadBaseAddressAndSaysWhy) {
     EXPECT_TRUE(log->contains("base address \"http://api.example/\": the address is not an https address"));
 }
 
-TEST_F(VelquorPublicInterface, ConfigureIsRefusedOnceThePlatformIsInUse) {
-    Velquor::getUNNotificationCategories();
-    Configuration other = ConfiguredLibrary::configuration();
-    other.keyStoreDirectory = ConfiguredLibrary::directory().path() / "elsewhere";
-    EXPECT_FALSE(Velquor::configure(other));
-    Velquor::setDevicePairedAfterReinstall(true);
-    EXPECT_EQ(storeKeychain().getString("stayPaired").text, "stayPaired")
-        << "the first configuration still holds";
-    EXPECT_FALSE(std::filesystem::exists(other.keyStoreDirectory));
-    Velquor::setDevicePairedAfterReinstall(false);
-}
-
 // The public entry points forward to the logic layer, whose answers and threads are tested on
 // their own: here only that each operation reaches the process's layer and answers once.
 TEST_F(VelquorPublicInterface, OperationsForwardTheirAnswers) {

@@ -240,8 +240,8 @@ std::shared_ptr<detail::MemoryLogSink> configure(const std::filesystem::path& di
     return sink;
 }
 
-// processIdToken starts no logic layer; approving the pairing object it made starts the
-// process's one.
+// processIdToken starts no logic layer; approving the pairing object it made, while eight threads
+// make their first calls, starts the process's one exactly once.
 int idTokenOnly(const std::filesystem::path& directory) {
     auto sink = configure(directory);
     Velquor::processIdToken("not-a-token", [](std::optional<PairingObject>, std::optional<Error> error) {
@@ -257,25 +257,18 @@ int idTokenOnly(const std::filesystem::path& directory) {
     if (!object)
         return 4;
     std::promise<std::optional<Error>> approved;
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 8; ++i)
+        threads.emplace_back([] { Velquor::getUNNotificationCategories(); });
     object->approve([&](std::optional<Error> error) { approved.set_value(error); });
+    for (auto& thread : threads)
+        thread.join();
     auto answer = approved.get_future();
     if (answer.wait_for(std::chrono::seconds(10)) != std::future_status::ready)
         return 5;
     const auto error = answer.get();
     std::cout << "approved=" << (error ? error->userInfo()["internalErrorCode"].dump() : "none")
               << " init-lines=" << sink->count("Velquor init") << std::endl;
-    return 0;
-}
-
-// Many threads make their first call at once: exactly one start-up.
-int concurrentFirstCalls(const std::filesystem::path& directory) {
-    auto sink = configure(directory);
-    std::vector<std::thread> threads;
-    for (int i = 0; i < 8; ++i)
-        threads.emplace_back([] { Velquor::getUNNotificationCategories(); });
-    for (auto& thread : threads)
-        thread.join();
-    std::cout << "init-lines=" << sink->count("Velquor init") << std::endl;
     return 0;
 }
 
@@ -376,8 +369,6 @@ int main(int argc, char** argv) {
     const std::filesystem::path directory = argv[2];
     if (scenario == "idtoken-only")
         return idTokenOnly(directory);
-    if (scenario == "concurrent-first-calls")
-        return concurrentFirstCalls(directory);
     if (scenario == "exit-with-queued-work-return")
         return exitWithQueuedWork(directory, false);
     if (scenario == "exit-with-queued-work-exit")
