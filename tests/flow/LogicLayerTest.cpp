@@ -146,32 +146,32 @@ TEST_F(LogicLayerStartUp, ReinstallOnTheLinuxStoresIsDeletingTheApplicationDirec
     EXPECT_FALSE(Keychain(afterReinstall->platform().services.keyStore).getString("mobileDeviceID").text);
 }
 
-TEST_F(LogicLayerStartUp, EachForegroundEventSchedulesItsOwnRefresh) {
+// Each foreground event schedules its own refresh; a destroyed instance stops listening and its
+// late refresh does nothing.
+TEST_F(LogicLayerStartUp, EachForegroundEventSchedulesItsOwnRefreshUntilTheInstanceIsGone) {
     storePairing();
     services.preferences->setValue(kSuite, "isPaired", true);
     auto layer = start();
     services.queues->runDelayedMain();
     ASSERT_TRUE(test::waitUntil([&] { return log->count("getPairedUserDevices") == 1; }));
 
-    auto& center = *layer->platform().services.notificationCenter;
-    center.post(LogicLayer::kWillEnterForegroundNotification, nullptr);
-    center.post(LogicLayer::kWillEnterForegroundNotification, nullptr);
+    auto center = layer->platform().services.notificationCenter;
+    center->post(LogicLayer::kWillEnterForegroundNotification, nullptr);
+    center->post(LogicLayer::kWillEnterForegroundNotification, nullptr);
     EXPECT_EQ(log->count("App will enter foreground"), 2u);
     EXPECT_EQ(services.queues->delayedDelays().size(), 2u);
     services.queues->runDelayedMain();
     EXPECT_TRUE(test::waitUntil([&] { return log->count("getPairedUserDevices") == 3; }));
-}
 
-TEST_F(LogicLayerStartUp, DestroyedInstanceStopsListeningAndItsLateRefreshDoesNothing) {
-    storePairing();
-    services.preferences->setValue(kSuite, "isPaired", true);
-    auto layer = start();
-    auto center = layer->platform().services.notificationCenter;
-    layer.reset();
     center->post(LogicLayer::kWillEnterForegroundNotification, nullptr);
-    EXPECT_FALSE(log->contains("App will enter foreground"));
+    const auto queued = services.queues->globalQualities().size();
+    std::weak_ptr<LogicLayer> gone = layer;
+    layer.reset();
+    ASSERT_TRUE(test::waitUntil([&] { return gone.expired(); }));
+    center->post(LogicLayer::kWillEnterForegroundNotification, nullptr);
+    EXPECT_EQ(log->count("App will enter foreground"), 3u);
     services.queues->runDelayedMain();
-    EXPECT_TRUE(services.queues->globalQualities().empty());
+    EXPECT_EQ(services.queues->globalQualities().size(), queued);
 }
 
 // The stored data center selects the region; anything else, or nothing, is North America.
