@@ -1,35 +1,29 @@
 #include "flow/PushManager.hpp"
 
+#include "DeviceTestSupport.hpp"
+
 #include <gtest/gtest.h>
 
-#include <map>
 #include <thread>
 
 namespace velquor::detail {
 namespace {
 
-// Translates the two action titles, or (when `translates` is false) answers every fallback.
-class TranslatingBundle : public BundleInfo {
-public:
-    explicit TranslatingBundle(bool translates)
-        : translates_(translates) {}
-    std::optional<std::string> mainBundleValue(const std::string&) const override { return std::nullopt; }
+// Translates the two action titles.
+struct TranslatingBundle : test::FixedBundle {
+    TranslatingBundle()
+        : FixedBundle({}) {}
     std::string localizedString(const std::string& key, const std::string& fallback) const override {
-        static const std::map<std::string, std::string> table = {{"notification.confirm", "Approve"},
-                                                                 {"notification.deny", "Refuse"}};
-        auto it = table.find(key);
-        return it == table.end() || !translates_ ? fallback : it->second;
+        return key == "notification.confirm" ? "Approve" : key == "notification.deny" ? "Refuse" : fallback;
     }
-
-private:
-    bool translates_;
 };
 
 // Without a translation (or without a bundle) the title is the key.
 TEST(PushManager, CategoryHasBothActionsWithTitlesAndOptions) {
     const std::pair<std::shared_ptr<const BundleInfo>, std::pair<std::string, std::string>> cases[] = {
-        {std::make_shared<TranslatingBundle>(true), {"Approve", "Refuse"}},
-        {std::make_shared<TranslatingBundle>(false), {"notification.confirm", "notification.deny"}},
+        {std::make_shared<TranslatingBundle>(), {"Approve", "Refuse"}},
+        {std::make_shared<test::FixedBundle>(test::hostValues()),
+         {"notification.confirm", "notification.deny"}},
         {nullptr, {"notification.confirm", "notification.deny"}}};
     for (const auto& [bundle, titles] : cases) {
         auto categories = PushManager(bundle).getUNNotificationCategories();
