@@ -71,16 +71,15 @@ TEST_F(KeychainStrings, RemoveAllItemsRemovesLocalDataAndKeepsFingerprintAndStay
          {"isPaired", "deviceTokenStr", "mobileDeviceID", "deviceMarketName", "installedApplicationID",
           "dataCenter", "logsKey", "deviceFingerprint", "stayPaired"})
         ASSERT_TRUE(keychain.setString(name, std::string("value of ") + name));
-    ASSERT_EQ(store->generateRSAKeyPair(std::string(items::kDevicePublicKeyTag),
-                                        std::string(items::kDevicePrivateKeyTag), 2048),
-              0);
-    std::vector<std::uint8_t> pkcs1;
-    ASSERT_EQ(store->copyKeyData(std::string(items::kDevicePublicKeyTag), pkcs1), 0);
-    ASSERT_EQ(store->addKey(std::string(items::kServerPublicKeyTag), pkcs1), 0);
+    const auto devicePublicKey = keychain.getDevicePublicKeyString();
+    ASSERT_TRUE(devicePublicKey);
+    ASSERT_EQ(keychain.setServerPublicKey(*devicePublicKey), std::nullopt);
+    const auto pkcs1 = keychain.getKeyData(items::kServerPublicKeyTag).data;
+    ASSERT_TRUE(pkcs1);
     // Tags without the zero byte are other items and stay.
     const std::string strippedTag(
         items::kDevicePublicKeyTag.substr(0, items::kDevicePublicKeyTag.size() - 1));
-    ASSERT_EQ(store->addKey(strippedTag, pkcs1), 0);
+    ASSERT_EQ(store->addKey(strippedTag, *pkcs1), 0);
 
     keychain.removeAllItems();
 
