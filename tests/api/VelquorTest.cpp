@@ -61,8 +61,6 @@ TEST(VelquorVersionSymbols, ComeFromTheBuildNumber) {
     EXPECT_EQ(std::string(VelquorVersionString),
               std::string("@(#)PROGRAM:Velquor  PROJECT:Velquor-") + build::kBuildNumber + "\n");
     EXPECT_EQ(VelquorVersionNumber, std::stod(build::kBuildNumber));
-    EXPECT_EQ(std::string(build::kSdkVersion),
-              std::string(build::kProjectVersion) + "(" + build::kBuildNumber + ")");
 }
 
 TEST(VelquorRawValues, ConstructOnlyFromTheirRawValues) {

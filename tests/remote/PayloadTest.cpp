@@ -1,7 +1,7 @@
 #include "remote/Payload.hpp"
-#include "log/MemoryLogSink.hpp"
 
 #include "DeviceTestSupport.hpp"
+#include "FoundationSupport.hpp"
 #include "TokenTestSupport.hpp"
 
 #include <gtest/gtest.h>
@@ -11,9 +11,6 @@ namespace {
 
 class PayloadTest : public ::testing::Test {
 protected:
-    void SetUp() override { setLogSink(sink); }
-    void TearDown() override { setLogSink(nullptr); }
-
     std::string create(std::shared_ptr<KeyStore> store = nullptr) {
         if (!store)
             store = fixture.store;
@@ -31,7 +28,7 @@ protected:
     }
 
     test::DeviceFixture fixture;
-    std::shared_ptr<MemoryLogSink> sink = std::make_shared<MemoryLogSink>();
+    test::ScopedLogSink sink;
 };
 
 TEST_F(PayloadTest, FreshInstallationCreatesTheKeyPairAndReturnsAnUnsignedToken) {

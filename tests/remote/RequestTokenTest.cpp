@@ -1,8 +1,8 @@
 #include "remote/RequestToken.hpp"
-#include "log/MemoryLogSink.hpp"
 #include "remote/RequestBuilder.hpp"
 
 #include "DeviceTestSupport.hpp"
+#include "FoundationSupport.hpp"
 #include "TokenTestSupport.hpp"
 
 #include <gtest/gtest.h>
@@ -15,9 +15,6 @@ namespace {
 
 class RequestTokenTest : public ::testing::Test {
 protected:
-    void SetUp() override { setLogSink(sink); }
-    void TearDown() override { setLogSink(nullptr); }
-
     RequestToken tokens(std::shared_ptr<KeyStore> store = nullptr) {
         if (!store)
             store = fixture.store;
@@ -27,7 +24,7 @@ protected:
     void createKeys() { ASSERT_TRUE(fixture.keychain().getDevicePublicKeyString()); }
 
     test::DeviceFixture fixture;
-    std::shared_ptr<MemoryLogSink> sink = std::make_shared<MemoryLogSink>();
+    test::ScopedLogSink sink;
     RequestBuilder builder{std::make_shared<test::FixedBundle>(test::hostValues())};
     Substance pairing = builder.pairingRequest("https://api.na.example/", "01KEY", "a1b2", "MIIBIjAN");
 };

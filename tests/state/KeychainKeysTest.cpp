@@ -203,13 +203,6 @@ TEST_F(KeychainKeysTest, ServiceKeyFromSubjectPublicKeyInfoOrPKCS1IsStoredAsTheS
     // Storing it again is a success and changes nothing.
     EXPECT_EQ(keychain.setServerPublicKey(spkiText), std::nullopt);
     EXPECT_EQ(keychain.getKeyData(items::kServerPublicKeyTag).data, pkcs1);
-
-    // The stored key verifies what the service signs.
-    RSAPKCS1Signer signer(Hash::sha256, RSAKey{test::keyRef(serviceKey.get(), true)});
-    auto reply = JSONWebToken::build({{"status", "PENDING_ACK"}}, std::nullopt, &signer);
-    ASSERT_TRUE(reply);
-    RSAPKCS1Verifier verifier(Hash::sha256, RSAKey{keychain.getKeyRef(items::kServerPublicKeyTag)});
-    EXPECT_EQ(verifier.validateToken(JSONWebToken::parse(reply->rawString()).value()), std::nullopt);
 }
 
 // Text that is no key fails with 4; a key the store cannot take, or one shorter than the device's
