@@ -3,6 +3,7 @@
 #include "device/DeviceInfo.hpp"
 #include "device/PermissionChecker.hpp"
 #include "device/Reachability.hpp"
+#include "log/LogTapOnly.hpp"
 #include "platform/PlatformContext.hpp"
 #include "util/RandomUUID.hpp"
 #include "util/Utf8.hpp"
@@ -51,8 +52,10 @@ DataManager::Collaborators DataManager::collaboratorsFor(const PlatformServices&
 
 const std::shared_ptr<DataManager>& DataManager::shared() {
     // Never destroyed: permission answers and token builds may still run while the process exits.
-    static const auto* instance =
-        new std::shared_ptr<DataManager>(make(collaboratorsFor(PlatformContext::get().services)));
+    static const auto* instance = [] {
+        const LogTapOnly tapOnly; // what making it logs must not wait for the process log
+        return new std::shared_ptr<DataManager>(make(collaboratorsFor(PlatformContext::get().services)));
+    }();
     return *instance;
 }
 

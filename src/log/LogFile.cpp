@@ -3,6 +3,7 @@
 #include "log/LogFile.hpp"
 
 #include "crypto/AES256CBC.hpp"
+#include "platform/linux/SafeDirectory.hpp"
 #include "state/ItemNames.hpp"
 #include "util/Utf8.hpp"
 
@@ -152,23 +153,14 @@ std::optional<std::string> LogFile::logKeyLocked() {
 
 namespace {
 
-// The documents directory, opened after checking it is the user's own and closed to others.
+// The documents directory, opened after checking it is the user's own and closed to others to
+// write; made owner-only, with any missing parents, when it is missing.
 Fd openDocuments(const std::filesystem::path& documents) {
-    if (documents.empty())
+    SafeDirectory dir;
+    if (documents.empty() ||
+        SafeDirectory::open(documents, SafeDirectory::Access::ownerWritable, true, dir) != 0)
         return Fd();
-    if (::mkdir(documents.c_str(), 0700) != 0 && errno == ENOENT) {
-        // The application directory is missing too: it gets the default mode, only the log's
-        // own directory needs to be closed to others.
-        std::error_code ignored;
-        std::filesystem::create_directories(documents.parent_path(), ignored);
-        ::mkdir(documents.c_str(), 0700);
-    }
-    Fd dir(::open(documents.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    struct stat st {};
-    if (!dir || ::fstat(dir.get(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid() ||
-        (st.st_mode & (S_IWGRP | S_IWOTH)) != 0)
-        return Fd();
-    return dir;
+    return Fd(::fcntl(dir.fd(), F_DUPFD_CLOEXEC, 0));
 }
 
 } // namespace
