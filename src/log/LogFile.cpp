@@ -3,6 +3,7 @@
 #include "log/LogFile.hpp"
 
 #include "crypto/AES256CBC.hpp"
+#include "log/LogTapOnly.hpp"
 #include "platform/linux/SafeDirectory.hpp"
 #include "state/ItemNames.hpp"
 #include "util/Utf8.hpp"
@@ -108,6 +109,7 @@ void LogFile::say(const std::string& line) noexcept {
 
 std::optional<std::string> LogFile::logKey() noexcept {
     try {
+        const LogTapOnly tapOnly; // the key store may log: that must not come back here
         std::lock_guard lock(mutex_);
         return logKeyLocked();
     } catch (...) {
@@ -167,6 +169,7 @@ Fd openDocuments(const std::filesystem::path& documents) {
 
 void LogFile::append(LogLevel level, const std::string& plainLine) noexcept {
     try {
+        const LogTapOnly tapOnly;
         std::lock_guard lock(mutex_);
         std::optional<std::string> key = logKeyLocked();
         if (!key || !isWritten(level))
@@ -206,6 +209,7 @@ void LogFile::append(LogLevel level, const std::string& plainLine) noexcept {
 LogFile::ReadBack LogFile::readDecryptedLog() noexcept {
     ReadBack result;
     try {
+        const LogTapOnly tapOnly;
         std::lock_guard lock(mutex_);
         std::optional<std::string> key = logKeyLocked();
         Fd dir = openDocuments(collaborators_.documents);
@@ -247,6 +251,7 @@ LogFile::ReadBack LogFile::readDecryptedLog() noexcept {
 
 void LogFile::resetLogs(const ReadMark& mark) noexcept {
     try {
+        const LogTapOnly tapOnly;
         std::lock_guard lock(mutex_);
         Fd dir = openDocuments(collaborators_.documents);
         if (!dir)

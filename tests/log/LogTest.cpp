@@ -3,6 +3,7 @@
 #include "log/MemoryLogSink.hpp"
 
 #include "remote/ErrorBuilder.hpp"
+#include "velquor_build/BuildConstants.hpp"
 
 #include <gtest/gtest.h>
 
@@ -45,7 +46,11 @@ TEST_F(LogEntryPoint, LineCarriesTheItemsInOrder) {
     EXPECT_EQ(text.rfind("[Velquor] time=\"", 0), 0u) << text;
     const std::string tail = R"x( logLevel="INFO" pairingKey=01AB file="LogicLayer")x"
                              R"x( method="pair(withPairingKey:completionHandler:)" line=")x" +
-                             std::to_string(line) + R"x(" thread="Main")x";
+                             std::to_string(line) +
+                             R"x(" deviceFp="" mobileDeviceId="" appId="" sdkVersion=")x" +
+                             build::kSdkVersion +
+                             R"x(" appVersion="" bundleID="" ApiVersion="v1" osVersion="unknown" model="")x"
+                             R"x( rawDevice="unknown" thread="Main")x";
     EXPECT_NE(text.find(tail), std::string::npos) << text;
     EXPECT_EQ(text.substr(text.size() - tail.size()), tail) << "the thread item closes the line";
     // time="yyyy-MM-dd HH:mm:ss.SSS+zzzz"

@@ -1,5 +1,7 @@
 #include "TestSupport.hpp"
 
+#include "platform/PlatformContext.hpp"
+
 #include <csignal>
 #include <random>
 #include <system_error>
@@ -14,6 +16,21 @@
 extern char** environ;
 
 namespace velquor::test {
+
+namespace {
+
+// Before anything logs, the process platform of every test executable points at a temporary
+// directory, so a test run leaves the user's home untouched. Suites that need their own
+// configuration replace it before their first operation. Removed at exit.
+[[maybe_unused]] const bool gProcessPlatformConfigured = [] {
+    static TempDir directory;
+    Configuration configuration;
+    configuration.keyStoreDirectory = directory.path() / "keystore";
+    configuration.applicationDirectory = directory.path() / "application";
+    return detail::PlatformContext::configure(configuration);
+}();
+
+} // namespace
 
 TempDir::TempDir() {
     std::random_device rd;
