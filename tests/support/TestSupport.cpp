@@ -21,14 +21,24 @@ namespace {
 
 // Before anything logs, the process platform of every test executable points at a temporary
 // directory, so a test run leaves the user's home untouched. Suites that need their own
-// configuration replace it before their first operation. Removed at exit.
-[[maybe_unused]] const bool gProcessPlatformConfigured = [] {
-    static TempDir directory;
-    Configuration configuration;
-    configuration.keyStoreDirectory = directory.path() / "keystore";
-    configuration.applicationDirectory = directory.path() / "application";
-    return detail::PlatformContext::configure(configuration);
-}();
+// configuration replace it before their first operation. The directory is made only when the
+// library first writes there, and removed at exit.
+struct ProcessDirectory {
+    ProcessDirectory() {
+        std::random_device rd;
+        path = std::filesystem::temp_directory_path() /
+               ("velquor-test-process-" + std::to_string(::getpid()) + "-" + std::to_string(rd()));
+        Configuration configuration;
+        configuration.keyStoreDirectory = path / "keystore";
+        configuration.applicationDirectory = path / "application";
+        detail::PlatformContext::configure(configuration);
+    }
+    ~ProcessDirectory() {
+        std::error_code ec;
+        std::filesystem::remove_all(path, ec);
+    }
+    std::filesystem::path path;
+} gProcessDirectory;
 
 } // namespace
 
