@@ -1,12 +1,14 @@
-// The log entry point. Lines go to the installed sink; until one is installed they are kept in a
-// bounded memory buffer. Nothing here may throw or fail towards the caller.
+// The log entry point. Before the process platform is resolved, and inside a LogTapOnly scope,
+// lines reach only the tap; afterwards they also go, encrypted, to the process log file. Nothing
+// here may throw or fail towards the caller.
 #include "log/Log.hpp"
 
-#include "log/MemoryLogSink.hpp"
-#include "util/Utf8.hpp"
+#include "log/FileLogSink.hpp"
+#include "log/LogFile.hpp"
+#include "log/LogLine.hpp"
+#include "log/LogTapOnly.hpp"
+#include "platform/PlatformContext.hpp"
 
-#include <chrono>
-#include <ctime>
 #include <mutex>
 #include <vector>
 
@@ -19,29 +21,13 @@ namespace {
 // the process runs its static destructors find it intact.
 struct LogState {
     std::mutex mutex;
-    std::shared_ptr<LogSink> defaultSink = std::make_shared<MemoryLogSink>();
-    std::shared_ptr<LogSink> sink;
+    std::shared_ptr<LogSink> tap;
     std::vector<std::weak_ptr<const DispatchQueues>> mainQueues;
 };
 
 LogState& state() {
     static LogState* instance = new LogState;
     return *instance;
-}
-
-const char* levelName(LogLevel level) {
-    switch (level) {
-    case LogLevel::debug:
-        return "DEBUG";
-    case LogLevel::info:
-        return "INFO";
-    case LogLevel::warning:
-        return "WARNING";
-    case LogLevel::error:
-        return "ERROR";
-    default:
-        return "VERBOSE";
-    }
 }
 
 bool isWritten(LogLevel level) {
@@ -64,65 +50,76 @@ bool onMainThread(LogState& s) {
     return false;
 }
 
-std::string timestamp() {
-    using namespace std::chrono;
-    auto now = system_clock::now();
-    std::time_t seconds = system_clock::to_time_t(now);
-    auto millis = duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000;
-    std::tm local{};
-    localtime_r(&seconds, &local);
-    char date[32];
-    char zone[8];
-    std::strftime(date, sizeof date, "%Y-%m-%d %H:%M:%S", &local);
-    std::strftime(zone, sizeof zone, "%z", &local);
-    char text[48];
-    std::snprintf(text, sizeof text, "%s.%03d%s", date, static_cast<int>(millis), zone);
-    return text;
+// Hands a line to whatever tap is installed when the line is written.
+class CurrentTap final : public LogSink {
+public:
+    void write(LogLevel level, const std::string& line) override {
+        std::shared_ptr<LogSink> tap;
+        {
+            LogState& s = state();
+            std::lock_guard lock(s.mutex);
+            tap = s.tap;
+        }
+        if (tap)
+            tap->write(level, line);
+    }
+};
+
+// The process log over the process platform: the file, the line with its identifiers and
+// versions read straight from the platform's services, and the sink that joins them to the tap.
+struct ProcessLog {
+    std::shared_ptr<LogFile> file;
+    LogLine line;
+    FileLogSink sink;
+};
+
+std::filesystem::path documentsOf(const ResolvedConfiguration& configuration) {
+    if (configuration.applicationDirectory.empty())
+        return {};
+    return configuration.applicationDirectory / "Documents";
 }
 
-std::string_view lastPathComponent(std::string_view path) {
-    auto slash = path.rfind('/');
-    return slash == std::string_view::npos ? path : path.substr(slash + 1);
+LogLine::Collaborators lineCollaborators(const PlatformServices& services) {
+    LogLine::Collaborators collaborators;
+    collaborators.keyStore = services.keyStore;
+    collaborators.bundle = services.bundle;
+    collaborators.deviceFacts = services.deviceFacts;
+    return collaborators;
 }
 
-void item(std::string& line, const char* name, std::string_view value) {
-    line += ' ';
-    line += name;
-    line += "=\"";
-    line += value;
-    line += '"';
-}
-
-// The plain line: "[Velquor]", then the named items and the message in their fixed order.
-std::string buildLine(std::string_view message, LogLevel level, std::string_view file, int lineNumber,
-                      std::string_view function, bool mainThread) {
-    std::string line = "[Velquor]";
-    item(line, "time", timestamp());
-    item(line, "logLevel", levelName(level));
-    line += ' ';
-    line += sanitizeUtf8(message);
-    item(line, "file", sanitizeUtf8(lastPathComponent(file)));
-    item(line, "method", sanitizeUtf8(function));
-    item(line, "line", std::to_string(lineNumber));
-    item(line, "thread", mainThread ? "Main" : "Background");
-    return line;
+ProcessLog& processLog() {
+    // Never destroyed: threads may log until the process has ended.
+    static ProcessLog* const instance = [] {
+        const LogTapOnly tapOnly; // what making it logs must not come back here
+        const Platform& platform = PlatformContext::get();
+        const PlatformServices& services = platform.services;
+        auto file = std::make_shared<LogFile>(
+            LogFile::Collaborators{documentsOf(platform.configuration), services.keyStore, services.console});
+        return new ProcessLog{file, LogLine(lineCollaborators(services)),
+                              FileLogSink(file, std::make_shared<CurrentTap>())};
+    }();
+    return *instance;
 }
 
 } // namespace
 
 void log(std::string_view message, LogLevel level, std::string_view file, int line,
          std::string_view function) noexcept {
-    if (!isWritten(level))
-        return;
     try {
-        LogState& s = state();
-        std::string text = buildLine(message, level, file, line, function, onMainThread(s));
-        std::shared_ptr<LogSink> sink;
-        {
-            std::lock_guard lock(s.mutex);
-            sink = s.sink ? s.sink : s.defaultSink;
+        if (LogTapOnly::active() || !PlatformContext::isResolved()) {
+            if (isWritten(level))
+                CurrentTap().write(level, LogLine({}).build(message, level, file, line, function));
+            return;
         }
-        sink->write(level, text);
+        // Reading the key store or the device facts for the line, or writing it, may log: those
+        // lines reach the tap only.
+        const LogTapOnly tapOnly;
+        ProcessLog& process = processLog();
+        if (!isWritten(level)) {
+            process.sink.prepareKey();
+            return;
+        }
+        process.sink.write(level, process.line.build(message, level, file, line, function));
     } catch (...) {
         // A log call never fails: the line is lost.
     }
@@ -130,12 +127,15 @@ void log(std::string_view message, LogLevel level, std::string_view file, int li
 
 void log(const Error& error, LogLevel level, std::string_view file, int line,
          std::string_view function) noexcept {
-    if (!isWritten(level))
-        return;
     try {
-        log(describeError(error), level, file, line, function);
+        // Every call counts for the log key, whatever its level; only a written line is described.
+        log(isWritten(level) ? describeError(error) : std::string(), level, file, line, function);
     } catch (...) {
     }
+}
+
+LogFile& processLogFile() {
+    return *processLog().file;
 }
 
 bool isLogMainThread() noexcept {
@@ -155,7 +155,7 @@ std::string describeError(const Error& error) {
 void setLogSink(std::shared_ptr<LogSink> sink) {
     LogState& s = state();
     std::lock_guard lock(s.mutex);
-    s.sink = std::move(sink);
+    s.tap = std::move(sink);
 }
 
 void registerMainQueues(const std::shared_ptr<const DispatchQueues>& queues) noexcept {

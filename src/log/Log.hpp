@@ -1,4 +1,6 @@
-// The log entry point every unit logs through. A log call never fails and never throws.
+// The log entry point every unit logs through. A log call never fails, never throws and never
+// waits on the network. Once the process platform is resolved, every call makes sure the log key
+// exists, and INFO, WARNING and ERROR lines go encrypted to the process log file and to the tap.
 //
 //   VQ_LOG(LogLevel::info, "Core/LogicLayer", "pair(withPairingKey:completionHandler:)", "Pairing");
 #pragma once
@@ -29,9 +31,17 @@ public:
     virtual void write(LogLevel level, const std::string& line) = 0;
 };
 
-// Replaces where lines go; null restores the default (lines kept in memory, bounded). The sink's
-// write() is called on the logging thread, possibly from several threads at once. Thread-safe.
+// Installs the tap: it receives the same plain line that is encrypted into the process log file,
+// and also the lines that reach only the tap (logged before the process platform is resolved,
+// or inside a LogTapOnly scope). Null removes it. The tap's write() is called on the logging
+// thread, possibly from several threads at once; what it throws is dropped. Thread-safe.
 void setLogSink(std::shared_ptr<LogSink> sink);
+
+class LogFile;
+// The process's log file: "velquorv2.log" in "Documents" under the configured application
+// directory, keyed by the process key store. Resolves the process platform. Never destroyed.
+// Thread-safe.
+LogFile& processLogFile();
 
 // Lines logged on the thread of these queues' main serial queue carry thread="Main" (as do lines
 // logged on the process's initial thread). Only a weak reference is kept. Whoever creates or

@@ -3,6 +3,8 @@
 #include "log/LogFile.hpp"
 
 #include "crypto/AES256CBC.hpp"
+#include "log/LogTapOnly.hpp"
+#include "platform/linux/SafeDirectory.hpp"
 #include "state/ItemNames.hpp"
 #include "util/Utf8.hpp"
 
@@ -107,6 +109,7 @@ void LogFile::say(const std::string& line) noexcept {
 
 std::optional<std::string> LogFile::logKey() noexcept {
     try {
+        const LogTapOnly tapOnly; // the key store may log: that must not come back here
         std::lock_guard lock(mutex_);
         return logKeyLocked();
     } catch (...) {
@@ -152,29 +155,21 @@ std::optional<std::string> LogFile::logKeyLocked() {
 
 namespace {
 
-// The documents directory, opened after checking it is the user's own and closed to others.
+// The documents directory, opened after checking it is the user's own and closed to others to
+// write; made owner-only, with any missing parents, when it is missing.
 Fd openDocuments(const std::filesystem::path& documents) {
-    if (documents.empty())
+    SafeDirectory dir;
+    if (documents.empty() ||
+        SafeDirectory::open(documents, SafeDirectory::Access::ownerWritable, true, dir) != 0)
         return Fd();
-    if (::mkdir(documents.c_str(), 0700) != 0 && errno == ENOENT) {
-        // The application directory is missing too: it gets the default mode, only the log's
-        // own directory needs to be closed to others.
-        std::error_code ignored;
-        std::filesystem::create_directories(documents.parent_path(), ignored);
-        ::mkdir(documents.c_str(), 0700);
-    }
-    Fd dir(::open(documents.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    struct stat st {};
-    if (!dir || ::fstat(dir.get(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid() ||
-        (st.st_mode & (S_IWGRP | S_IWOTH)) != 0)
-        return Fd();
-    return dir;
+    return Fd(::fcntl(dir.fd(), F_DUPFD_CLOEXEC, 0));
 }
 
 } // namespace
 
 void LogFile::append(LogLevel level, const std::string& plainLine) noexcept {
     try {
+        const LogTapOnly tapOnly;
         std::lock_guard lock(mutex_);
         std::optional<std::string> key = logKeyLocked();
         if (!key || !isWritten(level))
@@ -214,6 +209,7 @@ void LogFile::append(LogLevel level, const std::string& plainLine) noexcept {
 LogFile::ReadBack LogFile::readDecryptedLog() noexcept {
     ReadBack result;
     try {
+        const LogTapOnly tapOnly;
         std::lock_guard lock(mutex_);
         std::optional<std::string> key = logKeyLocked();
         Fd dir = openDocuments(collaborators_.documents);
@@ -255,6 +251,7 @@ LogFile::ReadBack LogFile::readDecryptedLog() noexcept {
 
 void LogFile::resetLogs(const ReadMark& mark) noexcept {
     try {
+        const LogTapOnly tapOnly;
         std::lock_guard lock(mutex_);
         Fd dir = openDocuments(collaborators_.documents);
         if (!dir)

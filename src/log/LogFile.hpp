@@ -13,8 +13,9 @@
 // process is followed). A line torn by a crash costs only itself: the next append first ends it.
 //
 // Thread-safe: appends, rotations, read-back, resets and the creation of the log key are
-// serialised by one lock. Build the plain line before calling, since building it may log. No
-// callbacks; rotation failures and undecryptable lines are reported on the Console handed in.
+// serialised by one lock. Build the plain line before calling, since building it may log; what
+// the key store logs under the lock reaches only the log's tap (LogTapOnly). No callbacks; rotation failures
+// and undecryptable lines are reported on the Console handed in.
 #pragma once
 
 #include "log/Log.hpp"

@@ -1,6 +1,7 @@
 #include "platform/PlatformContext.hpp"
 
 #include "log/Log.hpp"
+#include "log/LogTapOnly.hpp"
 #include "platform/linux/ConfiguredBundleInfo.hpp"
 #include "platform/linux/CurlHttpTransport.hpp"
 #include "platform/linux/FileKeyStore.hpp"
@@ -17,6 +18,7 @@
 
 #include "velquor_build/BuildConstants.hpp"
 
+#include <atomic>
 #include <cstdlib>
 #include <ctime>
 #include <mutex>
@@ -42,6 +44,7 @@ Configuration* gPendingConfiguration = nullptr; // guarded by contextMutex()
 bool gFrozen = false;                           // guarded by contextMutex()
 std::once_flag gResolveOnce;
 const Platform* gPlatform = nullptr;
+std::atomic<bool> gResolved{false};
 
 // Nothing when the user has no home: a shared directory such as /tmp would let another local
 // user plant the key store there beforehand.
@@ -178,7 +181,8 @@ bool PlatformContext::configure(Configuration configuration) {
 
 const Platform& PlatformContext::get() {
     std::call_once(gResolveOnce, [] {
-        ProcessExit::watch(); // first: before any OpenSSL use of the library (see ProcessExit)
+        const LogTapOnly tapOnly; // the log waits for this platform: what resolving logs goes to the tap
+        ProcessExit::watch();     // first: before any OpenSSL use of the library (see ProcessExit)
         // The time zone is read from the environment here, once, on the host's thread; local
         // time conversions on the library's threads then never read the environment.
         ::tzset();
@@ -194,8 +198,13 @@ const Platform& PlatformContext::get() {
             new Platform(resolveWith(std::move(configuration), ThreadPoolDispatchQueues::processWide()));
         // Lines logged on the main queue say "Main" from the first task on.
         registerMainQueues(gPlatform->services.queues);
+        gResolved.store(true, std::memory_order_release);
     });
     return *gPlatform;
+}
+
+bool PlatformContext::isResolved() noexcept {
+    return gResolved.load(std::memory_order_acquire);
 }
 
 Platform PlatformContext::resolve(Configuration configuration) {

@@ -38,6 +38,9 @@ public:
     // The process's platform; the first call resolves and freezes the configuration. The
     // platform is never destroyed (threads may use it until the process has ended).
     static const Platform& get();
+    // Whether get() has finished resolving; never resolves nor waits. The log asks this so that
+    // lines logged before (or while) the platform is resolved do not resolve it.
+    static bool isResolved() noexcept;
     // Fills in the defaults of `configuration` without touching the process's platform.
     // Null services become new Linux implementations built from the resolved configuration,
     // except the queues: a process has one main queue, so those are always the process-wide

@@ -1,5 +1,7 @@
 #include "TestSupport.hpp"
 
+#include "platform/PlatformContext.hpp"
+
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -18,6 +20,31 @@
 extern char** environ;
 
 namespace velquor::test {
+
+namespace {
+
+// Before anything logs, the process platform of every test executable points at a temporary
+// directory, so a test run leaves the user's home untouched. Suites that need their own
+// configuration replace it before their first operation. The directory is made only when the
+// library first writes there, and removed at exit.
+struct ProcessDirectory {
+    ProcessDirectory() {
+        std::random_device rd;
+        path = std::filesystem::temp_directory_path() /
+               ("velquor-test-process-" + std::to_string(::getpid()) + "-" + std::to_string(rd()));
+        Configuration configuration;
+        configuration.keyStoreDirectory = path / "keystore";
+        configuration.applicationDirectory = path / "application";
+        detail::PlatformContext::configure(configuration);
+    }
+    ~ProcessDirectory() {
+        std::error_code ec;
+        std::filesystem::remove_all(path, ec);
+    }
+    std::filesystem::path path;
+} gProcessDirectory;
+
+} // namespace
 
 TempDir::TempDir() {
     std::random_device rd;

@@ -194,7 +194,7 @@ std::string FileKeyStore::keyFileName(const std::string& tag) {
 }
 
 void FileKeyStore::reportRefusal(int error) const {
-    if (error == ENOENT)
+    if (error == 0 || error == ENOENT)
         return;
     // Once per store: every operation would otherwise log the same refusal again. Not call_once,
     // so a log sink that reads the key store itself cannot deadlock on it.
