@@ -3,11 +3,7 @@
 #include "device/DeviceInfo.hpp"
 #include "device/PermissionChecker.hpp"
 #include "device/Reachability.hpp"
-<<<<<<< HEAD
-=======
 #include "log/LogTapOnly.hpp"
-#include "platform/PlatformContext.hpp"
->>>>>>> logwire
 #include "util/RandomUUID.hpp"
 #include "util/Utf8.hpp"
 #include "velquor_build/BuildConstants.hpp"
@@ -55,14 +51,10 @@ DataManager::Collaborators DataManager::collaboratorsFor(const PlatformServices&
 
 const std::shared_ptr<DataManager>& DataManager::shared(const PlatformServices& processServices) {
     // Never destroyed: permission answers and token builds may still run while the process exits.
-<<<<<<< HEAD
-    static const auto* instance = new std::shared_ptr<DataManager>(make(collaboratorsFor(processServices)));
-=======
-    static const auto* instance = [] {
+    static const auto* instance = [&] {
         const LogTapOnly tapOnly; // what making it logs must not wait for the process log
-        return new std::shared_ptr<DataManager>(make(collaboratorsFor(PlatformContext::get().services)));
+        return new std::shared_ptr<DataManager>(make(collaboratorsFor(processServices)));
     }();
->>>>>>> logwire
     return *instance;
 }
 
