@@ -4,15 +4,15 @@
 
 namespace velquor::detail {
 
-DeviceInfoFlow::DeviceInfoFlow(std::shared_ptr<DispatchQueues> queues)
-    : queues_(std::move(queues)) {}
+DeviceInfoFlow::DeviceInfoFlow(FlowCollaborators collaborators)
+    : c_(std::move(collaborators)) {}
 
-void DeviceInfoFlow::getDeviceInfo(const InfoCompletion& handler) const {
+void DeviceInfoFlow::getDeviceInfo(const InfoCompletion& handler, std::function<void()>) const {
     handler(std::nullopt, notAvailable("getDeviceInfo(completionHandler:)"));
 }
 
 void DeviceInfoFlow::scheduleRefresh(std::function<void()> refresh) const {
-    queues_->asyncMainAfter(kRefreshDelay, std::move(refresh));
+    c_.platform.services.queues->asyncMainAfter(kRefreshDelay, std::move(refresh));
 }
 
 } // namespace velquor::detail

@@ -7,6 +7,7 @@
 #pragma once
 
 #include "flow/Completion.hpp"
+#include "flow/FlowCollaborators.hpp"
 
 #include <velquor/Platform.hpp>
 
@@ -16,18 +17,19 @@
 
 namespace velquor::detail {
 
-class DeviceInfoFlow {
+class DeviceInfoFlow : public std::enable_shared_from_this<DeviceInfoFlow> {
 public:
     static constexpr std::chrono::milliseconds kRefreshDelay{1000};
 
-    explicit DeviceInfoFlow(std::shared_ptr<DispatchQueues> queues);
+    explicit DeviceInfoFlow(FlowCollaborators collaborators);
 
-    void getDeviceInfo(const InfoCompletion& handler) const;
+    // `sendLogs` starts the log upload a reply asks for.
+    void getDeviceInfo(const InfoCompletion& handler, std::function<void()> sendLogs) const;
     // Runs `refresh` on the main queue kRefreshDelay from now.
     void scheduleRefresh(std::function<void()> refresh) const;
 
 private:
-    std::shared_ptr<DispatchQueues> queues_;
+    const FlowCollaborators c_;
 };
 
 } // namespace velquor::detail

@@ -4,6 +4,9 @@
 
 namespace velquor::detail {
 
+LogUploadFlow::LogUploadFlow(FlowCollaborators collaborators)
+    : c_(std::move(collaborators)) {}
+
 void LogUploadFlow::sendLogs(const SupportIdCompletion& handler) const {
     handler(std::nullopt, notAvailable("sendLogs(completionHandler:)"));
 }

@@ -7,12 +7,18 @@
 #pragma once
 
 #include "flow/Completion.hpp"
+#include "flow/FlowCollaborators.hpp"
 
 namespace velquor::detail {
 
-class LogUploadFlow {
+class LogUploadFlow : public std::enable_shared_from_this<LogUploadFlow> {
 public:
+    explicit LogUploadFlow(FlowCollaborators collaborators);
+
     void sendLogs(const SupportIdCompletion& handler) const;
+
+private:
+    const FlowCollaborators c_;
 };
 
 } // namespace velquor::detail

@@ -34,36 +34,55 @@ std::shared_ptr<LogicLayer> LogicLayer::answering(const std::weak_ptr<LogicLayer
     return maker.lock();
 }
 
+namespace {
+
+FlowCollaborators collaboratorsFor(const Platform& platform, std::shared_ptr<DataManager> dataManager) {
+    const auto& services = platform.services;
+    const auto& configuration = platform.configuration;
+    Keychain keychain(services.keyStore);
+    Communication communication({services.http, services.keyStore, dataManager, services.console,
+                                 services.reachabilityFlags, services.queues, services.notificationCenter});
+    return FlowCollaborators{
+        platform,
+        keychain,
+        Defaults(services.preferences),
+        dataManager,
+        RequestBuilder(services.bundle),
+        URLManager(configuration.northAmericaBaseURL, configuration.europeBaseURL,
+                   configuration.asiaPacificBaseURL),
+        RequestToken(dataManager, services.keyStore),
+        std::make_shared<PushManager>(services.bundle),
+        std::move(communication),
+        ResponseHandler(keychain),
+    };
+}
+
+} // namespace
+
 LogicLayer::LogicLayer(PrivateTag, const Platform& platform, std::shared_ptr<DataManager> dataManager)
-    : platform_(platform)
-    , keychain_(platform.services.keyStore)
-    , defaults_(platform.services.preferences)
-    , dataManager_(std::move(dataManager))
-    , requestBuilder_(platform.services.bundle)
-    , urlManager_(platform.configuration.northAmericaBaseURL, platform.configuration.europeBaseURL,
-                  platform.configuration.asiaPacificBaseURL)
-    , requestToken_(dataManager_, platform.services.keyStore)
-    , push_(platform.services.bundle)
-    , pushToken_(push_, dataManager_, keychain_)
-    , deviceInfo_(platform.services.queues) {}
+    : c_(collaboratorsFor(platform, std::move(dataManager)))
+    , pairing_(std::make_shared<PairingFlow>(c_))
+    , pushToken_(std::make_shared<PushTokenFlow>(c_))
+    , notifications_(std::make_shared<NotificationFlow>(c_))
+    , deviceInfo_(std::make_shared<DeviceInfoFlow>(c_))
+    , logUpload_(std::make_shared<LogUploadFlow>(c_)) {}
 
 LogicLayer::~LogicLayer() {
     if (foregroundObserver_)
-        platform_.services.notificationCenter->removeObserver(*foregroundObserver_);
+        c_.platform.services.notificationCenter->removeObserver(*foregroundObserver_);
 }
 
 void LogicLayer::start() {
-    const auto& services = platform_.services;
+    const auto& services = c_.platform.services;
     registerMainQueues(services.queues);
 
     // Each step that calls a host service stands alone: a service that throws costs that step
     // only, and start-up still completes once, so no caller is answered for a half-started layer
     // and no later call starts it again.
-    // The response handler and the transport join here once they exist.
     guardStep("Version line",
               [&] { services.console->writeLine(std::string("Velquor Version ") + build::kSdkVersion); });
     guardStep("Reinstall check", [&] {
-        auto suite = defaults_.openSuite();
+        auto suite = c_.defaults.openSuite();
         if (!suite || suite->boolValue(std::string(items::kSuiteIsPairedKey)) != true)
             wipeDataIfNeeded();
     });
@@ -102,12 +121,12 @@ void LogicLayer::appWillEnterForeground() {
 void LogicLayer::refreshPermissions() {
     // The answers arrive later (notification settings on the facts' thread, background refresh
     // on the main queue); the next device description carries them.
-    guardStep("Permission refresh", [this] { dataManager_->refreshPermissions(); });
+    guardStep("Permission refresh", [this] { c_.dataManager->refreshPermissions(); });
 }
 
 void LogicLayer::scheduleDelayedRefresh() {
     guardStep("Delayed refresh", [this] {
-        deviceInfo_.scheduleRefresh([weak = weak_from_this()] {
+        deviceInfo_->scheduleRefresh([weak = weak_from_this()] {
             auto self = weak.lock();
             if (self && self->isPaired())
                 self->getDeviceInfo({});
@@ -120,40 +139,40 @@ void LogicLayer::wipeDataIfNeeded() {
     if (!isPaired())
         return; // nothing to wipe; the probe is not even written
 
-    defaults_.setTempValue();
-    if (auto suite = defaults_.openSuite())
+    c_.defaults.setTempValue();
+    if (auto suite = c_.defaults.openSuite())
         suite->synchronize();
     // A suite that does not keep what was just written cannot tell a reinstall from a normal
     // start: change nothing and look again at the next start.
-    if (defaults_.getTempValue() != items::kTempValueKey)
+    if (c_.defaults.getTempValue() != items::kTempValueKey)
         return;
-    if (auto suite = defaults_.openSuite()) {
+    if (auto suite = c_.defaults.openSuite()) {
         suite->remove(std::string(items::kTempValueKey));
         suite->synchronize();
     }
-    auto suite = defaults_.openSuite();
+    auto suite = c_.defaults.openSuite();
     if (suite && suite->boolValue(std::string(items::kSuiteIsPairedKey)) == true)
         return;
 
     // The key store says paired, the suite does not: the host application was reinstalled.
-    if (keychain_.getString(items::kStayPaired).text) {
+    if (c_.keychain.getString(items::kStayPaired).text) {
         VQ_LOG(LogLevel::info, kUnit, op, "Keep trust");
         if (suite) {
             suite->setBool(std::string(items::kSuiteIsPairedKey), true);
             suite->synchronize();
         }
     } else {
-        keychain_.removeAllItems();
+        c_.keychain.removeAllItems();
         VQ_LOG(LogLevel::info, kUnit, op, "Clean up");
     }
 }
 
 bool LogicLayer::isPaired() const {
-    return keychain_.isPaired();
+    return c_.keychain.isPaired();
 }
 
 std::string LogicLayer::baseURL() const {
-    return baseURL(keychain_.getString(items::kDataCenter).text, platform_.configuration);
+    return baseURL(c_.keychain.getString(items::kDataCenter).text, c_.platform.configuration);
 }
 
 const std::string& LogicLayer::baseURL(const std::optional<std::string>& dataCenter,
@@ -166,7 +185,7 @@ const std::string& LogicLayer::baseURL(const std::optional<std::string>& dataCen
 }
 
 void LogicLayer::async(const char* operation, std::function<void()> body) {
-    platform_.services.queues->asyncGlobal(
+    c_.platform.services.queues->asyncGlobal(
         QualityOfService::userInitiated, [self = shared_from_this(), operation, body = std::move(body)] {
             try {
                 body();
@@ -184,7 +203,7 @@ void LogicLayer::async(const char* operation, std::function<void()> body) {
 void LogicLayer::pair(const std::string& pairingKey, ErrorHandler completionHandler) {
     constexpr const char* op = "pair(withPairingKey:completionHandler:)";
     auto handler = completion(std::move(completionHandler), kUnit, op);
-    async(op, [this, handler, pairingKey] { pairing_.pair(pairingKey, handler); });
+    async(op, [this, handler, pairingKey] { pairing_->pair(pairingKey, handler); });
 }
 
 void LogicLayer::pairWithIdToken(const std::string& idToken, PairingHandler completionHandler) {
@@ -201,20 +220,20 @@ void LogicLayer::processIdToken(const std::string& idToken, PairingHandler compl
 void LogicLayer::approvePairing(const std::string& pairingKey, ErrorHandler completionHandler) {
     constexpr const char* op = "approve(completionHandler:)";
     auto handler = completion(std::move(completionHandler), "Core/PairingObject", op);
-    async(op, [this, handler, pairingKey] { pairing_.approve(pairingKey, handler); });
+    async(op, [this, handler, pairingKey] { pairing_->approve(pairingKey, handler); });
 }
 
 void LogicLayer::setDeviceToken(const std::vector<std::uint8_t>& deviceToken, APNSDeviceTokenType type,
                                 ErrorHandler completionHandler) {
     constexpr const char* op = "setDeviceToken(_:type:completionHandler:)";
     auto handler = completion(std::move(completionHandler), kUnit, op);
-    async(op, [this, handler, deviceToken, type] { pushToken_.setDeviceToken(deviceToken, type, handler); });
+    async(op, [this, handler, deviceToken, type] { pushToken_->setDeviceToken(deviceToken, type, handler); });
 }
 
 void LogicLayer::processRemoteNotification(const Json& userInfo, NotificationHandler completionHandler) {
     constexpr const char* op = "processRemoteNotification(_:completionHandler:)";
     auto handler = completion(std::move(completionHandler), kUnit, op);
-    async(op, [this, handler, userInfo] { notifications_.processRemoteNotification(userInfo, handler); });
+    async(op, [this, handler, userInfo] { notifications_->processRemoteNotification(userInfo, handler); });
 }
 
 void LogicLayer::processRemoteNotificationAction(const std::string& identifier,
@@ -225,7 +244,7 @@ void LogicLayer::processRemoteNotificationAction(const std::string& identifier,
         "processRemoteNotificationAction(_:authenticationMethod:forRemoteNotification:completionHandler:)";
     auto handler = completion(std::move(completionHandler), kUnit, op);
     async(op, [this, handler, identifier, authenticationMethod, userInfo] {
-        notifications_.processRemoteNotificationAction(identifier, authenticationMethod, userInfo, handler);
+        notifications_->processRemoteNotificationAction(identifier, authenticationMethod, userInfo, handler);
     });
 }
 
@@ -235,7 +254,7 @@ void LogicLayer::answerNotification(const std::string& action, std::optional<std
     const char* op = NotificationFlow::answerOperation(action, authenticationMethod);
     auto handler = completion(std::move(completionHandler), "Core/NotificationObject", op);
     async(op, [this, handler, action, urlString, authenticationMethod] {
-        notifications_.answer(action, urlString, authenticationMethod, handler);
+        notifications_->answer(action, urlString, authenticationMethod, handler);
     });
 }
 
@@ -246,7 +265,11 @@ void LogicLayer::getDeviceInfo(InfoHandler completionHandler) {
         VQ_LOG(LogLevel::info, kUnit, op, "getPairedUserDevices");
         if (!isPaired())
             return handler(std::nullopt, flowError(ErrorCode::deviceNotPaired, 51, kUnit, op));
-        deviceInfo_.getDeviceInfo(handler);
+        // A reply that asks for the logs starts an upload nobody waits for.
+        deviceInfo_->getDeviceInfo(handler, [weak = weak_from_this()] {
+            if (auto self = weak.lock())
+                self->sendLogs({});
+        });
     });
 }
 
@@ -255,22 +278,22 @@ void LogicLayer::sendLogs(SupportIdHandler completionHandler) {
     auto handler = completion(std::move(completionHandler), kUnit, op);
     if (!isPaired())
         return handler(std::nullopt, flowError(ErrorCode::deviceNotPaired, 47, kUnit, op));
-    async(op, [this, handler] { logUpload_.sendLogs(handler); });
+    async(op, [this, handler] { logUpload_->sendLogs(handler); });
 }
 
 std::vector<NotificationCategory> LogicLayer::getUNNotificationCategories() const {
-    return push_.getUNNotificationCategories();
+    return c_.push->getUNNotificationCategories();
 }
 
 void LogicLayer::removeVelquorLocalData() const {
-    keychain_.removeAllItems();
+    c_.keychain.removeAllItems();
 }
 
 void LogicLayer::setDevicePairedAfterReinstall(bool paired) const {
     if (paired)
-        keychain_.setString(items::kStayPaired, std::string(items::kStayPaired));
+        c_.keychain.setString(items::kStayPaired, std::string(items::kStayPaired));
     else
-        keychain_.deleteString(items::kStayPaired);
+        c_.keychain.deleteString(items::kStayPaired);
 }
 
 } // namespace velquor::detail

@@ -2,8 +2,9 @@
 // gate, and moving each operation body onto the global userInitiated queue, where the flow that
 // carries it out (PairingFlow, PushTokenFlow, NotificationFlow, DeviceInfoFlow, LogUploadFlow)
 // runs. It owns the collaborators the flows need, all built from its own platform: key store
-// access, settings, device data, request builder, addresses and request token. The process has
-// one shared instance; value objects it makes answer through it.
+// access, settings, device data, request builder, addresses, request token, the exchange with the
+// service and the reading of its replies. The process has one shared instance; value objects it
+// makes answer through it.
 //
 // Thread-safe. Bodies of the asynchronous operations run on the global queue; completion
 // handlers run on that queue (or, once flows talk to the service, on the transport's reply
@@ -16,6 +17,7 @@
 
 #include "device/DataManager.hpp"
 #include "flow/DeviceInfoFlow.hpp"
+#include "flow/FlowCollaborators.hpp"
 #include "flow/FlowErrors.hpp"
 #include "flow/LogUploadFlow.hpp"
 #include "flow/NotificationFlow.hpp"
@@ -23,11 +25,6 @@
 #include "flow/PushManager.hpp"
 #include "flow/PushTokenFlow.hpp"
 #include "platform/PlatformContext.hpp"
-#include "remote/RequestBuilder.hpp"
-#include "remote/RequestToken.hpp"
-#include "remote/URLManager.hpp"
-#include "state/Defaults.hpp"
-#include "state/Keychain.hpp"
 
 #include <velquor/Velquor.hpp>
 
@@ -111,12 +108,13 @@ public:
     static const std::string& baseURL(const std::optional<std::string>& dataCenter,
                                       const ResolvedConfiguration& configuration);
 
-    const Platform& platform() const { return platform_; }
-    PushManager& push() { return push_; }
-    const Keychain& keychain() const { return keychain_; }
-    const RequestBuilder& requestBuilder() const { return requestBuilder_; }
-    const URLManager& urlManager() const { return urlManager_; }
-    const RequestToken& requestToken() const { return requestToken_; }
+    const Platform& platform() const { return c_.platform; }
+    PushManager& push() { return *c_.push; }
+    const Keychain& keychain() const { return c_.keychain; }
+    const RequestBuilder& requestBuilder() const { return c_.requestBuilder; }
+    const URLManager& urlManager() const { return c_.urlManager; }
+    const RequestToken& requestToken() const { return c_.requestToken; }
+    const Communication& communication() const { return c_.communication; }
 
 private:
     struct PrivateTag {};
@@ -135,20 +133,13 @@ private:
     // run; an exception it throws is logged.
     void async(const char* operation, std::function<void()> body);
 
-    Platform platform_;
-    Keychain keychain_;
-    Defaults defaults_;
-    std::shared_ptr<DataManager> dataManager_;
-    RequestBuilder requestBuilder_;
-    URLManager urlManager_;
-    RequestToken requestToken_;
-    PushManager push_;
-
-    PairingFlow pairing_;
-    PushTokenFlow pushToken_;
-    NotificationFlow notifications_;
-    DeviceInfoFlow deviceInfo_;
-    LogUploadFlow logUpload_;
+    const FlowCollaborators c_;
+    // Shared so that a reply arriving after the layer is gone still finds its flow.
+    const std::shared_ptr<PairingFlow> pairing_;
+    const std::shared_ptr<PushTokenFlow> pushToken_;
+    const std::shared_ptr<NotificationFlow> notifications_;
+    const std::shared_ptr<DeviceInfoFlow> deviceInfo_;
+    const std::shared_ptr<LogUploadFlow> logUpload_;
 
     std::optional<NotificationCenter::ObserverToken> foregroundObserver_;
 };

@@ -5,6 +5,9 @@
 
 namespace velquor::detail {
 
+NotificationFlow::NotificationFlow(FlowCollaborators collaborators)
+    : c_(std::move(collaborators)) {}
+
 void NotificationFlow::processRemoteNotification(const Json&, const NotificationCompletion& handler) const {
     handler(std::nullopt, notAvailable("processRemoteNotification(_:completionHandler:)"));
 }

@@ -8,14 +8,17 @@
 #pragma once
 
 #include "flow/Completion.hpp"
+#include "flow/FlowCollaborators.hpp"
 
 #include <optional>
 #include <string>
 
 namespace velquor::detail {
 
-class NotificationFlow {
+class NotificationFlow : public std::enable_shared_from_this<NotificationFlow> {
 public:
+    explicit NotificationFlow(FlowCollaborators collaborators);
+
     void processRemoteNotification(const Json& userInfo, const NotificationCompletion& handler) const;
     void processRemoteNotificationAction(const std::string& identifier,
                                          const std::optional<std::string>& authenticationMethod,
@@ -30,6 +33,9 @@ public:
                       const std::optional<std::string>& urlString,
                       const std::optional<std::string>& authenticationMethod,
                       const ErrorCompletion& handler) const;
+
+private:
+    const FlowCollaborators c_;
 };
 
 } // namespace velquor::detail

@@ -8,6 +8,9 @@
 
 namespace velquor::detail {
 
+PairingFlow::PairingFlow(FlowCollaborators collaborators)
+    : c_(std::move(collaborators)) {}
+
 void PairingFlow::pair(const std::string& pairingKey, const ErrorCompletion& handler) const {
     constexpr const char* op = "pair(withPairingKey:completionHandler:)";
     VQ_LOG(LogLevel::info, kLogicLayerUnit, op, "pairingKey=" + pairingKey);

@@ -8,6 +8,7 @@
 #pragma once
 
 #include "flow/Completion.hpp"
+#include "flow/FlowCollaborators.hpp"
 
 #include <memory>
 #include <string>
@@ -16,8 +17,10 @@ namespace velquor::detail {
 
 class LogicLayer;
 
-class PairingFlow {
+class PairingFlow : public std::enable_shared_from_this<PairingFlow> {
 public:
+    explicit PairingFlow(FlowCollaborators collaborators);
+
     void pair(const std::string& pairingKey, const ErrorCompletion& handler) const;
     // A PairingObject's approval: a pairing with the object's key.
     void approve(const std::string& pairingKey, const ErrorCompletion& handler) const;
@@ -28,6 +31,9 @@ public:
     // itself judges when the pairing is approved.
     static void processIdToken(const std::string& idToken, const PairingCompletion& handler,
                                const std::weak_ptr<LogicLayer>& maker);
+
+private:
+    const FlowCollaborators c_;
 };
 
 } // namespace velquor::detail

@@ -27,10 +27,8 @@ std::string maskedToken(const std::string& text) {
 
 } // namespace
 
-PushTokenFlow::PushTokenFlow(PushManager& push, std::shared_ptr<DataManager> dataManager, Keychain keychain)
-    : push_(push)
-    , dataManager_(std::move(dataManager))
-    , keychain_(std::move(keychain)) {}
+PushTokenFlow::PushTokenFlow(FlowCollaborators collaborators)
+    : c_(std::move(collaborators)) {}
 
 void PushTokenFlow::setDeviceToken(const std::vector<std::uint8_t>& deviceToken, APNSDeviceTokenType type,
                                    const ErrorCompletion& handler) const {
@@ -38,16 +36,16 @@ void PushTokenFlow::setDeviceToken(const std::vector<std::uint8_t>& deviceToken,
     std::string token = tokenText(deviceToken);
     VQ_LOG(LogLevel::info, kLogicLayerUnit, op, "deviceToken=" + maskedToken(token));
     const bool sandbox = type == APNSDeviceTokenType::sandbox;
-    push_.setDeviceTokenString(token);
-    push_.setIsApnsSandbox(sandbox);
-    dataManager_->setApnsSandbox(sandbox);
+    c_.push->setDeviceTokenString(token);
+    c_.push->setIsApnsSandbox(sandbox);
+    c_.dataManager->setApnsSandbox(sandbox);
 
     // Not paired yet, or the service already has this token: the token stays in memory for
     // pairing and there is nothing to tell the service.
-    auto stored = keychain_.getString(items::kDeviceTokenStr).text;
-    if (!stored || !keychain_.isPaired() || *stored == token)
+    auto stored = c_.keychain.getString(items::kDeviceTokenStr).text;
+    if (!stored || !c_.keychain.isPaired() || *stored == token)
         return handler(std::nullopt);
-    if (!keychain_.getString(items::kInstalledApplicationID).text)
+    if (!c_.keychain.getString(items::kInstalledApplicationID).text)
         return handler(flowError(ErrorCode::internalFailure, 6, kLogicLayerUnit, op));
     handler(notAvailable(op));
 }

@@ -9,6 +9,7 @@
 
 #include "device/DataManager.hpp"
 #include "flow/Completion.hpp"
+#include "flow/FlowCollaborators.hpp"
 #include "flow/PushManager.hpp"
 #include "state/Keychain.hpp"
 
@@ -18,18 +19,15 @@
 
 namespace velquor::detail {
 
-class PushTokenFlow {
+class PushTokenFlow : public std::enable_shared_from_this<PushTokenFlow> {
 public:
-    // `push` must outlive the flow.
-    PushTokenFlow(PushManager& push, std::shared_ptr<DataManager> dataManager, Keychain keychain);
+    explicit PushTokenFlow(FlowCollaborators collaborators);
 
     void setDeviceToken(const std::vector<std::uint8_t>& deviceToken, APNSDeviceTokenType type,
                         const ErrorCompletion& handler) const;
 
 private:
-    PushManager& push_;
-    std::shared_ptr<DataManager> dataManager_;
-    Keychain keychain_;
+    const FlowCollaborators c_;
 };
 
 } // namespace velquor::detail
