@@ -2,6 +2,7 @@
 
 #include "flow/FlowErrors.hpp"
 #include "log/Log.hpp"
+#include "state/ItemNames.hpp"
 
 namespace velquor::detail {
 namespace {
@@ -45,9 +46,22 @@ void PushTokenFlow::setDeviceToken(const std::vector<std::uint8_t>& deviceToken,
     auto stored = c_.keychain.getString(items::kDeviceTokenStr).text;
     if (!stored || !c_.keychain.isPaired() || *stored == token)
         return handler(std::nullopt);
-    if (!c_.keychain.getString(items::kInstalledApplicationID).text)
+    const auto installedApplicationId = c_.keychain.getString(items::kInstalledApplicationID).text;
+    if (!installedApplicationId)
         return handler(flowError(ErrorCode::internalFailure, 6, kLogicLayerUnit, op));
-    handler(notAvailable(op));
+
+    const std::string& baseURL =
+        c_.urlManager.baseURLForDataCenter(c_.keychain.getString(items::kDataCenter).text);
+    // The sandbox flag reaches the service with the device data of the request token.
+    c_.communication.post(
+        c_.requestBuilder.updatePushTokenRequest(baseURL, token, *installedApplicationId),
+        [self = shared_from_this(), deviceToken, handler](std::optional<Json>, std::optional<Error> error) {
+            // Stored only once the service has it, so a failed update is sent
+            // again by the next call with the same token.
+            if (!error)
+                self->c_.keychain.setString(items::kDeviceTokenStr, tokenText(deviceToken));
+            handler(std::move(error));
+        });
 }
 
 } // namespace velquor::detail

@@ -16,4 +16,20 @@ const std::string& URLManager::baseURL(std::string_view pairingKey) const {
     return northAmerica_;
 }
 
+std::string URLManager::regionCode(std::string_view pairingKey) {
+    if (pairingKey.starts_with("02"))
+        return "EU";
+    if (pairingKey.starts_with("03"))
+        return "AU";
+    return "NA";
+}
+
+const std::string& URLManager::baseURLForDataCenter(const std::optional<std::string>& dataCenter) const {
+    if (dataCenter == "EU")
+        return europe_;
+    if (dataCenter == "AU")
+        return asiaPacific_;
+    return northAmerica_;
+}
+
 } // namespace velquor::detail

@@ -37,7 +37,7 @@ TEST(VelquorProcess, ProcessIdTokenStartsNothingUntilItsObjectIsApproved) {
     EXPECT_NE(child.output.find("code=10005 internal=20018"), std::string::npos) << child.output;
     const auto beforeApproval = child.output.find("init-lines=0");
     EXPECT_LT(beforeApproval, child.output.find("Velquor Version")) << child.output;
-    EXPECT_NE(child.output.find("approved=20255 init-lines=1"), std::string::npos) << child.output;
+    EXPECT_NE(child.output.find("approved=20001 init-lines=1"), std::string::npos) << child.output;
     EXPECT_EQ(occurrences(child.output, "Velquor Version 1.0.0(92)\n"), 1u) << child.output;
 }
 

@@ -32,6 +32,9 @@ public:
         configuration.keyStoreDirectory = directory().path() / "keystore";
         configuration.applicationDirectory = directory().path() / "application";
         configuration.hostApplication = {"com.example.publictests", "Tests", "Tests", "3.0", "5"};
+        // Nothing listens there: a request that gets out fails at once, never on a real network.
+        configuration.northAmericaBaseURL = configuration.europeBaseURL = configuration.asiaPacificBaseURL =
+            "https://127.0.0.1:9/";
         return configuration;
     }
     void SetUp() override { ASSERT_TRUE(Velquor::configure(configuration())); }
@@ -90,7 +93,7 @@ TEST_F(VelquorPublicInterface, OperationsForwardTheirAnswers) {
     Velquor::sendLogs([&](std::optional<std::string>, std::optional<Error> error) { logs.deliver(error); });
     Velquor::pair("01ABCDEF", [&](std::optional<Error> error) { paired.deliver(error); });
     const std::pair<Delivery<std::optional<Error>>*, int> expected[] = {
-        {&info, 20051}, {&logs, 20047}, {&paired, 20255}};
+        {&info, 20051}, {&logs, 20047}, {&paired, 20001}};
     for (const auto& [delivery, internal] : expected) {
         auto answer = delivery->wait();
         ASSERT_TRUE(answer && *answer) << internal;

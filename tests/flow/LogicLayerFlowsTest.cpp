@@ -154,28 +154,16 @@ TEST_F(LogicLayerFlows, StayPairedFlagIsWrittenAndDeleted) {
 }
 
 // Flows whose service exchange this build does not carry answer 10000 / 255, once, on the
-// global queue, and never claim success.
+// global queue, and never claim success. (Pairing, the push token and getInfo: see
+// LogicLayerServiceTest.)
 TEST_F(LogicLayerFlows, NotYetAvailableFlowsAnswerAnErrorOnceOnTheGlobalQueue) {
     pairDevice();
-    Keychain(services.keyStore).setString("deviceTokenStr", "old");
     const Json payload = {{"Velquor", "e30="}};
 
     std::vector<std::pair<std::string, std::function<void(Delivery<ErrorCall>&)>>> flows = {
-        {"pair",
-         [&](auto& d) {
-             layer->pair("01ABC", errorRecorder(d));
-         }},
-        {"setDeviceToken",
-         [&](auto& d) {
-             layer->setDeviceToken({1, 2, 3}, APNSDeviceTokenType::production, errorRecorder(d));
-         }},
         {"approve",
          [&](auto& d) {
              layer->answerNotification("APPROVE", "https://x.test/a", "face", errorRecorder(d));
-         }},
-        {"getInfo",
-         [&](auto& d) {
-             layer->getDeviceInfo(valuelessRecorder(d));
          }},
         {"sendLogs",
          [&](auto& d) {
@@ -340,7 +328,7 @@ TEST(LogicLayerInstances, EachWorksOnlyThroughItsOwnPlatform) {
         pairingObjectOf(layer, "01KEY").approve(errorRecorder(approved));
         auto call = approved.wait();
         ASSERT_TRUE(call);
-        expectError(call->error, 10000, LogicLayer::kNotAvailableInternalCode);
+        expectError(call->error, 10001, 1); // no push token set through this layer
         EXPECT_TRUE(call->onGlobalQueue);
         Delivery<ErrorCall> denied;
         LogicLayerAccess::makeNotificationObject(NotificationObject::NotificationType::authentication, 45,

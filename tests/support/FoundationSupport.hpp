@@ -142,6 +142,10 @@ struct TestServices {
         configuration.keyStoreDirectory = directory / "keystore";
         configuration.applicationDirectory = directory / "application";
         configuration.hostApplication = {"com.example.host", "Host", "Host", "2.1", "7"};
+        // Nothing listens on the discard port: a request that gets out fails at once.
+        configuration.northAmericaBaseURL = "https://127.0.0.1:9/na/";
+        configuration.europeBaseURL = "https://127.0.0.1:9/eu/";
+        configuration.asiaPacificBaseURL = "https://127.0.0.1:9/au/";
         configuration.platform = services;
         detail::Platform resolved = detail::PlatformContext::resolve(configuration);
         queues = std::make_shared<MarkingQueues>(resolved.services.queues);
