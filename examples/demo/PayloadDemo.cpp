@@ -55,7 +55,7 @@ void printSegment(std::ostream& out, const char* title, std::string_view segment
 
 } // namespace
 
-bool printMobilePayload(std::ostream& out) {
+bool printMobilePayload(std::ostream& out, bool requireSignature) {
     std::string token;
     try {
         token = Velquor::generateMobilePayload();
@@ -70,7 +70,7 @@ bool printMobilePayload(std::ostream& out) {
     std::size_t second = first == std::string::npos ? first : token.find('.', first + 1);
     if (second == std::string::npos) {
         out << "(not a compact token)" << std::endl;
-        return true;
+        return !requireSignature;
     }
     printSegment(out, "header", std::string_view(token).substr(0, first));
     printSegment(out, "claims", std::string_view(token).substr(first + 1, second - first - 1));
@@ -78,7 +78,7 @@ bool printMobilePayload(std::ostream& out) {
     out << "signature: "
         << (signatureLength == 0 ? "none (unsigned)" : std::to_string(signatureLength) + " characters")
         << std::endl;
-    return true;
+    return signatureLength > 0 || !requireSignature;
 }
 
 } // namespace velquor::demo

@@ -1,8 +1,12 @@
-// velquor-demo: starts the library the way a host application would, in a fresh temporary data
-// directory, and shows what each public operation answers on a device that is not paired.
+// velquor-demo: a host application's session against the reference service (scripts/demo starts
+// the service and hands over its ready file). It configures the library with the service's base
+// addresses and CA, sets a push token, pairs with a fresh pairing key, prints the device record
+// and a signed mobile payload, then pairs a second time through an identity token.
 //
-// Only <velquor/Velquor.hpp> is used. Each section is one small function so later builds can add
-// theirs (a full run against the reference service).
+//   velquor-demo --ready-file <service ready file> [--data-dir <empty private directory>]
+//
+// Every step prints what it did; the first failing step ends the run with exit status 1.
+#include "AdminClient.hpp"
 #include "PayloadDemo.hpp"
 
 #include <velquor/Velquor.hpp>
@@ -12,8 +16,10 @@
 #include <filesystem>
 #include <future>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <system_error>
+#include <vector>
 
 #include <unistd.h>
 
@@ -21,188 +27,194 @@ using namespace velquor;
 
 namespace {
 
-constexpr auto kAnswerDeadline = std::chrono::seconds(10);
+constexpr auto kAnswerDeadline = std::chrono::seconds(30);
+// The region both pairings are made in: the pairing key's first two characters choose it.
+constexpr const char* kRegion = "EU";
+
+// A step that failed; main prints it and exits with status 1.
+struct StepFailed {
+    std::string what;
+};
 
 void section(const std::string& title) {
     std::cout << "\n== " << title << " ==" << std::endl;
 }
 
-std::string describe(const std::optional<Error>& error) {
-    if (!error)
-        return "no error";
-    return "error code=" + std::to_string(error->code()) +
-           " internalErrorCode=" + error->userInfo().value("internalErrorCode", Json()).dump() +
-           " type=" + error->userInfo().value("type", std::string()) + " message=\"" +
-           error->localizedDescription() + "\"";
+std::string describe(const Error& error) {
+    return "error code=" + std::to_string(error.code()) +
+           " internalErrorCode=" + error.userInfo().value("internalErrorCode", Json()).dump() +
+           " type=" + error.userInfo().value("type", std::string()) + " message=\"" +
+           error.localizedDescription() + "\"";
 }
 
 // Waits for an asynchronous answer, but never forever.
-template <typename T> std::optional<T> await(std::future<T> future) {
+template <typename T> T await(std::future<T> future, const std::string& operation) {
     if (future.wait_for(kAnswerDeadline) != std::future_status::ready)
-        return std::nullopt;
+        throw StepFailed{operation + ": no answer within " + std::to_string(kAnswerDeadline.count()) + " s"};
     return future.get();
+}
+
+// Runs an operation whose handler takes only an error; a present error fails the step.
+template <typename Operation> void expectNoError(const std::string& operation, Operation start) {
+    std::promise<std::optional<Error>> answer;
+    start([&answer](std::optional<Error> error) { answer.set_value(std::move(error)); });
+    if (auto error = await(answer.get_future(), operation))
+        throw StepFailed{operation + ": " + describe(*error)};
+    std::cout << operation << ": done, no error" << std::endl;
+}
+
+struct Options {
+    std::filesystem::path readyFile;
+    std::filesystem::path dataDirectory; // empty: a new temporary one, removed at the end
+};
+
+std::optional<Options> parseOptions(int argc, char** argv) {
+    Options options;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const std::string name = argv[i];
+        if (name == "--ready-file")
+            options.readyFile = argv[i + 1];
+        else if (name == "--data-dir")
+            options.dataDirectory = argv[i + 1];
+        else
+            return std::nullopt;
+    }
+    if (options.readyFile.empty() || argc % 2 == 0)
+        return std::nullopt;
+    return options;
 }
 
 std::filesystem::path makeDataDirectory() {
     std::string pattern = (std::filesystem::temp_directory_path() / "velquor-demo-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) {
-        std::cerr << "cannot create a temporary directory\n";
-        std::exit(1);
-    }
+    if (::mkdtemp(pattern.data()) == nullptr)
+        throw StepFailed{"cannot create a temporary directory"};
     return pattern;
 }
 
-bool startLibrary(const std::filesystem::path& directory) {
-    section("Configuration");
+void configureLibrary(const demo::ServiceAddresses& service, const std::filesystem::path& directory) {
+    section("Configuration: the reference service's addresses and CA");
     Configuration configuration;
+    configuration.northAmericaBaseURL = service.northAmericaBaseURL;
+    configuration.europeBaseURL = service.europeBaseURL;
+    configuration.asiaPacificBaseURL = service.asiaPacificBaseURL;
+    configuration.trustedCertificates = service.caCertificate;
     configuration.keyStoreDirectory = directory / "keystore";
     configuration.applicationDirectory = directory / "application";
     configuration.hostApplication = {"com.example.velquor-demo", "Velquor Demo", "VelquorDemo", "1.0", "1"};
-    bool accepted = Velquor::configure(configuration);
-    std::cout << "data directory: " << directory.string() << "\n"
-              << "configure accepted: " << (accepted ? "yes" : "no") << std::endl;
-    return accepted;
+    std::cout << "NA " << service.northAmericaBaseURL << "\nEU " << service.europeBaseURL << "\nAU "
+              << service.asiaPacificBaseURL << "\ntrusted CA " << service.caCertificate.string()
+              << "\ndevice data " << directory.string() << std::endl;
+    if (!Velquor::configure(configuration))
+        throw StepFailed{"configure refused the configuration"};
 }
 
-void showVersionSymbols() {
-    section("Version symbols");
-    std::string text = VelquorVersionString;
-    if (!text.empty() && text.back() == '\n')
-        text.pop_back();
-    std::cout << "VelquorVersionString: " << text << " ("
-              << std::char_traits<char>::length(VelquorVersionString) << " bytes)\n"
-              << "VelquorVersionNumber: " << VelquorVersionNumber << std::endl;
+void setPushToken() {
+    section("setDeviceToken: a sandbox push token, kept in memory for pairing");
+    std::vector<std::uint8_t> token(32);
+    for (std::size_t i = 0; i < token.size(); ++i)
+        token[i] = static_cast<std::uint8_t>(0xA0 + i);
+    expectNoError("setDeviceToken", [&](auto handler) {
+        Velquor::setDeviceToken(token, APNSDeviceTokenType::sandbox, std::move(handler));
+    });
 }
 
-void showCategories() {
-    section("Notification categories (starts the library)");
-    for (const auto& category : Velquor::getUNNotificationCategories()) {
-        std::cout << "category \"" << category.identifier << "\"\n";
-        for (const auto& action : category.actions)
-            std::cout << "  action \"" << action.identifier << "\" title \"" << action.title << "\" options "
-                      << action.options << "\n";
-    }
-    std::cout << std::flush;
+std::string mint(const demo::AdminClient& admin, const std::string& path, const std::string& member) {
+    auto reply = admin.post(path, {{"region", kRegion}});
+    if (!reply || !reply->contains(member) || !(*reply)[member].is_string())
+        throw StepFailed{"the admin interface gave no " + member};
+    return (*reply)[member].get<std::string>();
 }
 
-void showGetInfo() {
-    section("getInfo on an unpaired device");
-    std::promise<std::string> answer;
+void pairWithKey(const demo::AdminClient& admin) {
+    section(std::string("pair: a fresh pairing key for ") + kRegion + " from the admin interface");
+    const std::string key = mint(admin, "pairing-keys", "pairingKey");
+    std::cout << "pairing key: " << key << std::endl;
+    expectNoError("pair", [&](auto handler) { Velquor::pair(key, std::move(handler)); });
+}
+
+// The device record at the service; its "id" is the device's id there.
+Json showDeviceRecord(const std::string& title) {
+    section("getInfo: " + title);
+    std::promise<std::pair<std::optional<Json>, std::optional<Error>>> answer;
     Velquor::getInfo([&](std::optional<Json> info, std::optional<Error> error) {
-        answer.set_value((info ? "info " + info->dump() + ", " : std::string("no info, ")) + describe(error));
+        answer.set_value({std::move(info), std::move(error)});
     });
-    auto text = await(answer.get_future());
-    std::cout << (text ? *text : "no answer within the deadline") << std::endl;
-}
-
-void showSendLogs() {
-    section("sendLogs on an unpaired device");
-    bool answeredBeforeReturn = false;
-    Velquor::sendLogs([&](std::optional<std::string> supportId, std::optional<Error> error) {
-        answeredBeforeReturn = true;
-        std::cout << (supportId ? "support id " + *supportId + ", " : std::string("no support id, "))
-                  << describe(error) << std::endl;
-    });
-    std::cout << "answered before sendLogs returned: " << (answeredBeforeReturn ? "yes" : "no") << std::endl;
-}
-
-void showDeviceToken() {
-    section("setDeviceToken (kept in memory for pairing)");
-    std::promise<std::string> answer;
-    Velquor::setDeviceToken({0x00, 0xAB, 0x10}, APNSDeviceTokenType::sandbox,
-                            [&](std::optional<Error> error) { answer.set_value(describe(error)); });
-    auto text = await(answer.get_future());
-    std::cout << (text ? *text : "no answer within the deadline") << std::endl;
-}
-
-void showPairing() {
-    section("pair (not available in this build)");
-    std::promise<std::string> answer;
-    Velquor::pair("01DEMOKEY", [&](std::optional<Error> error) { answer.set_value(describe(error)); });
-    auto text = await(answer.get_future());
-    std::cout << (text ? *text : "no answer within the deadline") << std::endl;
-}
-
-// An unsigned identity token: {"alg":"none","typ":"JWT"} . {"vq.enrollment":{"status":"SUCCESS",
-// "pairingKey":"01DEMOKEY"}} . (no signature), in Base64URL.
-constexpr const char* kIdentityToken =
-    "eyJhbGciOiJub25lIiwidHlwIjoiSldUIn0."
-    "eyJ2cS5lbnJvbGxtZW50Ijp7InN0YXR1cyI6IlNVQ0NFU1MiLCJwYWlyaW5nS2V5IjoiMDFERU1PS0VZIn19.";
-
-void showIdentityToken() {
-    section("processIdToken and PairingObject::approve");
-    std::optional<PairingObject> pending;
-    Velquor::processIdToken(kIdentityToken,
-                            [&](std::optional<PairingObject> object, std::optional<Error> error) {
-                                std::cout << (object ? "pairing object with key " + object->pairingKey()
-                                                     : std::string("no pairing object"))
-                                          << ", " << describe(error) << std::endl;
-                                pending = std::move(object);
-                            });
-    Velquor::processIdToken("not-a-token", [](std::optional<PairingObject>, std::optional<Error> error) {
-        std::cout << "malformed token: " << describe(error) << std::endl;
-    });
-    if (!pending)
-        return;
-    std::promise<std::string> answer;
-    pending->approve([&](std::optional<Error> error) { answer.set_value(describe(error)); });
-    auto text = await(answer.get_future());
-    std::cout << "approve: " << (text ? *text : "no answer within the deadline") << std::endl;
-}
-
-void showNotifications() {
-    section("Push notifications (not available in this build)");
-    const Json payload = {{"Velquor", "eyJ0eXBlIjoiQVVUSEVOVElDQVRJT04ifQ=="}};
-    std::promise<std::string> processed, action;
-    Velquor::processRemoteNotification(
-        payload, [&](std::optional<NotificationObject> object, std::optional<Error> error) {
-            processed.set_value((object ? "object, " : "no object, ") + describe(error));
-        });
-    Velquor::processRemoteNotificationAction(
-        "Authenticate", payload, [&](std::optional<NotificationObject> object, std::optional<Error> error) {
-            action.set_value((object ? "object, " : "no object, ") + describe(error));
-        });
-    auto first = await(processed.get_future());
-    auto second = await(action.get_future());
-    std::cout << "processRemoteNotification: " << (first ? *first : "no answer") << "\n"
-              << "processRemoteNotificationAction: " << (second ? *second : "no answer") << std::endl;
+    auto [info, error] = await(answer.get_future(), "getInfo");
+    if (error)
+        throw StepFailed{"getInfo: " + describe(*error)};
+    if (!info || !info->is_object())
+        throw StepFailed{"getInfo: no device record"};
+    std::cout << info->dump(2) << std::endl;
+    return *info;
 }
 
 void showMobilePayload() {
-    section("generateMobilePayload (unsigned until the device is paired)");
-    velquor::demo::printMobilePayload(std::cout);
+    section("generateMobilePayload: signed with the device key now that it is paired");
+    if (!demo::printMobilePayload(std::cout, true))
+        throw StepFailed{"generateMobilePayload: no signed payload"};
 }
 
-void showLocalData() {
-    section("Local data");
-    Velquor::setDevicePairedAfterReinstall(true);
-    std::cout << "setDevicePairedAfterReinstall(true): the pairing would survive a reinstall" << std::endl;
-    Velquor::setDevicePairedAfterReinstall(false);
-    std::cout << "setDevicePairedAfterReinstall(false): a reinstall would clean up" << std::endl;
-    Velquor::removeVelquorLocalData();
-    std::cout << "removeVelquorLocalData(): done" << std::endl;
+void pairWithIdentityToken(const demo::AdminClient& admin) {
+    section("processIdToken and PairingObject::approve: a second pairing through an identity token");
+    const std::string idToken = mint(admin, "identity-tokens", "idToken");
+    std::cout << "identity token: " << idToken.substr(0, 40) << "... (" << idToken.size() << " characters)"
+              << std::endl;
+    std::optional<PairingObject> object;
+    std::optional<Error> refused;
+    Velquor::processIdToken(idToken, [&](std::optional<PairingObject> made, std::optional<Error> error) {
+        object = std::move(made);
+        refused = std::move(error);
+    });
+    if (refused)
+        throw StepFailed{"processIdToken: " + describe(*refused)};
+    if (!object)
+        throw StepFailed{"processIdToken: no pairing object"};
+    std::cout << "pairing object with key " << object->pairingKey() << std::endl;
+    expectNoError("approve", [&](auto handler) { object->approve(std::move(handler)); });
 }
 
 } // namespace
 
-int main() {
-    const auto directory = makeDataDirectory();
-    if (!startLibrary(directory))
-        return 1;
-    showVersionSymbols();
-    showCategories();
-    showGetInfo();
-    showSendLogs();
-    showDeviceToken();
-    showPairing();
-    showIdentityToken();
-    showNotifications();
-    showMobilePayload();
-    showLocalData();
-    Velquor::applicationWillEnterForeground();
+int main(int argc, char** argv) {
+    const auto options = parseOptions(argc, argv);
+    if (!options) {
+        std::cerr << "usage: velquor-demo --ready-file <service ready file> [--data-dir <directory>]\n";
+        return 2;
+    }
+    std::filesystem::path temporary;
+    try {
+        const auto service = demo::readReadyFile(options->readyFile);
+        if (!service)
+            throw StepFailed{"the service's ready file is unusable"};
+        const demo::AdminClient admin(*service);
+        if (options->dataDirectory.empty())
+            temporary = makeDataDirectory();
+        configureLibrary(*service, temporary.empty() ? options->dataDirectory : temporary);
 
+        setPushToken();
+        pairWithKey(admin);
+        const Json first = showDeviceRecord("the device record after the first pairing");
+        showMobilePayload();
+        pairWithIdentityToken(admin);
+        const Json second = showDeviceRecord("the device record after the second pairing");
+        if (second.value("id", "") == first.value("id", ""))
+            throw StepFailed{"the second pairing did not give the device a new record"};
+        std::cout << "\nfirst device id " << first.value("id", "") << ", second device id "
+                  << second.value("id", "") << std::endl;
+
+        // ---- LATER STEP: sending the logs -----------------------------------------------------
+        // sendLogs (the encrypted log, zipped and uploaded; the support id printed) is added here.
+        // ----------------------------------------------------------------------------------------
+    } catch (const StepFailed& failed) {
+        std::cout << "\nFAILED: " << failed.what << std::endl;
+        std::error_code ignored;
+        if (!temporary.empty())
+            std::filesystem::remove_all(temporary, ignored);
+        return 1;
+    }
     std::error_code ignored;
-    std::filesystem::remove_all(directory, ignored);
-    std::cout << "\ndone" << std::endl;
+    if (!temporary.empty())
+        std::filesystem::remove_all(temporary, ignored);
+    std::cout << "\ndemo passed" << std::endl;
     return 0;
 }
