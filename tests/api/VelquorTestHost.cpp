@@ -235,9 +235,6 @@ std::shared_ptr<detail::MemoryLogSink> configure(const std::filesystem::path& di
     configuration.keyStoreDirectory = directory / "keystore";
     configuration.applicationDirectory = directory / "application";
     configuration.hostApplication = {"com.example.testhost", "Test Host", "TestHost", "1.0", "1"};
-    // Nothing listens there: a request that gets out fails at once, never on a real network.
-    configuration.northAmericaBaseURL = configuration.europeBaseURL = configuration.asiaPacificBaseURL =
-        "https://127.0.0.1:9/";
     if (!Velquor::configure(configuration)) {
         std::cout << "configure refused" << std::endl;
         std::exit(3);
