@@ -18,7 +18,7 @@ namespace {
 // pairing key; status of a pairing reply the service gives at once ("": its own replies); the
 // expected code and internal code (0: paired); "dataCenter" afterwards ("": none).
 using PairingCase =
-    std::tuple<const char*, const char*, bool, const char*, const char*, int, int, const char*>;
+    std::tuple<std::string, std::string, bool, std::string, std::string, int, int, std::string>;
 
 class LogicLayerService : public testing::TestWithParam<PairingCase> {
 protected:
@@ -75,12 +75,12 @@ protected:
 // even in another environment, sends nothing.
 TEST_P(LogicLayerService, Pairing) {
     const auto& [name, pairedIn, tokenSet, keyRegion, statusAtOnce, code, internal, dataCenter] = GetParam();
-    const bool sent = code == 0, ownReply = !*statusAtOnce;
+    const bool sent = code == 0, ownReply = statusAtOnce.empty();
     const auto unpaired = getInfo(false);
     EXPECT_EQ(unpaired ? unpaired->code() : 0, 10008);
     ASSERT_TRUE(!tokenSet || !setToken(0xAB, APNSDeviceTokenType::production, false));
     layer->keychain().setString("deviceTokenStr", "ab"); // without setDeviceToken: an earlier run's
-    ASSERT_TRUE(!*pairedIn || !pair(pairedIn, true));
+    ASSERT_TRUE(pairedIn.empty() || !pair(pairedIn, true));
     const Json reply = {
         {"id", "p1"}, {"status", statusAtOnce}, {"serverPublicKey", running->serverPublicKey()}};
     if (!ownReply)
@@ -115,7 +115,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, LogicLayerService,
                                          PairingCase{"NoTokenThisRun", "", false, "NA", "", 10001, 1, ""},
                                          PairingCase{"Completed", "", true, "AU", "COMPLETED", 0, 0, "AU"},
                                          PairingCase{"OtherStatus", "", true, "AU", "REFUSED", 0, 0, ""}),
-                         [](const auto& info) { return std::string(std::get<0>(info.param)); });
+                         [](const auto& info) { return std::get<0>(info.param); });
 
 } // namespace
 } // namespace velquor::detail
