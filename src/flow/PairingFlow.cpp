@@ -88,8 +88,8 @@ void PairingFlow::approve(const std::string& pairingKey, const ErrorCompletion& 
 
 void PairingFlow::processIdToken(const std::string& idToken, const PairingCompletion& handler,
                                  const std::weak_ptr<LogicLayer>& maker) {
-    constexpr const char* op = "pair(withIdToken:completionHandler:)";
-    auto fail = [op](ErrorCode code, std::uint8_t internalCode,
+    static constexpr const char* op = "pair(withIdToken:completionHandler:)";
+    auto fail = [](ErrorCode code, std::uint8_t internalCode,
                      const std::optional<Json>& serverError = std::nullopt) {
         return flowError(code, internalCode, kLogicLayerUnit, op, serverError);
     };
