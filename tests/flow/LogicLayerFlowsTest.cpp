@@ -177,10 +177,6 @@ TEST_F(LogicLayerFlows, NotYetAvailableFlowsAnswerAnErrorOnceOnTheGlobalQueue) {
          [&](auto& d) {
              layer->getDeviceInfo(valuelessRecorder(d));
          }},
-        {"sendLogs",
-         [&](auto& d) {
-             layer->sendLogs(valuelessRecorder(d));
-         }},
         {"processRemoteNotification",
          [&](auto& d) {
              layer->processRemoteNotification(payload, valuelessRecorder(d));
