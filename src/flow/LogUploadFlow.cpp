@@ -5,10 +5,12 @@
 #include "jwt/Digest.hpp"
 #include "log/Log.hpp"
 #include "log/ZipLog.hpp"
+#include "state/ItemNames.hpp"
 
 #include <openssl/rand.h>
 
 #include <cstdio>
+#include <exception>
 
 namespace velquor::detail {
 namespace {
@@ -47,6 +49,19 @@ LogUploadFlow::drawSupportId(const std::function<std::optional<std::uint64_t>()>
 }
 
 void LogUploadFlow::sendLogs(const SupportIdCompletion& handler) const {
+    try {
+        upload(handler);
+    } catch (const std::exception& exception) {
+        // Memory, most likely (a large log). The log stays as it is; the caller still gets an
+        // answer (a second one, should the upload have answered already, is dropped).
+        VQ_LOG(LogLevel::error, kLogicLayerUnit, kOperation,
+               std::string("Upload failed: ") + exception.what());
+        handler(std::nullopt, flowError(ErrorCode::internalFailure, kUnexpectedFailureInternalCode,
+                                        kLogicLayerUnit, kOperation));
+    }
+}
+
+void LogUploadFlow::upload(const SupportIdCompletion& handler) const {
     LogFile::ReadBack back = log_->readDecryptedLog();
     std::optional<std::vector<std::uint8_t>> archive = ZipLog::zip(back.text);
     if (!archive)

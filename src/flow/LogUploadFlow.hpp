@@ -31,8 +31,8 @@ public:
 
     explicit LogUploadFlow(FlowCollaborators collaborators);
 
-    // Failures: the log gives no archive 10000/48; no random bits or no digest 10000/
-    // kUnexpectedFailureInternalCode; and those of Communication::sendLogs.
+    // Failures: the log gives no archive 10000/48; no random bits, no digest or an exception
+    // (memory) 10000/kUnexpectedFailureInternalCode; and those of Communication::sendLogs.
     void sendLogs(const SupportIdCompletion& handler) const;
 
     // A support id in decimal, uniform over 0 to 999,999,999: `random` is drawn until a value
@@ -41,8 +41,10 @@ public:
     drawSupportId(const std::function<std::optional<std::uint64_t>()>& random);
 
 private:
+    void upload(const SupportIdCompletion& handler) const;
+
     const FlowCollaborators c_;
-    // The log of the layer's platform; one object per file, so uploads share its lock.
+    // The log of the layer's platform, held for the flow's life so its uploads share one lock.
     const std::shared_ptr<LogFile> log_;
 };
 
