@@ -138,6 +138,18 @@ LogFile& processLogFile() {
     return *processLog().file;
 }
 
+std::shared_ptr<LogFile> logFileFor(const Platform& platform) {
+    if (PlatformContext::isResolved()) {
+        const Platform& process = PlatformContext::get();
+        if (process.services.keyStore == platform.services.keyStore &&
+            documentsOf(process.configuration) == documentsOf(platform.configuration))
+            return processLog().file;
+    }
+    const PlatformServices& services = platform.services;
+    return std::make_shared<LogFile>(
+        LogFile::Collaborators{documentsOf(platform.configuration), services.keyStore, services.console});
+}
+
 bool isLogMainThread() noexcept {
     try {
         return onMainThread(state());

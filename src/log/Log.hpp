@@ -43,6 +43,14 @@ class LogFile;
 // Thread-safe.
 LogFile& processLogFile();
 
+struct Platform;
+// The log file of `platform`, for reading back and resetting after an upload: the process log
+// file when `platform` is the process platform (already resolved, with the same key store and
+// application directory), since that is where every line goes; otherwise a new one over
+// `platform`'s own "Documents" directory and key store, which receives no lines of its own.
+// Never resolves the process platform. Thread-safe.
+std::shared_ptr<LogFile> logFileFor(const Platform& platform);
+
 // Lines logged on the thread of these queues' main serial queue carry thread="Main" (as do lines
 // logged on the process's initial thread). Only a weak reference is kept. Whoever creates or
 // resolves the queues registers them; the log itself never resolves the platform. Thread-safe.

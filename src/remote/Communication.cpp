@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <string_view>
 
 namespace velquor::detail {
@@ -21,6 +22,9 @@ constexpr const char* kUnit = "Core/Communication";
 constexpr const char* kPost = "post(substance:completionHandler:)";
 constexpr const char* kCheckHttpStatus = "checkHttpStatus(substance:data:response:)";
 constexpr const char* kGetPublicServerKey = "getPublicServerKey(jwtResponse:)";
+constexpr const char* kSendLogs = "sendLogs(substance:completionHandler:)";
+
+constexpr const char* kBoundary = "7MA4YWxkTrZu0gW";
 
 Error fail(ErrorCode code, std::uint8_t internalCode, const char* operation,
            const std::optional<Json>& serverError = std::nullopt,
@@ -31,15 +35,38 @@ Error fail(ErrorCode code, std::uint8_t internalCode, const char* operation,
 }
 
 // Calls the caller's handler; what it throws stays with it, never reaching the network thread.
-void answer(const Communication::Handler& handler, std::optional<Json> claims, std::optional<Error> error) {
+template <typename Value, typename Handler>
+void answer(const Handler& handler, std::optional<Value> value, std::optional<Error> error,
+            const char* operation = kPost) {
     if (!handler)
         return;
     try {
-        handler(std::move(claims), std::move(error));
+        handler(std::move(value), std::move(error));
     } catch (const std::exception& exception) {
-        VQ_LOG(LogLevel::error, kUnit, kPost, std::string("Completion handler threw: ") + exception.what());
+        VQ_LOG(LogLevel::error, kUnit, operation,
+               std::string("Completion handler threw: ") + exception.what());
     } catch (...) {
-        VQ_LOG(LogLevel::error, kUnit, kPost, "Completion handler threw a non-standard exception");
+        VQ_LOG(LogLevel::error, kUnit, operation, "Completion handler threw a non-standard exception");
+    }
+}
+
+// Runs a reply procedure with a handler that answers at most once; should the procedure throw
+// (memory), the caller still gets an answer, once: `fallback`.
+template <typename Value, typename Handler, typename Procedure>
+void answerOnce(const Handler& handler, const char* operation, const Procedure& procedure,
+                const std::function<Error()>& fallback) {
+    auto answered = std::make_shared<std::atomic<bool>>(false);
+    const Handler once = [answered, &handler, operation](std::optional<Value> value,
+                                                         std::optional<Error> failure) {
+        if (!answered->exchange(true))
+            answer(handler, std::move(value), std::move(failure), operation);
+    };
+    try {
+        procedure(once);
+    } catch (const std::exception& exception) {
+        VQ_LOG(LogLevel::error, kUnit, operation, std::string("Reply handling failed: ") + exception.what());
+        if (!answered->load())
+            once(std::nullopt, fallback());
     }
 }
 
@@ -71,7 +98,7 @@ Communication::Communication(Collaborators collaborators)
 
 void Communication::post(Substance substance, Handler handler) const {
     if (!parsesAsURL(substance.urlString))
-        return answer(handler, std::nullopt, fail(ErrorCode::internalFailure, 9, kPost));
+        return answer<Json>(handler, std::nullopt, fail(ErrorCode::internalFailure, 9, kPost));
 
     HttpRequest request;
     request.method = "POST";
@@ -81,44 +108,27 @@ void Communication::post(Substance substance, Handler handler) const {
 
     auto token = shared_->requestToken.makeRequestToken(substance); // logs its own failures
     if (!token)
-        return answer(handler, std::nullopt, token.error());
+        return answer<Json>(handler, std::nullopt, token.error());
     request.body.assign(token.value().begin(), token.value().end());
     if (!shared_->collaborators.http) // nothing to send with: reported as a failed transfer
-        return answer(handler, std::nullopt, fail(ErrorCode::serverError, 15, kPost));
+        return answer<Json>(handler, std::nullopt, fail(ErrorCode::serverError, 15, kPost));
 
-    shared_->collaborators.http->send(std::move(request), [self = *this, substance = std::move(substance),
-                                                           handler = std::move(handler)](
-                                                              std::optional<HttpReply> reply,
-                                                              std::optional<HttpError> error) {
-        // Nothing below is expected to throw; should it (memory), the caller still gets an
-        // answer, once.
-        auto answered = std::make_shared<std::atomic<bool>>(false);
-        const Handler once = [answered, &handler](std::optional<Json> claims, std::optional<Error> failure) {
-            if (!answered->exchange(true))
-                answer(handler, std::move(claims), std::move(failure));
-        };
-        try {
-            self.handleReply(substance, std::move(reply), std::move(error), once);
-        } catch (const std::exception& exception) {
-            VQ_LOG(LogLevel::error, kUnit, kPost, std::string("Reply handling failed: ") + exception.what());
-            if (!answered->load())
-                once(std::nullopt, fail(ErrorCode::serverError, 15, kPost));
-        }
-    });
+    shared_->collaborators.http->send(
+        std::move(request), [self = *this, substance = std::move(substance), handler = std::move(handler)](
+                                std::optional<HttpReply> reply, std::optional<HttpError> error) {
+            answerOnce<Json>(
+                handler, kPost,
+                [&](const Handler& once) {
+                    self.handleReply(substance, std::move(reply), std::move(error), once);
+                },
+                [] { return fail(ErrorCode::serverError, 15, kPost); });
+        });
 }
 
 void Communication::handleReply(const Substance& substance, std::optional<HttpReply> reply,
                                 std::optional<HttpError> transportError, const Handler& handler) const {
-    if (transportError || !reply) {
-        std::optional<PlatformError> underlying;
-        if (transportError)
-            underlying = PlatformError{transportError->domain, transportError->code,
-                                       transportError->localizedDescription};
-        Error error = fail(ErrorCode::serverError, 15, kPost, std::nullopt, underlying);
-        if (networkUnreachable())
-            error = fail(ErrorCode::networkError, 16, kPost);
-        return handler(std::nullopt, error);
-    }
+    if (transportError || !reply)
+        return handler(std::nullopt, transferFailure(transportError, 15, 16, kPost));
 
     const std::string_view text = textOf(reply->body);
     if (!isValidUtf8(text))
@@ -159,6 +169,122 @@ void Communication::handleReply(const Substance& substance, std::optional<HttpRe
     if (auto error = checkHttpStatus(substance, reply->body, reply))
         return handler(std::nullopt, error);
     handler(claims, std::nullopt);
+}
+
+void Communication::sendLogs(Substance substance, LogRestart restartLog, SupportIdHandler handler) const {
+    if (!parsesAsURL(substance.urlString))
+        return answer<std::string>(handler, std::nullopt, fail(ErrorCode::internalFailure, 44, kSendLogs),
+                                   kSendLogs);
+
+    HttpRequest request;
+    request.method = "POST";
+    request.url = substance.urlString;
+    request.timeout = std::chrono::seconds(60);
+
+    auto token = shared_->requestToken.makeLogUploadToken(substance); // logs its own failures
+    if (!token)
+        return answer<std::string>(handler, std::nullopt, token.error(), kSendLogs);
+    request.headers = {{"content-type", std::string("multipart/form-data;  boundary=") + kBoundary},
+                       {"Marvis-Mobile-Logs", std::move(token).value()},
+                       {"Accept", "application/jwt"}};
+
+    if (!substance.logData)
+        return answer<std::string>(handler, std::nullopt, fail(ErrorCode::internalFailure, 41, kSendLogs),
+                                   kSendLogs);
+    const std::string head =
+        std::string("--") + kBoundary +
+        "\r\nContent-Disposition: form-data; name=\"log-file\"; filename=\"velquorv2.zip\""
+        "\r\nContent-Type: application/zip\r\n\r\n";
+    const std::string tail = std::string("\r\n--") + kBoundary + "--\r\n";
+    request.body.reserve(head.size() + substance.logData->size() + tail.size());
+    request.body.insert(request.body.end(), head.begin(), head.end());
+    request.body.insert(request.body.end(), substance.logData->begin(), substance.logData->end());
+    request.body.insert(request.body.end(), tail.begin(), tail.end());
+    substance.logData.reset(); // the body has its own copy for the whole transfer
+
+    if (!shared_->collaborators.http) // nothing to send with: reported as a failed transfer
+        return answer<std::string>(handler, std::nullopt, fail(ErrorCode::serverError, 35, kSendLogs),
+                                   kSendLogs);
+
+    shared_->collaborators.http->send(
+        std::move(request),
+        [self = *this, substance = std::move(substance), restartLog = std::move(restartLog),
+         handler = std::move(handler)](std::optional<HttpReply> reply, std::optional<HttpError> error) {
+            answerOnce<std::string>(
+                handler, kSendLogs,
+                [&](const SupportIdHandler& once) {
+                    self.handleLogsReply(substance, std::move(reply), std::move(error), restartLog, once);
+                },
+                [] { return fail(ErrorCode::serverError, 35, kSendLogs); });
+        });
+}
+
+// The steps of post()'s reply procedure in the upload's own order: the signature before the
+// status, whether or not the device is paired (uploads only ever start on a paired device).
+void Communication::handleLogsReply(const Substance& substance, std::optional<HttpReply> reply,
+                                    std::optional<HttpError> transportError, const LogRestart& restartLog,
+                                    const SupportIdHandler& handler) const {
+    if (transportError || !reply)
+        return handler(std::nullopt, transferFailure(transportError, 35, 46, kSendLogs));
+
+    const std::string_view text = textOf(reply->body);
+    if (!isValidUtf8(text))
+        return handler(std::nullopt, fail(ErrorCode::serverError, 40, kSendLogs));
+    VQ_LOG(LogLevel::debug, kUnit, kSendLogs, "Successful raw response=" + std::string(text));
+
+    auto token = JSONWebToken::parse(text);
+    if (!token) {
+        VQ_LOG(LogLevel::error, kUnit, kSendLogs, "Reply is not a token: " + token.error().description());
+        return handler(std::nullopt, fail(ErrorCode::internalFailure, 39, kSendLogs));
+    }
+    const Json& claims = token->payload.jsonPayload;
+    VQ_LOG(LogLevel::info, kUnit, kSendLogs,
+           "Successful dictionary response=" + RequestToken::describe(claims));
+
+    auto key = serviceKey(token.value(), kSendLogs);
+    if (!key)
+        return handler(std::nullopt, key.error());
+    VQ_LOG(LogLevel::info, kUnit, kSendLogs, "Checking JWT signature");
+    const RSAPKCS1Verifier verifier(SignatureAlgorithm::HashFunction::sha256, RSAKey{key.value()});
+    if (auto failure = verifier.validateToken(token.value())) {
+        VQ_LOG(LogLevel::error, kUnit, kSendLogs, std::string("JWT not verified: ") + toString(*failure));
+        return handler(std::nullopt, fail(ErrorCode::internalFailure, 38, kSendLogs));
+    }
+    VQ_LOG(LogLevel::info, kUnit, kSendLogs, "JWT Verified");
+
+    if (reply->status == 0)
+        return handler(std::nullopt, fail(ErrorCode::serverError, 37, kSendLogs));
+    for (const auto& [name, value] : reply->headers)
+        if (name == "correlation-id") {
+            VQ_LOG(LogLevel::info, kUnit, kSendLogs, substance.name + " response correlation-id=" + value);
+            break;
+        }
+    if (reply->status != 200 && reply->status != 201) {
+        VQ_LOG(LogLevel::error, kUnit, kSendLogs, "Bad status code=" + std::to_string(reply->status));
+        VQ_LOG(LogLevel::debug, kUnit, kSendLogs, "Error raw response=" + std::string(text));
+        return handler(std::nullopt, fail(ErrorCode::serverError, 36, kSendLogs, claims));
+    }
+    VQ_LOG(LogLevel::info, kUnit, kSendLogs, "Successful status code=" + std::to_string(reply->status));
+
+    const auto supportId = claims.find("supportId");
+    if (supportId == claims.end() || !supportId->is_string())
+        return handler(std::nullopt, fail(ErrorCode::serverError, 34, kSendLogs));
+    const std::string id = supportId->get<std::string>();
+    if (restartLog)
+        restartLog();
+    VQ_LOG(LogLevel::info, kUnit, kSendLogs, "Last support id: " + id + ". Starting new log.");
+    handler(id, std::nullopt);
+}
+
+Error Communication::transferFailure(const std::optional<HttpError>& error, std::uint8_t transferCode,
+                                     std::uint8_t offlineCode, const char* operation) const {
+    std::optional<PlatformError> underlying;
+    if (error)
+        underlying = PlatformError{error->domain, error->code, error->localizedDescription};
+    Error failure = fail(ErrorCode::serverError, transferCode, operation, std::nullopt, underlying);
+    if (networkUnreachable())
+        failure = fail(ErrorCode::networkError, offlineCode, operation);
+    return failure;
 }
 
 std::optional<Error> Communication::checkHttpStatus(const Substance& substance,

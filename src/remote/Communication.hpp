@@ -29,6 +29,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace velquor::detail {
@@ -37,6 +38,11 @@ class Communication {
 public:
     // Exactly one argument is present.
     using Handler = std::function<void(std::optional<Json> claims, std::optional<Error> error)>;
+    // The answer to a log upload; exactly one argument is present.
+    using SupportIdHandler =
+        std::function<void(std::optional<std::string> supportId, std::optional<Error> error)>;
+    // Starts a new log once an upload has fully succeeded; runs on the network thread.
+    using LogRestart = std::function<void()>;
 
     struct Collaborators {
         // Null: every request fails as a transfer would (10003/15), before post() returns.
@@ -64,6 +70,22 @@ public:
     //     service's 10000/11; and the failures of checkHttpStatus.
     void post(Substance substance, Handler handler) const;
 
+    // Uploads the archive in `substance.logData` (RequestBuilder::logsRequest) as the one
+    // "log-file" part of a multipart form, with the signed upload token in the
+    // "Marvis-Mobile-Logs" header only. On a verified reply with status 200 or 201 naming a text
+    // "supportId": `restartLog` runs, "Last support id: ID. Starting new log." is logged, then
+    // the handler gets that id. Either may be empty. The handler runs exactly once, on the same
+    // threads as post()'s. Failures, each logged at ERROR where it is built:
+    //   before sending: the address does not parse 10000/44; no payload claim set 10000/45, no
+    //     private key 10000/43, token building failed 10000/42; no archive 10000/41;
+    //   transport error 10003/35 (the transport's error underneath), 10004/46 when the network
+    //     is also unreachable; body not UTF-8 10003/40; body not a token 10000/39 (an empty body
+    //     included); no usable service key 10000/24 or 23 (serviceKey); signature not the
+    //     service's 10000/38, checked before the status; no HTTP response (status 0) 10003/37;
+    //     status other than 200 and 201 10003/36 with the reply's claims as the service error
+    //     object; no text "supportId" 10003/34. After any failure the log is left as it is.
+    void sendLogs(Substance substance, LogRestart restartLog, SupportIdHandler handler) const;
+
     // Nothing for status 200 and 201. No HTTP response (absent, or status 0): 10003/33. Any other
     // status: 10003/14 with the reply token's claims as the service error object when the body
     // is one (so 10005, 10006 or 10009 after refinement), else without one.
@@ -86,6 +108,13 @@ private:
     // Runs on the network thread when the transfer has ended.
     void handleReply(const Substance& substance, std::optional<HttpReply> reply,
                      std::optional<HttpError> error, const Handler& handler) const;
+    void handleLogsReply(const Substance& substance, std::optional<HttpReply> reply,
+                         std::optional<HttpError> error, const LogRestart& restartLog,
+                         const SupportIdHandler& handler) const;
+    // The transport's failure as 10003/`transferCode`, replaced by 10004/`offlineCode` when the
+    // network is unreachable; both logged.
+    Error transferFailure(const std::optional<HttpError>& error, std::uint8_t transferCode,
+                          std::uint8_t offlineCode, const char* operation) const;
     bool networkUnreachable() const;
 
     std::shared_ptr<const Shared> shared_;

@@ -165,10 +165,6 @@ TEST_F(LogicLayerFlows, NotYetAvailableFlowsAnswerAnErrorOnceOnTheGlobalQueue) {
          [&](auto& d) {
              layer->answerNotification("APPROVE", "https://x.test/a", "face", errorRecorder(d));
          }},
-        {"sendLogs",
-         [&](auto& d) {
-             layer->sendLogs(valuelessRecorder(d));
-         }},
         {"processRemoteNotification",
          [&](auto& d) {
              layer->processRemoteNotification(payload, valuelessRecorder(d));
