@@ -1,7 +1,7 @@
 // velquor-demo: a host application's session against the reference service (scripts/demo starts
 // the service and hands over its ready file). It configures the library with the service's base
 // addresses and CA, sets a push token, pairs with a fresh pairing key, prints the device record
-// and a signed mobile payload, then pairs a second time through an identity token.
+// and a signed mobile payload, pairs a second time through an identity token and uploads the log.
 //
 //   velquor-demo --ready-file <service ready file> [--data-dir <empty private directory>]
 //
@@ -173,6 +173,21 @@ void pairWithIdentityToken(const demo::AdminClient& admin) {
     expectNoError("approve", [&](auto handler) { object->approve(std::move(handler)); });
 }
 
+// The script reads the "support id" line to fetch the archive the service filed.
+void sendLogs() {
+    section("sendLogs: the diagnostic log, zipped and uploaded for support");
+    std::promise<std::pair<std::optional<std::string>, std::optional<Error>>> answer;
+    Velquor::sendLogs([&](std::optional<std::string> supportId, std::optional<Error> error) {
+        answer.set_value({std::move(supportId), std::move(error)});
+    });
+    auto [supportId, error] = await(answer.get_future(), "sendLogs");
+    if (error)
+        throw StepFailed{"sendLogs: " + describe(*error)};
+    if (!supportId)
+        throw StepFailed{"sendLogs: no support id"};
+    std::cout << "support id " << *supportId << std::endl;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -202,9 +217,7 @@ int main(int argc, char** argv) {
         std::cout << "\nfirst device id " << first.value("id", "") << ", second device id "
                   << second.value("id", "") << std::endl;
 
-        // ---- LATER STEP: sending the logs -----------------------------------------------------
-        // sendLogs (the encrypted log, zipped and uploaded; the support id printed) is added here.
-        // ----------------------------------------------------------------------------------------
+        sendLogs();
     } catch (const StepFailed& failed) {
         std::cout << "\nFAILED: " << failed.what << std::endl;
         std::error_code ignored;
