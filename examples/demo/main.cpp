@@ -151,7 +151,7 @@ void showIdentityToken() {
 }
 
 void showNotifications() {
-    section("Push notifications (not available in this build)");
+    section("Push notifications (an authentication request without an answer address)");
     const Json payload = {{"Velquor", "eyJ0eXBlIjoiQVVUSEVOVElDQVRJT04ifQ=="}};
     std::promise<std::string> processed, action;
     Velquor::processRemoteNotification(

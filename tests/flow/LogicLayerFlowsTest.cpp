@@ -158,7 +158,6 @@ TEST_F(LogicLayerFlows, StayPairedFlagIsWrittenAndDeleted) {
 TEST_F(LogicLayerFlows, NotYetAvailableFlowsAnswerAnErrorOnceOnTheGlobalQueue) {
     pairDevice();
     Keychain(services.keyStore).setString("deviceTokenStr", "old");
-    const Json payload = {{"Velquor", "e30="}};
 
     std::vector<std::pair<std::string, std::function<void(Delivery<ErrorCall>&)>>> flows = {
         {"pair",
@@ -169,10 +168,6 @@ TEST_F(LogicLayerFlows, NotYetAvailableFlowsAnswerAnErrorOnceOnTheGlobalQueue) {
          [&](auto& d) {
              layer->setDeviceToken({1, 2, 3}, APNSDeviceTokenType::production, errorRecorder(d));
          }},
-        {"approve",
-         [&](auto& d) {
-             layer->answerNotification("APPROVE", "https://x.test/a", "face", errorRecorder(d));
-         }},
         {"getInfo",
          [&](auto& d) {
              layer->getDeviceInfo(valuelessRecorder(d));
@@ -180,15 +175,6 @@ TEST_F(LogicLayerFlows, NotYetAvailableFlowsAnswerAnErrorOnceOnTheGlobalQueue) {
         {"sendLogs",
          [&](auto& d) {
              layer->sendLogs(valuelessRecorder(d));
-         }},
-        {"processRemoteNotification",
-         [&](auto& d) {
-             layer->processRemoteNotification(payload, valuelessRecorder(d));
-         }},
-        {"processRemoteNotificationAction",
-         [&](auto& d) {
-             layer->processRemoteNotificationAction("Authenticate", std::nullopt, payload,
-                                                    valuelessRecorder(d));
          }},
     };
     for (auto& [name, run] : flows) {
@@ -346,7 +332,7 @@ TEST(LogicLayerInstances, EachWorksOnlyThroughItsOwnPlatform) {
         LogicLayerAccess::makeNotificationObject(NotificationObject::NotificationType::authentication, 45,
                                                  "https://x.test/a", std::nullopt, own.layer)
             .deny(errorRecorder(denied));
-        expectError(denied.wait()->error, 10000, LogicLayer::kNotAvailableInternalCode);
+        expectError(denied.wait()->error, 10000, 7); // not one of the service's hosts
         EXPECT_EQ(own.services.queues->globalQualities().size(), 2u) << "both queued by their own layer";
         EXPECT_EQ(other.services.queues->globalQualities().size(), otherQueued);
         EXPECT_EQ(writes(*other.services.keyStore), otherWrites) << "the other store is untouched";
