@@ -116,7 +116,8 @@ public:
     // The service's answer deadline in seconds (45 unless the notification says otherwise).
     long timeoutDuration() const noexcept { return timeoutDuration_; }
 
-    // Answers the authentication request; each handler runs once, on a library thread.
+    // Answers the authentication request; each handler runs once, on a library thread. The answer
+    // goes only to one of the service's own hosts (see Velquor::processRemoteNotification).
     void approve(std::optional<std::string> authenticationMethod, ErrorHandler completionHandler) const;
     void approve(ErrorHandler completionHandler) const;
     void deny(ErrorHandler completionHandler) const;
@@ -198,8 +199,23 @@ public:
                                ErrorHandler completionHandler);
     // Synchronous; throws Error.
     static std::string generateMobilePayload();
+    // The one category "auth" with the actions "Authenticate" and "Deny". Their titles are the
+    // host's translations of "notification.confirm" and "notification.deny", read from
+    // Localizable.json (a JSON object of key to text) in the application directory; without one
+    // the keys themselves are shown.
     static std::vector<NotificationCategory> getUNNotificationCategories();
+    // Hand every received push payload over. The service's authentication request yields a
+    // NotificationObject; its other notifications yield neither object nor error; anything else
+    // gives notificationNotFromService. Only the "Velquor" member is read, and the payload is
+    // logged only when it nests no deeper than the library's JSON nesting limit (64), so the
+    // dictionary may be of any depth.
+    //
+    // Notifications are not authenticated, so an answer is sent only to an https address (no
+    // user information) whose host and port are those of one of the configured base addresses;
+    // any other answer address fails with internalFailure (internal code 7) and nothing is sent.
     static void processRemoteNotification(const Json& userInfo, NotificationHandler completionHandler);
+    // The banner's actions: "Authenticate" approves and "Deny" denies at once (the handler gets
+    // no object); any other identifier hands the object back and sends nothing.
     static void processRemoteNotificationAction(const std::string& identifier,
                                                 std::optional<std::string> authenticationMethod,
                                                 const Json& userInfo, NotificationHandler completionHandler);

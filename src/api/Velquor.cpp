@@ -21,6 +21,7 @@ namespace velquor {
 using detail::completion;
 using detail::LogicLayer;
 using detail::LogLevel;
+using detail::NotificationPayload;
 
 namespace {
 
@@ -125,7 +126,7 @@ void Velquor::processRemoteNotification(const Json& userInfo, NotificationHandle
     constexpr const char* op = "processRemoteNotification(_:completionHandler:)";
     auto handler = completion(std::move(completionHandler), kUnit, op);
     forward(
-        op, [&] { LogicLayer::shared()->processRemoteNotification(userInfo, handler); },
+        op, [&] { LogicLayer::shared()->processRemoteNotification(NotificationPayload(userInfo), handler); },
         [&](const Error& error) { handler(std::nullopt, error); });
 }
 
@@ -139,7 +140,7 @@ void Velquor::processRemoteNotificationAction(const std::string& identifier,
         op,
         [&] {
             LogicLayer::shared()->processRemoteNotificationAction(identifier, std::move(authenticationMethod),
-                                                                  userInfo, handler);
+                                                                  NotificationPayload(userInfo), handler);
         },
         [&](const Error& error) { handler(std::nullopt, error); });
 }

@@ -12,11 +12,6 @@ Error flowError(ErrorCode code, std::uint8_t internalCode, const char* unit, con
     return error;
 }
 
-Error notAvailable(const char* operation) {
-    log("not available in this build", LogLevel::error, kLogicLayerUnit, __LINE__, operation);
-    return flowError(ErrorCode::internalFailure, kNotAvailableInternalCode, kLogicLayerUnit, operation);
-}
-
 Error layerGone(const char* unit, const char* operation) {
     log("The logic layer that made this object is gone", LogLevel::error, unit, __LINE__, operation);
     return flowError(ErrorCode::internalFailure, kLayerGoneInternalCode, unit, operation);

@@ -11,8 +11,6 @@ namespace velquor::detail {
 
 // The log's unit for the logic layer and every flow it runs.
 inline constexpr const char* kLogicLayerUnit = "Core/LogicLayer";
-// Flows this build does not carry yet (code 10000, "not available in this build").
-inline constexpr std::uint8_t kNotAvailableInternalCode = 255;
 // An unexpected failure inside the library (an exception caught at the boundary).
 inline constexpr std::uint8_t kUnexpectedFailureInternalCode = 254;
 // A value object whose logic layer no longer exists was asked to answer.
@@ -21,8 +19,6 @@ inline constexpr std::uint8_t kLayerGoneInternalCode = 253;
 // Builds the error, logs it at ERROR under `unit` and `operation`, and returns it.
 Error flowError(ErrorCode code, std::uint8_t internalCode, const char* unit, const char* operation,
                 const std::optional<Json>& serverError = std::nullopt);
-// 10000 / kNotAvailableInternalCode under the logic layer's unit.
-Error notAvailable(const char* operation);
 // 10000 / kLayerGoneInternalCode.
 Error layerGone(const char* unit, const char* operation);
 

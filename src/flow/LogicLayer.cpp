@@ -230,21 +230,25 @@ void LogicLayer::setDeviceToken(const std::vector<std::uint8_t>& deviceToken, AP
     async(op, [this, handler, deviceToken, type] { pushToken_->setDeviceToken(deviceToken, type, handler); });
 }
 
-void LogicLayer::processRemoteNotification(const Json& userInfo, NotificationHandler completionHandler) {
+void LogicLayer::processRemoteNotification(NotificationPayload payload,
+                                           NotificationHandler completionHandler) {
     constexpr const char* op = "processRemoteNotification(_:completionHandler:)";
     auto handler = completion(std::move(completionHandler), kUnit, op);
-    async(op, [this, handler, userInfo] { notifications_->processRemoteNotification(userInfo, handler); });
+    async(op, [this, handler, payload = std::move(payload)] {
+        notifications_->processRemoteNotification(payload, handler, weak_from_this());
+    });
 }
 
 void LogicLayer::processRemoteNotificationAction(const std::string& identifier,
                                                  std::optional<std::string> authenticationMethod,
-                                                 const Json& userInfo,
+                                                 NotificationPayload payload,
                                                  NotificationHandler completionHandler) {
     constexpr const char* op =
         "processRemoteNotificationAction(_:authenticationMethod:forRemoteNotification:completionHandler:)";
     auto handler = completion(std::move(completionHandler), kUnit, op);
-    async(op, [this, handler, identifier, authenticationMethod, userInfo] {
-        notifications_->processRemoteNotificationAction(identifier, authenticationMethod, userInfo, handler);
+    async(op, [this, handler, identifier, authenticationMethod, payload = std::move(payload)] {
+        notifications_->processRemoteNotificationAction(identifier, authenticationMethod, payload, handler,
+                                                        weak_from_this());
     });
 }
 

@@ -21,6 +21,7 @@
 #include "flow/FlowErrors.hpp"
 #include "flow/LogUploadFlow.hpp"
 #include "flow/NotificationFlow.hpp"
+#include "flow/NotificationPayload.hpp"
 #include "flow/PairingFlow.hpp"
 #include "flow/PushManager.hpp"
 #include "flow/PushTokenFlow.hpp"
@@ -47,7 +48,6 @@ public:
     // The notification the host's foreground event is posted as (Velquor::applicationWillEnterForeground).
     static constexpr const char* kWillEnterForegroundNotification =
         "UIApplicationWillEnterForegroundNotification";
-    static constexpr std::uint8_t kNotAvailableInternalCode = detail::kNotAvailableInternalCode;
     static constexpr std::uint8_t kUnexpectedFailureInternalCode = detail::kUnexpectedFailureInternalCode;
     static constexpr const char* kUnit = kLogicLayerUnit;
 
@@ -79,10 +79,11 @@ public:
     void approvePairing(const std::string& pairingKey, ErrorHandler completionHandler);
     void setDeviceToken(const std::vector<std::uint8_t>& deviceToken, APNSDeviceTokenType type,
                         ErrorHandler completionHandler);
-    void processRemoteNotification(const Json& userInfo, NotificationHandler completionHandler);
+    // The payload is what the public boundary took from the host's dictionary (a Json converts).
+    void processRemoteNotification(NotificationPayload payload, NotificationHandler completionHandler);
     void processRemoteNotificationAction(const std::string& identifier,
                                          std::optional<std::string> authenticationMethod,
-                                         const Json& userInfo, NotificationHandler completionHandler);
+                                         NotificationPayload payload, NotificationHandler completionHandler);
     // NotificationObject::approve/deny: `action` is "APPROVE" or "DENY".
     void answerNotification(const std::string& action, std::optional<std::string> urlString,
                             std::optional<std::string> authenticationMethod, ErrorHandler completionHandler);

@@ -90,7 +90,7 @@ void PairingFlow::processIdToken(const std::string& idToken, const PairingComple
                                  const std::weak_ptr<LogicLayer>& maker) {
     static constexpr const char* op = "pair(withIdToken:completionHandler:)";
     auto fail = [](ErrorCode code, std::uint8_t internalCode,
-                     const std::optional<Json>& serverError = std::nullopt) {
+                   const std::optional<Json>& serverError = std::nullopt) {
         return flowError(code, internalCode, kLogicLayerUnit, op, serverError);
     };
 

@@ -1,5 +1,7 @@
 #include "util/BoundedJson.hpp"
 
+#include <utility>
+
 namespace velquor::detail {
 
 namespace {
@@ -63,6 +65,22 @@ BoundedJson::Parsed BoundedJson::parse(std::string_view text) {
 
 BoundedJson::Parsed BoundedJson::parse(const std::vector<std::uint8_t>& bytes) {
     return parse(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+}
+
+bool BoundedJson::withinDepth(const Json& value) {
+    // Explicit stack: the tree may be far deeper than the thread's stack would allow.
+    std::vector<std::pair<const Json*, std::size_t>> pending{{&value, 1}};
+    while (!pending.empty()) {
+        const auto [node, depth] = pending.back();
+        pending.pop_back();
+        if (!node->is_structured())
+            continue;
+        if (depth > kMaximumDepth)
+            return false;
+        for (const auto& child : *node)
+            pending.emplace_back(&child, depth + 1);
+    }
+    return true;
 }
 
 } // namespace velquor::detail

@@ -36,6 +36,9 @@ public:
 
     static Parsed parse(std::string_view text);
     static Parsed parse(const std::vector<std::uint8_t>& bytes);
+    // Whether a tree made elsewhere (a host's dictionary) nests no deeper than kMaximumDepth, so
+    // it may be dumped or copied. Stops at the first level past the limit.
+    static bool withinDepth(const nlohmann::json& value);
 };
 
 } // namespace velquor::detail

@@ -1,5 +1,5 @@
 // The operations of the logic layer: the "paired" gate, the thread each handler runs on, one
-// handler call per operation, and the flows that answer "not available in this build".
+// handler call per operation.
 #include "FoundationSupport.hpp"
 #include "TestSupport.hpp"
 #include "TokenTestSupport.hpp"
@@ -42,14 +42,6 @@ auto errorRecorder(Delivery<ErrorCall>& delivery) {
     return [&delivery](std::optional<Error> error) {
         delivery.deliver(
             {std::nullopt, std::move(error), std::this_thread::get_id(), MarkingQueues::onGlobalQueue()});
-    };
-}
-
-// For a handler that also takes a value: the value must be absent.
-auto valuelessRecorder(Delivery<ErrorCall>& delivery) {
-    return [&delivery](const auto& value, std::optional<Error> error) {
-        EXPECT_FALSE(value);
-        errorRecorder(delivery)(std::move(error));
     };
 }
 
@@ -151,41 +143,6 @@ TEST_F(LogicLayerFlows, StayPairedFlagIsWrittenAndDeleted) {
     layer->removeVelquorLocalData();
     EXPECT_EQ(services.preferences->openCount(), opens);
     EXPECT_EQ(Keychain(services.keyStore).getString("stayPaired").text, "stayPaired");
-}
-
-// Flows whose service exchange this build does not carry answer 10000 / 255, once, on the
-// global queue, and never claim success. (Pairing, the push token and getInfo: see
-// LogicLayerServiceTest.)
-TEST_F(LogicLayerFlows, NotYetAvailableFlowsAnswerAnErrorOnceOnTheGlobalQueue) {
-    pairDevice();
-    const Json payload = {{"Velquor", "e30="}};
-
-    std::vector<std::pair<std::string, std::function<void(Delivery<ErrorCall>&)>>> flows = {
-        {"approve",
-         [&](auto& d) {
-             layer->answerNotification("APPROVE", "https://x.test/a", "face", errorRecorder(d));
-         }},
-        {"processRemoteNotification",
-         [&](auto& d) {
-             layer->processRemoteNotification(payload, valuelessRecorder(d));
-         }},
-        {"processRemoteNotificationAction",
-         [&](auto& d) {
-             layer->processRemoteNotificationAction("Authenticate", std::nullopt, payload,
-                                                    valuelessRecorder(d));
-         }},
-    };
-    for (auto& [name, run] : flows) {
-        SCOPED_TRACE(name);
-        Delivery<ErrorCall> delivery;
-        run(delivery);
-        auto call = delivery.wait();
-        ASSERT_TRUE(call);
-        expectError(call->error, 10000, LogicLayer::kNotAvailableInternalCode);
-        EXPECT_TRUE(call->onGlobalQueue);
-        expectExactlyOnce(delivery);
-    }
-    EXPECT_GE(log->count("not available in this build"), flows.size());
 }
 
 TEST_F(LogicLayerFlows, AnswerWithoutAddressFailsWithInternalCode7) {
@@ -330,7 +287,7 @@ TEST(LogicLayerInstances, EachWorksOnlyThroughItsOwnPlatform) {
         LogicLayerAccess::makeNotificationObject(NotificationObject::NotificationType::authentication, 45,
                                                  "https://x.test/a", std::nullopt, own.layer)
             .deny(errorRecorder(denied));
-        expectError(denied.wait()->error, 10000, LogicLayer::kNotAvailableInternalCode);
+        expectError(denied.wait()->error, 10000, 7); // not one of the service's hosts
         EXPECT_EQ(own.services.queues->globalQualities().size(), 2u) << "both queued by their own layer";
         EXPECT_EQ(other.services.queues->globalQualities().size(), otherQueued);
         EXPECT_EQ(writes(*other.services.keyStore), otherWrites) << "the other store is untouched";

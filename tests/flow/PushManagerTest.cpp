@@ -1,5 +1,7 @@
 #include "flow/PushManager.hpp"
 
+#include "util/Base64.hpp"
+
 #include "DeviceTestSupport.hpp"
 
 #include <gtest/gtest.h>
@@ -58,6 +60,44 @@ TEST(PushManager, TokenStateStartsEmptyAndIsSharedAcrossThreads) {
     writer.join();
     EXPECT_EQ(push.deviceTokenString(), "00ab10");
     EXPECT_TRUE(push.isApnsSandbox());
+}
+
+using Type = NotificationObject::NotificationType;
+
+Json velquor(const std::string& json, int depth = 0) { // `depth` arrays nested under "x"
+    const auto x = std::string(depth, '[') + std::string(depth, ']');
+    return {{"Velquor", base64Encode(depth ? json.substr(0, json.size() - 1) + ",\"x\":" + x + "}" : json)}};
+}
+
+TEST(PushManager, ParsesOnlyTheServicesNotifications) {
+    const std::string auth = R"({"type":"AUTHENTICATION")", href = "https://na.test/c?a=1";
+    const std::string links = R"(,"_links":{"push.check":{"href":")" + href + R"(","content-type":"j"}}})";
+    constexpr auto U = Type::unrecognized, A = Type::authentication;
+    const std::tuple<const char*, Json, Type, std::optional<long>, bool> cases[] = {
+        {"NoVelquorKey", {{"aps", {{"alert", "x"}}}}, U, {}, false},
+        {"ValueNotText", {{"Velquor", 5}}, U, {}, false},
+        {"URLAlphabet", {{"Velquor", "eyI_IjoxfQ=="}}, U, {}, false},
+        {"LineBreak", {{"Velquor", "e3\n0="}}, U, {}, false},
+        {"PaddingMissing", {{"Velquor", "e30"}}, U, {}, false},
+        {"JSONArray", velquor(R"(["AUTHENTICATION"])"), U, {}, false},
+        {"InvalidJSON", velquor(auth), U, {}, false},
+        {"TypeNotText", velquor(R"({"type":1,"timeout":{"duration":5})" + links), U, 5, true},
+        {"OtherType", velquor(R"({"type":"TEST"})"), Type::other, {}, false},
+        {"Bare", velquor(auth + "}"), A, {}, false},
+        {"Complete", velquor(auth + R"(,"timeout":{"duration":120})" + links), A, 120, true},
+        {"DurationText", velquor(auth + R"(,"timeout":{"duration":"120"}})"), A, {}, false},
+        {"HrefNotText", velquor(auth + R"(,"_links":{"push.check":{"href":7}}})"), A, {}, false},
+        {"AtNestingLimit", velquor(auth + "}", 63), A, {}, false},
+        {"PastNestingLimit", velquor(auth + "}", 64), U, {}, false},
+        {"Nested100000Deep", velquor(auth + "}", 100'000), U, {}, false},
+    };
+    for (const auto& [name, payload, type, duration, linked] : cases) {
+        const auto parsed = PushManager::parse(payload);
+        EXPECT_EQ(parsed.type, type) << name;
+        EXPECT_EQ(parsed.duration, duration) << name;
+        EXPECT_EQ(parsed.urlString, linked ? std::optional(href) : std::nullopt) << name;
+        EXPECT_EQ(parsed.contentType, linked ? std::optional<std::string>("j") : std::nullopt) << name;
+    }
 }
 
 } // namespace
