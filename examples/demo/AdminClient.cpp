@@ -30,13 +30,22 @@ AdminClient::AdminClient(ServiceAddresses addresses)
     : addresses_(std::move(addresses)) {}
 
 std::optional<Json> AdminClient::post(const std::string& path, const Json& body) const {
+    return request(path, &body, 201);
+}
+
+std::optional<Json> AdminClient::get(const std::string& path) const {
+    return request(path, nullptr, 200);
+}
+
+std::optional<Json> AdminClient::request(const std::string& path, const Json* body,
+                                         long expectedStatus) const {
     const std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> curl(curl_easy_init(), curl_easy_cleanup);
     const std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)> headers(
         curl_slist_append(nullptr, "content-type: application/json"), curl_slist_free_all);
     if (!curl || !headers)
         return std::nullopt;
     const std::string url = addresses_.adminURL + path;
-    const std::string request = body.dump();
+    const std::string request = body ? body->dump() : std::string();
     const std::string caFile = addresses_.caCertificate.string();
     std::string reply;
     using Writer = size_t (*)(char*, size_t, size_t, void*);
@@ -47,7 +56,8 @@ std::optional<Json> AdminClient::post(const std::string& path, const Json& body)
     curl_easy_setopt(curl.get(), CURLOPT_URL, url.c_str());
     curl_easy_setopt(curl.get(), CURLOPT_CAINFO, caFile.c_str());
     curl_easy_setopt(curl.get(), CURLOPT_HTTPHEADER, headers.get());
-    curl_easy_setopt(curl.get(), CURLOPT_POSTFIELDS, request.c_str());
+    if (body)
+        curl_easy_setopt(curl.get(), CURLOPT_POSTFIELDS, request.c_str());
     curl_easy_setopt(curl.get(), CURLOPT_WRITEFUNCTION, write);
     curl_easy_setopt(curl.get(), CURLOPT_WRITEDATA, &reply);
     curl_easy_setopt(curl.get(), CURLOPT_TIMEOUT, 30L);
@@ -55,8 +65,8 @@ std::optional<Json> AdminClient::post(const std::string& path, const Json& body)
     const CURLcode result = curl_easy_perform(curl.get());
     long status = 0;
     curl_easy_getinfo(curl.get(), CURLINFO_RESPONSE_CODE, &status);
-    if (result != CURLE_OK || status != 201) {
-        std::cerr << "admin POST " << url << " failed: "
+    if (result != CURLE_OK || status != expectedStatus) {
+        std::cerr << "admin " << (body ? "POST " : "GET ") << url << " failed: "
                   << (result != CURLE_OK ? curl_easy_strerror(result) : "status " + std::to_string(status))
                   << " " << reply << std::endl;
         return std::nullopt;

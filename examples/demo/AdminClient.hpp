@@ -1,5 +1,6 @@
 // The demo's view of the reference service: where it listens (its ready file) and the two admin
-// requests the demo needs, a fresh pairing key and a signed identity token. The service's admin
+// requests the demo needs: a fresh pairing key, a signed identity token, an authentication for
+// the paired device and what the device answered to it. The service's admin
 // interface is plain JSON over the same TLS as the protocol, so libcurl does it directly.
 #pragma once
 
@@ -30,8 +31,12 @@ public:
 
     // POSTs `body` to admin/`path`; the JSON reply of a 201, else nothing (the reason on stderr).
     std::optional<Json> post(const std::string& path, const Json& body) const;
+    // GETs admin/`path`; the JSON reply of a 200, else nothing (the reason on stderr).
+    std::optional<Json> get(const std::string& path) const;
 
 private:
+    std::optional<Json> request(const std::string& path, const Json* body, long expectedStatus) const;
+
     ServiceAddresses addresses_;
 };
 

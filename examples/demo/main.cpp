@@ -1,7 +1,8 @@
 // velquor-demo: a host application's session against the reference service (scripts/demo starts
 // the service and hands over its ready file). It configures the library with the service's base
 // addresses and CA, sets a push token, pairs with a fresh pairing key, prints the device record
-// and a signed mobile payload, pairs a second time through an identity token and uploads the log.
+// and a signed mobile payload, pairs a second time through an identity token, approves one
+// authentication and denies another from the banner, and uploads the log.
 //
 //   velquor-demo --ready-file <service ready file> [--data-dir <empty private directory>]
 //
@@ -173,6 +174,64 @@ void pairWithIdentityToken(const demo::AdminClient& admin) {
     expectNoError("approve", [&](auto handler) { object->approve(std::move(handler)); });
 }
 
+// The service raises an authentication for the device and hands back the push dictionary it would
+// send; the demo passes it on as a host passes on a received notification.
+std::pair<std::string, Json> raiseAuthentication(const demo::AdminClient& admin,
+                                                 const std::string& deviceId) {
+    auto raised = admin.post("devices/" + deviceId + "/authentications", Json::object());
+    if (!raised || !raised->contains("authenticationId") || !raised->contains("userInfo"))
+        throw StepFailed{"the admin interface raised no authentication"};
+    std::cout << "authentication " << (*raised)["authenticationId"].get<std::string>() << ", notification "
+              << (*raised)["userInfo"].dump() << std::endl;
+    return {(*raised)["authenticationId"].get<std::string>(), (*raised)["userInfo"]};
+}
+
+void showRecordedAnswer(const demo::AdminClient& admin, const std::string& authenticationId,
+                        const std::string& expectedStatus) {
+    auto recorded = admin.get("authentications/" + authenticationId);
+    if (!recorded)
+        throw StepFailed{"the admin interface has no record of the authentication"};
+    std::cout << "the service recorded: " << recorded->dump() << std::endl;
+    if (recorded->value("status", "") != expectedStatus)
+        throw StepFailed{"the service recorded status " + recorded->value("status", "") + ", not " +
+                         expectedStatus};
+}
+
+void approveAuthentication(const demo::AdminClient& admin, const std::string& deviceId) {
+    section("processRemoteNotification and NotificationObject::approve with an authentication method");
+    const auto [id, userInfo] = raiseAuthentication(admin, deviceId);
+    std::promise<std::pair<std::optional<NotificationObject>, std::optional<Error>>> read;
+    Velquor::processRemoteNotification(
+        userInfo, [&](std::optional<NotificationObject> object, std::optional<Error> error) {
+            read.set_value({std::move(object), std::move(error)});
+        });
+    auto [object, error] = await(read.get_future(), "processRemoteNotification");
+    if (error)
+        throw StepFailed{"processRemoteNotification: " + describe(*error)};
+    if (!object)
+        throw StepFailed{"processRemoteNotification: the notification gave no object"};
+    std::cout << "an authentication request, to be answered within " << object->timeoutDuration() << " s"
+              << std::endl;
+    expectNoError("approve", [&](auto handler) { object->approve("FACE_ID", std::move(handler)); });
+    showRecordedAnswer(admin, id, "APPROVED");
+}
+
+void denyFromBanner(const demo::AdminClient& admin, const std::string& deviceId) {
+    section("processRemoteNotificationAction: \"Deny\" tapped on the banner");
+    const auto [id, userInfo] = raiseAuthentication(admin, deviceId);
+    std::promise<std::pair<bool, std::optional<Error>>> answered;
+    Velquor::processRemoteNotificationAction(
+        "Deny", userInfo, [&](std::optional<NotificationObject> object, std::optional<Error> error) {
+            answered.set_value({object.has_value(), std::move(error)});
+        });
+    auto [gotObject, error] = await(answered.get_future(), "processRemoteNotificationAction");
+    if (error)
+        throw StepFailed{"processRemoteNotificationAction: " + describe(*error)};
+    std::cout << "processRemoteNotificationAction: done, no error, "
+              << (gotObject ? "an object (unexpected)" : "no object") << std::endl;
+    showRecordedAnswer(admin, id, "DENIED");
+}
+
 // The script reads the "support id" line to fetch the archive the service filed.
 void sendLogs() {
     section("sendLogs: the diagnostic log, zipped and uploaded for support");
@@ -217,6 +276,8 @@ int main(int argc, char** argv) {
         std::cout << "\nfirst device id " << first.value("id", "") << ", second device id "
                   << second.value("id", "") << std::endl;
 
+        approveAuthentication(admin, second.value("id", ""));
+        denyFromBanner(admin, second.value("id", ""));
         sendLogs();
     } catch (const StepFailed& failed) {
         std::cout << "\nFAILED: " << failed.what << std::endl;
