@@ -127,21 +127,11 @@ void Communication::post(Substance substance, Handler handler) const {
 
 void Communication::handleReply(const Substance& substance, std::optional<HttpReply> reply,
                                 std::optional<HttpError> transportError, const Handler& handler) const {
-    if (transportError || !reply)
-        return handler(std::nullopt, transferFailure(transportError, 15, 16, kPost));
-
-    const std::string_view text = textOf(reply->body);
-    if (!isValidUtf8(text))
-        return handler(std::nullopt, fail(ErrorCode::serverError, 12, kPost));
-    VQ_LOG(LogLevel::debug, kUnit, kPost, "Successful raw response=" + std::string(text));
-
-    auto token = JSONWebToken::parse(text);
-    if (!token) {
-        VQ_LOG(LogLevel::error, kUnit, kPost, "Reply is not a token: " + token.error().description());
-        return handler(std::nullopt, fail(ErrorCode::internalFailure, 13, kPost));
-    }
+    static constexpr ReplyCodes codes{kPost, 15, 16, 12, 13, 11};
+    auto token = replyToken(reply, transportError, codes);
+    if (!token)
+        return handler(std::nullopt, token.error());
     const Json& claims = token->payload.jsonPayload;
-    VQ_LOG(LogLevel::info, kUnit, kPost, "Successful dictionary response=" + RequestToken::describe(claims));
     if (const auto& console = shared_->collaborators.console) {
         console->writeLine("Successful dictionary string Params=" + compactJSON(claims));
         console->writeLine("Successful dictionary pretty string Params=" +
@@ -154,17 +144,8 @@ void Communication::handleReply(const Substance& substance, std::optional<HttpRe
         if (auto error = checkHttpStatus(substance, reply->body, reply))
             return handler(std::nullopt, error);
 
-    auto key = serviceKey(token.value(), kPost);
-    if (!key)
-        return handler(std::nullopt, key.error());
-
-    VQ_LOG(LogLevel::info, kUnit, kPost, "Checking JWT signature");
-    const RSAPKCS1Verifier verifier(SignatureAlgorithm::HashFunction::sha256, RSAKey{key.value()});
-    if (auto failure = verifier.validateToken(token.value())) {
-        VQ_LOG(LogLevel::error, kUnit, kPost, std::string("JWT not verified: ") + toString(*failure));
-        return handler(std::nullopt, fail(ErrorCode::internalFailure, 11, kPost));
-    }
-    VQ_LOG(LogLevel::info, kUnit, kPost, "JWT Verified");
+    if (auto error = verifyReply(token.value(), codes))
+        return handler(std::nullopt, error);
 
     if (auto error = checkHttpStatus(substance, reply->body, reply))
         return handler(std::nullopt, error);
@@ -224,33 +205,13 @@ void Communication::sendLogs(Substance substance, LogRestart restartLog, Support
 void Communication::handleLogsReply(const Substance& substance, std::optional<HttpReply> reply,
                                     std::optional<HttpError> transportError, const LogRestart& restartLog,
                                     const SupportIdHandler& handler) const {
-    if (transportError || !reply)
-        return handler(std::nullopt, transferFailure(transportError, 35, 46, kSendLogs));
-
-    const std::string_view text = textOf(reply->body);
-    if (!isValidUtf8(text))
-        return handler(std::nullopt, fail(ErrorCode::serverError, 40, kSendLogs));
-    VQ_LOG(LogLevel::debug, kUnit, kSendLogs, "Successful raw response=" + std::string(text));
-
-    auto token = JSONWebToken::parse(text);
-    if (!token) {
-        VQ_LOG(LogLevel::error, kUnit, kSendLogs, "Reply is not a token: " + token.error().description());
-        return handler(std::nullopt, fail(ErrorCode::internalFailure, 39, kSendLogs));
-    }
+    static constexpr ReplyCodes codes{kSendLogs, 35, 46, 40, 39, 38};
+    auto token = replyToken(reply, transportError, codes);
+    if (!token)
+        return handler(std::nullopt, token.error());
     const Json& claims = token->payload.jsonPayload;
-    VQ_LOG(LogLevel::info, kUnit, kSendLogs,
-           "Successful dictionary response=" + RequestToken::describe(claims));
-
-    auto key = serviceKey(token.value(), kSendLogs);
-    if (!key)
-        return handler(std::nullopt, key.error());
-    VQ_LOG(LogLevel::info, kUnit, kSendLogs, "Checking JWT signature");
-    const RSAPKCS1Verifier verifier(SignatureAlgorithm::HashFunction::sha256, RSAKey{key.value()});
-    if (auto failure = verifier.validateToken(token.value())) {
-        VQ_LOG(LogLevel::error, kUnit, kSendLogs, std::string("JWT not verified: ") + toString(*failure));
-        return handler(std::nullopt, fail(ErrorCode::internalFailure, 38, kSendLogs));
-    }
-    VQ_LOG(LogLevel::info, kUnit, kSendLogs, "JWT Verified");
+    if (auto error = verifyReply(token.value(), codes))
+        return handler(std::nullopt, error);
 
     if (reply->status == 0)
         return handler(std::nullopt, fail(ErrorCode::serverError, 37, kSendLogs));
@@ -261,7 +222,7 @@ void Communication::handleLogsReply(const Substance& substance, std::optional<Ht
         }
     if (reply->status != 200 && reply->status != 201) {
         VQ_LOG(LogLevel::error, kUnit, kSendLogs, "Bad status code=" + std::to_string(reply->status));
-        VQ_LOG(LogLevel::debug, kUnit, kSendLogs, "Error raw response=" + std::string(text));
+        VQ_LOG(LogLevel::debug, kUnit, kSendLogs, "Error raw response=" + std::string(textOf(reply->body)));
         return handler(std::nullopt, fail(ErrorCode::serverError, 36, kSendLogs, claims));
     }
     VQ_LOG(LogLevel::info, kUnit, kSendLogs, "Successful status code=" + std::to_string(reply->status));
@@ -274,6 +235,42 @@ void Communication::handleLogsReply(const Substance& substance, std::optional<Ht
         restartLog();
     VQ_LOG(LogLevel::info, kUnit, kSendLogs, "Last support id: " + id + ". Starting new log.");
     handler(id, std::nullopt);
+}
+
+Result<JSONWebToken, Error> Communication::replyToken(const std::optional<HttpReply>& reply,
+                                                      const std::optional<HttpError>& transportError,
+                                                      const ReplyCodes& codes) const {
+    if (transportError || !reply)
+        return transferFailure(transportError, codes.transfer, codes.offline, codes.operation);
+    const std::string_view text = textOf(reply->body);
+    if (!isValidUtf8(text))
+        return fail(ErrorCode::serverError, codes.notText, codes.operation);
+    VQ_LOG(LogLevel::debug, kUnit, codes.operation, "Successful raw response=" + std::string(text));
+
+    auto token = JSONWebToken::parse(text);
+    if (!token) {
+        VQ_LOG(LogLevel::error, kUnit, codes.operation,
+               "Reply is not a token: " + token.error().description());
+        return fail(ErrorCode::internalFailure, codes.notToken, codes.operation);
+    }
+    VQ_LOG(LogLevel::info, kUnit, codes.operation,
+           "Successful dictionary response=" + RequestToken::describe(token->payload.jsonPayload));
+    return std::move(token.value());
+}
+
+std::optional<Error> Communication::verifyReply(const JSONWebToken& token, const ReplyCodes& codes) const {
+    auto key = serviceKey(token, codes.operation);
+    if (!key)
+        return key.error();
+    VQ_LOG(LogLevel::info, kUnit, codes.operation, "Checking JWT signature");
+    const RSAPKCS1Verifier verifier(SignatureAlgorithm::HashFunction::sha256, RSAKey{key.value()});
+    if (auto failure = verifier.validateToken(token)) {
+        VQ_LOG(LogLevel::error, kUnit, codes.operation,
+               std::string("JWT not verified: ") + toString(*failure));
+        return fail(ErrorCode::internalFailure, codes.notVerified, codes.operation);
+    }
+    VQ_LOG(LogLevel::info, kUnit, codes.operation, "JWT Verified");
+    return std::nullopt;
 }
 
 Error Communication::transferFailure(const std::optional<HttpError>& error, std::uint8_t transferCode,

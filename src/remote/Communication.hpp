@@ -105,6 +105,17 @@ public:
 
 private:
     struct Shared;
+    // One request kind's internal codes for the reply steps post() and sendLogs() share.
+    struct ReplyCodes {
+        const char* operation;
+        std::uint8_t transfer, offline, notText, notToken, notVerified;
+    };
+    // The reply's token: the transfer succeeded, the body is UTF-8 text and a token.
+    Result<JSONWebToken, Error> replyToken(const std::optional<HttpReply>& reply,
+                                           const std::optional<HttpError>& transportError,
+                                           const ReplyCodes& codes) const;
+    // Nothing when the service key verifies the reply's signature.
+    std::optional<Error> verifyReply(const JSONWebToken& token, const ReplyCodes& codes) const;
     // Runs on the network thread when the transfer has ended.
     void handleReply(const Substance& substance, std::optional<HttpReply> reply,
                      std::optional<HttpError> error, const Handler& handler) const;
