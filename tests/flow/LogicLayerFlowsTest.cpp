@@ -1,64 +1,19 @@
 // The operations of the logic layer: the "paired" gate, the thread each handler runs on, one
 // handler call per operation.
-#include "FoundationSupport.hpp"
-#include "TestSupport.hpp"
+#include "FlowTestSupport.hpp"
 #include "TokenTestSupport.hpp"
 #include "api/LogicLayerAccess.hpp"
 #include "flow/Completion.hpp"
 
-#include <gtest/gtest.h>
-
 #include <stdexcept>
-#include <thread>
-#include <variant>
 
 namespace velquor::detail {
 namespace {
 
 using test::Delivery;
-using test::MarkingQueues;
 using test::ScopedLogSink;
 using test::TempDir;
 using test::TestServices;
-
-// Where and with what a handler was called.
-template <typename Value> struct Call {
-    std::optional<Value> value;
-    std::optional<Error> error;
-    std::thread::id thread;
-    bool onGlobalQueue = false;
-};
-
-template <typename Value> auto recorder(Delivery<Call<Value>>& delivery) {
-    return [&delivery](std::optional<Value> value, std::optional<Error> error) {
-        delivery.deliver(
-            {std::move(value), std::move(error), std::this_thread::get_id(), MarkingQueues::onGlobalQueue()});
-    };
-}
-
-using ErrorCall = Call<std::monostate>;
-
-auto errorRecorder(Delivery<ErrorCall>& delivery) {
-    return [&delivery](std::optional<Error> error) {
-        delivery.deliver(
-            {std::nullopt, std::move(error), std::this_thread::get_id(), MarkingQueues::onGlobalQueue()});
-    };
-}
-
-void expectError(const std::optional<Error>& error, int code, int internalCode) {
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->domain(), "VelquorErrorDomain");
-    EXPECT_EQ(error->code(), code);
-    EXPECT_EQ(error->userInfo()["internalErrorCode"], 20000 + internalCode);
-    EXPECT_EQ(error->userInfo()["type"], "sdk");
-}
-
-// Waits until nothing is left to run, then a little more, so a second (wrong) delivery would show.
-template <typename T> void expectExactlyOnce(Delivery<T>& delivery) {
-    ASSERT_TRUE(delivery.wait());
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_EQ(delivery.count(), 1);
-}
 
 class LogicLayerFlows : public testing::Test {
 protected:
@@ -80,25 +35,23 @@ protected:
 TEST_F(LogicLayerFlows, UnpairedGatesAnswerNotPairedOnTheirThreads) {
     Delivery<Call<Json>> info;
     layer->getDeviceInfo(recorder(info));
-    auto call = info.wait();
-    ASSERT_TRUE(call);
-    expectError(call->error, 10008, 51);
-    EXPECT_EQ(call->error->localizedDescription(), "Device is not paired.");
-    EXPECT_FALSE(call->value);
-    EXPECT_TRUE(call->onGlobalQueue);
+    const auto call = once(info);
+    expectError(call.error, 10008, 51);
+    EXPECT_EQ(call.error.value().localizedDescription(), "Device is not paired.");
+    EXPECT_FALSE(call.value);
+    EXPECT_TRUE(call.onGlobalQueue);
     EXPECT_EQ(services.queues->globalQualities(), std::vector{QualityOfService::userInitiated});
-    expectExactlyOnce(info);
     EXPECT_TRUE(log->contains("getPairedUserDevices"));
     EXPECT_TRUE(log->contains(R"(logLevel="ERROR" Error Domain=VelquorErrorDomain Code=10008)"));
 
     Delivery<Call<std::string>> logs;
     layer->sendLogs(recorder(logs));
     ASSERT_EQ(logs.count(), 1) << "answered before sendLogs returned";
-    expectError(logs.wait()->error, 10008, 47);
-    EXPECT_FALSE(logs.wait()->value);
-    EXPECT_EQ(logs.wait()->thread, std::this_thread::get_id());
+    const auto logsCall = once(logs);
+    expectError(logsCall.error, 10008, 47);
+    EXPECT_FALSE(logsCall.value);
+    EXPECT_EQ(logsCall.thread, std::this_thread::get_id());
     EXPECT_EQ(services.queues->globalQualities().size(), 1u) << "nothing more queued";
-    expectExactlyOnce(logs);
 
     const auto logged47 = log->count("\"internalErrorCode\":20047");
     const auto logged51 = log->count("\"internalErrorCode\":20051");
@@ -145,48 +98,34 @@ TEST_F(LogicLayerFlows, StayPairedFlagIsWrittenAndDeleted) {
     EXPECT_EQ(Keychain(services.keyStore).getString("stayPaired").text, "stayPaired");
 }
 
-TEST_F(LogicLayerFlows, AnswerWithoutAddressFailsWithInternalCode7) {
-    Delivery<ErrorCall> delivery;
-    layer->answerNotification("APPROVE", std::nullopt, std::nullopt, errorRecorder(delivery));
-    auto call = delivery.wait();
-    expectError(call->error, 10000, 7);
-    EXPECT_TRUE(call->onGlobalQueue);
-    EXPECT_TRUE(log->contains("approve method"));
-}
-
-TEST_F(LogicLayerFlows, SetDeviceTokenKeepsTheTokenInMemoryAndMasksItInTheLog) {
-    Delivery<ErrorCall> delivery;
-    layer->setDeviceToken({0x00, 0xAB, 0x10}, APNSDeviceTokenType::sandbox, errorRecorder(delivery));
-    auto call = delivery.wait();
-    ASSERT_TRUE(call);
-    EXPECT_FALSE(call->error) << "not paired: the token stays in memory, nothing to tell the service";
-    EXPECT_TRUE(call->onGlobalQueue);
+// Unpaired, the token stays in memory and nothing is told to the service; paired, an unchanged
+// token sends nothing and a changed one needs the installed application's id.
+TEST_F(LogicLayerFlows, SetDeviceToken) {
+    Delivery<Call<>> first, emptied, same, changed;
+    layer->setDeviceToken({0x00, 0xAB, 0x10}, APNSDeviceTokenType::sandbox, recorder(first));
+    const auto call = once(first);
+    EXPECT_FALSE(call.error);
+    EXPECT_TRUE(call.onGlobalQueue);
     EXPECT_EQ(layer->push().deviceTokenString(), "00ab10");
     EXPECT_TRUE(layer->push().isApnsSandbox());
     EXPECT_TRUE(log->contains("deviceToken=00a***b10"));
     EXPECT_FALSE(log->contains("00ab10"));
     EXPECT_EQ(services.keyStore->itemCount(), 0u) << "nothing stored";
 
-    Delivery<ErrorCall> second;
-    layer->setDeviceToken({}, APNSDeviceTokenType::production, errorRecorder(second));
-    ASSERT_TRUE(second.wait());
+    layer->setDeviceToken({}, APNSDeviceTokenType::production, recorder(emptied));
+    ASSERT_TRUE(emptied.wait());
     EXPECT_EQ(layer->push().deviceTokenString(), "");
     EXPECT_FALSE(layer->push().isApnsSandbox());
     EXPECT_TRUE(log->contains(R"(deviceToken=*** file=)"));
-}
 
-TEST_F(LogicLayerFlows, SetDeviceTokenOnAPairedDevice) {
     pairDevice();
     Keychain keychain(services.keyStore);
     keychain.setString("deviceTokenStr", "0a0b");
-    Delivery<ErrorCall> same;
-    layer->setDeviceToken({0x0A, 0x0B}, APNSDeviceTokenType::production, errorRecorder(same));
-    EXPECT_FALSE(same.wait()->error) << "the service already has this token";
-
+    layer->setDeviceToken({0x0A, 0x0B}, APNSDeviceTokenType::production, recorder(same));
+    EXPECT_FALSE(once(same).error) << "the service already has this token";
     keychain.deleteString("installedApplicationID");
-    Delivery<ErrorCall> changed;
-    layer->setDeviceToken({0x0C}, APNSDeviceTokenType::production, errorRecorder(changed));
-    expectError(changed.wait()->error, 10000, 6);
+    layer->setDeviceToken({0x0C}, APNSDeviceTokenType::production, recorder(changed));
+    expectError(once(changed).error, 10000, 6);
     EXPECT_EQ(keychain.getString("deviceTokenStr").text, "0a0b") << "stored token unchanged";
 }
 
@@ -213,11 +152,8 @@ TEST_F(LogicLayerFlows, ConcurrentCallsEachGetExactlyOneAnswer) {
         });
     for (auto& caller : callers)
         caller.join();
-    for (auto& delivery : deliveries) {
-        auto call = delivery.wait();
-        ASSERT_TRUE(call);
-        expectError(call->error, 10008, 51);
-    }
+    for (auto& delivery : deliveries)
+        expectError(delivery.wait().value_or(Call<Json>{}).error, 10008, 51);
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     for (auto& delivery : deliveries)
         EXPECT_EQ(delivery.count(), 1);
@@ -277,17 +213,15 @@ TEST(LogicLayerInstances, EachWorksOnlyThroughItsOwnPlatform) {
         EXPECT_TRUE(test::verifiesWithDevicePublicKey(decoded->token, Keychain(own.services.keyStore)));
         EXPECT_FALSE(test::verifiesWithDevicePublicKey(decoded->token, Keychain(other.services.keyStore)));
 
-        Delivery<ErrorCall> approved;
-        pairingObjectOf(layer, "01KEY").approve(errorRecorder(approved));
-        auto call = approved.wait();
-        ASSERT_TRUE(call);
-        expectError(call->error, 10001, 1); // no push token set through this layer
-        EXPECT_TRUE(call->onGlobalQueue);
-        Delivery<ErrorCall> denied;
+        Delivery<Call<>> approved, denied;
+        pairingObjectOf(layer, "01KEY").approve(recorder(approved));
+        const auto call = once(approved);
+        expectError(call.error, 10001, 1); // no push token set through this layer
+        EXPECT_TRUE(call.onGlobalQueue);
         LogicLayerAccess::makeNotificationObject(NotificationObject::NotificationType::authentication, 45,
                                                  "https://x.test/a", std::nullopt, own.layer)
-            .deny(errorRecorder(denied));
-        expectError(denied.wait()->error, 10000, 7); // not one of the service's hosts
+            .deny(recorder(denied));
+        expectError(once(denied).error, 10000, 7); // not one of the service's hosts
         EXPECT_EQ(own.services.queues->globalQualities().size(), 2u) << "both queued by their own layer";
         EXPECT_EQ(other.services.queues->globalQualities().size(), otherQueued);
         EXPECT_EQ(writes(*other.services.keyStore), otherWrites) << "the other store is untouched";
@@ -299,11 +233,12 @@ TEST(LogicLayerInstances, EachWorksOnlyThroughItsOwnPlatform) {
     std::weak_ptr<LogicLayer> gone = sides[0].layer;
     sides[0].layer.reset();
     ASSERT_TRUE(test::waitUntil([&] { return gone.expired(); }));
-    Delivery<ErrorCall> refused;
-    orphan.approve(errorRecorder(refused));
+    Delivery<Call<>> refused;
+    orphan.approve(recorder(refused));
     ASSERT_EQ(refused.count(), 1) << "answered before approve returned";
-    expectError(refused.wait()->error, 10000, kLayerGoneInternalCode);
-    EXPECT_EQ(refused.wait()->thread, std::this_thread::get_id());
+    const auto refusal = once(refused);
+    expectError(refusal.error, 10000, kLayerGoneInternalCode);
+    EXPECT_EQ(refusal.thread, std::this_thread::get_id());
     EXPECT_TRUE(log->contains("The logic layer that made this object is gone"));
 }
 

@@ -1,15 +1,7 @@
 // Pairing, the push token and the device record, end to end over TLS: a logic layer whose base
 // addresses are the in-process reference service's, checked through what it stores and what the
 // service's admin interface reports.
-#include "FoundationSupport.hpp"
-#include "ServiceTestSupport.hpp"
-#include "TestSupport.hpp"
-#include "flow/LogicLayer.hpp"
-#include "platform/linux/CurlHttpTransport.hpp"
-
-#include <gtest/gtest.h>
-
-#include <thread>
+#include "ServiceFlowSupport.hpp"
 
 namespace velquor::detail {
 namespace {
@@ -20,53 +12,31 @@ namespace {
 using PairingCase =
     std::tuple<std::string, std::string, bool, std::string, std::string, int, int, std::string>;
 
-class LogicLayerService : public testing::TestWithParam<PairingCase> {
+class LogicLayerService : public ServiceFlowTest<PairingCase> {
 protected:
-    static void SetUpTestSuite() { running = std::make_unique<service::test::RunningService>(); }
-    static void TearDownTestSuite() { running.reset(); }
-    void SetUp() override {
-        Platform platform = services.platform(dir.path());
-        platform.configuration.northAmericaBaseURL = running->baseURL(service::Region::na);
-        platform.configuration.europeBaseURL = running->baseURL(service::Region::eu);
-        platform.configuration.asiaPacificBaseURL = running->baseURL(service::Region::au);
-        platform.services.http = std::make_shared<CurlHttpTransport>(running->service().caCertificatePath());
-        layer = LogicLayer::create(platform);
-    }
-    void TearDown() override { EXPECT_FALSE(log->contains("delivered twice")); }
+    void SetUp() override { layer = LogicLayer::create(onService(platform, *running)); }
 
-    // Starts `operation` with an error handler and waits for the answer: on the reply thread when a
-    // request went out (`sent`), else on the global queue.
-    template <typename Operation> std::optional<Error> run(bool sent, Operation operation) {
+    // Runs `operation` with a recording handler; a request went out exactly when `sent`.
+    template <typename Operation> Call<Json> run(bool sent, Operation operation) {
         const auto requests = log->count("RequestName=");
-        test::Delivery<std::optional<Error>> delivery;
-        operation([&delivery, sent, caller = std::this_thread::get_id()](std::optional<Error> error) {
-            EXPECT_NE(std::this_thread::get_id(), caller);
-            EXPECT_EQ(test::MarkingQueues::onGlobalQueue(), !sent);
-            delivery.deliver(std::move(error));
-        });
-        auto answer = delivery.wait(std::chrono::seconds(30));
-        EXPECT_TRUE(answer && (log->count("RequestName=") > requests) == sent);
-        return answer.value_or(std::nullopt);
+        test::Delivery<Call<Json>> delivery;
+        operation(recorder(delivery));
+        const auto call = answeredOnce(delivery, sent);
+        EXPECT_EQ(log->count("RequestName=") > requests, sent);
+        return call;
     }
     std::optional<Error> setToken(std::uint8_t byte, APNSDeviceTokenType type, bool sent) {
-        return run(sent, [&](auto handler) { layer->setDeviceToken({byte}, type, handler); });
+        return run(sent, [&](auto handler) { layer->setDeviceToken({byte}, type, handler); }).error;
     }
     std::optional<Error> pair(const std::string& region, bool sent) {
-        return run(sent, [&, key = running->pairingKey(region)](auto handler) { layer->pair(key, handler); });
+        return run(sent, [&, key = running->pairingKey(region)](auto handler) { layer->pair(key, handler); })
+            .error;
     }
-    std::optional<Error> getInfo(bool sent) {
-        return run(sent,
-                   [&](auto h) { layer->getDeviceInfo([this, h](auto r, auto e) { info = r, h(e); }); });
+    Call<Json> getInfo(bool sent) {
+        return run(sent, [&](auto handler) { layer->getDeviceInfo(handler); });
     }
     std::string item(std::string_view n) const { return layer->keychain().getString(n).text.value_or(""); }
     Json newestDevice() const { return running->adminGet("state")["devices"].back(); }
-
-    static inline std::unique_ptr<service::test::RunningService> running;
-    test::TempDir dir;
-    test::TestServices services;
-    test::ScopedLogSink log;
-    std::shared_ptr<LogicLayer> layer;
-    std::optional<Json> info;
 };
 
 // The region rule and the push token are checked before anything is sent; a pairing stores what
@@ -76,7 +46,7 @@ protected:
 TEST_P(LogicLayerService, Pairing) {
     const auto& [name, pairedIn, tokenSet, keyRegion, statusAtOnce, code, internal, dataCenter] = GetParam();
     const bool sent = code == 0, ownReply = statusAtOnce.empty();
-    const auto unpaired = getInfo(false);
+    const auto unpaired = getInfo(false).error;
     EXPECT_EQ(unpaired ? unpaired->code() : 0, 10008);
     ASSERT_TRUE(!tokenSet || !setToken(0xAB, APNSDeviceTokenType::production, false));
     layer->keychain().setString("deviceTokenStr", "ab"); // without setDeviceToken: an earlier run's
@@ -98,8 +68,9 @@ TEST_P(LogicLayerService, Pairing) {
     const Json device = newestDevice();
     EXPECT_EQ(Json({device["id"], device["region"], device["installedApplicationId"], device["finalized"]}),
               Json({item("mobileDeviceID"), keyRegion, item("installedApplicationID"), true}));
-    EXPECT_FALSE(getInfo(true));
-    EXPECT_EQ(info.value_or(Json())["id"], item("mobileDeviceID"));
+    const auto info = getInfo(true);
+    EXPECT_FALSE(info.error);
+    EXPECT_EQ(info.value.value_or(Json())["id"], item("mobileDeviceID"));
     EXPECT_FALSE(setToken(0xAB, APNSDeviceTokenType::sandbox, false));
     EXPECT_FALSE(setToken(0xC0, APNSDeviceTokenType::sandbox, true));
     EXPECT_EQ(Json({newestDevice()["pushToken"], newestDevice()["sandbox"], item("deviceTokenStr")}),

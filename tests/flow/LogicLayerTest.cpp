@@ -57,35 +57,32 @@ TEST_F(LogicLayerStartUp, FreshInstallWritesTheVersionLineAndNothingElse) {
     EXPECT_FALSE(log->contains("getPairedUserDevices"));
 }
 
-TEST_F(LogicLayerStartUp, ReinstallWithStayPairedKeepsTrust) {
+class LogicLayerReinstall : public LogicLayerStartUp, public testing::WithParamInterface<bool> {};
+
+// A reinstall (a pairing's items, the suite's flag unset) keeps trust with "stayPaired", else
+// cleans up; the probe is removed again either way.
+TEST_P(LogicLayerReinstall, KeepsTrustOnlyWithStayPaired) {
+    const bool stayPaired = GetParam();
     storePairing();
-    Keychain(services.keyStore).setString("stayPaired", "stayPaired");
+    if (stayPaired)
+        Keychain(services.keyStore).setString("stayPaired", "stayPaired");
     const auto itemsBefore = services.keyStore->itemCount();
 
     auto layer = start();
 
-    EXPECT_EQ(suiteValue("isPaired"), MemoryPreferences::Value(true));
-    EXPECT_FALSE(suiteValue("tempValue")) << "the probe is removed again";
-    EXPECT_EQ(services.keyStore->itemCount(), itemsBefore);
-    EXPECT_EQ(log->count("Keep trust"), 1u);
-    EXPECT_FALSE(log->contains("Clean up"));
-    EXPECT_TRUE(layer->isPaired());
-}
-
-TEST_F(LogicLayerStartUp, ReinstallWithoutStayPairedCleansUp) {
-    storePairing();
-
-    auto layer = start();
-
-    // What removal deletes and keeps is the keychain's own test; here only that it ran.
-    EXPECT_FALSE(Keychain(services.keyStore).getString("mobileDeviceID").text);
-    EXPECT_FALSE(services.keyStore->hasKey(std::string(items::kDevicePrivateKeyTag)));
-    EXPECT_FALSE(suiteValue("isPaired")) << "the suite's flag stays unset";
+    EXPECT_EQ(suiteValue("isPaired"),
+              stayPaired ? std::optional(MemoryPreferences::Value(true)) : std::nullopt);
     EXPECT_FALSE(suiteValue("tempValue"));
-    EXPECT_EQ(log->count("Clean up"), 1u);
-    EXPECT_FALSE(log->contains("Keep trust"));
-    EXPECT_FALSE(layer->isPaired());
+    // What removal deletes and keeps is the keychain's own test; here only that it ran.
+    EXPECT_EQ(services.keyStore->itemCount() == itemsBefore, stayPaired);
+    EXPECT_EQ(Keychain(services.keyStore).getString("mobileDeviceID").text.has_value(), stayPaired);
+    EXPECT_EQ(services.keyStore->hasKey(std::string(items::kDevicePrivateKeyTag)), stayPaired);
+    EXPECT_EQ(log->count("Keep trust"), stayPaired ? 1u : 0u);
+    EXPECT_EQ(log->count("Clean up"), stayPaired ? 0u : 1u);
+    EXPECT_EQ(layer->isPaired(), stayPaired);
 }
+
+INSTANTIATE_TEST_SUITE_P(StayPaired, LogicLayerReinstall, testing::Bool());
 
 // A probe write that is lost, or a suite that cannot be opened, must not be taken for a reinstall.
 TEST_F(LogicLayerStartUp, UnreliableSuiteChangesNothing) {

@@ -2,22 +2,12 @@
 // in-process reference service's authentications over loopback HTTPS, and the service's record
 // of each answer shows which claims it carried.
 #include "DeviceTestSupport.hpp"
-#include "FoundationSupport.hpp"
-#include "ServiceTestSupport.hpp"
+#include "ServiceFlowSupport.hpp"
 #include "TokenTestSupport.hpp"
-#include "platform/linux/CurlHttpTransport.hpp"
 #include "util/Base64.hpp"
-
-#include <gtest/gtest.h>
 
 namespace velquor::detail {
 namespace {
-
-struct Answer {
-    std::optional<NotificationObject> object;
-    std::optional<Error> error;
-    bool onCaller = false, onGlobalQueue = false;
-};
 
 // `how`: "approve" or "deny" through the object, else the banner action with that identifier.
 // `origin`: the notification's own address when empty, else the answer goes to `origin` + its
@@ -31,56 +21,18 @@ struct Case {
     const char *status, *fault = nullptr;
 };
 
-class Notifications : public testing::TestWithParam<Case> {
+// A device paired with the service in Europe, on a network that is up whatever the machine's.
+class Notifications : public ServiceFlowTest<Case> {
 protected:
-    static void SetUpTestSuite() { running = std::make_unique<service::test::RunningService>(); }
-    static void TearDownTestSuite() { running.reset(); }
     void SetUp() override {
-        test::writeRoutes(routes.path(), "wlan0"); // a network that is up, whatever the machine's
-        Platform platform = services.platform(dir.path());
+        test::writeRoutes(routes.path(), "wlan0");
         platform.services.reachabilityFlags = std::make_shared<LinuxReachabilityFlagSource>(routes.path());
-        platform.services.http = std::make_shared<CurlHttpTransport>(running->service().caCertificatePath());
-        auto& config = platform.configuration;
-        config.northAmericaBaseURL = config.europeBaseURL = config.asiaPacificBaseURL = base;
-        layer = LogicLayer::create(platform);
-        // Paired through the transport and the reply reader, not the pairing flow.
-        auto post = [&](Substance substance) {
-            test::Delivery<Json> reply;
-            layer->communication().post(substance,
-                                        [&](auto claims, auto) { reply.deliver(claims.value_or(0)); });
-            return reply.wait(std::chrono::seconds(30)).value_or(0);
-        };
-        const auto& requests = layer->requestBuilder();
-        std::string id, key = *layer->keychain().getDevicePublicKeyString();
-        ResponseHandler(layer->keychain())
-            .pairing(
-                post(requests.pairingRequest(base, running->pairingKey("EU"), "0a1b", key)),
-                [&](auto pairingId, auto, auto) { id = pairingId.value_or(""); },
-                [](auto) { ADD_FAILURE(); });
-        layer->keychain().setString("isPaired", "isPaired");
-        ASSERT_TRUE(post(requests.finalizeRequest(base, id)).is_object());
-    }
-    static auto recorder(test::Delivery<Answer>& delivery) {
-        return [&delivery, caller = std::this_thread::get_id()](auto object, std::optional<Error> error) {
-            delivery.deliver(
-                {object, error, std::this_thread::get_id() == caller, test::MarkingQueues::onGlobalQueue()});
-        };
-    }
-    // The one answer: on the reply thread when a request went out, else on the global queue.
-    static Answer once(test::Delivery<Answer>& delivery, bool sent) {
-        const Answer answer = delivery.wait(std::chrono::seconds(30)).value_or(Answer{{}, {}, true, false});
-        EXPECT_FALSE(test::waitUntil([&] { return delivery.count() > 1; }, std::chrono::milliseconds(50)));
-        EXPECT_FALSE(answer.onCaller);
-        EXPECT_EQ(answer.onGlobalQueue, !sent);
-        return answer;
+        layer = LogicLayer::create(onService(platform, *running, service::Region::eu));
+        pairByHand(*layer, *running, "EU");
     }
 
-    static inline std::unique_ptr<service::test::RunningService> running;
     const std::string base = running->baseURL(service::Region::eu);
-    test::ScopedLogSink log;
-    test::TempDir dir, routes;
-    test::TestServices services;
-    std::shared_ptr<LogicLayer> layer;
+    test::TempDir routes;
 };
 
 TEST_P(Notifications, AnswerReachesOnlyTheServiceWithTheClaimsGiven) {
@@ -103,34 +55,32 @@ TEST_P(Notifications, AnswerReachesOnlyTheServiceWithTheClaimsGiven) {
     if (c.fault) // cut inside the body, so the transport has nothing to retry
         running->adminPost("faults", Json::parse(c.fault));
 
-    test::Delivery<Answer> received, answered;
+    test::Delivery<Call<NotificationObject>> received, answered;
     const bool fromObject = how == "approve" || how == "deny";
     if (fromObject) {
         Json* deep = &payload["aps"]; // beside the good value, deeper than any stack allows
         for (int i = 0; i < 100'000; ++i)
             deep = &((*deep)["a"] = Json::object());
         layer->processRemoteNotification(payload, recorder(received));
-        const auto object = once(received, false).object.value();
+        const auto object = answeredOnce(received, false).value.value();
         EXPECT_EQ(object.timeoutDuration(), c.timeout);
-        auto handler = [h = recorder(answered)](std::optional<Error> error) {
-            h(std::nullopt, error);
-        };
-        how == "deny" ? object.deny(handler)
-        : c.method    ? object.approve(c.method, handler)
-                      : object.approve(handler);
+        how == "deny" ? object.deny(recorder(answered))
+        : c.method    ? object.approve(c.method, recorder(answered))
+                      : object.approve(recorder(answered));
     } else {
         layer->processRemoteNotificationAction(how, c.method, payload, recorder(answered));
     }
     const bool sent = c.code ? c.internalCode != 7 && c.code != 10002 : std::string(c.status) != "PENDING";
-    const Answer answer = once(answered, sent);
+    const auto answer = answeredOnce(answered, sent);
     EXPECT_EQ(answer.error ? answer.error->code() * 100 + test::internalCode(*answer.error) : 0,
               c.code * 100 + c.internalCode);
-    EXPECT_EQ(answer.object.has_value(), how == "Default") << "the object only when nothing is sent";
+    EXPECT_EQ(answer.value.has_value(), how == "Default") << "the object only when nothing is sent";
     EXPECT_EQ(log->contains("RequestName=validatePush"), sent);
     EXPECT_EQ(log->contains(R"(file="PushManager")"), c.code == 10002)
         << "its error is logged by the push manager";
     EXPECT_EQ(!fromObject && log->contains("identifier=" + how + " userInfo=" + payload.dump()), !fromObject);
     EXPECT_EQ(log->contains("userInfo="), !fromObject) << "a dictionary too deep is not printed";
+    EXPECT_EQ(log->contains(how == "deny" ? "deny method" : "approve method"), fromObject);
     if (c.code == 10009) {
         EXPECT_EQ(answer.error->userInfo()["internalError"]["details"][0]["innerError"]["actual"],
                   "PUSH_CONFIRMATION_TIMED_OUT");

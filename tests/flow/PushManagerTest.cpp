@@ -31,13 +31,11 @@ TEST(PushManager, CategoryHasBothActionsWithTitlesAndOptions) {
         auto categories = PushManager(bundle).getUNNotificationCategories();
         ASSERT_EQ(categories.size(), 1u);
         EXPECT_EQ(categories[0].identifier, "auth");
-        ASSERT_EQ(categories[0].actions.size(), 2u);
-        EXPECT_EQ(categories[0].actions[0].identifier, "Authenticate");
-        EXPECT_EQ(categories[0].actions[0].title, titles.first);
-        EXPECT_EQ(categories[0].actions[0].options, 1u);
-        EXPECT_EQ(categories[0].actions[1].identifier, "Deny");
-        EXPECT_EQ(categories[0].actions[1].title, titles.second);
-        EXPECT_EQ(categories[0].actions[1].options, 2u);
+        std::vector<std::tuple<std::string, std::string, unsigned>> actions;
+        for (const auto& action : categories[0].actions)
+            actions.emplace_back(action.identifier, action.title, action.options);
+        EXPECT_EQ(actions,
+                  (decltype(actions){{"Authenticate", titles.first, 1u}, {"Deny", titles.second, 2u}}));
     }
 }
 
@@ -93,9 +91,9 @@ TEST(PushManager, ParsesOnlyTheServicesNotifications) {
     };
     for (const auto& [name, payload, type, duration, linked] : cases) {
         const auto parsed = PushManager::parse(payload);
-        EXPECT_EQ(parsed.type, type) << name;
-        EXPECT_EQ(parsed.duration, duration) << name;
-        EXPECT_EQ(parsed.urlString, linked ? std::optional(href) : std::nullopt) << name;
+        const std::optional<std::string> link = linked ? std::optional(href) : std::nullopt;
+        EXPECT_EQ(std::tie(parsed.type, parsed.duration, parsed.urlString), std::tie(type, duration, link))
+            << name;
         EXPECT_EQ(parsed.contentType, linked ? std::optional<std::string>("j") : std::nullopt) << name;
     }
 }
