@@ -1,6 +1,7 @@
 // The log upload end to end against the reference service over loopback HTTPS. The layer runs over
 // the process platform, so every line the library logs is in the log it uploads; the device is
-// paired with the service through the transport alone.
+// paired with the service through the transport alone. A log request of the service's is answered
+// after the next device-record fetch.
 #include "ServiceFlowSupport.hpp"
 
 namespace velquor::detail {
@@ -54,6 +55,21 @@ TEST(LogUploadFlow, FilesTheLogUnderItsIdAndRemovesOnlyWhatItReadBackOnSuccess) 
     EXPECT_NE(a.value(), b.value()) << "each upload draws its own id";
     for (const auto& each : {*a, *b})
         EXPECT_EQ(running.adminRaw("GET", "uploads/" + each).status, 200);
+
+    // A log request the service holds is answered by an upload after the next device-record fetch.
+    const auto uploads = [&running] {
+        return running.adminGet("state")["uploads"].size();
+    };
+    const std::size_t before = uploads();
+    running.adminPost("devices/" + layer->keychain().getString(items::kMobileDeviceID).text.value() +
+                          "/log-requests",
+                      Json::object());
+    auto fetched = std::make_shared<test::Delivery<bool>>();
+    layer->getDeviceInfo([fetched](auto record, auto) { fetched->deliver(record.has_value()); });
+    ASSERT_TRUE(fetched->wait(deadline).value_or(false));
+    for (int i = 0; i < 300 && uploads() == before; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(uploads(), before + 1);
 }
 
 } // namespace
