@@ -212,7 +212,8 @@ void approveAuthentication(const demo::AdminClient& admin, const std::string& de
         throw StepFailed{"processRemoteNotification: the notification gave no object"};
     std::cout << "an authentication request, to be answered within " << object->timeoutDuration() << " s"
               << std::endl;
-    expectNoError("approve", [&](auto handler) { object->approve("FACE_ID", std::move(handler)); });
+    const NotificationObject request = *object; // a lambda cannot capture a structured binding in clang 14
+    expectNoError("approve", [&](auto handler) { request.approve("FACE_ID", std::move(handler)); });
     showRecordedAnswer(admin, id, "APPROVED");
 }
 
