@@ -1,7 +1,6 @@
 #include "flow/LogUploadFlow.hpp"
 
 #include "flow/FlowErrors.hpp"
-#include "flow/LogicLayer.hpp"
 #include "jwt/Digest.hpp"
 #include "log/Log.hpp"
 #include "log/ZipLog.hpp"
@@ -68,7 +67,7 @@ void LogUploadFlow::upload(const SupportIdCompletion& handler) const {
         return handler(std::nullopt, flowError(ErrorCode::internalFailure, 48, kLogicLayerUnit, kOperation));
 
     const std::string base =
-        LogicLayer::baseURL(c_.keychain.getString(items::kDataCenter).text, c_.platform.configuration);
+        c_.urlManager.baseURLForDataCenter(c_.keychain.getString(items::kDataCenter).text);
     const std::vector<std::uint8_t> digest = detail::digest(256, *archive);
     const std::optional<std::string> supportId = drawSupportId(secureRandom64);
     if (digest.empty() || !supportId) {

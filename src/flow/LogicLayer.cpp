@@ -172,16 +172,7 @@ bool LogicLayer::isPaired() const {
 }
 
 std::string LogicLayer::baseURL() const {
-    return baseURL(c_.keychain.getString(items::kDataCenter).text, c_.platform.configuration);
-}
-
-const std::string& LogicLayer::baseURL(const std::optional<std::string>& dataCenter,
-                                       const ResolvedConfiguration& configuration) {
-    if (dataCenter == "EU")
-        return configuration.europeBaseURL;
-    if (dataCenter == "AU")
-        return configuration.asiaPacificBaseURL;
-    return configuration.northAmericaBaseURL;
+    return c_.urlManager.baseURLForDataCenter(c_.keychain.getString(items::kDataCenter).text);
 }
 
 void LogicLayer::async(const char* operation, std::function<void()> body) {

@@ -106,8 +106,6 @@ public:
     bool isPaired() const;
     // Base address for the stored "dataCenter" ("NA", "EU", "AU"; anything else is NA).
     std::string baseURL() const;
-    static const std::string& baseURL(const std::optional<std::string>& dataCenter,
-                                      const ResolvedConfiguration& configuration);
 
     const Platform& platform() const { return c_.platform; }
     PushManager& push() { return *c_.push; }
