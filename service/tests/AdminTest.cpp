@@ -29,22 +29,6 @@ TEST_F(AdminTest, IssuesPairingKeysAndIdentityTokensWhosePrefixNamesTheRegion) {
               201);
 }
 
-TEST_F(AdminTest, ReportsStateWithNullForWhatIsNotYetKnown) {
-    const auto device = running.pair(TestKey::shared(0), Region::na);
-    const auto id = running.authenticate(device);
-    const auto state = running.adminGet("state");
-    EXPECT_EQ(state["authentications"],
-              json::parse(R"([{"id": ")" + id + R"(", "deviceId": ")" + device.id +
-                          R"(", "status": "PENDING", "method": null, "isBanner": null}])"));
-    EXPECT_EQ(state["devices"][0]["region"], "NA");
-    EXPECT_EQ(state["devices"][0]["sandbox"], false);
-    EXPECT_EQ(state["uploads"], json::array());
-    // Authentications default to a 45-second timeout, as the notification says.
-    const auto created = running.adminPost("devices/" + device.id + "/authentications", json::object());
-    const auto notification = base64StandardDecode(created["userInfo"]["Velquor"]).value_or("null");
-    EXPECT_EQ(json::parse(notification)["timeout"]["duration"], 45);
-}
-
 // Each refusal names the member at fault; a body must be declared JSON, so a cross-site "simple"
 // request (text or form) is refused, while a bodiless POST needs no content type.
 TEST_F(AdminTest, RefusesWhatItCannotDo) {

@@ -4,8 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-
 #include <netdb.h>
 #include <unistd.h>
 
@@ -96,10 +94,7 @@ TEST_F(FaultTest, ProducesEveryReplyAndTransportFailureAClientMustSurvive) {
         addFault(c.fault);
         // A fresh connection: on a reused one, libcurl retries a request whose connection died.
         HttpsClient client(running.service().caCertificatePath());
-        const auto started = std::chrono::steady_clock::now();
         const auto reply = client.postJwt(device.baseURL + "v1/deviceInfo", device.token());
-        EXPECT_GE(std::chrono::steady_clock::now() - started,
-                  std::chrono::milliseconds(c.fault.value("delayMs", 0)));
         EXPECT_EQ(reply.code, c.code) << reply.transportError;
         EXPECT_EQ(reply.status, c.code == CURLE_OK ? c.fault.value("status", 500) : 0);
         const auto header = reply.headers.find("correlation-id");

@@ -18,7 +18,7 @@ TEST(PersistenceTest, ARestartedServiceKnowsItsDevicesUploadsKeysAndUsedTokens) 
     std::string caBefore, serverKeyBefore, usedToken;
     const std::string zip = "PK\x03\x04 archive bytes";
     {
-        RunningService first(directory);
+        RunningService first({.stateDirectory = directory});
         device = first.pair(TestKey::shared(0));
         const auto upload =
             first.upload(device, device.payloadToken({{"sha256", sha256Hex(zip)}, {"supportId", "42"}}),
@@ -31,7 +31,7 @@ TEST(PersistenceTest, ARestartedServiceKnowsItsDevicesUploadsKeysAndUsedTokens) 
     }
     // A server certificate that no longer matches its key is issued again (every request below verifies it).
     std::filesystem::remove(directory / "server-key.pem");
-    RunningService second(directory);
+    RunningService second({.stateDirectory = directory});
     EXPECT_EQ(readFile(directory / "ca.pem"), caBefore);
     EXPECT_EQ(second.serverPublicKey(), serverKeyBefore);
     device.baseURL = second.baseURL(Region::eu);
@@ -55,7 +55,7 @@ TEST(PersistenceTest, ARestartedServiceKnowsItsDevicesUploadsKeysAndUsedTokens) 
     // A damaged CA stops the next start and is left as it is.
     second.stop();
     std::ofstream(directory / "ca.pem", std::ios::trunc) << "not a certificate";
-    const auto error = ReferenceService(ServiceOptions{"127.0.0.1", 0, directory, false}).start();
+    const auto error = ReferenceService({.stateDirectory = directory}).start();
     ASSERT_TRUE(error);
     EXPECT_NE(error->find("ca.pem"), std::string::npos) << *error;
     EXPECT_EQ(readFile(directory / "ca.pem"), "not a certificate");

@@ -18,16 +18,10 @@ std::string sampleZip() {
     return zip;
 }
 
-// Uploads stop at three sample archives in total.
-ServiceOptions withUploadLimit() {
-    ServiceOptions options;
-    options.maxUploadBytes = 3 * sampleZip().size();
-    return options;
-}
-
 class ProtocolTest : public ::testing::Test {
 protected:
-    RunningService running{withUploadLimit()};
+    // Uploads stop at three sample archives in total.
+    RunningService running{{.stateDirectory = {}, .maxUploadBytes = 3 * sampleZip().size()}};
 
     HttpReply upload(const PairedDevice& device, const std::string& supportId, const std::string& digest,
                      const std::string& body = multipartBody(sampleZip())) {
@@ -90,22 +84,27 @@ TEST_F(ProtocolTest, ServesPairingFinalizeTokenUpdateDeviceInfoPushAnswerAndLogU
     expected["receivedAt"] = opened["receivedAt"];
     EXPECT_EQ(info["devices"][0]["logs"], expected);
 
-    // An authentication: the push payload names the check address; the device approves from the banner.
-    const auto created =
-        running.adminPost("devices/" + device.id + "/authentications", {{"timeoutSeconds", 60}});
+    // An authentication (45 seconds unless told otherwise): the push payload names the check address;
+    // the state has null for what is not yet known; the device approves, not from the banner.
+    const auto created = running.adminPost("devices/" + device.id + "/authentications", json::object());
     const auto id = created["authenticationId"].get<std::string>();
     const auto href = base + "v1/push/check?authenticationId=" + id;
     EXPECT_EQ(json::parse(base64StandardDecode(created["userInfo"]["Velquor"]).value_or("null")),
               json({{"type", "AUTHENTICATION"},
-                    {"timeout", {{"duration", 60}}},
+                    {"timeout", {{"duration", 45}}},
                     {"_links", {{"push.check", {{"href", href}, {"content-type", "application/jwt"}}}}}}));
     EXPECT_EQ(running.adminGet("authentications/" + id),
               json({{"status", "PENDING"}, {"method", nullptr}, {"isBanner", nullptr}, {"answer", nullptr}}));
-    const auto answer = device.claims({{"action", "APPROVE"}, {"isBanner", true}, {"method", "FACE_ID"}});
+    EXPECT_EQ(running.adminGet("state")["authentications"], json::array({{{"id", id},
+                                                                          {"deviceId", device.id},
+                                                                          {"status", "PENDING"},
+                                                                          {"method", nullptr},
+                                                                          {"isBanner", nullptr}}}));
+    const auto answer = device.claims({{"action", "APPROVE"}, {"isBanner", false}, {"method", "FACE_ID"}});
     EXPECT_EQ(running.post(href + "&bundleId=com.example.host", makeToken(answer, &key, device.id)).status,
               200);
     EXPECT_EQ(running.adminGet("authentications/" + id),
-              json({{"status", "APPROVED"}, {"method", "FACE_ID"}, {"isBanner", true}, {"answer", answer}}));
+              json({{"status", "APPROVED"}, {"method", "FACE_ID"}, {"isBanner", false}, {"answer", answer}}));
 
     // The log upload: the archive arrives byte for byte and clears the log request.
     const auto zip = sampleZip();
@@ -186,14 +185,18 @@ TEST_F(ProtocolTest, OneKeyPairsExactlyOneOfManyConcurrentDevices) {
 TEST_F(ProtocolTest, AnswersAnAuthenticationOnceOnlyFromItsDeviceAndOnlyInTime) {
     const auto device = running.pair(TestKey::shared(0));
     const auto other = running.pair(TestKey::shared(1));
-    const auto pending = device.checkURL(running.authenticate(device, {{"timeoutSeconds", 60}}));
+    const auto pendingId = running.authenticate(device, {{"timeoutSeconds", 60}});
+    const auto pending = device.checkURL(pendingId);
     const auto expired = running.authenticate(device, {{"timeoutSeconds", 0}});
     const auto approve = json{{"action", "APPROVE"}};
     running.expectRefusal(running.post(pending, other.token(approve)), 403, "FORBIDDEN", "authenticationId",
                           "FORBIDDEN");
     running.expectRefusal(running.post(pending, device.token({{"action", "MAYBE"}})), 400, "INVALID_DATA",
                           "action", "ACTION_INVALID");
-    EXPECT_EQ(running.post(pending, device.token({{"action", "DENY"}})).status, 200);
+    // The answer is kept exactly as sent: "isBanner" absent, "method" null.
+    const auto deny = device.claims({{"action", "DENY"}, {"method", nullptr}});
+    EXPECT_EQ(running.post(pending, makeToken(deny, device.key, device.id)).status, 200);
+    EXPECT_EQ(running.adminGet("authentications/" + pendingId)["answer"], deny);
     running.expectRefusal(running.post(pending, device.token(approve)), 409, "CONFLICT", "authenticationId",
                           "AUTHENTICATION_ALREADY_ANSWERED");
     const auto late = running.expectRefusal(running.post(device.checkURL(expired), device.token(approve)),

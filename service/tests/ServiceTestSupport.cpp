@@ -7,11 +7,10 @@
 #include <openssl/x509.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <iterator>
 #include <mutex>
-#include <sstream>
 
 #include <cstdlib>
 
@@ -31,9 +30,7 @@ TempDir::~TempDir() {
 
 std::string readFile(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
-    std::stringstream content;
-    content << in.rdbuf();
-    return content.str();
+    return {std::istreambuf_iterator<char>(in), {}};
 }
 
 namespace {
@@ -59,14 +56,6 @@ size_t collectHeader(char* data, size_t size, size_t count, void* target) {
 }
 
 } // namespace
-
-HttpsClient::HttpsClient(std::filesystem::path caFile)
-    : caFile_(std::move(caFile))
-    , curl_(curl_easy_init()) {}
-
-HttpsClient::~HttpsClient() {
-    curl_easy_cleanup(curl_);
-}
 
 HttpReply HttpsClient::request(const std::string& method, const std::string& url,
                                const std::vector<std::string>& headers, const std::string& body) {
@@ -103,10 +92,6 @@ HttpReply HttpsClient::request(const std::string& method, const std::string& url
     return reply;
 }
 
-HttpReply HttpsClient::postJwt(const std::string& url, const std::string& token) {
-    return request("POST", url, {"content-type: application/jwt", "Accept: application/jwt"}, token);
-}
-
 const TestKey& TestKey::shared(int index) {
     static std::mutex mutex;
     static std::map<int, TestKey> keys;
@@ -116,18 +101,6 @@ const TestKey& TestKey::shared(int index) {
     if (!key.key_)
         key.key_ = ServiceKeys::generate(2048, error);
     return key;
-}
-
-std::string TestKey::publicKeyPkcs1Base64() const {
-    const auto spki = key_->publicKeyDer();
-    const auto* cursor = reinterpret_cast<const unsigned char*>(spki.data());
-    std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(d2i_PUBKEY(nullptr, &cursor, long(spki.size())),
-                                                            EVP_PKEY_free);
-    unsigned char* der = nullptr;
-    const int size = i2d_PublicKey(key.get(), &der);
-    const std::string bytes(reinterpret_cast<char*>(der), static_cast<size_t>(std::max(size, 0)));
-    OPENSSL_free(der);
-    return ServiceBase64::encode(bytes);
 }
 
 std::optional<std::string> base64StandardDecode(const std::string& text) {
@@ -225,15 +198,11 @@ json PairedDevice::claims(const json& extra) const {
     json claims{{"iss", installedApplicationId},
                 {"dvc", id},
                 {"jti", RandomIds::uuid()},
-                {"exp", unixNow() + 120},
+                {"exp", nowSeconds() + 120},
                 {"fnp", "5B1F2A9C-0000-4000-8000-000000000001"},
                 {"metadata", deviceData()}};
     claims.update(extra);
     return claims;
-}
-
-std::string PairedDevice::token(const json& extra) const {
-    return makeToken(claims(extra), key, id);
 }
 
 std::string PairedDevice::payloadToken(const json& extra) const {
@@ -242,30 +211,12 @@ std::string PairedDevice::payloadToken(const json& extra) const {
     return makeToken(payload, key, id);
 }
 
-std::string PairedDevice::checkURL(const std::string& authenticationId) const {
-    return baseURL + "v1/push/check?authenticationId=" + authenticationId + "&bundleId=com.example.host";
-}
-
-RunningService::RunningService()
-    : RunningService(ServiceOptions{}) {}
-
-RunningService::RunningService(const std::filesystem::path& stateDirectory)
-    : stateDirectory_(stateDirectory) {
-    start({});
-}
-
-RunningService::RunningService(ServiceOptions options)
-    : temp_(std::make_unique<TempDir>())
-    , stateDirectory_(temp_->path() / "state") {
-    start(std::move(options));
-}
-
-RunningService::~RunningService() {
-    stop();
-}
-
-void RunningService::start(ServiceOptions options) {
-    options.stateDirectory = stateDirectory_;
+RunningService::RunningService(ServiceOptions options) {
+    if (options.stateDirectory.empty()) {
+        temp_ = std::make_unique<TempDir>();
+        options.stateDirectory = temp_->path() / "state";
+    }
+    stateDirectory_ = options.stateDirectory;
     service_ = std::make_unique<ReferenceService>(std::move(options));
     if (const auto error = service_->start())
         throw std::runtime_error("the service did not start: " + *error);
@@ -273,11 +224,6 @@ void RunningService::start(ServiceOptions options) {
     std::string error;
     const auto key = ServiceKeys::fromPrivatePem(readFile(stateDirectory_ / "service-key.pem"), error);
     serverPublicKey_ = key ? key->publicKeyBase64() : "";
-}
-
-void RunningService::stop() {
-    client_.reset();
-    service_.reset();
 }
 
 HttpReply RunningService::upload(const PairedDevice& device, const std::string& token,
@@ -288,14 +234,9 @@ HttpReply RunningService::upload(const PairedDevice& device, const std::string& 
                             body);
 }
 
-HttpReply RunningService::adminRaw(const std::string& method, const std::string& path,
-                                   const std::string& body) {
-    return client_->request(method, service_->adminURL() + path, {"content-type: application/json"}, body);
-}
-
-json RunningService::adminPost(const std::string& path, const json& body, long expectStatus) {
+json RunningService::adminPost(const std::string& path, const json& body) {
     const auto reply = adminRaw("POST", path, body.dump());
-    EXPECT_EQ(reply.status, expectStatus) << path << ": " << reply.body << reply.transportError;
+    EXPECT_EQ(reply.status, 201) << path << ": " << reply.body << reply.transportError;
     return json::parse(reply.body, nullptr, false);
 }
 
@@ -305,21 +246,13 @@ json RunningService::adminGet(const std::string& path) {
     return json::parse(reply.body, nullptr, false);
 }
 
-std::string RunningService::pairingKey(const std::string& region) {
-    return adminPost("pairing-keys", {{"region", region}}).value("pairingKey", "");
-}
-
-std::string RunningService::authenticate(const PairedDevice& device, const json& body) {
-    return adminPost("devices/" + device.id + "/authentications", body).value("authenticationId", "");
-}
-
 json RunningService::pairingClaims(const std::string& pairingKey, const TestKey& key, bool sandbox) {
     return {{"pairingKey", pairingKey},
             {"mobileDevice", {{"publicKey", key.publicKeyBase64()}}},
             {"installedApplication", {{"pushToken", "00ab10ff"}}},
             {"fnp", "5B1F2A9C-0000-4000-8000-000000000001"},
             {"jti", RandomIds::uuid()},
-            {"exp", unixNow() + 120},
+            {"exp", nowSeconds() + 120},
             {"metadata", deviceData(sandbox)}};
 }
 

@@ -49,8 +49,10 @@ struct HttpReply {
 // One libcurl handle (connections are reused); use from one thread at a time.
 class HttpsClient {
 public:
-    explicit HttpsClient(std::filesystem::path caFile);
-    ~HttpsClient();
+    explicit HttpsClient(std::filesystem::path caFile)
+        : caFile_(std::move(caFile))
+        , curl_(curl_easy_init()) {}
+    ~HttpsClient() { curl_easy_cleanup(curl_); }
     HttpsClient(const HttpsClient&) = delete;
     HttpsClient& operator=(const HttpsClient&) = delete;
 
@@ -58,7 +60,9 @@ public:
                       const std::vector<std::string>& headers, const std::string& body = {});
     // Host names to resolve to fixed addresses, "name:port:address" as CURLOPT_RESOLVE takes them.
     void resolve(std::vector<std::string> entries) { resolve_ = std::move(entries); }
-    HttpReply postJwt(const std::string& url, const std::string& token);
+    HttpReply postJwt(const std::string& url, const std::string& token) {
+        return request("POST", url, {"content-type: application/jwt", "Accept: application/jwt"}, token);
+    }
 
 private:
     std::filesystem::path caFile_;
@@ -72,7 +76,6 @@ class TestKey {
 public:
     static const TestKey& shared(int index);
     std::string publicKeyBase64() const { return key_->publicKeyBase64(); } // SubjectPublicKeyInfo
-    std::string publicKeyPkcs1Base64() const;                               // bare RSAPublicKey
     std::string sign(const std::string& input) const { return key_->signSha256(input).value_or(""); }
 
 private:
@@ -86,9 +89,6 @@ inline std::string base64Url(const std::string& bytes) {
     return ServiceBase64::encodeURL(bytes);
 }
 std::string sha256Hex(const std::string& bytes);
-inline long long unixNow() {
-    return nowSeconds();
-}
 
 // A compact token: header {"alg", "typ", ["kid"]}; signed RS256 when `key` is given, else "none".
 std::string makeToken(const json& claims, const TestKey* key,
@@ -117,21 +117,21 @@ struct PairedDevice {
     std::string baseURL;
     // Claims of a signed request: "iss", "dvc", fresh "jti", "exp" in two minutes, "fnp", "metadata".
     json claims(const json& extra = json::object()) const;
-    std::string token(const json& extra = json::object()) const;
+    std::string token(const json& extra = json::object()) const { return makeToken(claims(extra), key, id); }
     // A token with the payload claim set of a paired device (no "metadata"), as log uploads carry.
     std::string payloadToken(const json& extra) const;
     // The push check address of an authentication, with the bundle id the device paired with.
-    std::string checkURL(const std::string& authenticationId) const;
+    std::string checkURL(const std::string& authenticationId) const {
+        return baseURL + "v1/push/check?authenticationId=" + authenticationId + "&bundleId=com.example.host";
+    }
 };
 
 // A started service in a temporary state directory, with helpers for the admin interface.
 class RunningService {
 public:
-    RunningService();
-    explicit RunningService(const std::filesystem::path& stateDirectory);
-    // Options as given; the state directory is a fresh temporary one.
-    explicit RunningService(ServiceOptions options);
-    ~RunningService();
+    // Options as given; without a state directory, in a fresh temporary one.
+    explicit RunningService(ServiceOptions options = {});
+    ~RunningService() { stop(); }
 
     ReferenceService& service() { return *service_; }
     HttpsClient& client() { return *client_; }
@@ -142,12 +142,19 @@ public:
     HttpReply post(const std::string& url, const std::string& token) { return client_->postJwt(url, token); }
     // A log upload with `token` in its header and `body` (multipartBody of `zip` when empty).
     HttpReply upload(const PairedDevice& device, const std::string& token, const std::string& body);
-    json adminPost(const std::string& path, const json& body, long expectStatus = 201);
+    json adminPost(const std::string& path, const json& body); // expects 201
     json adminGet(const std::string& path);
-    HttpReply adminRaw(const std::string& method, const std::string& path, const std::string& body = {});
-    std::string pairingKey(const std::string& region);
+    HttpReply adminRaw(const std::string& method, const std::string& path, const std::string& body = {}) {
+        return client_->request(method, service_->adminURL() + path, {"content-type: application/json"},
+                                body);
+    }
+    std::string pairingKey(const std::string& region) {
+        return adminPost("pairing-keys", {{"region", region}}).value("pairingKey", "");
+    }
     // A new authentication of `device`; its id.
-    std::string authenticate(const PairedDevice& device, const json& body = json::object());
+    std::string authenticate(const PairedDevice& device, const json& body = json::object()) {
+        return adminPost("devices/" + device.id + "/authentications", body).value("authenticationId", "");
+    }
 
     // The claims of a pairing request (unsigned device data included).
     static json pairingClaims(const std::string& pairingKey, const TestKey& key, bool sandbox = false);
@@ -161,11 +168,12 @@ public:
                        const std::string& target = {}, const std::string& detailCode = {});
 
     // Stops the service (as at process exit) so a new one can start on the same directory.
-    void stop();
+    void stop() {
+        client_.reset();
+        service_.reset();
+    }
 
 private:
-    void start(ServiceOptions options);
-
     std::unique_ptr<TempDir> temp_;
     std::filesystem::path stateDirectory_;
     std::unique_ptr<ReferenceService> service_;

@@ -1,4 +1,5 @@
 #include "jwt/JSONWebToken.hpp"
+#include "jwt/SignatureAlgorithm.hpp"
 #include "util/Base64URL.hpp"
 
 #include <gtest/gtest.h>
@@ -19,17 +20,6 @@ std::string seg(const std::string& text) {
 std::string token(const std::string& header, const std::string& payload = R"({"sub":"x"})",
                   const std::string& signature = "") {
     return seg(header) + "." + seg(payload) + "." + signature;
-}
-
-TEST(JSONWebTokenTest, ParsesAWellFormedToken) {
-    const std::string compact =
-        token(R"({"alg":"RS256","typ":"JWT","kid":"k1"})", R"({"iss":"svc","n":[1,2]})", "c2ln");
-    auto parsed = JSONWebToken::parse(compact);
-    ASSERT_TRUE(parsed) << parsed.error().description();
-    EXPECT_EQ(parsed->signatureAlgorithm, SignatureAlgorithm::rsassa_PKCS1(Hash::sha256));
-    EXPECT_EQ(parsed->payload.jsonPayload, (Json{{"iss", "svc"}, {"n", {1, 2}}}));
-    EXPECT_EQ(parsed->base64Parts.signature, "c2ln");
-    EXPECT_EQ(parsed->rawString(), compact);
 }
 
 // Structure first, then each segment's Base64URL, then the header's JSON, "typ" and "alg", then the
@@ -71,15 +61,20 @@ TEST(JSONWebTokenTest, ReportsTheFirstProblemInCheckingOrder) {
     }
 }
 
-TEST(JSONWebTokenTest, AcceptsOptionalOrOddTypAndAnEmptySignature) {
+// "typ" is optional and read loosely; the signature segment may be empty.
+TEST(JSONWebTokenTest, ParsesAWellFormedTokenWhateverItsTypAndKeepsItsParts) {
     for (const std::string header :
-         {R"({"alg":"RS256"})", R"({"alg":"RS256","typ":"jwt"})", R"({"alg":"RS256","typ":"Jwt"})",
-          R"({"alg":"RS256","typ":5})", R"({"alg":"RS256","typ":null})"}) {
-        auto parsed = JSONWebToken::parse(token(header));
-        ASSERT_TRUE(parsed) << header << ": " << parsed.error().description();
-        EXPECT_EQ(parsed->signatureAlgorithm.name(), "RS256");
-        EXPECT_EQ(parsed->base64Parts.signature, "");
-    }
+         {R"({"alg":"RS256","typ":"JWT","kid":"k1"})", R"({"alg":"RS256"})", R"({"alg":"RS256","typ":"jwt"})",
+          R"({"alg":"RS256","typ":"Jwt"})", R"({"alg":"RS256","typ":5})", R"({"alg":"RS256","typ":null})"})
+        for (const std::string signature : {"", "c2ln"}) {
+            const std::string compact = token(header, R"({"iss":"svc","n":[1,2]})", signature);
+            auto parsed = JSONWebToken::parse(compact);
+            ASSERT_TRUE(parsed) << header << ": " << parsed.error().description();
+            EXPECT_EQ(parsed->signatureAlgorithm, SignatureAlgorithm::rsassa_PKCS1(Hash::sha256));
+            EXPECT_EQ(parsed->payload.jsonPayload, (Json{{"iss", "svc"}, {"n", {1, 2}}}));
+            EXPECT_EQ(parsed->base64Parts.signature, signature);
+            EXPECT_EQ(parsed->rawString(), compact);
+        }
 }
 
 TEST(JSONWebTokenTest, BuildsAnUnsignedTokenWithExactlyAlgAndTyp) {
@@ -124,6 +119,32 @@ TEST(JSONWebTokenTest, ClaimsJSONCannotCarryComeBackAsErrorsNotExceptions) {
         EXPECT_EQ(built.error().kind, JSONWebToken::BuildError::Kind::invalidJSON);
         EXPECT_FALSE(built.error().signerError);
     }
+}
+
+TEST(SignatureAlgorithmTest, ReadsEveryStandardNameAndNothingElse) {
+    const std::pair<std::string, SignatureAlgorithm> known[] = {
+        {"HS256", SignatureAlgorithm::hmac(Hash::sha256)},
+        {"RS256", SignatureAlgorithm::rsassa_PKCS1(Hash::sha256)},
+        {"RS384", SignatureAlgorithm::rsassa_PKCS1(Hash::sha384)},
+        {"RS512", SignatureAlgorithm::rsassa_PKCS1(Hash::sha512)},
+        {"ES512", SignatureAlgorithm::ecdsa(Hash::sha512)},
+        {"PS384", SignatureAlgorithm::rsassa_PSS(Hash::sha384)},
+        {"none", SignatureAlgorithm::none()},
+        {"NONE", SignatureAlgorithm::none()},
+        {"None", SignatureAlgorithm::none()}};
+    for (const auto& [name, algorithm] : known)
+        EXPECT_EQ(SignatureAlgorithm::fromName(name).value(), algorithm) << name;
+    for (const auto& [name, algorithm] : {known[1], known[4], known[6]})
+        EXPECT_EQ(algorithm.name(), name);
+    EXPECT_NE(SignatureAlgorithm::rsassa_PKCS1(Hash::sha256), SignatureAlgorithm::rsassa_PKCS1(Hash::sha384));
+
+    for (const std::string name : {"rs256", "RS", "RS1024", "R", "", "XS256", "RS256 ", "nonee", "RS 256"})
+        EXPECT_EQ(SignatureAlgorithm::fromName(name).error(),
+                  (JSONWebTokenError{Kind::invalidSignatureAlgorithm, std::nullopt, name}));
+
+    EXPECT_EQ(SignatureAlgorithm::hashFunctionFromRawValue(384), Hash::sha384);
+    EXPECT_FALSE(SignatureAlgorithm::hashFunctionFromRawValue(1));
+    EXPECT_FALSE(SignatureAlgorithm::hashFunctionFromRawValue(255));
 }
 
 } // namespace

@@ -1,3 +1,4 @@
+#include "jwt/Digest.hpp"
 #include "jwt/JSONWebToken.hpp"
 #include "jwt/RSAPKCS1Signer.hpp"
 #include "jwt/RSAPKCS1Verifier.hpp"
@@ -46,27 +47,34 @@ protected:
 EVP_PKEY* RSAPKCS1Test::key_ = nullptr;
 EVP_PKEY* RSAPKCS1Test::otherKey_ = nullptr;
 
-TEST_F(RSAPKCS1Test, SignaturesEqualOpenSSLsDigestSignByteForByte) {
-    const std::pair<Hash, const EVP_MD*> hashes[] = {
-        {Hash::sha256, EVP_sha256()}, {Hash::sha384, EVP_sha384()}, {Hash::sha512, EVP_sha512()}};
-    for (const auto& [hash, md] : hashes) {
+TEST(DigestTest, MatchesOpenSSLForEverySupportedSizeAndNothingElse) {
+    const auto abc = bytesOf("abc");
+    const std::pair<int, DigestAlgorithm> sizes[] = {{1, DigestAlgorithm::sha1},
+                                                     {256, DigestAlgorithm::sha256},
+                                                     {384, DigestAlgorithm::sha384},
+                                                     {512, DigestAlgorithm::sha512}};
+    for (const auto& [bits, algorithm] : sizes)
+        EXPECT_EQ(digest(bits, abc), test::digestOf(algorithm, "abc")) << bits;
+    EXPECT_EQ(digest(256, Bytes{}), test::digestOf(DigestAlgorithm::sha256, ""));
+    EXPECT_TRUE(digest(7, abc).empty());
+    EXPECT_TRUE(digest(0, abc).empty());
+}
+
+// Signatures equal OpenSSL's byte for byte; the token names its algorithm, carries the standard
+// signature over header "." payload, and validates with the public key or a private key handle
+// (through its public half).
+TEST_F(RSAPKCS1Test, SignsLikeOpenSSLAndItsTokensValidate) {
+    const std::tuple<Hash, const EVP_MD*, const char*> hashes[] = {{Hash::sha256, EVP_sha256(), "RS256"},
+                                                                   {Hash::sha384, EVP_sha384(), "RS384"},
+                                                                   {Hash::sha512, EVP_sha512(), "RS512"}};
+    for (const auto& [hash, md, name] : hashes) {
         RSAPKCS1Signer signer(hash, privateKey());
         for (std::size_t length : {0u, 1u, 55u, 64u, 1000u}) {
             Bytes input(length);
             RAND_bytes(input.data(), static_cast<int>(length));
             EXPECT_EQ(signer.sign(input).value(), test::referenceSign(key_, md, input))
-                << "hash " << static_cast<int>(hash) << " length " << length;
+                << name << " " << length;
         }
-    }
-}
-
-// The token names its algorithm, carries the standard signature over header "." payload, and
-// validates with the public key or a private key handle (through its public half).
-TEST_F(RSAPKCS1Test, SignedTokensCarryTheStandardSignatureAndValidate) {
-    const std::tuple<Hash, const EVP_MD*, const char*> hashes[] = {{Hash::sha256, EVP_sha256(), "RS256"},
-                                                                   {Hash::sha384, EVP_sha384(), "RS384"},
-                                                                   {Hash::sha512, EVP_sha512(), "RS512"}};
-    for (const auto& [hash, md, name] : hashes) {
         const JSONWebToken token = signedToken(hash);
         EXPECT_EQ(token.signatureAlgorithm.name(), name);
         EXPECT_TRUE(test::referenceVerify(key_, md,

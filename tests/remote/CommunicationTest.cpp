@@ -65,8 +65,8 @@ protected:
                               collaborators.reachabilityFlags, fixture.queues,
                               collaborators.notificationCenter});
     }
-    std::shared_ptr<HttpTransport> curl(std::optional<std::chrono::seconds> inactivityLimit = std::nullopt) {
-        return std::make_shared<CurlHttpTransport>(running->service().caCertificatePath(), inactivityLimit);
+    std::shared_ptr<HttpTransport> curl() {
+        return std::make_shared<CurlHttpTransport>(running->service().caCertificatePath());
     }
     void prepare(Device device) {
         ASSERT_TRUE(fixture.keychain().getDevicePublicKeyString());
@@ -99,7 +99,7 @@ protected:
     RequestBuilder builder{std::make_shared<test::FixedBundle>(test::hostValues())};
 };
 
-TEST_F(CommunicationTest, PairsFinalizesAndReadsTheDeviceRecordWithTheService) {
+TEST_F(CommunicationTest, PairsAndFinalizesWithTheService) {
     prepare(Device::unpaired);
     const Communication comm = communication(curl());
     const std::string eu = base(service::Region::eu);
@@ -122,8 +122,6 @@ TEST_F(CommunicationTest, PairsFinalizesAndReadsTheDeviceRecordWithTheService) {
     auto finalized = post(comm, builder.finalizeRequest(eu, *pairingId));
     ASSERT_TRUE(finalized.first) << describeError(*finalized.second);
     EXPECT_TRUE(sink->contains("Public was found in keychain"));
-    auto info = post(comm, builder.deviceInfoRequest(eu)).first.value_or(Json());
-    EXPECT_TRUE(info["public"].is_object() && info["devices"].is_array()) << info;
 }
 
 struct FaultCase {
@@ -134,7 +132,8 @@ struct FaultCase {
     Device device;
     // The fault planted on the device-information path, with "$FOREIGN" for the service's
     // foreign key and "$SHORT" for a key of 1024 bits. Members the test reads itself instead:
-    // "tls" (the kind of certificate fault), "routes" (false: no route), "inactivity" (seconds).
+    // "tls" (the kind of certificate fault), "routes" (false: no route). Each transport failure
+    // maps to its own underlying code in the transport's tests; here one stands for all.
     const char* fault;
 };
 
@@ -157,17 +156,13 @@ TEST_P(CommunicationFault, AnswersWithTheCodeOfTheFailingStep) {
     const std::string tls = fault.value("tls", "");
     if (tls.empty()) {
         Json planted = fault;
-        for (const char* own : {"nested", "routes", "inactivity"})
+        for (const char* own : {"nested", "routes"})
             planted.erase(own);
         planted["path"] = "v1/deviceInfo";
         running->adminPost("faults", planted);
     }
-    const auto inactivity = fault.contains("inactivity")
-                                ? std::optional(std::chrono::seconds(fault["inactivity"]))
-                                : std::nullopt;
-
     auto [claims, error] =
-        post(communication(curl(inactivity)),
+        post(communication(curl()),
              builder.deviceInfoRequest(
                  tls.empty() ? base() : running->service().tlsFaultURL(tls, service::Region::na)));
     ASSERT_TRUE(error) << claims->dump();
@@ -213,8 +208,6 @@ INSTANTIATE_TEST_SUITE_P(
                   R"({"status":200,"body":{"id":"p"},"signature":"valid"})"},
         FaultCase{"KeyNotText", 10000, 24, 0, unpaired,
                   R"({"status":201,"body":{"serverPublicKey":5},"signature":"valid"})"},
-        FaultCase{"KeyNotBase64", 10000, 23, 0, unpaired,
-                  R"({"status":200,"body":{"serverPublicKey":"not base64!"},"signature":"valid"})"},
         FaultCase{"KeyOf1024Bits", 10000, 23, 0, unpaired,
                   R"({"status":200,"body":{"serverPublicKey":"$SHORT"},"signature":"valid"})"},
         FaultCase{"PlainJSONError", 10000, 13, 0, paired, R"({"status":400,"body":"{\"code\":\"X\"}"})"},
@@ -222,10 +215,7 @@ INSTANTIATE_TEST_SUITE_P(
         FaultCase{"Nested100000Deep", 10000, 13, 0, unpaired, R"({"status":200,"nested":true})"},
         FaultCase{"NotUTF8", 10003, 12, 0, paired, R"({"status":200,"bodyBase64":"//4AYWJj"})"},
         FaultCase{"CutOff", 10003, 15, -1005, paired, R"({"abort":4,"body":"0123456789"})"},
-        FaultCase{"ClosedBeforeReply", 10003, 15, -1005, unpaired, R"({"abort":"beforeReply"})"},
-        FaultCase{"TimedOut", 10003, 15, -1001, paired, R"({"status":200,"delayMs":3000,"inactivity":1})"},
         FaultCase{"UntrustedCertificate", 10003, 15, -1202, paired, R"({"tls":"untrusted"})"},
-        FaultCase{"WrongNameCertificate", 10003, 15, -1202, unpaired, R"({"tls":"wrongName"})"},
         FaultCase{"NetworkDown", 10004, 16, 0, paired, R"({"abort":"beforeReply","routes":false})"}),
     [](const auto& info) { return std::string(info.param.name); });
 

@@ -1,6 +1,12 @@
 #include "remote/ErrorBuilder.hpp"
+#include "flow/FlowErrors.hpp"
 
 #include <gtest/gtest.h>
+
+#include <fstream>
+#include <map>
+#include <regex>
+#include <set>
 
 namespace velquor::detail {
 namespace {
@@ -21,33 +27,6 @@ TEST(ErrorBuilder, SdkShapeCarriesExactUserInfo) {
     // The internal code covers the whole byte.
     EXPECT_EQ(ErrorBuilder::build(ErrorCode::internalFailure, 0).userInfo()["internalErrorCode"], 20000);
     EXPECT_EQ(ErrorBuilder::build(ErrorCode::internalFailure, 255).userInfo()["internalErrorCode"], 20255);
-}
-
-// Exactly the ten codes exist, each with its message.
-TEST(ErrorBuilder, EveryCodeHasItsMessage) {
-    const std::pair<ErrorCode, const char*> table[] = {
-        {ErrorCode::internalFailure, "Internal Error."},
-        {ErrorCode::deviceTokenMissing, "Device token was missing and is required to complete this action."},
-        {ErrorCode::notificationNotFromService, "Remote notification isn't from Velquor."},
-        {ErrorCode::serverError, "There was a server error."},
-        {ErrorCode::networkError, "There was a problem with the network."},
-        {ErrorCode::pairingKeyError, "There was a problem with the pairing key."},
-        {ErrorCode::bundleIdError, "There was a problem with the bundle id."},
-        {ErrorCode::pairedInOtherRegion,
-         "Device may be paired in one regional data center only, and is already "
-         "paired in another regional data center."},
-        {ErrorCode::deviceNotPaired, "Device is not paired."},
-        {ErrorCode::pushConfirmationTimedOut, "Unknown error has occurred."},
-    };
-    for (const auto& [code, message] : table) {
-        EXPECT_EQ(errorCodeFromRawValue(static_cast<long>(code)), code) << message;
-        Error error = ErrorBuilder::build(code, 1);
-        EXPECT_EQ(error.code(), static_cast<int>(code));
-        EXPECT_EQ(error.localizedDescription(), message);
-        EXPECT_EQ(error.userInfo()["NSLocalizedDescription"], message);
-    }
-    for (long raw : {9999L, 10010L, -10000L})
-        EXPECT_FALSE(errorCodeFromRawValue(raw)) << raw;
 }
 
 // The server shape keeps the object unchanged and refines the code from its first detail.
@@ -75,11 +54,10 @@ TEST(ErrorBuilder, ServerShapeRefinesTheCode) {
         {R"({"details": [{"innerError": {"expected": "PUSH_CONFIRMATION_TIMED_OUT"}}]})", 10003},
         {R"({"details": [{"innerError": {"actual": null}}]})", 10003},
         {R"({"details": [{}, {"innerError": {"actual": "PUSH_CONFIRMATION_TIMED_OUT"}}]})", 10003},
-        // An object that does not decode keeps the caller's code but still counts as "server".
+        // An object that does not decode (the wire model's rules) keeps the caller's code but still
+        // counts as "server".
         {R"({"code": 5, "details": [{"target": "pairingKey"}]})", 10003},
-        {R"({"code": "INVALID_DATA", "details": [{"target": 1}]})", 10003},
         {R"({"details": [{"innerError": "PUSH_CONFIRMATION_TIMED_OUT"}]})", 10003},
-        {R"({"details": {"target": "pairingKey"}})", 10003},
         {R"([1, 2])", 10003},
         {R"({"code": "INVALID_DATA", "details": [{"target": "pairingKey"}], "extra": [1, 2]})", 10005}};
     for (const auto& [text, expectedCode] : cases) {
@@ -117,6 +95,57 @@ TEST(ErrorBuilder, OsShapeDescribesTheUnderlyingError) {
         "NSLocalizedDescription": "There was a server error."})"));
     // "key", not "code".
     EXPECT_FALSE(error.userInfo()["internalError"].contains("code"));
+}
+
+// docs/ERRORS.md, the hosts' error reference, names exactly the codes the builder makes.
+// The trimmed cells of the rows of the section `heading` whose first cell is a number.
+std::vector<std::vector<std::string>> rows(const std::string& heading) {
+    std::ifstream file(VELQUOR_SOURCE_DIR "/docs/ERRORS.md");
+    std::vector<std::vector<std::string>> found;
+    bool inSection = false;
+    for (std::string line; std::getline(file, line);) {
+        if (line.rfind("## ", 0) == 0)
+            inSection = line == "## " + heading;
+        else if (inSection && std::regex_search(line, std::regex("^\\| [0-9]"))) {
+            const std::regex cell(" *([^|]*[^| ]) *\\|");
+            auto& cells = found.emplace_back();
+            for (std::sregex_iterator it(line.begin() + 1, line.end(), cell), end; it != end; ++it)
+                cells.push_back((*it)[1]);
+        }
+    }
+    return found;
+}
+
+// Each code the builder makes, with the message it carries, and no other.
+TEST(ErrorsDocument, PublicTableListsExactlyTheBuildersCodesWithTheirMessages) {
+    std::map<long, std::string> built;
+    for (long raw = -20000; raw < 20000; ++raw)
+        if (auto code = errorCodeFromRawValue(raw)) {
+            const Error error = ErrorBuilder::build(*code, 0);
+            EXPECT_EQ(error.code(), raw);
+            EXPECT_EQ(error.userInfo()["NSLocalizedDescription"], error.localizedDescription());
+            built[raw] = '"' + error.localizedDescription() + '"';
+        }
+    std::map<long, std::string> documented;
+    for (const auto& cells : rows("Public codes"))
+        EXPECT_TRUE(documented.emplace(std::stol(cells.at(0)), cells.at(2)).second) << cells[0] << " twice";
+    EXPECT_EQ(documented, built);
+}
+
+TEST(ErrorsDocument, InternalCodesAreListedOnceAndPublishedAsDocumented) {
+    std::set<int> seen;
+    const std::regex publicCode("100[0-9][0-9]");
+    for (const auto& cells : rows("Internal codes")) {
+        const int code = std::stoi(cells.at(0));
+        EXPECT_TRUE(seen.insert(code).second) << code << " is listed twice";
+        ASSERT_LE(code, 255);
+        EXPECT_EQ(cells.at(1), std::to_string(20000 + code)); // the published "internalErrorCode"
+        for (std::sregex_iterator it(cells.at(2).begin(), cells[2].end(), publicCode), end; it != end; ++it)
+            EXPECT_TRUE(errorCodeFromRawValue(std::stol(it->str())))
+                << code << ": no public code " << it->str();
+    }
+    EXPECT_TRUE(seen.count(kLayerGoneInternalCode) && seen.count(kUnexpectedFailureInternalCode));
+    EXPECT_GT(seen.size(), 50u); // the table was found and read
 }
 
 } // namespace

@@ -1,4 +1,6 @@
+// The tokens of requests, log uploads and the mobile payload, over the memory key store.
 #include "remote/RequestToken.hpp"
+#include "remote/Payload.hpp"
 #include "remote/RequestBuilder.hpp"
 
 #include "DeviceTestSupport.hpp"
@@ -16,9 +18,22 @@ namespace {
 class RequestTokenTest : public ::testing::Test {
 protected:
     RequestToken tokens(std::shared_ptr<KeyStore> store = nullptr) {
-        if (!store)
-            store = fixture.store;
+        store = store ? store : fixture.store;
         return RequestToken(DataManager::make(fixture.collaborators(store)), store);
+    }
+    std::string payload(std::shared_ptr<KeyStore> store = nullptr) {
+        store = store ? store : fixture.store;
+        return Payload(DataManager::make(fixture.collaborators(store)), store).create();
+    }
+    // The internal code of the Error payload() throws; -1 when it returns.
+    int payloadFailure(std::shared_ptr<KeyStore> store = nullptr) {
+        try {
+            payload(store);
+        } catch (const Error& error) {
+            EXPECT_EQ(error.code(), 10000);
+            return test::internalCode(error);
+        }
+        return -1;
     }
     // Creates the device key pair, as pairing does before its first request.
     void createKeys() { ASSERT_TRUE(fixture.keychain().getDevicePublicKeyString()); }
@@ -65,8 +80,7 @@ TEST_F(RequestTokenTest, PairedRequestIsSignedAndNamesTheMobileDeviceWhenKnown) 
     EXPECT_EQ(decoded->header, (Json{{"alg", "RS256"}, {"typ", "JWT"}, {"kid", "device-7"}}));
     EXPECT_EQ(decoded->signatureSegment.size(), 342u);
     EXPECT_TRUE(test::verifiesWithDevicePublicKey(decoded->token, fixture.keychain()));
-    EXPECT_EQ(decoded->claims["iss"], "app-42");
-    EXPECT_EQ(decoded->claims["dvc"], "device-7");
+    EXPECT_EQ(decoded->claims["dvc"], "device-7") << "the claim set is the paired one";
 }
 
 TEST_F(RequestTokenTest, ClaimsWinOverParametersOfTheSameName) {
@@ -79,17 +93,37 @@ TEST_F(RequestTokenTest, ClaimsWinOverParametersOfTheSameName) {
     EXPECT_EQ(decoded->claims["x"], (Json{{"y", 1}}));
 }
 
-TEST_F(RequestTokenTest, LogUploadTokenUsesThePayloadClaimSet) {
-    createKeys();
+// The payload claim set (its content is the device data's to check): unsigned on a fresh
+// installation, whose key pair the payload creates; signed once paired, like a log upload's token.
+TEST_F(RequestTokenTest, PayloadAndLogUploadTokensCarryThePayloadClaimSet) {
+    ASSERT_FALSE(fixture.store->hasKey(std::string(items::kDevicePrivateKeyTag)));
+    auto fresh = test::decode(payload());
+    EXPECT_TRUE(fixture.store->hasKey(std::string(items::kDevicePublicKeyTag)));
+    EXPECT_TRUE(fixture.store->hasKey(std::string(items::kDevicePrivateKeyTag)));
+    ASSERT_TRUE(fresh);
+    EXPECT_EQ(fresh->header, (Json{{"alg", "none"}, {"typ", "JWT"}}));
+    EXPECT_EQ(fresh->signatureSegment, "");
+    EXPECT_EQ(fresh->claims["metadata"], (Json{{"application", Json{{"bundleId", "com.example.host"}}}}));
+    EXPECT_TRUE(sink->contains("Payload Params={"));
+
     fixture.pair();
-    Substance logs = builder.logsRequest("https://api.na.example/", {1, 2}, "ab12", "7");
-    auto token = tokens().makeLogUploadToken(logs);
-    ASSERT_TRUE(token);
-    auto decoded = test::decode(token.value());
-    EXPECT_EQ(decoded->header["alg"], "RS256");
-    EXPECT_FALSE(decoded->claims.contains("metadata"));
-    EXPECT_EQ(decoded->claims["sha256"], "ab12");
-    EXPECT_EQ(decoded->claims["supportId"], "7");
+    auto paired = test::decode(payload());
+    ASSERT_TRUE(paired);
+    EXPECT_EQ(paired->header, (Json{{"alg", "RS256"}, {"typ", "JWT"}, {"kid", "device-7"}}));
+    EXPECT_TRUE(test::verifiesWithDevicePublicKey(paired->token, fixture.keychain()));
+    EXPECT_FALSE(paired->claims.contains("metadata"));
+    EXPECT_EQ(paired->claims["dvc"], "device-7");
+
+    auto logs = test::decode(
+        tokens()
+            .makeLogUploadToken(builder.logsRequest("https://api.na.example/", {1, 2}, "ab12", "7"))
+            .value());
+    ASSERT_TRUE(logs);
+    EXPECT_EQ(logs->header["alg"], "RS256");
+    EXPECT_TRUE(test::verifiesWithDevicePublicKey(logs->token, fixture.keychain()));
+    EXPECT_FALSE(logs->claims.contains("metadata"));
+    EXPECT_EQ(logs->claims["sha256"], "ab12");
+    EXPECT_EQ(logs->claims["supportId"], "7");
     EXPECT_TRUE(sink->contains("RequestName=logs URL=https://api.na.example/v1/logs, Request Params="));
 }
 
@@ -99,12 +133,18 @@ TEST_F(RequestTokenTest, FailuresCarryTheirInternalCodes) {
     ASSERT_FALSE(noKey);
     EXPECT_EQ(noKey.error().code(), 10000);
     EXPECT_EQ(test::internalCode(noKey.error()), 20);
-    auto noKeyLogs = tokens().makeLogUploadToken(pairing);
-    ASSERT_FALSE(noKeyLogs);
-    EXPECT_EQ(test::internalCode(noKeyLogs.error()), 43);
+    EXPECT_EQ(test::internalCode(tokens().makeLogUploadToken(pairing).error()), 43);
+    // The payload makes its own key pair; when none can be exported (or generated) it fails.
+    fixture.store->setForcedStatus(MemoryKeyStore::Operation::copyKeyData, kKeyStoreIOError);
+    EXPECT_EQ(payloadFailure(), 17);
+    fixture.store->setForcedStatus(MemoryKeyStore::Operation::copyKeyData, std::nullopt);
+    EXPECT_FALSE(fixture.store->hasKey(std::string(items::kDevicePrivateKeyTag)));
+    // The public key exists but its private key is gone: half a pair is replaced, nothing fails.
+    createKeys();
+    fixture.store->deleteKey(std::string(items::kDevicePrivateKeyTag));
+    EXPECT_EQ(payloadFailure(), -1);
 
     // A parameter JSON cannot carry.
-    createKeys();
     Substance broken = pairing;
     broken.params = Json{{"pairingKey", "\xff"}};
     auto unbuildable = tokens().makeRequestToken(broken);
@@ -118,24 +158,15 @@ TEST_F(RequestTokenTest, FailuresCarryTheirInternalCodes) {
     auto refusing = std::make_shared<test::UnsigningKeyStore>(fixture.store);
     EXPECT_EQ(test::internalCode(tokens(refusing).makeRequestToken(pairing).error()), 21);
     EXPECT_EQ(test::internalCode(tokens(refusing).makeLogUploadToken(pairing).error()), 42);
-    EXPECT_TRUE(sink->contains("Token building failed: "));
+    EXPECT_EQ(payloadFailure(refusing), 25);
+    EXPECT_TRUE(sink->contains("Token building failed: securityError("));
 
     // No fingerprint, so no claim set.
     fixture.store->setForcedStatus(MemoryKeyStore::Operation::copyPassword, kKeyStoreIOError);
     EXPECT_EQ(test::internalCode(tokens().makeRequestToken(pairing).error()), 10);
     EXPECT_EQ(test::internalCode(tokens().makeLogUploadToken(pairing).error()), 45);
+    EXPECT_EQ(payloadFailure(), 19);
     EXPECT_TRUE(sink->contains("Internal Error."));
-}
-
-TEST_F(RequestTokenTest, DeviceFactsThatAreNotUtf8NeverStopATokenBuild) {
-    createKeys();
-    auto values = fixture.facts->values();
-    values.deviceName = std::string("Phone\xff\xfe");
-    values.systemVersion = std::string("\xc0\xaf");
-    fixture.facts->set(values);
-    auto token = tokens().makeRequestToken(pairing);
-    ASSERT_TRUE(token);
-    EXPECT_EQ(test::decode(token.value())->claims["metadata"]["name"], "Phone\xEF\xBF\xBD\xEF\xBF\xBD");
 }
 
 TEST_F(RequestTokenTest, ConcurrentRequestsGetDistinctJti) {

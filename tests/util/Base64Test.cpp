@@ -58,7 +58,8 @@ TEST(Base64URLTest, EncodesWithTheURLAlphabetAndNoPadding) {
     EXPECT_EQ(base64URLDecoded(encoded), long_);
 }
 
-TEST(Base64URLTest, DecodesURLAndStandardAlphabetsWithOrWithoutPadding) {
+// Either alphabet, with or without padding; nothing else.
+TEST(Base64URLTest, DecodesURLAndStandardAlphabetsWithOrWithoutPaddingOnly) {
     const std::pair<std::string, Bytes> accepted[] = {{"", {}},
                                                       {"YQ", {0x61}},
                                                       {"YQ==", {0x61}},
@@ -68,9 +69,6 @@ TEST(Base64URLTest, DecodesURLAndStandardAlphabetsWithOrWithoutPadding) {
                                                       {"+/8", {0xFB, 0xFF}}};
     for (const auto& [text, bytes] : accepted)
         EXPECT_EQ(base64URLDecoded(text), bytes) << text;
-}
-
-TEST(Base64URLTest, RefusesImpossibleLengthsAndForeignCharacters) {
     for (const std::string text :
          {"Y", "YQ.", "YQ YQ", "YQ\n", "YQ\r\n", "Y Q", "YQ=A", "YQ*", "YQ===", "abcde"})
         EXPECT_FALSE(base64URLDecoded(text)) << '"' << text << '"';

@@ -1,5 +1,8 @@
 #include "zip/Archive.hpp"
+#include "zip/CRC32.hpp"
+#include "zip/DOSDateTime.hpp"
 #include "zip/LittleEndian.hpp"
+#include "zip/MemoryFile.hpp"
 
 #include "TestSupport.hpp"
 
@@ -139,6 +142,59 @@ TEST(ArchiveTest, StoredDeflatedAndDirectoryEntriesExtractWithUnzip) {
     const std::string extracted = test::readFile(path + ".out");
     EXPECT_EQ(Bytes(extracted.begin(), extracted.end()), all);
 }
+
+TEST(CRC32Test, MatchesTheCheckValueAndZlibAcrossChunks) {
+    const std::string check = "123456789";
+    EXPECT_EQ(CRC32::update(0, {reinterpret_cast<const std::uint8_t*>(check.data()), check.size()}),
+              0xCBF43926u);
+    const Bytes data = randomBytes(1 << 20, 7);
+    std::uint32_t ours = 0;
+    for (std::size_t at = 0, step = 1; at < data.size(); at += step, step = step * 3 + 1)
+        ours = CRC32::update(ours, std::span(data).subspan(at, std::min(step, data.size() - at)));
+    EXPECT_EQ(ours, crc32(0, data.data(), static_cast<uInt>(data.size())));
+}
+
+// The layout test above checks a leap day; these, the years a DOS date cannot hold.
+TEST(DOSDateTimeTest, ConvertsInUTCAndClampsTheYear) {
+    const std::tuple<sys_seconds, int, int> moments[] = {
+        {sys_days{1975y / 6 / 15} + 1s, 15 + 6 * 32, 0},
+        {sys_days{2150y / 1 / 1} + 23h + 59min + 58s, 1 + 32 + 119 * 512, 29 + 59 * 32 + 23 * 2048}};
+    for (const auto& [moment, date, time] : moments) {
+        const auto stamp = DOSDateTime::from(moment);
+        EXPECT_EQ(stamp.date, date);
+        EXPECT_EQ(stamp.time, time);
+    }
+}
+
+struct WriteCase {
+    Bytes initial;
+    std::string mode;
+    std::int64_t position;
+    Bytes written, expected;
+};
+class MemoryFileTest : public ::testing::TestWithParam<WriteCase> {};
+
+TEST_P(MemoryFileTest, WritesZeroFillGapsDropTheOverrunTailAndNeverSeekBeforeTheStart) {
+    const auto& c = GetParam();
+    MemoryFile file(c.initial);
+    ASSERT_TRUE(file.open(c.mode));
+    ASSERT_TRUE(file.seek(c.position, MemoryFile::Origin::current));
+    const bool readOnly = c.mode == "rb";
+    EXPECT_EQ(file.write(c.written), readOnly ? 0 : c.written.size());
+    EXPECT_EQ(file.error(), readOnly);
+    EXPECT_EQ(file.data(), c.expected);
+    const auto position = file.tell();
+    EXPECT_FALSE(file.seek(-position - 1, MemoryFile::Origin::current));
+    EXPECT_FALSE(file.seek(-static_cast<std::int64_t>(c.expected.size()) - 1, MemoryFile::Origin::end));
+    EXPECT_EQ(file.tell(), position);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Writes, MemoryFileTest,
+    ::testing::Values(WriteCase{{1, 2, 3, 4}, "wb+", 10, {9, 9}, {1, 2, 3, 4, 0, 0, 0, 0, 0, 0, 9, 9}},
+                      WriteCase{{1, 2, 3, 4, 5, 6}, "wb+", 2, Bytes(8, 9), {1, 2, 9, 9, 9, 9, 9, 9, 9, 9}},
+                      WriteCase{{1, 2, 3, 4, 5, 6}, "rb+", 1, {9, 9}, {1, 9, 9, 4, 5, 6}},
+                      WriteCase{{1, 2}, "ab", 0, {9}, {1, 2, 9}}, WriteCase{{1, 2}, "rb", 1, {9}, {1, 2}}));
 
 } // namespace
 } // namespace velquor::detail
