@@ -1,7 +1,11 @@
-// The admin interface: what a host developer asks the service for, and its refusals.
+// The admin interface: what a host developer asks the service for, its refusals, and the faults
+// it plants.
 #include "ServiceTestSupport.hpp"
 
 #include <gtest/gtest.h>
+
+#include <netdb.h>
+#include <unistd.h>
 
 namespace velquor::service::test {
 namespace {
@@ -9,6 +13,8 @@ namespace {
 class AdminTest : public ::testing::Test {
 protected:
     RunningService running;
+
+    void addFault(const json& fault) { running.adminPost("faults", fault); }
 };
 
 TEST_F(AdminTest, IssuesPairingKeysAndIdentityTokensWhosePrefixNamesTheRegion) {
@@ -78,6 +84,152 @@ TEST_F(AdminTest, RefusesWhatItCannotDo) {
         EXPECT_EQ(reply.headers.count("correlation-id"), 1u);
         const auto body = json::parse(reply.body, nullptr, false);
         EXPECT_EQ(c.target.empty() || body["details"][0]["target"] == c.target, true) << body;
+    }
+}
+
+// Faults planted through the admin interface: each kind of reply they give, their matching and
+// order, and that a faulted request never reaches the real handler.
+using FaultTest = AdminTest;
+
+TEST_F(FaultTest, FaultedRequestsChangeNothing) {
+    const auto& key = TestKey::shared(0);
+    const auto eu = running.baseURL(Region::eu);
+    const auto pairingToken =
+        makeToken(RunningService::pairingClaims(running.pairingKey("EU"), key), nullptr);
+    addFault({{"path", "v1/pairings"}, {"status", 500}});
+    EXPECT_EQ(running.post(eu + "v1/pairings", pairingToken).status, 500);
+    EXPECT_TRUE(running.adminGet("state")["devices"].empty());
+    // The very same token (same key, same "jti") still pairs: nothing was used up or recorded.
+    EXPECT_EQ(running.post(eu + "v1/pairings", pairingToken).status, 201);
+
+    const auto device = running.pair(key);
+    const auto id = running.authenticate(device, {{"timeoutSeconds", 60}});
+    const auto answer = device.token({{"action", "APPROVE"}});
+    addFault({{"path", "v1/push/check"}, {"status", 200}, {"body", {{"status", "APPROVED"}}}});
+    EXPECT_EQ(running.post(device.checkURL(id), answer).status, 200);
+    EXPECT_EQ(running.adminGet("authentications/" + id)["status"], "PENDING");
+    EXPECT_EQ(running.post(device.checkURL(id), answer).status, 200);
+    EXPECT_EQ(running.adminGet("authentications/" + id)["status"], "APPROVED");
+
+    addFault({{"path", "v1/logs"}, {"status", 201}, {"body", {{"supportId", "5"}}}});
+    const auto token = device.payloadToken({{"sha256", sha256Hex("z")}, {"supportId", "5"}});
+    EXPECT_EQ(running.upload(device, token, multipartBody("z")).status, 201);
+    EXPECT_TRUE(running.adminGet("state")["uploads"].empty());
+}
+
+TEST_F(FaultTest, UsesFaultsInTheOrderAddedAndMatchesPrefixes) {
+    const auto device = running.pair(TestKey::shared(0), Region::na, false);
+    const auto finalize = device.baseURL + "v1/pairings/" + device.pairingId;
+    addFault({{"path", "v1/pairings/*"}, {"status", 500}, {"times", 2}});
+    addFault({{"path", "/v1/pairings/" + device.pairingId}, {"status", 502}});
+    // The prefix does not reach "v1/pairings" itself, which has no trailing "/".
+    const auto other = running.pair(TestKey::shared(1), Region::na, false);
+    EXPECT_EQ(running.adminGet("state")["devices"].size(), 2u);
+
+    EXPECT_EQ(running.post(finalize, device.token()).status, 500);
+    EXPECT_EQ(running.post(finalize, device.token()).status, 500);
+    EXPECT_EQ(running.post(finalize, device.token()).status, 502);
+    EXPECT_FALSE(running.adminGet("state")["devices"][0]["finalized"]);
+    EXPECT_EQ(running.post(finalize, device.token()).status, 200);
+
+    addFault({{"path", "v1/pairings/*"}, {"status", 500}, {"times", 5}});
+    EXPECT_EQ(running.adminRaw("DELETE", "faults").status, 200);
+    EXPECT_EQ(running.post(other.baseURL + "v1/pairings/" + other.pairingId, other.token()).status, 200);
+}
+
+TEST_F(FaultTest, ProducesEveryReplyAndTransportFailureAClientMustSurvive) {
+    const auto device = running.pair(TestKey::shared(0));
+    const auto foreignKey = running.service().readyDescription()["foreignPublicKey"].get<std::string>();
+    struct Case {
+        json fault;
+        CURLcode code;
+        std::string body;                // "*": a token, checked below
+        std::string correlationId = "*"; // "*": generated; "": none at all
+        std::string alg = "", keyUsed = "";
+    };
+    const std::string key = running.serverPublicKey();
+    const std::vector<Case> cases{
+        {{{"status", 503}, {"body", {{"code", "BUSY"}}}}, CURLE_OK, "*", "*", "RS256", key},
+        {{{"body", {{"code", "X"}}}, {"signature", "none"}}, CURLE_OK, "*", "*", "none"},
+        {{{"body", {{"public", 1}}}, {"signature", "foreign"}}, CURLE_OK, "*", "*", "RS256", foreignKey},
+        {{{"body", {{"id", "p"}}}, {"serverPublicKey", "foreign"}}, CURLE_OK, "*", "*", "RS256", foreignKey},
+        {{{"body", "not a token at all"}}, CURLE_OK, "not a token at all"},
+        {{{"status", 504}, {"delayMs", 300}}, CURLE_OK, ""},
+        {{{"bodyBase64", "//4AYWJj"}}, CURLE_OK, std::string("\xff\xfe\0abc", 6)},
+        {{{"abort", "beforeReply"}, {"body", "0123456789"}}, CURLE_GOT_NOTHING, "", ""},
+        {{{"abort", 4}, {"body", "0123456789"}}, CURLE_PARTIAL_FILE, "0123"},
+        {{{"abort", 0}, {"body", "0123456789"}}, CURLE_PARTIAL_FILE, ""},
+        {{{"correlationId", "chosen-id"}}, CURLE_OK, "", "chosen-id"},
+        {{{"correlationId", nullptr}}, CURLE_OK, "", ""},
+    };
+    for (auto c : cases) {
+        SCOPED_TRACE(c.fault.dump());
+        c.fault["path"] = "v1/deviceInfo";
+        addFault(c.fault);
+        // A fresh connection: on a reused one, libcurl retries a request whose connection died.
+        HttpsClient client(running.service().caCertificatePath());
+        const auto reply = client.postJwt(device.baseURL + "v1/deviceInfo", device.token());
+        EXPECT_EQ(reply.code, c.code) << reply.transportError;
+        EXPECT_EQ(reply.status, c.code == CURLE_OK ? c.fault.value("status", 500) : 0);
+        const auto header = reply.headers.find("correlation-id");
+        EXPECT_EQ(header == reply.headers.end() ? ""
+                  : c.correlationId == "*"      ? "*"
+                                                : header->second,
+                  c.correlationId);
+        if (c.body != "*") {
+            EXPECT_EQ(reply.body, c.body);
+            continue;
+        }
+        const auto token = decodeToken(reply.body, c.keyUsed);
+        ASSERT_TRUE(token);
+        EXPECT_EQ(token->header.value("alg", ""), c.alg);
+        EXPECT_EQ(token->signatureValid, !c.keyUsed.empty());
+        auto claims = c.fault["body"];
+        if (c.fault.contains("serverPublicKey"))
+            claims["serverPublicKey"] = foreignKey;
+        EXPECT_EQ(token->claims, claims);
+    }
+    // Spent faults are gone: the real handler answers again.
+    EXPECT_EQ(running.post(device.baseURL + "v1/deviceInfo", device.token()).status, 200);
+    EXPECT_NE(foreignKey, running.serverPublicKey());
+}
+
+TEST_F(FaultTest, ServesCertificatesAClientMustRefuse) {
+    const auto device = running.pair(TestKey::shared(0));
+    const auto ready = running.service().readyDescription();
+    for (const char* kind : {"untrusted", "wrongName"}) {
+        const std::string url = ready["tlsFaultURLs"][kind]["EU"];
+        EXPECT_EQ(running.post(url + "v1/deviceInfo", device.token()).code, CURLE_PEER_FAILED_VERIFICATION)
+            << kind;
+    }
+    // Under the name it carries, the wrong-name certificate verifies with the CA, and the protocol answers.
+    const std::string url = ready["tlsFaultURLs"]["wrongName"]["EU"];
+    const auto port = url.substr(url.rfind(':') + 1, url.find('/', 8) - url.rfind(':') - 1);
+    HttpsClient client(ready["caCertificate"].get<std::string>());
+    client.resolve({"wrong-name.invalid:" + port + ":127.0.0.1"});
+    EXPECT_EQ(
+        client.postJwt("https://wrong-name.invalid:" + port + "/eu/v1/deviceInfo", device.token()).status,
+        200);
+}
+
+// A host outside the usual names, as an address or as a DNS name (this machine's), gets a
+// certificate that covers it, and a client verifying with the ready file's CA connects by that name.
+TEST_F(FaultTest, CertifiesTheHostItListensOn) {
+    char name[256] = {};
+    addrinfo* found = nullptr;
+    if (::gethostname(name, sizeof name - 1) != 0 || ::getaddrinfo(name, nullptr, nullptr, &found) != 0)
+        GTEST_SKIP() << "this machine's name \"" << name << "\" does not resolve";
+    ::freeaddrinfo(found);
+    for (const auto& host : {std::string("127.0.0.2"), std::string(name)}) {
+        ServiceOptions options;
+        options.host = host;
+        RunningService elsewhere(options);
+        const auto ready = elsewhere.service().readyDescription();
+        const std::string url = ready["baseURLs"]["EU"];
+        EXPECT_EQ(url.substr(0, 9 + host.size()), "https://" + host + ":");
+        HttpsClient client(ready["caCertificate"].get<std::string>());
+        const auto reply = client.request("GET", url + "v1/deviceInfo", {});
+        EXPECT_EQ(reply.status, 405) << host << ": " << reply.transportError;
     }
 }
 

@@ -1,0 +1,148 @@
+// Text the library reads or writes: Base64 in both alphabets, base addresses, UTF-8 repair.
+#include "util/Base64.hpp"
+#include "util/Base64URL.hpp"
+#include "util/BaseAddress.hpp"
+#include "util/Utf8.hpp"
+
+#include "OpenSSLTestKeys.hpp"
+
+#include <openssl/evp.h>
+#include <openssl/rand.h>
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <utility>
+
+namespace velquor::detail {
+namespace {
+
+using test::Bytes;
+using test::bytesOf;
+
+TEST(Base64Test, MatchesOpenSSLOnRandomBytesOfEveryLengthAndNeverBreaksLines) {
+    for (int length = 0; length <= 200; ++length) {
+        Bytes bytes(static_cast<std::size_t>(length));
+        RAND_bytes(bytes.data(), length);
+        std::string reference(static_cast<std::size_t>(4 * ((length + 2) / 3)) + 1, '\0');
+        const int written =
+            EVP_EncodeBlock(reinterpret_cast<unsigned char*>(reference.data()), bytes.data(), length);
+        reference.resize(static_cast<std::size_t>(written));
+
+        const std::string encoded = base64Encode(bytes);
+        EXPECT_EQ(encoded, reference) << length;
+        EXPECT_EQ(encoded.find('\n'), std::string::npos);
+        EXPECT_EQ(base64Decode(encoded), bytes) << length;
+    }
+}
+
+TEST(Base64Test, RefusesEverythingThatIsNotCanonicalBase64) {
+    // Length, missing, excess or misplaced padding, bits under the padding, white space, the URL
+    // alphabet, NUL and non-ASCII bytes.
+    const std::string rejected[] = {"Zg=",        "Zg",       "Z===", "====", "Zm=v",
+                                    "Zg==Zm9v",   "Zm9v====", "Zh==", "Zm9=", "Zm9v\n",
+                                    "Zm9v YmFy",  " Zm9",     "Zm-v", "Zm_v", std::string("Zm\0v", 4),
+                                    "Zm\xC3\xA9v"};
+    for (const auto& text : rejected)
+        EXPECT_FALSE(base64Decode(text)) << '"' << text << '"';
+}
+
+TEST(Base64URLTest, EncodesWithTheURLAlphabetAndNoPadding) {
+    for (const auto& [bytes, text] : {std::pair<Bytes, std::string>{{}, ""},
+                                      {{0x61}, "YQ"},
+                                      {{0xFB, 0xFF}, "-_8"},
+                                      {{0xFB, 0xEF, 0xBE}, "----"},
+                                      {{0xFF, 0xFF, 0xFF}, "____"}})
+        EXPECT_EQ(base64URLEncodedString(bytes), text);
+
+    Bytes long_(3000);
+    RAND_bytes(long_.data(), static_cast<int>(long_.size()));
+    const std::string encoded = base64URLEncodedString(long_);
+    EXPECT_EQ(encoded.size(), 4000u);
+    EXPECT_EQ(encoded.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_"),
+              std::string::npos);
+    EXPECT_EQ(base64URLDecoded(encoded), long_);
+}
+
+// Either alphabet, with or without padding; nothing else.
+TEST(Base64URLTest, DecodesURLAndStandardAlphabetsWithOrWithoutPaddingOnly) {
+    const std::pair<std::string, Bytes> accepted[] = {{"", {}},
+                                                      {"YQ", {0x61}},
+                                                      {"YQ==", {0x61}},
+                                                      {"YQ=", {0x61}},
+                                                      {"-_8", {0xFB, 0xFF}},
+                                                      {"+/8=", {0xFB, 0xFF}},
+                                                      {"+/8", {0xFB, 0xFF}}};
+    for (const auto& [text, bytes] : accepted)
+        EXPECT_EQ(base64URLDecoded(text), bytes) << text;
+    for (const std::string text :
+         {"Y", "YQ.", "YQ YQ", "YQ\n", "YQ\r\n", "Y Q", "YQ=A", "YQ*", "YQ===", "abcde"})
+        EXPECT_FALSE(base64URLDecoded(text)) << '"' << text << '"';
+}
+
+TEST(BaseAddress, AcceptsOnlyHttpsDirectoriesWithoutUserQueryOrFragment) {
+    for (const char* good :
+         {"https://api.example/", "HTTPS://api.example:8443/v1/a/../b/", "https://[::1]:8443/"})
+        EXPECT_EQ(BaseAddress::problem(good), std::nullopt) << good;
+
+    const std::string notHttps = "the address is not an https address",
+                      noSlash = "the address does not end in \"/\"",
+                      extras = "the address has a query or a fragment",
+                      user = "the address has user information",
+                      notAbsolute = "the address is not an absolute address";
+    const std::pair<const char*, std::string> bad[] = {{"http://api.example/", notHttps},
+                                                       {"ftp://api.example/", notHttps},
+                                                       {"https://api.example", noSlash},
+                                                       {"https://api.example/v1", noSlash},
+                                                       {"", noSlash},
+                                                       {"https://api.example/?a=1/", extras},
+                                                       {"https://api.example/#f/", extras},
+                                                       {"https://api.example/?", extras},
+                                                       {"https://user@api.example/", user},
+                                                       {"https://u:pw@api.example/", user},
+                                                       {"api.example/", notAbsolute},
+                                                       {"https:///", notAbsolute},
+                                                       {"https://api example/", notAbsolute}};
+    for (const auto& [address, problem] : bad)
+        EXPECT_EQ(BaseAddress::problem(address), problem) << address;
+}
+
+struct Utf8Case {
+    std::string input;
+    bool valid;
+    std::string cleaned;
+};
+
+class Utf8Test : public ::testing::TestWithParam<Utf8Case> {};
+
+TEST_P(Utf8Test, ValidatesAndRepairs) {
+    const auto& c = GetParam();
+    EXPECT_EQ(isValidUtf8(c.input), c.valid);
+    EXPECT_EQ(sanitizeUtf8(c.input), c.cleaned);
+    EXPECT_TRUE(isValidUtf8(sanitizeUtf8(c.input)));
+}
+
+const std::string kReplacement = "\xEF\xBF\xBD";
+
+INSTANTIATE_TEST_SUITE_P(
+    Sequences, Utf8Test,
+    ::testing::Values(Utf8Case{"", true, ""}, Utf8Case{"plain ascii", true, "plain ascii"},
+                      Utf8Case{"gr\xC3\xBC\xC3\x9F \xE2\x82\xAC \xF0\x9F\x94\x91", true,
+                               "gr\xC3\xBC\xC3\x9F \xE2\x82\xAC \xF0\x9F\x94\x91"},
+                      // A stray byte in a host name.
+                      Utf8Case{"host\xFFname", false, "host" + kReplacement + "name"},
+                      // Overlong encoding of '/', a classic path-escape trick.
+                      Utf8Case{"\xC0\xAF", false, kReplacement + kReplacement},
+                      Utf8Case{"\xE0\x80\xAF", false, kReplacement + kReplacement + kReplacement},
+                      // UTF-16 surrogate encoded as UTF-8.
+                      Utf8Case{"\xED\xA0\x80", false, kReplacement + kReplacement + kReplacement},
+                      // Above U+10FFFF.
+                      Utf8Case{"\xF4\x90\x80\x80", false,
+                               kReplacement + kReplacement + kReplacement + kReplacement},
+                      // Truncated at the end of the text: nothing is read past it.
+                      Utf8Case{"ab\xE2\x82", false, "ab" + kReplacement + kReplacement},
+                      Utf8Case{std::string("nul\0inside", 10), true, std::string("nul\0inside", 10)}));
+
+} // namespace
+} // namespace velquor::detail
