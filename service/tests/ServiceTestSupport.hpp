@@ -140,7 +140,7 @@ public:
     const std::string& serverPublicKey() const { return serverPublicKey_; }
 
     HttpReply post(const std::string& url, const std::string& token) { return client_->postJwt(url, token); }
-    // A log upload with `token` in its header and `body` (multipartBody of `zip` when empty).
+    // A log upload with `token` in its header and `body` (see multipartBody).
     HttpReply upload(const PairedDevice& device, const std::string& token, const std::string& body);
     json adminPost(const std::string& path, const json& body); // expects 201
     json adminGet(const std::string& path);

@@ -45,12 +45,11 @@ Bytes reference(const Bytes& key, const Bytes& iv, const Bytes& input) {
     return output;
 }
 
-Bytes bytes(const std::string& text) {
-    return Bytes(text.begin(), text.end());
-}
-
 // The Base64 of OpenSSL's ciphertext of `plaintext`, as AES256CBC writes it.
 std::string referenceBase64(const std::string& key, const std::string& iv, const std::string& plaintext) {
+    const auto bytes = [](const std::string& text) {
+        return Bytes(text.begin(), text.end());
+    };
     return base64Encode(reference(bytes(key), bytes(iv), bytes(plaintext)));
 }
 

@@ -111,10 +111,6 @@ TEST(CertificateHandlerLengthTest, EncodesAndParsesDERLengths) {
         EXPECT_FALSE(CertificateHandler::parseLength(malformed, p));
         EXPECT_EQ(p, 0u);
     }
-    // More length bytes than 64 bits hold: only the position matters.
-    std::size_t p = 0;
-    EXPECT_TRUE(CertificateHandler::parseLength(Bytes{0x89, 1, 2, 3, 4, 5, 6, 7, 8, 9}, p));
-    EXPECT_EQ(p, 10u);
 
     // An empty key wraps and unwraps.
     Bytes empty = {0x30, 0x12};
