@@ -4,7 +4,6 @@
 #include "log/MemoryLogSink.hpp"
 #include "platform/linux/FileKeyStore.hpp"
 #include "state/Keychain.hpp"
-#include "velquor_build/BuildConstants.hpp"
 
 #include "TestSupport.hpp"
 
@@ -49,23 +48,6 @@ detail::Keychain storeKeychain() {
         std::make_shared<detail::FileKeyStore>(ConfiguredLibrary::directory().path() / "keystore"));
 }
 
-class VelquorPublicInterface : public testing::Test {
-protected:
-    void SetUp() override {
-        detail::setLogSink(log);
-        storeKeychain().removeAllItems();
-    }
-    void TearDown() override { detail::setLogSink(nullptr); }
-
-    std::shared_ptr<detail::MemoryLogSink> log = std::make_shared<detail::MemoryLogSink>();
-};
-
-TEST(VelquorVersionSymbols, ComeFromTheBuildNumber) {
-    EXPECT_EQ(std::string(VelquorVersionString),
-              std::string("@(#)PROGRAM:Velquor  PROJECT:Velquor-") + build::kBuildNumber + "\n");
-    EXPECT_EQ(VelquorVersionNumber, std::stod(build::kBuildNumber));
-}
-
 TEST(VelquorRawValues, ConstructOnlyFromTheirRawValues) {
     EXPECT_EQ(apnsDeviceTokenTypeFromRawValue(0), APNSDeviceTokenType::production);
     EXPECT_EQ(apnsDeviceTokenTypeFromRawValue(1), APNSDeviceTokenType::sandbox);
@@ -78,16 +60,17 @@ TEST(VelquorRawValues, ConstructOnlyFromTheirRawValues) {
     EXPECT_FALSE(notificationTypeFromRawValue(-2));
 }
 
-TEST_F(VelquorPublicInterface, ConfigureRefusesABadBaseAddressAndSaysWhy) {
+// The public entry points forward to the logic layer, whose answers and threads are tested on
+// their own: here only that each operation reaches the process's layer, working on the configured
+// key store, and answers once. Before that, a configure with a bad base address is refused with why.
+TEST(VelquorPublicInterface, OperationsReachTheConfiguredLayer) {
+    const auto log = std::make_shared<detail::MemoryLogSink>();
+    detail::setLogSink(log);
     Configuration bad = ConfiguredLibrary::configuration();
     bad.europeBaseURL = "http://api.example/";
     EXPECT_FALSE(Velquor::configure(bad));
     EXPECT_TRUE(log->contains("base address \"http://api.example/\": the address is not an https address"));
-}
 
-// The public entry points forward to the logic layer, whose answers and threads are tested on
-// their own: here only that each operation reaches the process's layer and answers once.
-TEST_F(VelquorPublicInterface, OperationsForwardTheirAnswers) {
     Delivery<std::optional<Error>> info, logs, paired;
     Velquor::getInfo([&](std::optional<Json>, std::optional<Error> error) { info.deliver(error); });
     Velquor::sendLogs([&](std::optional<std::string>, std::optional<Error> error) { logs.deliver(error); });
@@ -112,15 +95,13 @@ TEST_F(VelquorPublicInterface, OperationsForwardTheirAnswers) {
     EXPECT_EQ(Velquor::getUNNotificationCategories().at(0).identifier, "auth");
     Velquor::applicationWillEnterForeground();
     EXPECT_TRUE(log->contains("App will enter foreground"));
-}
 
-// What removal keeps and deletes is the keychain's, tested there; here only that it reaches the
-// configured store.
-TEST_F(VelquorPublicInterface, RemoveLocalDataWorksOnTheConfiguredKeyStore) {
+    // What removal keeps and deletes is the keychain's, tested there.
     auto keychain = storeKeychain();
     keychain.setString("isPaired", "isPaired");
     Velquor::removeVelquorLocalData();
     EXPECT_FALSE(keychain.getString("isPaired").text);
+    detail::setLogSink(nullptr);
 }
 
 } // namespace

@@ -54,6 +54,16 @@ Configuration configurationIn(const std::filesystem::path& dir, const std::strin
     return configuration;
 }
 
+// generateMobilePayload's answer: "payload" or "error <code>/<internal code>".
+std::string payloadAnswer() {
+    try {
+        return Velquor::generateMobilePayload().empty() ? "empty" : "payload";
+    } catch (const Error& error) {
+        return "error " + std::to_string(error.code()) + "/" +
+               error.userInfo().value("internalErrorCode", Json(0)).dump();
+    }
+}
+
 // configure() is taken until the first get(), refused afterwards; concurrent callers agree.
 int configureScenario(const std::filesystem::path& dir) {
     expect(PlatformContext::configure(configurationIn(dir, "first")), "configure before get is accepted");
@@ -117,46 +127,6 @@ void startedAfterExit() {
         ::_exit(42); // a queued task started after exit began
 }
 
-int exitWithWorkScenario(const std::filesystem::path& dir) {
-    watchExit();
-    PlatformContext::configure(configurationIn(dir, "exit"));
-    const auto& platform = PlatformContext::get();
-    auto& queues = *platform.services.queues;
-    auto keyStore = platform.services.keyStore;
-
-    // A task that never finishes: exit must not wait for it.
-    static auto* neverMutex = new std::mutex;
-    static auto* never = new std::condition_variable;
-    queues.asyncGlobal(QualityOfService::utility, [] {
-        std::unique_lock lock(*neverMutex);
-        never->wait(lock, [] { return false; });
-    });
-    for (int i = 0; i < 300; ++i) {
-        queues.asyncGlobal(static_cast<QualityOfService>(i % 5), [keyStore, i] {
-            startedAfterExit();
-            if (i % 50 == 0)
-                keyStore->replacePassword("item", "item", {static_cast<std::uint8_t>(i)});
-            std::this_thread::sleep_for(100ms);
-        });
-    }
-    for (int i = 0; i < 20; ++i)
-        queues.asyncMainAfter(std::chrono::milliseconds(i * 20), [] {
-            startedAfterExit();
-            std::this_thread::sleep_for(30ms);
-        });
-    auto serial = platform.services.queues->makeSerialQueue("exit.serial", QualityOfService::utility);
-    static auto* keepSerial = new std::shared_ptr<velquor::SerialQueue>(serial); // never destroyed
-    for (int i = 0; i < 20; ++i)
-        (*keepSerial)->async([] {
-            startedAfterExit();
-            std::this_thread::sleep_for(50ms);
-        });
-    std::this_thread::sleep_for(50ms);
-    std::printf("exiting with work in flight\n");
-    std::fflush(stdout);
-    return 0; // static destruction begins with tasks running and queued
-}
-
 // Transfers to the test's loopback server (address and CA in "server") still running, and
 // others completing, while the process exits. Among them, uploads into connections the server
 // closes: with SIGPIPE at its default, a write that raised it would kill this process.
@@ -204,13 +174,7 @@ int noHomeScenario(const std::filesystem::path& dir) {
     expect(services.keyStore->copyPassword("isPaired", "isPaired", data) == -36, "reads answer -36");
     expect(services.keyStore->generateRSAKeyPair("p", "q", 2048) == -36, "generation answers -36");
     expect(services.preferences->open("com.marvisTel.VelquorSDK") == nullptr, "no suite opens");
-    try {
-        velquor::Velquor::generateMobilePayload();
-        expect(false, "the payload needs the key store");
-    } catch (const velquor::Error& error) {
-        expect(error.code() == 10000 && error.userInfo().at("internalErrorCode") == 20019,
-               "payload 10000/19");
-    }
+    expect(payloadAnswer() == "error 10000/20019", "the payload needs the key store");
     expect(std::filesystem::is_empty(dir), "nothing is made in the temporary directory");
     return 0;
 }
@@ -272,19 +236,11 @@ int idTokenOnly(const std::filesystem::path& directory) {
     return 0;
 }
 
-// generateMobilePayload's answer: "payload" or "error <code>/<internal code>".
-std::string payloadAnswer() {
-    try {
-        return Velquor::generateMobilePayload().empty() ? "empty" : "payload";
-    } catch (const Error& error) {
-        return "error " + std::to_string(error.code()) + "/" +
-               error.userInfo().value("internalErrorCode", Json(0)).dump();
-    }
-}
-
-// Work still queued and running, and a host thread signing payloads, when the process ends: exit
-// must neither wait for them nor crash, nor free what they read.
-int exitWithQueuedWork(const std::filesystem::path& directory, bool callExit) {
+// Work queued and running on every queue, and a host thread signing payloads, when the process
+// ends by returning from main or by std::exit: exit must neither wait for the work, nor start
+// what is queued, nor crash or free what running work reads.
+int exitWithWork(const std::filesystem::path& directory, bool callExit) {
+    watchExit();
     configure(directory);
     static std::atomic<int> answers{0};
     std::thread([] {
@@ -293,12 +249,40 @@ int exitWithQueuedWork(const std::filesystem::path& directory, bool callExit) {
     }).detach();
     for (int i = 0; i < 16; ++i)
         Velquor::getInfo([](std::optional<Json>, std::optional<Error>) {
-            std::this_thread::sleep_for(std::chrono::seconds(30));
+            std::this_thread::sleep_for(30s);
             std::cout << "handler finished" << std::endl;
         });
     Velquor::applicationWillEnterForeground(); // a delayed refresh pending on the main queue
+    const auto& platform = PlatformContext::get();
+    auto& queues = *platform.services.queues;
+    auto keyStore = platform.services.keyStore;
+    static auto* neverMutex = new std::mutex;
+    static auto* never = new std::condition_variable;
+    queues.asyncGlobal(QualityOfService::utility, [] { // never finishes
+        std::unique_lock lock(*neverMutex);
+        never->wait(lock, [] { return false; });
+    });
+    for (int i = 0; i < 300; ++i)
+        queues.asyncGlobal(static_cast<QualityOfService>(i % 5), [keyStore, i] {
+            startedAfterExit();
+            if (i % 50 == 0)
+                keyStore->replacePassword("item", "item", {static_cast<std::uint8_t>(i)});
+            std::this_thread::sleep_for(100ms);
+        });
+    static auto* serial = new std::shared_ptr<SerialQueue>( // never destroyed
+        queues.makeSerialQueue("exit.serial", QualityOfService::utility));
+    for (int i = 0; i < 20; ++i) {
+        queues.asyncMainAfter(std::chrono::milliseconds(i * 20), [] {
+            startedAfterExit();
+            std::this_thread::sleep_for(30ms);
+        });
+        (*serial)->async([] {
+            startedAfterExit();
+            std::this_thread::sleep_for(50ms);
+        });
+    }
     while (answers < 3)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        std::this_thread::sleep_for(10ms);
     std::cout << "queued" << std::endl;
     if (callExit)
         std::exit(0);
@@ -368,17 +352,16 @@ int main(int argc, char** argv) {
     }
     const std::string scenario = argv[1];
     const std::filesystem::path directory = argv[2];
-    const int status = scenario == "idtoken-only"                   ? idTokenOnly(directory)
-                       : scenario == "exit-with-queued-work-return" ? exitWithQueuedWork(directory, false)
-                       : scenario == "exit-with-queued-work-exit"   ? exitWithQueuedWork(directory, true)
-                       : scenario == "configure"                    ? configureScenario(directory)
-                       : scenario == "exit-with-work"               ? exitWithWorkScenario(directory)
-                       : scenario == "http-in-flight"               ? httpInFlightScenario(directory)
-                       : scenario == "no-home"                      ? noHomeScenario(directory)
-                       : scenario.starts_with("throwing-") ? throwingService(directory, scenario.substr(9))
-                       : scenario == "payload-before-main" ? payloadBeforeMain()
-                       : scenario == "exit-from-task"      ? exitFromTaskScenario(directory)
-                                                           : -1;
+    const int status = scenario == "idtoken-only"            ? idTokenOnly(directory)
+                       : scenario == "exit-with-work-return" ? exitWithWork(directory, false)
+                       : scenario == "exit-with-work-exit"   ? exitWithWork(directory, true)
+                       : scenario == "configure"             ? configureScenario(directory)
+                       : scenario == "http-in-flight"        ? httpInFlightScenario(directory)
+                       : scenario == "no-home"               ? noHomeScenario(directory)
+                       : scenario.starts_with("throwing-")   ? throwingService(directory, scenario.substr(9))
+                       : scenario == "payload-before-main"   ? payloadBeforeMain()
+                       : scenario == "exit-from-task"        ? exitFromTaskScenario(directory)
+                                                             : -1;
     if (status == -1)
         std::cerr << "unknown scenario " << scenario << "\n";
     return status == -1 ? 2 : status != 0 ? status : failures != 0; // a failed expectation fails it

@@ -48,13 +48,18 @@ TEST_F(DataManagerTest, DeviceDataCarriesEveryKeyWithItsTextAndType) {
         "location": "authorizedWhenInUse", "push": "unknown", "silentPush": "unknown"}})x");
     // clang-format on
     EXPECT_EQ(data, expected) << "equality also compares types: true is not \"true\"";
+
+    auto values = fixture.facts->values();
+    values.locale = {std::nullopt, "US"};
+    fixture.facts->set(values);
+    EXPECT_EQ(manager->getDeviceData()["locale"], "US") << "the region alone";
 }
 
 // Also with a key store that cannot be read: the device data never fails, the claim sets do.
 TEST_F(DataManagerTest, MissingFactsBecomeTheirFallbackTexts) {
     fixture.store->setForcedStatus(MemoryKeyStore::Operation::copyPassword, kKeyStoreIOError);
     fixture.keychain().setString("deviceMarketName", "iPhone 11");
-    FixedDeviceFacts::Values none{.locale = {}, .lock = false};
+    FixedDeviceFacts::Values none{.locale = {"en", std::nullopt}, .lock = false};
     none.systemVersion = none.deviceName = none.modelIdentifier = std::nullopt;
     none.camera = none.location = none.notification = none.backgroundRefresh = std::nullopt;
     none.locationEnabled = std::nullopt;

@@ -30,17 +30,27 @@ protected:
     std::shared_ptr<LogicLayer> layer;
 };
 
-// Unpaired, getInfo answers on the global queue and sendLogs on the caller's thread before it
-// returns; without a handler the outcome is still logged.
-TEST_F(LogicLayerFlows, UnpairedGatesAnswerNotPairedOnTheirThreads) {
-    Delivery<Call<Json>> info;
-    layer->getDeviceInfo(recorder(info));
-    const auto call = once(info);
-    expectError(call.error, 10008, 51);
-    EXPECT_EQ(call.error.value().localizedDescription(), "Device is not paired.");
-    EXPECT_FALSE(call.value);
-    EXPECT_TRUE(call.onGlobalQueue);
-    EXPECT_EQ(services.queues->globalQualities(), std::vector{QualityOfService::userInitiated});
+// Unpaired, getInfo answers on the global queue, once to each of many concurrent callers, and
+// sendLogs on the caller's thread before it returns; without a handler the outcome is still logged.
+TEST_F(LogicLayerFlows, UnpairedGatesAnswerNotPairedOnTheirThreadsOnce) {
+    constexpr int kCalls = 64;
+    std::vector<Delivery<Call<Json>>> info(kCalls);
+    for (std::vector<std::jthread> callers; callers.size() < 4;)
+        callers.emplace_back([&, t = int(callers.size())] {
+            for (int i = t; i < kCalls; i += 4)
+                layer->getDeviceInfo(recorder(info[i]));
+        });
+    for (auto& delivery : info) {
+        const auto call = delivery.wait().value_or(Call<Json>{});
+        expectError(call.error, 10008, 51);
+        EXPECT_FALSE(call.value);
+        EXPECT_TRUE(call.onGlobalQueue);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50)); // a second call would show now
+    for (auto& delivery : info)
+        EXPECT_EQ(delivery.count(), 1);
+    EXPECT_EQ(info[0].wait()->error.value().localizedDescription(), "Device is not paired.");
+    EXPECT_EQ(services.queues->globalQualities(), std::vector(kCalls, QualityOfService::userInitiated));
     EXPECT_TRUE(log->contains("getPairedUserDevices"));
     EXPECT_TRUE(log->contains(R"(logLevel="ERROR" Error Domain=VelquorErrorDomain Code=10008)"));
 
@@ -51,7 +61,7 @@ TEST_F(LogicLayerFlows, UnpairedGatesAnswerNotPairedOnTheirThreads) {
     expectError(logsCall.error, 10008, 47);
     EXPECT_FALSE(logsCall.value);
     EXPECT_EQ(logsCall.thread, std::this_thread::get_id());
-    EXPECT_EQ(services.queues->globalQualities().size(), 1u) << "nothing more queued";
+    EXPECT_EQ(services.queues->globalQualities().size(), std::size_t(kCalls)) << "nothing more queued";
 
     const auto logged47 = log->count("\"internalErrorCode\":20047");
     const auto logged51 = log->count("\"internalErrorCode\":20051");
@@ -61,7 +71,7 @@ TEST_F(LogicLayerFlows, UnpairedGatesAnswerNotPairedOnTheirThreads) {
     EXPECT_TRUE(test::waitUntil([&] { return log->count("\"internalErrorCode\":20051") > logged51; }));
 }
 
-TEST_F(LogicLayerFlows, PairedGateIsPresenceAndRemovedDataIsUnpaired) {
+TEST_F(LogicLayerFlows, PairedGateIsPresenceAndStayPairedFlagIsWrittenAndDeleted) {
     Keychain(services.keyStore).setString("isPaired", "no");
     EXPECT_TRUE(layer->isPaired());
     Keychain(services.keyStore).setString("isPaired", "");
@@ -78,9 +88,8 @@ TEST_F(LogicLayerFlows, PairedGateIsPresenceAndRemovedDataIsUnpaired) {
     EXPECT_FALSE(layer->isPaired());
     EXPECT_EQ(services.preferences->value("com.marvisTel.VelquorSDK", "isPaired"),
               MemoryPreferences::Value(true));
-}
 
-TEST_F(LogicLayerFlows, StayPairedFlagIsWrittenAndDeleted) {
+    services.keyStore->clear();
     layer->setDevicePairedAfterReinstall(true);
     EXPECT_EQ(Keychain(services.keyStore).getString("stayPaired").text, "stayPaired");
     layer->setDevicePairedAfterReinstall(true);
@@ -98,10 +107,10 @@ TEST_F(LogicLayerFlows, StayPairedFlagIsWrittenAndDeleted) {
     EXPECT_EQ(Keychain(services.keyStore).getString("stayPaired").text, "stayPaired");
 }
 
-// Unpaired, the token stays in memory and nothing is told to the service; paired, an unchanged
-// token sends nothing and a changed one needs the installed application's id.
+// Unpaired, the token stays in memory and nothing is told to the service; paired, a changed one
+// needs the installed application's id (what the service is told: LogicLayerServiceTest).
 TEST_F(LogicLayerFlows, SetDeviceToken) {
-    Delivery<Call<>> first, emptied, same, changed;
+    Delivery<Call<>> first, emptied, changed;
     layer->setDeviceToken({0x00, 0xAB, 0x10}, APNSDeviceTokenType::sandbox, recorder(first));
     const auto call = once(first);
     EXPECT_FALSE(call.error);
@@ -121,8 +130,6 @@ TEST_F(LogicLayerFlows, SetDeviceToken) {
     pairDevice();
     Keychain keychain(services.keyStore);
     keychain.setString("deviceTokenStr", "0a0b");
-    layer->setDeviceToken({0x0A, 0x0B}, APNSDeviceTokenType::production, recorder(same));
-    EXPECT_FALSE(once(same).error) << "the service already has this token";
     keychain.deleteString("installedApplicationID");
     layer->setDeviceToken({0x0C}, APNSDeviceTokenType::production, recorder(changed));
     expectError(once(changed).error, 10000, 6);
@@ -139,24 +146,6 @@ TEST_F(LogicLayerFlows, ThrowingHandlerIsCaughtLoggedAndIgnored) {
     EXPECT_TRUE(test::waitUntil([&] { return log->contains("Completion handler threw: host bug"); }));
     EXPECT_TRUE(log->contains("Completion handler threw a non-standard exception"));
     EXPECT_TRUE(log->contains(R"(logLevel="ERROR" Completion handler threw)"));
-}
-
-TEST_F(LogicLayerFlows, ConcurrentCallsEachGetExactlyOneAnswer) {
-    constexpr int kCalls = 64;
-    std::vector<Delivery<Call<Json>>> deliveries(kCalls);
-    std::vector<std::thread> callers;
-    for (int t = 0; t < 4; ++t)
-        callers.emplace_back([&, t] {
-            for (int i = t; i < kCalls; i += 4)
-                layer->getDeviceInfo(recorder(deliveries[i]));
-        });
-    for (auto& caller : callers)
-        caller.join();
-    for (auto& delivery : deliveries)
-        expectError(delivery.wait().value_or(Call<Json>{}).error, 10008, 51);
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    for (auto& delivery : deliveries)
-        EXPECT_EQ(delivery.count(), 1);
 }
 
 // A pairing object to approve, made by `layer` from an identity token.

@@ -42,13 +42,11 @@ TEST_F(LogicLayerStartUp, FreshInstallWritesTheVersionLineAndNothingElse) {
     EXPECT_EQ(services.console->lines(), std::vector<std::string>{"Velquor Version 1.0.0(92)"});
     EXPECT_EQ(log->count("Velquor init"), 1u);
     EXPECT_FALSE(log->contains("Velquor Version")) << "the version line is not logged";
-    EXPECT_TRUE(log->contains(R"(file="LogicLayer")"));
-    EXPECT_EQ(services.keyStore->itemCount(), 0u);
-    EXPECT_FALSE(suiteValue("tempValue"));
-    EXPECT_FALSE(suiteValue("isPaired"));
-    EXPECT_EQ(services.keyStore->callCount(MemoryKeyStore::Operation::replacePassword), 0);
-    EXPECT_FALSE(log->contains("Keep trust"));
-    EXPECT_FALSE(log->contains("Clean up"));
+    EXPECT_EQ(services.keyStore->itemCount() +
+                  services.keyStore->callCount(MemoryKeyStore::Operation::replacePassword),
+              0u);
+    EXPECT_FALSE(suiteValue("tempValue") || suiteValue("isPaired"));
+    EXPECT_FALSE(log->contains("Keep trust") || log->contains("Clean up"));
 
     EXPECT_EQ(services.queues->delayedDelays(),
               std::vector<std::chrono::milliseconds>{std::chrono::milliseconds(1000)});
@@ -98,8 +96,7 @@ TEST_F(LogicLayerStartUp, UnreliableSuiteChangesNothing) {
         EXPECT_EQ(services.keyStore->itemCount(), itemsBefore);
         EXPECT_EQ(services.keyStore->callCount(MemoryKeyStore::Operation::deletePassword), 0);
         EXPECT_FALSE(suiteValue("isPaired"));
-        EXPECT_FALSE(log->contains("Clean up"));
-        EXPECT_FALSE(log->contains("Keep trust"));
+        EXPECT_FALSE(log->contains("Clean up") || log->contains("Keep trust"));
     }
     EXPECT_EQ(log->count("Velquor init"), 2u);
 }

@@ -94,6 +94,8 @@ TEST_P(Notifications, AnswerReachesOnlyTheServiceWithTheClaimsGiven) {
     }
 }
 
+constexpr const char* kCutOff = R"({"path":"v1/push/check","abort":4,"body":"0123456789"})";
+
 INSTANTIATE_TEST_SUITE_P(
     ReferenceService, Notifications,
     testing::Values(Case{"Approve", "approve", {}, "", 60, 0, 0, "APPROVED"},
@@ -113,15 +115,7 @@ INSTANTIATE_TEST_SUITE_P(
                         "UserInfo", "Authenticate", {}, "https://u@127.0.0.1:$PORT", 60, 10000, 7, "PENDING"},
                     Case{"Unparsable", "deny", {}, "https://127.0.0.1:$PORT/ ", 60, 10000, 7, "PENDING"},
                     Case{"TooLate", "approve", {}, "", 0, 10009, 14, "EXPIRED"},
-                    Case{"CutOff",
-                         "Authenticate",
-                         {},
-                         "",
-                         60,
-                         10003,
-                         15,
-                         "PENDING",
-                         R"({"path":"v1/push/check","abort":4,"body":"0123456789"})"}),
+                    Case{"CutOff", "Authenticate", {}, "", 60, 10003, 15, "PENDING", kCutOff}),
     [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

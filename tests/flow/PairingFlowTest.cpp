@@ -1,100 +1,82 @@
 // Pairing through an identity token: decoded on the caller's thread, nothing stored, every
 // failure with its own internal code.
-#include "flow/LogicLayer.hpp"
+#include "FlowTestSupport.hpp"
 #include "jwt/JSONWebToken.hpp"
-#include "log/MemoryLogSink.hpp"
-
-#include "FoundationSupport.hpp"
-
-#include <gtest/gtest.h>
-
-#include <thread>
 
 namespace velquor::detail {
 namespace {
 
-struct Outcome {
-    int calls = 0;
-    std::optional<PairingObject> object;
-    std::optional<Error> error;
-    std::thread::id thread;
-};
-
-Outcome run(const std::string& token) {
-    Outcome outcome;
-    LogicLayer::pairWithIdToken(token, [&](std::optional<PairingObject> object, std::optional<Error> error) {
-        ++outcome.calls;
-        outcome.object = std::move(object);
-        outcome.error = std::move(error);
-        outcome.thread = std::this_thread::get_id();
-    });
-    return outcome;
+// The one answer to pairWithIdToken for a token with `claims` (a text: the token itself), given
+// before it returned.
+Call<PairingObject> run(const Json& claims) {
+    std::string token = claims.is_string() ? claims.get<std::string>() : "";
+    if (!claims.is_string()) {
+        auto built = JSONWebToken::build(claims, std::nullopt, nullptr);
+        EXPECT_TRUE(built);
+        token = built ? built->rawString() : "";
+    }
+    test::Delivery<Call<PairingObject>> delivery;
+    LogicLayer::pairWithIdToken(token, recorder(delivery));
+    EXPECT_EQ(delivery.count(), 1);
+    auto call = delivery.wait(std::chrono::seconds(0)).value_or(Call<PairingObject>{});
+    EXPECT_EQ(call.thread, std::this_thread::get_id());
+    return call;
 }
 
-std::string tokenWith(const Json& claims) {
-    auto built = JSONWebToken::build(claims, std::nullopt, nullptr);
-    EXPECT_TRUE(built);
-    return built ? built->rawString() : std::string();
+Json enrollment(const Json& value) {
+    return {{"vq.enrollment", value}};
 }
 
-void expectFailure(const Outcome& outcome, int code, int internalCode) {
-    EXPECT_EQ(outcome.calls, 1);
-    EXPECT_FALSE(outcome.object);
-    ASSERT_TRUE(outcome.error);
-    EXPECT_EQ(outcome.error->code(), code);
-    EXPECT_EQ(outcome.error->userInfo()["internalErrorCode"], 20000 + internalCode);
-}
-
-TEST(PairingFlowIdToken, SuccessGivesAPairingObjectOnTheCallersThread) {
+TEST(PairingFlowIdToken, SuccessGivesAPairingObjectAndStartsNothing) {
     test::ScopedLogSink log;
-    Outcome outcome = run(
-        tokenWith({{"sub", "user"}, {"vq.enrollment", {{"status", "SUCCESS"}, {"pairingKey", "02XYZ"}}}}));
-    EXPECT_EQ(outcome.calls, 1);
-    EXPECT_EQ(outcome.thread, std::this_thread::get_id());
-    EXPECT_FALSE(outcome.error);
-    ASSERT_TRUE(outcome.object);
-    EXPECT_EQ(outcome.object->pairingKey(), "02XYZ");
+    const auto call =
+        run({{"sub", "user"}, {"vq.enrollment", {{"status", "SUCCESS"}, {"pairingKey", "02XYZ"}}}});
+    EXPECT_FALSE(call.error);
+    ASSERT_TRUE(call.value);
+    EXPECT_EQ(call.value->pairingKey(), "02XYZ");
     EXPECT_TRUE(log->contains(R"(Successful JWT IDToken={"sub":"user","vq.enrollment")"));
     EXPECT_FALSE(log->contains("Velquor init")) << "no start-up";
+
+    // A missing or non-object enrollment answers neither object nor error.
+    for (const Json& claims :
+         {Json{{"sub", "u"}}, enrollment("text"), enrollment(Json::array()), enrollment(nullptr)}) {
+        const auto empty = run(claims);
+        EXPECT_FALSE(empty.value || empty.error) << claims;
+    }
 }
 
-TEST(PairingFlowIdToken, EachUndecodableTokenOrEnrollmentHasItsOwnCode) {
-    for (const char* token : {"", "abc", "a.b", "!!!.e30.", "e30.e30.e30.e30"})
-        expectFailure(run(token), 10005, 18);
-    const std::pair<Json, int> enrollments[] = {
-        {{{"status", 1}}, 29},
-        {{{"error", {{"details", "x"}}}}, 29},
+// A service error object is a server error refined by the builder.
+TEST(PairingFlowIdToken, EachFailureHasItsOwnCode) {
+    const Json serviceError = {{"code", "OTHER"}, {"message", "no"}};
+    const Json badKey = {{"code", "INVALID_DATA"}, {"details", Json::array({{{"target", "pairingKey"}}})}};
+    const std::tuple<Json, int, int> cases[] = {
+        {"", 10005, 18},
+        {"abc", 10005, 18},
+        {"a.b", 10005, 18},
+        {"!!!.e30.", 10005, 18},
+        {"e30.e30.e30.e30", 10005, 18},
+        {enrollment({{"status", 1}}), 10000, 29},
+        {enrollment({{"error", {{"details", "x"}}}}), 10000, 29},
         // Neither a pairing key with SUCCESS nor an error object: the status decides.
-        {{{"status", "SUCCESS"}}, 30},
-        {{{"status", "PENDING"}, {"pairingKey", "01"}}, 30},
-        {Json::object(), 31},
-        {{{"pairingKey", "01"}, {"status", nullptr}}, 31},
+        {enrollment({{"status", "SUCCESS"}}), 10000, 30},
+        {enrollment({{"status", "PENDING"}, {"pairingKey", "01"}}), 10000, 30},
+        {enrollment(Json::object()), 10000, 31},
+        {enrollment({{"pairingKey", "01"}, {"status", nullptr}}), 10000, 31},
+        {enrollment({{"status", "FAILED"}, {"error", serviceError}}), 10003, 26},
+        {enrollment({{"status", "FAILED"}, {"error", badKey}}), 10005, 26},
     };
-    for (const auto& [enrollment, internalCode] : enrollments) {
-        SCOPED_TRACE(enrollment.dump());
-        expectFailure(run(tokenWith({{"vq.enrollment", enrollment}})), 10000, internalCode);
+    for (const auto& [claims, code, internalCode] : cases) {
+        SCOPED_TRACE(claims.dump());
+        const auto call = run(claims);
+        EXPECT_FALSE(call.value);
+        ASSERT_TRUE(call.error);
+        EXPECT_EQ(Json({call.error->code(), call.error->userInfo()["internalErrorCode"]}),
+                  Json({code, 20000 + internalCode}));
+        if (code == 10003) {
+            EXPECT_EQ(call.error->userInfo()["type"], "server");
+            EXPECT_EQ(call.error->userInfo()["internalError"], serviceError);
+        }
     }
-}
-
-TEST(PairingFlowIdToken, MissingOrNonObjectEnrollmentAnswersNeitherObjectNorError) {
-    for (const Json& claims : {Json{{"sub", "u"}}, Json{{"vq.enrollment", "text"}},
-                               Json{{"vq.enrollment", Json::array()}}, Json{{"vq.enrollment", nullptr}}}) {
-        Outcome outcome = run(tokenWith(claims));
-        EXPECT_EQ(outcome.calls, 1) << claims;
-        EXPECT_FALSE(outcome.object);
-        EXPECT_FALSE(outcome.error);
-    }
-}
-
-TEST(PairingFlowIdToken, ServiceErrorObjectIsAServerErrorRefinedByTheBuilder) {
-    Json serviceError = {{"code", "OTHER"}, {"message", "no"}};
-    Outcome plain = run(tokenWith({{"vq.enrollment", {{"status", "FAILED"}, {"error", serviceError}}}}));
-    expectFailure(plain, 10003, 26);
-    EXPECT_EQ(plain.error->userInfo()["type"], "server");
-    EXPECT_EQ(plain.error->userInfo()["internalError"], serviceError);
-
-    Json badKey = {{"code", "INVALID_DATA"}, {"details", Json::array({{{"target", "pairingKey"}}})}};
-    expectFailure(run(tokenWith({{"vq.enrollment", {{"status", "FAILED"}, {"error", badKey}}}})), 10005, 26);
 }
 
 } // namespace

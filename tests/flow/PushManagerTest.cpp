@@ -50,10 +50,8 @@ TEST(PushManager, TokenStateStartsEmptyAndIsSharedAcrossThreads) {
         }
     });
     for (int i = 0; i < 2000; ++i) {
-        auto token = push.deviceTokenString();
-        if (token) {
-            ASSERT_TRUE(*token == "00ab10" || *token == "ffee");
-        }
+        const auto token = push.deviceTokenString().value_or("ffee");
+        ASSERT_TRUE(token == "00ab10" || token == "ffee") << token;
     }
     writer.join();
     EXPECT_EQ(push.deviceTokenString(), "00ab10");

@@ -4,7 +4,7 @@
 #include "platform/memory/MemoryKeyStore.hpp"
 #include "state/ItemNames.hpp"
 
-#include "KeyStoreTestSupport.hpp"
+#include "OpenSSLTestKeys.hpp"
 #include "TestSupport.hpp"
 
 #include <gtest/gtest.h>

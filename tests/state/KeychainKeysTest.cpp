@@ -4,14 +4,11 @@
 
 #include "state/Keychain.hpp"
 
-#include "jwt/JSONWebToken.hpp"
-#include "jwt/RSAPKCS1Signer.hpp"
-#include "jwt/RSAPKCS1Verifier.hpp"
 #include "log/MemoryLogSink.hpp"
+#include "platform/KeyStoreStatuses.hpp"
 #include "platform/linux/FileKeyStore.hpp"
 #include "platform/memory/MemoryKeyStore.hpp"
 #include "util/Base64.hpp"
-#include "util/Base64URL.hpp"
 
 #include "OpenSSLTestKeys.hpp"
 #include "TestSupport.hpp"
@@ -32,7 +29,6 @@
 namespace velquor::detail {
 namespace {
 
-using Hash = SignatureAlgorithm::HashFunction;
 using Op = MemoryKeyStore::Operation;
 using test::Bytes;
 
@@ -42,24 +38,19 @@ const std::string kPrefix = "MIIBIjANBgkqhkiG9w0BAQEFAAOCAQ8AMIIBCgKCAQEA";
 // OpenSSL from the SubjectPublicKeyInfo text, must verify it.
 void expectMatchingPair(const Keychain& keychain, const std::string& publicText) {
     const auto privateKey = keychain.getKeyRef(items::kDevicePrivateKeyTag);
-    ASSERT_TRUE(privateKey);
-    EXPECT_TRUE(privateKey->isPrivate());
-    RSAPKCS1Signer signer(Hash::sha256, RSAKey{privateKey});
-    auto token = JSONWebToken::build({{"iss", "device"}}, std::string("kid"), &signer);
-    ASSERT_TRUE(token) << token.error().description();
-    auto parsed = JSONWebToken::parse(token->rawString());
-    ASSERT_TRUE(parsed);
-    EXPECT_EQ(RSAPKCS1Verifier(Hash::sha256, RSAKey{keychain.makePublicKey(publicText)})
-                  .validateToken(parsed.value()),
-              std::nullopt);
+    ASSERT_TRUE(privateKey && privateKey->isPrivate());
+    const Bytes digest = test::digestOf(DigestAlgorithm::sha256, "header.claims");
+    Bytes signature;
+    ASSERT_EQ(privateKey->rawSign(DigestAlgorithm::sha256, digest, signature), kKeyStoreSuccess);
+    const auto rebuilt = keychain.makePublicKey(publicText);
+    ASSERT_TRUE(rebuilt);
+    EXPECT_EQ(rebuilt->rawVerify(DigestAlgorithm::sha256, digest, signature), kKeyStoreSuccess);
     const Bytes spki = *base64Decode(publicText);
     const unsigned char* p = spki.data();
     EVP_PKEY_ptr openSSLKey(d2i_PUBKEY(nullptr, &p, static_cast<long>(spki.size())));
     ASSERT_TRUE(openSSLKey);
     EXPECT_TRUE(
-        test::referenceVerify(openSSLKey.get(), EVP_sha256(),
-                              test::bytesOf(parsed->base64Parts.header + "." + parsed->base64Parts.payload),
-                              *base64URLDecoded(parsed->base64Parts.signature)));
+        test::referenceVerify(openSSLKey.get(), EVP_sha256(), test::bytesOf("header.claims"), signature));
 }
 
 class KeychainKeysTest : public ::testing::Test {
@@ -188,26 +179,10 @@ TEST_F(KeychainKeysTest, EightConcurrentExportsOnAnEmptyStoreMakeOnePair) {
     EXPECT_FALSE(sink->contains("Error generating key pair"));
 }
 
-TEST_F(KeychainKeysTest, ServiceKeyFromSubjectPublicKeyInfoOrPKCS1IsStoredAsTheSameBytes) {
-    auto serviceKey = test::generateRSAKey();
-    const Bytes pkcs1 = test::pkcs1PublicKey(serviceKey.get());
-    const std::string spkiText = base64Encode(test::subjectPublicKeyInfo(serviceKey.get()));
-    const std::string pkcs1Text = base64Encode(pkcs1);
-
-    Keychain other(std::make_shared<MemoryKeyStore>());
-    EXPECT_EQ(keychain.setServerPublicKey(spkiText), std::nullopt);
-    EXPECT_EQ(other.setServerPublicKey(pkcs1Text), std::nullopt);
-    EXPECT_EQ(keychain.getKeyData(items::kServerPublicKeyTag).data, pkcs1);
-    EXPECT_EQ(other.getKeyData(items::kServerPublicKeyTag).data, pkcs1);
-
-    // Storing it again is a success and changes nothing.
-    EXPECT_EQ(keychain.setServerPublicKey(spkiText), std::nullopt);
-    EXPECT_EQ(keychain.getKeyData(items::kServerPublicKeyTag).data, pkcs1);
-}
-
 // Text that is no key fails with 4; a key the store cannot take, or one shorter than the device's
-// own, with 5. makePublicKey refuses the same keys and stores nothing.
-TEST_F(KeychainKeysTest, RefusedServiceKeysCarryInternalCodes4And5) {
+// own, with 5. makePublicKey refuses the same keys and stores nothing. A service key given as
+// SubjectPublicKeyInfo or PKCS#1 is stored as the same PKCS#1 bytes; storing it again changes nothing.
+TEST_F(KeychainKeysTest, ServiceKeysAreStoredAsPKCS1OrRefusedWithInternalCodes4And5) {
     auto shortKey = test::generateRSAKey(1024);
     const std::pair<std::string, int> cases[] = {
         {"not base64", 20004},
@@ -219,30 +194,37 @@ TEST_F(KeychainKeysTest, RefusedServiceKeysCarryInternalCodes4And5) {
         SCOPED_TRACE(text);
         const auto error = keychain.setServerPublicKey(text);
         ASSERT_TRUE(error);
-        EXPECT_EQ(error->domain(), "VelquorErrorDomain");
-        EXPECT_EQ(error->code(), 10000);
-        EXPECT_EQ(error->userInfo().at("internalErrorCode"), internalCode);
-        EXPECT_EQ(error->userInfo().at("type"), "sdk");
+        EXPECT_EQ(Json({error->domain(), error->code(), error->userInfo().at("internalErrorCode"),
+                        error->userInfo().at("type")}),
+                  Json({"VelquorErrorDomain", 10000, internalCode, "sdk"}));
         EXPECT_FALSE(keychain.makePublicKey(text));
     }
     EXPECT_FALSE(keychain.makePublicKey(""));
     EXPECT_FALSE(memory->hasKey(std::string(items::kServerPublicKeyTag)));
 
     auto serviceKey = test::generateRSAKey();
-    for (const Bytes& der :
-         {test::subjectPublicKeyInfo(serviceKey.get()), test::pkcs1PublicKey(serviceKey.get())}) {
-        const auto publicKey = keychain.makePublicKey(base64Encode(der));
+    const Bytes pkcs1 = test::pkcs1PublicKey(serviceKey.get());
+    const std::string spkiText = base64Encode(test::subjectPublicKeyInfo(serviceKey.get()));
+    for (const std::string& text : {spkiText, base64Encode(pkcs1)}) {
+        const auto publicKey = keychain.makePublicKey(text);
         ASSERT_TRUE(publicKey);
         EXPECT_FALSE(publicKey->isPrivate());
         EXPECT_EQ(publicKey->blockSize(), 256u);
     }
     EXPECT_EQ(memory->itemCount(), 0u);
     memory->failNext(Op::addKey, kKeyStoreIOError);
-    const auto error =
-        keychain.setServerPublicKey(base64Encode(test::subjectPublicKeyInfo(serviceKey.get())));
+    const auto error = keychain.setServerPublicKey(spkiText);
     ASSERT_TRUE(error);
     EXPECT_EQ(error->userInfo().at("internalErrorCode"), 20005);
     EXPECT_TRUE(sink->contains("20005"));
+
+    Keychain other(std::make_shared<MemoryKeyStore>());
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(keychain.setServerPublicKey(spkiText), std::nullopt);
+        EXPECT_EQ(keychain.getKeyData(items::kServerPublicKeyTag).data, pkcs1);
+    }
+    EXPECT_EQ(other.setServerPublicKey(base64Encode(pkcs1)), std::nullopt);
+    EXPECT_EQ(other.getKeyData(items::kServerPublicKeyTag).data, pkcs1);
 }
 
 TEST_F(KeychainKeysTest, FingerprintIsAnUpperCaseUUIDThatSurvivesRemovalOfLocalData) {

@@ -20,10 +20,13 @@ protected:
 };
 
 TEST_F(KeychainStrings, ReadsAndWritesKeepTheStatusAndOneItemPerName) {
-    KeychainResult result = keychain.getString("isPaired");
-    EXPECT_EQ(result.status, KeychainStatus::itemNotFound);
-    EXPECT_EQ(result.osStatus, -25300);
-    EXPECT_FALSE(result.text || result.data);
+    // What a read answers: its status, the store's status and the text (string reads carry no data).
+    const auto read = [&](std::string_view name) {
+        const KeychainResult result = keychain.getString(name);
+        EXPECT_FALSE(result.data) << name;
+        return std::tuple(result.status, result.osStatus, result.text);
+    };
+    EXPECT_EQ(read("isPaired"), std::tuple(KeychainStatus::itemNotFound, -25300, std::nullopt));
     // Delete is true only when an item went.
     EXPECT_FALSE(keychain.deleteString("stayPaired"));
     keychain.setString("stayPaired", "stayPaired");
@@ -33,10 +36,7 @@ TEST_F(KeychainStrings, ReadsAndWritesKeepTheStatusAndOneItemPerName) {
     EXPECT_TRUE(keychain.setString("dataCenter", "NA"));
     EXPECT_TRUE(keychain.setString("dataCenter", "EU"));
     EXPECT_EQ(store->itemCount(), 1u);
-    result = keychain.getString("dataCenter");
-    EXPECT_EQ(result.status, KeychainStatus::success);
-    EXPECT_EQ(result.osStatus, 0);
-    EXPECT_EQ(result.text, "EU");
+    EXPECT_EQ(read("dataCenter"), std::tuple(KeychainStatus::success, 0, "EU"));
     EXPECT_EQ(store->password("dataCenter", "dataCenter"), bytes("EU")) << "service and account are the name";
     // Each write is one replace, never a delete then an add.
     EXPECT_EQ(store->callCount(Op::replacePassword), 3);
@@ -44,15 +44,11 @@ TEST_F(KeychainStrings, ReadsAndWritesKeepTheStatusAndOneItemPerName) {
     EXPECT_EQ(store->callCount(Op::deletePassword), 2) << "only the two deletes above";
 
     store->failNext(Op::copyPassword, -25308);
-    result = keychain.getString("dataCenter");
-    EXPECT_EQ(result.status, KeychainStatus::failure);
-    EXPECT_EQ(result.osStatus, -25308);
-    EXPECT_FALSE(result.text);
+    EXPECT_EQ(read("dataCenter"), std::tuple(KeychainStatus::failure, -25308, std::nullopt));
 
     store->addPassword("logsKey", "logsKey", {0xC3, 0x28});
-    result = keychain.getString("logsKey");
-    EXPECT_EQ(result.status, KeychainStatus::success) << "invalid UTF-8 is a success without text";
-    EXPECT_FALSE(result.text);
+    EXPECT_EQ(read("logsKey"), std::tuple(KeychainStatus::success, 0, std::nullopt))
+        << "invalid UTF-8 is a success without text";
     keychain.setString("name", "na\xC3\xAFve");
     EXPECT_EQ(keychain.getString("name").text, "na\xC3\xAFve");
 }

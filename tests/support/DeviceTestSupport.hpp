@@ -17,8 +17,6 @@
 #include <velquor/Platform.hpp>
 
 #include <atomic>
-#include <fstream>
-#include <future>
 #include <map>
 #include <mutex>
 
@@ -44,9 +42,7 @@ public:
     };
 
     explicit FixedDeviceFacts(std::shared_ptr<DispatchQueues> queues)
-        : queues_(std::move(queues)) {
-        held_.set_value();
-    }
+        : queues_(std::move(queues)) {}
 
     void set(Values values) {
         std::lock_guard lock(mutex_);
@@ -56,16 +52,8 @@ public:
         std::lock_guard lock(mutex_);
         return values_;
     }
-    void hold() {
-        std::lock_guard lock(mutex_);
-        held_ = std::promise<void>();
-        gate_ = held_.get_future().share();
-    }
-    void release() {
-        std::lock_guard lock(mutex_);
-        if (gate_.wait_for(std::chrono::seconds(0)) != std::future_status::ready)
-            held_.set_value();
-    }
+    void hold() { held_ = true; }
+    void release() { held_ = false; }
     bool backgroundReadOffMain() const { return backgroundReadOffMain_.load(); }
     int backgroundReads() const { return backgroundReads_.load(); }
 
@@ -80,29 +68,23 @@ public:
     void requestNotificationAuthorizationStatus(NotificationStatusHandler handler) override {
         queues_->asyncGlobal(QualityOfService::utility,
                              [self = shared_from_this(), handler = std::move(handler)] {
-                                 self->gate().wait_for(std::chrono::seconds(10));
+                                 waitUntil([&] { return !self->held_; });
                                  handler(self->values().notification);
                              });
     }
     std::optional<int> backgroundRefreshStatus() const override {
         if (!queues_->isMainQueueThread())
             backgroundReadOffMain_ = true;
-        gate().wait_for(std::chrono::seconds(10));
+        waitUntil([&] { return !held_; });
         ++backgroundReads_;
         return values().backgroundRefresh;
     }
 
 private:
-    std::shared_future<void> gate() const {
-        std::lock_guard lock(mutex_);
-        return gate_;
-    }
-
     std::shared_ptr<DispatchQueues> queues_;
     mutable std::mutex mutex_;
     Values values_;
-    std::promise<void> held_;
-    std::shared_future<void> gate_ = held_.get_future().share(); // ready unless held
+    std::atomic<bool> held_{false};
     mutable std::atomic<bool> backgroundReadOffMain_{false};
     mutable std::atomic<int> backgroundReads_{0};
 };
@@ -180,14 +162,13 @@ private:
 
 // A routing table below a temp directory: a default route through `interfaceName`, or none.
 inline void writeRoutes(const std::filesystem::path& root, const std::string& interfaceName) {
-    std::filesystem::create_directories(root / "proc/net");
-    std::ofstream routes(root / "proc/net/route");
-    routes << "Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask\t\tMTU\tWindow\tIRTT\n";
+    std::string routes =
+        "Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask\t\tMTU\tWindow\tIRTT\n";
     if (!interfaceName.empty()) {
-        routes << interfaceName << "\t00000000\t010200C0\t0003\t0\t0\t0\t00000000\t0\t0\t0\n";
-        std::filesystem::create_directories(root / "sys/class/net" / interfaceName);
-        std::ofstream(root / "sys/class/net" / interfaceName / "operstate") << "up\n";
+        routes += interfaceName + "\t00000000\t010200C0\t0003\t0\t0\t0\t00000000\t0\t0\t0\n";
+        writeFile(root / "sys/class/net" / interfaceName / "operstate", "up\n");
     }
+    writeFile(root / "proc/net/route", routes);
 }
 
 // The collaborators of a DataManager built over real queues and notification centre, a memory

@@ -10,6 +10,8 @@
 #include "platform/memory/MemoryKeyStore.hpp"
 #include "platform/memory/MemoryPreferences.hpp"
 
+#include "TestSupport.hpp"
+
 #include <velquor/Platform.hpp>
 
 #include <chrono>
@@ -24,18 +26,11 @@ namespace velquor::test {
 // Keeps every written line. Thread-safe.
 class RecordingConsole : public Console {
 public:
-    void writeLine(const std::string& line) override {
-        std::lock_guard lock(mutex_);
-        lines_.push_back(line);
-    }
-    std::vector<std::string> lines() const {
-        std::lock_guard lock(mutex_);
-        return lines_;
-    }
+    void writeLine(const std::string& line) override { journal_.add(line); }
+    std::vector<std::string> lines() const { return journal_.entries(); }
 
 private:
-    mutable std::mutex mutex_;
-    std::vector<std::string> lines_;
+    Journal journal_;
 };
 
 // Global tasks run on the real pool with onGlobalQueue() true while they run; delayed main

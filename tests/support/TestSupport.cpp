@@ -70,6 +70,8 @@ std::string readFile(const std::filesystem::path& path) {
 }
 
 void writeFile(const std::filesystem::path& path, const std::string& content) {
+    std::error_code ec;
+    std::filesystem::create_directories(path.parent_path(), ec);
     std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
 }
 
@@ -110,15 +112,14 @@ bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds
 
 // The child's standard output goes to a file, so it can never block on a full pipe and nothing it
 // leaves running keeps the output open.
-ChildResult runChild(const std::string& program, const std::vector<std::string>& arguments,
-                     std::chrono::seconds deadline) {
-    ChildResult result;
+void expectChildExit(const std::string& program, const std::vector<std::string>& arguments, int exitStatus,
+                     const std::optional<std::string>& output, std::chrono::seconds deadline) {
     TempDir dir;
-    const auto output = dir.path() / "stdout";
+    const auto outputFile = dir.path() / "stdout";
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0600);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outputFile.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
     std::vector<std::string> words{program};
     words.insert(words.end(), arguments.begin(), arguments.end());
     std::vector<char*> argv;
@@ -128,23 +129,23 @@ ChildResult runChild(const std::string& program, const std::vector<std::string>&
     pid_t pid = -1;
     const int spawned = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0)
-        return result;
+    ASSERT_EQ(spawned, 0) << program;
     const auto end = std::chrono::steady_clock::now() + deadline;
     int status = 0;
-    while (!(result.finished = ::waitpid(pid, &status, WNOHANG) == pid) &&
-           std::chrono::steady_clock::now() < end)
+    bool finished = false;
+    while (!(finished = ::waitpid(pid, &status, WNOHANG) == pid) && std::chrono::steady_clock::now() < end)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    if (!result.finished) {
+    if (!finished) {
         ::kill(pid, SIGKILL);
         ::waitpid(pid, &status, 0);
-    } else {
-        result.exitedNormally = WIFEXITED(status);
-        result.exitStatus = result.exitedNormally ? WEXITSTATUS(status) : -1;
-        result.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
     }
-    result.output = readFile(output);
-    return result;
+    const std::string written = readFile(outputFile);
+    ASSERT_TRUE(finished) << "the child hung; output:\n" << written;
+    ASSERT_TRUE(WIFEXITED(status)) << "signal " << WTERMSIG(status) << "; output:\n" << written;
+    EXPECT_EQ(WEXITSTATUS(status), exitStatus) << written;
+    if (output) {
+        EXPECT_EQ(written, *output);
+    }
 }
 
 } // namespace velquor::test

@@ -26,7 +26,7 @@ private:
     std::filesystem::path path_;
 };
 
-// A file's whole content (empty when it cannot be read), and a file written whole.
+// A file's whole content (empty when it cannot be read), and a file written whole (its folder made).
 std::string readFile(const std::filesystem::path& path);
 void writeFile(const std::filesystem::path& path, const std::string& content);
 
@@ -50,18 +50,28 @@ private:
 bool waitUntil(const std::function<bool()>& condition,
                std::chrono::milliseconds deadline = std::chrono::seconds(10));
 
-// How a child process ended. `finished` is false when it outlived its deadline and was killed.
-struct ChildResult {
-    bool finished = false;
-    bool exitedNormally = false;
-    int exitStatus = -1; // valid when exitedNormally
-    int signal = 0;
-    std::string output; // its standard output
-};
-
-// Runs `program` with `arguments`, collecting its standard output, for at most `deadline`.
-ChildResult runChild(const std::string& program, const std::vector<std::string>& arguments,
+// Runs `program` with `arguments` for at most `deadline`; expects it to exit with `exitStatus`,
+// having written `output` (when given) to its standard output.
+void expectChildExit(const std::string& program, const std::vector<std::string>& arguments, int exitStatus,
+                     const std::optional<std::string>& output = std::nullopt,
                      std::chrono::seconds deadline = std::chrono::seconds(30));
+
+// Records entries from any thread, in order.
+class Journal {
+public:
+    void add(const std::string& entry) {
+        std::lock_guard lock(mutex_);
+        entries_.push_back(entry);
+    }
+    std::vector<std::string> entries() const {
+        std::lock_guard lock(mutex_);
+        return entries_;
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<std::string> entries_;
+};
 
 // Opens once; every waiter is released. Waits are bounded so a broken queue fails, not hangs.
 class Gate {

@@ -9,7 +9,7 @@
 namespace velquor::detail {
 namespace {
 
-TEST(ConfiguredBundleInfo, MainBundleValuesComeFromTheHostAndEmptyMeansAbsent) {
+TEST(ConfiguredBundleInfo, ValuesComeFromTheHostEmptyMeansAbsentAndStringsFromItsTable) {
     test::TempDir dir;
     ConfiguredBundleInfo bundle({"com.example.host", "", "Host", "2.1", "7"}, dir.path());
     EXPECT_EQ(bundle.mainBundleValue("CFBundleIdentifier"), "com.example.host");
@@ -19,11 +19,8 @@ TEST(ConfiguredBundleInfo, MainBundleValuesComeFromTheHostAndEmptyMeansAbsent) {
     EXPECT_EQ(bundle.mainBundleValue("CFBundleVersion"), "7");
     EXPECT_FALSE(bundle.mainBundleValue("CFBundleExecutable").has_value());
     EXPECT_FALSE(bundle.frameworkBundleValue("CFBundleVersion").has_value()) << "the build answers instead";
-}
 
-TEST(ConfiguredBundleInfo, LocalizedStringsComeFromTheHostsTableOrTheFallback) {
-    test::TempDir dir;
-    ConfiguredBundleInfo bundle({}, dir.path());
+    // Localized strings come from the host's table in the directory, or the fallback.
     EXPECT_EQ(bundle.localizedString("Authenticate", "Authenticate"), "Authenticate") << "no table";
     const auto table = dir.path() / "Localizable.json";
     std::ofstream(table) << R"({"Authenticate":"Bestätigen","Deny":42})";

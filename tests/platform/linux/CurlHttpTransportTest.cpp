@@ -175,11 +175,9 @@ TEST_F(CurlHttpTransportTest, ProxyVariablesAreReadWhenTheTransportIsMade) {
 
 TEST_F(CurlHttpTransportTest, TheProcessExitsWithTransfersInFlight) {
     std::ofstream(dirs[0].path() / "server") << url("") << '\n' << tls.caCertificate.string() << '\n';
-    const auto child = test::runChild(VELQUOR_TEST_HOST, {"http-in-flight", dirs[0].path().string()});
-    ASSERT_TRUE(child.finished) << "the process hung";
-    ASSERT_TRUE(child.exitedNormally) << "the process died of signal " << child.signal;
-    EXPECT_EQ(child.exitStatus, 0) << "(42: a completion ran after exit began)";
-    EXPECT_EQ(child.output, "exiting with transfers in flight\n");
+    // Status 42: a completion ran after exit began.
+    test::expectChildExit(VELQUOR_TEST_HOST, {"http-in-flight", dirs[0].path().string()}, 0,
+                          "exiting with transfers in flight\n");
 }
 
 } // namespace

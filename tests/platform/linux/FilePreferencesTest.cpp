@@ -5,10 +5,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include <atomic>
-#include <fstream>
 #include <functional>
-#include <thread>
 
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -53,10 +50,10 @@ TEST_F(FilePreferencesTest, StoresEachSuiteAsAJsonFileUnderTheApplicationDirecto
     EXPECT_TRUE(suite->synchronize());
 }
 
-TEST_F(FilePreferencesTest, HandlesOnOneSuiteSeeEachOthersWrites) {
+// Other handles, instances and processes (here: the file rewritten) change what a handle reads.
+TEST_F(FilePreferencesTest, HandlesSeeEachOthersAndTheDisksChangesAndAReinstallEmptiesTheSuite) {
     auto first = preferences_.open(kSuite);
-    FilePreferences otherInstance(appDir_);
-    auto second = otherInstance.open(kSuite);
+    auto second = FilePreferences(appDir_).open(kSuite);
     auto otherSuite = preferences_.open("another.suite");
     first->setBool("isPaired", true);
     EXPECT_EQ(second->boolValue("isPaired"), true);
@@ -65,20 +62,15 @@ TEST_F(FilePreferencesTest, HandlesOnOneSuiteSeeEachOthersWrites) {
     second->remove("isPaired");
     EXPECT_FALSE(first->boolValue("isPaired").has_value());
     EXPECT_FALSE(otherSuite->stringValue("tempValue").has_value()) << "suites are separate";
-}
 
-TEST_F(FilePreferencesTest, SeesChangesMadeOnDiskAndAReinstallEmptiesTheSuite) {
-    auto suite = preferences_.open(kSuite);
-    suite->setBool("isPaired", true);
-    // Another process rewrites the file.
     test::writeFile(file_, R"({"isPaired":false,"tempValue":"fromElsewhere"})");
-    EXPECT_EQ(suite->boolValue("isPaired"), false);
-    EXPECT_EQ(suite->stringValue("tempValue"), "fromElsewhere");
+    EXPECT_EQ(first->boolValue("isPaired"), false);
+    EXPECT_EQ(first->stringValue("tempValue"), "fromElsewhere");
 
     // Removing the application directory is how a reinstall looks.
     fs::remove_all(appDir_);
-    EXPECT_FALSE(suite->boolValue("isPaired").has_value());
-    suite->setString("tempValue", "tempValue"); // an old handle writes into a recreated directory
+    EXPECT_FALSE(first->boolValue("isPaired").has_value());
+    first->setString("tempValue", "tempValue"); // an old handle writes into a recreated directory
     EXPECT_EQ(preferences_.open(kSuite)->stringValue("tempValue"), "tempValue");
     EXPECT_TRUE(fs::exists(file_));
 }

@@ -8,17 +8,13 @@
 #include <sys/utsname.h>
 #include <unistd.h>
 
-#include <fstream>
 #include <map>
 #include <thread>
 
 namespace velquor::detail {
 namespace {
 
-void writeFile(const std::filesystem::path& path, const std::string& text) {
-    std::filesystem::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary) << text;
-}
+using test::writeFile;
 
 class LinuxDeviceFactsTest : public ::testing::Test {
 protected:
@@ -110,7 +106,7 @@ TEST_F(LinuxDeviceFactsTest, LocaleNamesSplitIntoLanguageAndRegion) {
     }
 }
 
-TEST_F(LinuxDeviceFactsTest, LocaleVariablesAreConsultedInPrecedenceOrder) {
+TEST_F(LinuxDeviceFactsTest, LocaleVariablesAreConsultedInPrecedenceOrderWhenTheFactsAreMade) {
     EXPECT_EQ(facts({{"LANG", "de_AT.UTF-8"}}).currentLocale().regionCode, "AT");
     EXPECT_EQ(facts({{"LANG", "de_AT"}, {"LC_MESSAGES", "fr_CA"}}).currentLocale().regionCode, "CA");
     EXPECT_EQ(
@@ -119,11 +115,9 @@ TEST_F(LinuxDeviceFactsTest, LocaleVariablesAreConsultedInPrecedenceOrder) {
     // An empty variable does not count as set.
     EXPECT_EQ(facts({{"LANG", "de_AT"}, {"LC_ALL", ""}}).currentLocale().regionCode, "AT");
     EXPECT_EQ(facts().currentLocale().regionCode, std::nullopt);
-}
 
-// Read once, on the thread that makes the facts: a later read on a library thread could race a
-// host's setenv.
-TEST_F(LinuxDeviceFactsTest, TheProcessEnvironmentIsReadWhenTheFactsAreMade) {
+    // Read once, on the thread that makes the facts: a later read on a library thread could race a
+    // host's setenv.
     test::ScopedEnv lcAll("LC_ALL", "de_AT.UTF-8");
     LinuxDeviceFacts subject(queues);
     ::setenv("LC_ALL", "ja_JP.UTF-8", 1);

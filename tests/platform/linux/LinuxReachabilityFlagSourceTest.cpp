@@ -4,8 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-
 namespace velquor::detail {
 namespace {
 
@@ -29,14 +27,18 @@ std::string ipv6Route(const std::string& interfaceName, const std::string& desti
            " 00000001 00000000 " + flags + " " + interfaceName + "\n";
 }
 
+// A default route through `interfaceName`.
+std::string defaultRoute(const std::string& interfaceName, int metric = 0,
+                         const std::string& flags = "0003") {
+    return ipv4Route(interfaceName, "00000000", flags, metric);
+}
+
 const std::string kAnyIPv6 = "00000000000000000000000000000000";
 
 class LinuxReachabilityFlagSourceTest : public ::testing::Test {
 protected:
     void write(const std::string& relative, const std::string& text) {
-        std::filesystem::path path = root.path() / relative;
-        std::filesystem::create_directories(path.parent_path());
-        std::ofstream(path) << text;
+        test::writeFile(root.path() / relative, text);
     }
     void routes(const std::string& lines) { write("proc/net/route", kHeader + lines); }
     void link(const std::string& name, const std::string& operstate = "up", const std::string& uevent = "",
@@ -74,37 +76,31 @@ TEST_F(LinuxReachabilityFlagSourceTest, FlagsFollowTheBestUsableDefaultRoute) {
     const std::string lan = ipv4Route("eth0", "000200C0", "0001", 0, "00FFFFFF");
     const std::string v6Reject = ipv6Route("lo", kAnyIPv6, "00", "ffffffff", "00200200");
     const RouteCase cases[] = {
-        {"wired", ipv4Route("eth0", "00000000", "0003", 0) + lan, "", R},
-        {"wireless", ipv4Route("wlp2s0", "00000000", "0003", 600), "", R},
-        {"cellular by name", ipv4Route("wwan0", "00000000", "0003", 700), "", wwan},
-        {"cellular by type", ipv4Route("usb0", "00000000", "0003", 700), "", wwan},
+        {"wired", defaultRoute("eth0") + lan, "", R},
+        {"wireless", defaultRoute("wlp2s0", 600), "", R},
+        {"cellular by name", defaultRoute("wwan0", 700), "", wwan},
+        {"cellular by type", defaultRoute("usb0", 700), "", wwan},
         {"no routes", "", "", none},
         {"no default route", lan, "", none},
-        {"default not up", ipv4Route("eth0", "00000000", "0002", 0), "", none},
-        {"reject route", ipv4Route("eth0", "00000000", "0201", 0), "", none},
-        {"link down", ipv4Route("eth1", "00000000", "0003", 0), "", none},
-        {"link dormant", ipv4Route("eth2", "00000000", "0003", 0), "", none},
-        {"loopback by name", ipv4Route("lo", "00000000", "0001", 0), "", none},
-        {"loopback by type", ipv4Route("loop1", "00000000", "0001", 0), "", none},
+        {"default not up", defaultRoute("eth0", 0, "0002"), "", none},
+        {"reject route", defaultRoute("eth0", 0, "0201"), "", none},
+        {"link down", defaultRoute("eth1"), "", none},
+        {"link dormant", defaultRoute("eth2"), "", none},
+        {"loopback by name", defaultRoute("lo", 0, "0001"), "", none},
+        {"loopback by type", defaultRoute("loop1", 0, "0001"), "", none},
         {"not a default mask", ipv4Route("eth0", "00000000", "0003", 0, "000000FF"), "", none},
-        {"no interface", ipv4Route("../eth0", "00000000", "0003", 0), "", none},
+        {"no interface", defaultRoute("../eth0"), "", none},
         {"garbage", "garbage\nshort line here\n", "", none},
-        {"wireless metric lower",
-         ipv4Route("wwan0", "00000000", "0003", 700) + ipv4Route("wlp2s0", "00000000", "0003", 600), "", R},
-        {"cellular metric lower",
-         ipv4Route("wwan0", "00000000", "0003", 500) + ipv4Route("wlp2s0", "00000000", "0003", 600), "",
-         wwan},
-        {"tie", ipv4Route("wwan0", "00000000", "0003", 600) + ipv4Route("wlp2s0", "00000000", "0003", 600),
-         "", R},
-        {"lower metric down",
-         ipv4Route("wwan0", "00000000", "0003", 700) + ipv4Route("wlan1", "00000000", "0003", 600), "", wwan},
+        {"wireless metric lower", defaultRoute("wwan0", 700) + defaultRoute("wlp2s0", 600), "", R},
+        {"cellular metric lower", defaultRoute("wwan0", 500) + defaultRoute("wlp2s0", 600), "", wwan},
+        {"tie", defaultRoute("wwan0", 600) + defaultRoute("wlp2s0", 600), "", R},
+        {"lower metric down", defaultRoute("wwan0", 700) + defaultRoute("wlan1", 600), "", wwan},
         // As the kernel writes them: a reject default on lo, a usable one on wwan0.
         {"IPv6 only", lan,
          v6Reject + ipv6Route("wwan0", kAnyIPv6, "00", "00000400", "00000003") +
              ipv6Route("eth0", "fe800000000000000000000000000000", "40", "00000100", "00000001"),
          wwan},
-        {"IPv4 decides", ipv4Route("eth0", "00000000", "0003", 0),
-         ipv6Route("wwan0", kAnyIPv6, "00", "00000400", "00000003"), R},
+        {"IPv4 decides", defaultRoute("eth0"), ipv6Route("wwan0", kAnyIPv6, "00", "00000400", "00000003"), R},
         {"IPv6 reject only", std::nullopt, v6Reject, none},
     };
     for (const auto& c : cases) {
@@ -122,7 +118,7 @@ TEST_F(LinuxReachabilityFlagSourceTest, FlagsFollowTheBestUsableDefaultRoute) {
 TEST_F(LinuxReachabilityFlagSourceTest, NoRoutingTableMeansRefusedOrFailedRead) {
     EXPECT_EQ(LinuxReachabilityFlagSource(root.path()).createWithAnyIPv4Address(), nullptr);
 
-    routes(ipv4Route("eth0", "00000000", "0003", 0));
+    routes(defaultRoute("eth0"));
     link("eth0");
     auto reference = LinuxReachabilityFlagSource(root.path()).createWithAnyIPv4Address();
     ASSERT_NE(reference, nullptr);

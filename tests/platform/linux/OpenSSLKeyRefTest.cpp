@@ -3,15 +3,15 @@
 #include "platform/KeyStoreStatuses.hpp"
 #include "platform/linux/RSAKeyCodec.hpp"
 
-#include "KeyStoreTestSupport.hpp"
+#include "OpenSSLTestKeys.hpp"
 
 #include <gtest/gtest.h>
 
 namespace velquor::detail {
 namespace {
 
-// One key for the whole suite (generating it is the slow part): the key store's private
-// reference, a public one read back from PKCS#1 as the store does, and OpenSSL's own handle.
+// A key as the key store's private reference, a public one read back from PKCS#1 as the store
+// does, and OpenSSL's own handle.
 struct KeyPair {
     EVP_PKEY_ptr reference = RSAKeyCodec::generate(1024);
     std::vector<std::uint8_t> pkcs1 = test::pkcs1PublicKey(reference.get());
@@ -20,54 +20,49 @@ struct KeyPair {
         std::make_shared<OpenSSLKeyRef>(RSAKeyCodec::parsePublicPkcs1(pkcs1.data(), pkcs1.size()), false);
 };
 
-const KeyPair& pair() {
-    static const KeyPair shared;
-    return shared;
-}
-
-TEST(OpenSSLKeyRef, RawSignEqualsOneShotSigningForEveryDigest) {
+TEST(OpenSSLKeyRef, RawSignEqualsOneShotSigningForEveryDigestAndRefusesWhatDoesNotMatch) {
+    const KeyPair keys;
     const std::string message = "eyJhbGciOiJSUzI1NiIsImtpZCI6IjEifQ.eyJpc3MiOiJ4In0";
     for (auto algorithm :
          {DigestAlgorithm::sha1, DigestAlgorithm::sha256, DigestAlgorithm::sha384, DigestAlgorithm::sha512}) {
         SCOPED_TRACE(static_cast<int>(algorithm));
         std::vector<std::uint8_t> signature;
-        ASSERT_EQ(pair().privateRef->rawSign(algorithm, test::digestOf(algorithm, message), signature),
+        ASSERT_EQ(keys.privateRef->rawSign(algorithm, test::digestOf(algorithm, message), signature),
                   kKeyStoreSuccess);
         EXPECT_EQ(signature,
-                  test::referenceSign(pair().reference.get(), test::mdFor(algorithm), test::bytesOf(message)))
+                  test::referenceSign(keys.reference.get(), test::mdFor(algorithm), test::bytesOf(message)))
             << "the DigestInfo must be part of the signature";
-        EXPECT_EQ(pair().publicRef->rawVerify(algorithm, test::digestOf(algorithm, message), signature),
+        EXPECT_EQ(keys.publicRef->rawVerify(algorithm, test::digestOf(algorithm, message), signature),
                   kKeyStoreSuccess);
-        EXPECT_EQ(pair().privateRef->rawVerify(algorithm, test::digestOf(algorithm, message), signature),
+        EXPECT_EQ(keys.privateRef->rawVerify(algorithm, test::digestOf(algorithm, message), signature),
                   kKeyStoreSuccess)
             << "a private key verifies through its public half";
     }
-}
 
-TEST(OpenSSLKeyRef, RefusesBadParametersAndRejectsSignaturesThatDoNotMatch) {
+    // Bad parameters are refused, signatures that do not match rejected.
     std::vector<std::uint8_t> signature{1, 2, 3};
     const auto sha256 = test::digestOf(DigestAlgorithm::sha256, "m");
-    EXPECT_EQ(pair().privateRef->rawSign(DigestAlgorithm::sha1, sha256, signature), kKeyStoreParameterError);
+    EXPECT_EQ(keys.privateRef->rawSign(DigestAlgorithm::sha1, sha256, signature), kKeyStoreParameterError);
     EXPECT_TRUE(signature.empty());
-    EXPECT_EQ(pair().privateRef->rawSign(DigestAlgorithm::sha256, {}, signature), kKeyStoreParameterError);
-    EXPECT_EQ(pair().publicRef->rawSign(DigestAlgorithm::sha256, sha256, signature), kKeyStoreParameterError);
+    EXPECT_EQ(keys.privateRef->rawSign(DigestAlgorithm::sha256, {}, signature), kKeyStoreParameterError);
+    EXPECT_EQ(keys.publicRef->rawSign(DigestAlgorithm::sha256, sha256, signature), kKeyStoreParameterError);
     EXPECT_TRUE(signature.empty());
-    EXPECT_EQ(pair().publicRef->rawVerify(DigestAlgorithm::sha512, sha256, std::vector<std::uint8_t>(128)),
+    EXPECT_EQ(keys.publicRef->rawVerify(DigestAlgorithm::sha512, sha256, std::vector<std::uint8_t>(128)),
               kKeyStoreParameterError);
 
     const auto digest = test::digestOf(DigestAlgorithm::sha256, "message");
-    ASSERT_EQ(pair().privateRef->rawSign(DigestAlgorithm::sha256, digest, signature), kKeyStoreSuccess);
+    ASSERT_EQ(keys.privateRef->rawSign(DigestAlgorithm::sha256, digest, signature), kKeyStoreSuccess);
     auto tampered = signature;
     tampered[10] ^= 0x80;
-    EXPECT_EQ(pair().publicRef->rawVerify(DigestAlgorithm::sha256, digest, tampered), kKeyStoreVerifyFailed);
-    EXPECT_EQ(pair().publicRef->rawVerify(DigestAlgorithm::sha256,
-                                          test::digestOf(DigestAlgorithm::sha256, "other"), signature),
+    EXPECT_EQ(keys.publicRef->rawVerify(DigestAlgorithm::sha256, digest, tampered), kKeyStoreVerifyFailed);
+    EXPECT_EQ(keys.publicRef->rawVerify(DigestAlgorithm::sha256,
+                                        test::digestOf(DigestAlgorithm::sha256, "other"), signature),
               kKeyStoreVerifyFailed);
-    EXPECT_EQ(pair().publicRef->rawVerify(DigestAlgorithm::sha384,
-                                          test::digestOf(DigestAlgorithm::sha384, "message"), signature),
+    EXPECT_EQ(keys.publicRef->rawVerify(DigestAlgorithm::sha384,
+                                        test::digestOf(DigestAlgorithm::sha384, "message"), signature),
               kKeyStoreVerifyFailed)
         << "the digest algorithm is part of what is verified";
-    EXPECT_EQ(pair().publicRef->rawVerify(DigestAlgorithm::sha256, digest, {}), kKeyStoreVerifyFailed);
+    EXPECT_EQ(keys.publicRef->rawVerify(DigestAlgorithm::sha256, digest, {}), kKeyStoreVerifyFailed);
     EXPECT_EQ(ERR_peek_error(), 0u) << "OpenSSL's error queue must be left empty";
 }
 

@@ -1,4 +1,6 @@
+// The dispatch queues and the serial queues they make.
 #include "platform/linux/ThreadPoolDispatchQueues.hpp"
+#include "platform/linux/ThreadSerialQueue.hpp"
 
 #include "TestSupport.hpp"
 
@@ -19,25 +21,9 @@ namespace {
 using namespace std::chrono_literals;
 using test::Delivery;
 using test::Gate;
+using test::Journal;
 using test::waitUntil;
 using Task = DispatchQueues::Task;
-
-// Records the order in which tasks ran.
-class Journal {
-public:
-    void add(const std::string& entry) {
-        std::lock_guard lock(mutex_);
-        entries_.push_back(entry);
-    }
-    std::vector<std::string> entries() const {
-        std::lock_guard lock(mutex_);
-        return entries_;
-    }
-
-private:
-    mutable std::mutex mutex_;
-    std::vector<std::string> entries_;
-};
 
 ThreadPoolDispatchQueues::Options singleWorker() {
     ThreadPoolDispatchQueues::Options options;
@@ -146,24 +132,26 @@ TEST(ThreadPoolDispatchQueues, DelayedMainTasksRunByDueTimeAndNotBefore) {
     EXPECT_FALSE(lateTooEarly);
 }
 
+// Nor does a throwing task end a serial queue; sync() returns after one.
 TEST(ThreadPoolDispatchQueues, ThrowingTasksDoNotEndTheirThreadsOrQueues) {
     ThreadPoolDispatchQueues queues(singleWorker());
-    Delivery<std::thread::id> firstGlobal, secondGlobal, firstMain, secondMain;
-    queues.asyncGlobal(QualityOfService::utility, [&] {
-        firstGlobal.deliver(std::this_thread::get_id());
-        throw std::runtime_error("task failure");
-    });
-    queues.asyncGlobal(QualityOfService::utility, [&] {
-        secondGlobal.deliver(std::this_thread::get_id());
-        throw 42; // not even an exception class
-    });
-    queues.asyncMain([&] {
-        firstMain.deliver(std::this_thread::get_id());
-        throw std::logic_error("main failure");
-    });
-    queues.asyncMain([&] { secondMain.deliver(std::this_thread::get_id()); });
-    auto a = firstGlobal.wait(), b = secondGlobal.wait(), c = firstMain.wait(), d = secondMain.wait();
-    ASSERT_TRUE(a && b && c && d);
+    auto serial = queues.makeSerialQueue("test.throwing", QualityOfService::utility);
+    Delivery<std::thread::id> ran[5];
+    const auto throwing = [&](int i, auto exception) {
+        return [&, i, exception] {
+            ran[i].deliver(std::this_thread::get_id());
+            throw exception;
+        };
+    };
+    queues.asyncGlobal(QualityOfService::utility, throwing(0, std::runtime_error("task failure")));
+    queues.asyncGlobal(QualityOfService::utility, throwing(1, 42)); // not even an exception class
+    queues.asyncMain(throwing(2, std::logic_error("main failure")));
+    queues.asyncMain([&] { ran[3].deliver(std::this_thread::get_id()); });
+    serial->async([] { throw std::runtime_error("boom"); });
+    serial->sync([] { throw std::runtime_error("boom in sync"); });
+    serial->async([&] { ran[4].deliver(std::this_thread::get_id()); });
+    auto a = ran[0].wait(), b = ran[1].wait(), c = ran[2].wait(), d = ran[3].wait();
+    ASSERT_TRUE(a && b && c && d && ran[4].wait());
     EXPECT_EQ(*a, *b); // the single worker survived the throw
     EXPECT_EQ(*c, *d);
 }
@@ -196,6 +184,62 @@ TEST(ThreadPoolDispatchQueues, SerialQueuesRunTasksOneAtATimeInSubmissionOrder) 
     ThreadPoolDispatchQueues queues;
     auto queue = queues.makeSerialQueue("test.serial", QualityOfService::utility);
     expectOneAtATimeInOrder([&](Task task) { queue->async(std::move(task)); }, [] { return true; });
+}
+
+TEST(ThreadSerialQueue, SyncFromItsOwnThreadRunsInline) {
+    ThreadSerialQueue queue("test.reentrant");
+    Delivery<std::vector<std::string>> outcome;
+    queue.async([&] {
+        std::vector<std::string> steps{"outer"};
+        queue.sync([&] { steps.push_back("inner"); }); // would deadlock if it waited
+        steps.push_back("after");
+        outcome.deliver(steps);
+    });
+    EXPECT_EQ(outcome.wait(), (std::vector<std::string>{"outer", "inner", "after"}));
+}
+
+TEST(ThreadSerialQueue, DestructionDropsPendingTasksAndReleasesSyncWaiters) {
+    auto token = std::make_shared<int>();
+    std::atomic<bool> droppedRan{false}, syncTaskRan{false}, runningFinished{false};
+    Gate started;
+    std::future<void> waiter;
+    {
+        ThreadSerialQueue queue("test.dropping");
+        queue.async([&] {
+            started.open();
+            std::this_thread::sleep_for(60ms);
+            runningFinished = true;
+        });
+        ASSERT_TRUE(started.wait());
+        for (int i = 0; i < 10; ++i)
+            queue.async([&, token] { droppedRan = true; });
+        waiter = std::async(std::launch::async, [&] { queue.sync([&] { syncTaskRan = true; }); });
+        ASSERT_TRUE(waitUntil([&] { return queue.pendingTaskCount() == 11; }));
+    }
+    EXPECT_TRUE(runningFinished);
+    EXPECT_FALSE(droppedRan);
+    EXPECT_EQ(token.use_count(), 1) << "dropped tasks were not destroyed";
+    ASSERT_EQ(waiter.wait_for(10s), std::future_status::ready) << "sync() waiter was never released";
+    EXPECT_FALSE(syncTaskRan);
+}
+
+// The last reference dropped on the queue's own thread must not make it join itself.
+TEST(ThreadSerialQueue, QueuesReleasedInsideTheirOwnTaskDoNotDeadlock) {
+    auto pool = std::make_shared<ThreadPoolDispatchQueues>();
+    auto serial = std::make_shared<ThreadSerialQueue>("test.self");
+    Delivery<bool> poolReleased, serialReleased;
+    auto* rawPool = pool.get();
+    rawPool->asyncGlobal(QualityOfService::utility, [holder = std::move(pool), &poolReleased]() mutable {
+        holder.reset();
+        poolReleased.deliver(true);
+    });
+    auto* rawSerial = serial.get();
+    rawSerial->async([holder = std::move(serial), &serialReleased]() mutable {
+        holder.reset();
+        serialReleased.deliver(true);
+    });
+    EXPECT_TRUE(poolReleased.wait().has_value());
+    EXPECT_TRUE(serialReleased.wait().has_value());
 }
 
 } // namespace
