@@ -65,8 +65,8 @@ protected:
                               collaborators.reachabilityFlags, fixture.queues,
                               collaborators.notificationCenter});
     }
-    std::shared_ptr<HttpTransport> curl() {
-        return std::make_shared<CurlHttpTransport>(running->service().caCertificatePath());
+    std::shared_ptr<HttpTransport> curl(std::optional<std::chrono::seconds> inactivityLimit = std::nullopt) {
+        return std::make_shared<CurlHttpTransport>(running->service().caCertificatePath(), inactivityLimit);
     }
     void prepare(Device device) {
         ASSERT_TRUE(fixture.keychain().getDevicePublicKeyString());
@@ -132,8 +132,7 @@ struct FaultCase {
     Device device;
     // The fault planted on the device-information path, with "$FOREIGN" for the service's
     // foreign key and "$SHORT" for a key of 1024 bits. Members the test reads itself instead:
-    // "tls" (the kind of certificate fault), "routes" (false: no route). Each transport failure
-    // maps to its own underlying code in the transport's tests; here one stands for all.
+    // "tls" (the kind of certificate fault), "routes" (false: no route), "inactivity" (seconds).
     const char* fault;
 };
 
@@ -156,13 +155,16 @@ TEST_P(CommunicationFault, AnswersWithTheCodeOfTheFailingStep) {
     const std::string tls = fault.value("tls", "");
     if (tls.empty()) {
         Json planted = fault;
-        for (const char* own : {"nested", "routes"})
+        for (const char* own : {"nested", "routes", "inactivity"})
             planted.erase(own);
         planted["path"] = "v1/deviceInfo";
         running->adminPost("faults", planted);
     }
+    const auto inactivity = fault.contains("inactivity")
+                                ? std::optional(std::chrono::seconds(fault["inactivity"]))
+                                : std::nullopt;
     auto [claims, error] =
-        post(communication(curl()),
+        post(communication(curl(inactivity)),
              builder.deviceInfoRequest(
                  tls.empty() ? base() : running->service().tlsFaultURL(tls, service::Region::na)));
     ASSERT_TRUE(error) << claims->dump();
@@ -215,7 +217,10 @@ INSTANTIATE_TEST_SUITE_P(
         FaultCase{"Nested100000Deep", 10000, 13, 0, unpaired, R"({"status":200,"nested":true})"},
         FaultCase{"NotUTF8", 10003, 12, 0, paired, R"({"status":200,"bodyBase64":"//4AYWJj"})"},
         FaultCase{"CutOff", 10003, 15, -1005, paired, R"({"abort":4,"body":"0123456789"})"},
+        FaultCase{"ClosedBeforeReply", 10003, 15, -1005, unpaired, R"({"abort":"beforeReply"})"},
+        FaultCase{"TimedOut", 10003, 15, -1001, paired, R"({"status":200,"delayMs":3000,"inactivity":1})"},
         FaultCase{"UntrustedCertificate", 10003, 15, -1202, paired, R"({"tls":"untrusted"})"},
+        FaultCase{"WrongNameCertificate", 10003, 15, -1202, unpaired, R"({"tls":"wrongName"})"},
         FaultCase{"NetworkDown", 10004, 16, 0, paired, R"({"abort":"beforeReply","routes":false})"}),
     [](const auto& info) { return std::string(info.param.name); });
 
