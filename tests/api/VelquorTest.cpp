@@ -64,6 +64,14 @@ TEST(VelquorVersionSymbols, ComeFromTheBuildNumber) {
     EXPECT_EQ(std::string(VelquorVersionString),
               std::string("@(#)PROGRAM:Velquor  PROJECT:Velquor-") + build::kBuildNumber + "\n");
     EXPECT_EQ(VelquorVersionNumber, std::stod(build::kBuildNumber));
+    // The compile-time macros say the same as the symbols and the "sdkVersion" text.
+    EXPECT_STREQ(VELQUOR_VERSION_STRING, VelquorVersionString);
+    EXPECT_EQ(VELQUOR_VERSION_NUMBER, VelquorVersionNumber);
+    EXPECT_EQ(VELQUOR_BUILD_NUMBER, VelquorVersionNumber);
+    EXPECT_STREQ(VELQUOR_SDK_VERSION, build::kSdkVersion);
+    EXPECT_EQ(std::to_string(VELQUOR_VERSION_MAJOR) + "." + std::to_string(VELQUOR_VERSION_MINOR) + "." +
+                  std::to_string(VELQUOR_VERSION_PATCH),
+              build::kProjectVersion);
 }
 
 TEST(VelquorRawValues, ConstructOnlyFromTheirRawValues) {
