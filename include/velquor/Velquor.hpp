@@ -2,7 +2,7 @@
 //
 // Every operation is a static member of `velquor::Velquor`. Every failure is one `velquor::Error`;
 // what each code means, how to react and whether to retry is in docs/ERRORS.md. The library
-// never retries on its own: one call, one request at most, one answer.
+// never retries on its own; whether to call again is the host's decision.
 //
 // Call order
 //  1. `configure` (optional), before any other call.
@@ -178,7 +178,7 @@ public:
     // For display only: an answer after it fails with 10009 (pushConfirmationTimedOut).
     long timeoutDuration() const noexcept { return timeoutDuration_; }
 
-    // Send the user's answer, signed with the device key, to the address the notification names.
+    // Send the user's answer to the address the notification names.
     // `authenticationMethod`, when given, goes to the service as it is (its "method"). No error
     // is success. Errors: 10000 with internal code 7 when the notification has no answer address
     // or names one that is not the service's (see `Velquor::processRemoteNotification`; nothing
