@@ -4,10 +4,17 @@
 // Both interfaces answer in the platform's raw terms (integers, optional texts, flag bits); the
 // library maps them to the texts the service expects. A missing answer (std::nullopt) is always
 // allowed and becomes "unknown", "" or "Other" in the description, never an error. A host on
-// another system replaces them through PlatformServices:
+// another system replaces them through PlatformServices (<velquor/Platform.hpp>):
 //
-//   services->deviceFacts = std::make_shared<MyPhoneFacts>();
-//   services->reachabilityFlags = std::make_shared<MyRouteWatcher>();
+// ```cpp nocompile
+// services->deviceFacts = std::make_shared<MyPhoneFacts>();          // : velquor::DeviceFacts
+// services->reachabilityFlags = std::make_shared<MyRouteWatcher>();  // : velquor::ReachabilityFlagSource
+// ```
+//
+// When the library asks: the notification and background-refresh questions at start-up and on
+// each foreground event; the others each time it describes the device (every request, every
+// mobile payload), and systemVersion() and modelIdentifier() for every log line too, on whichever
+// thread is working. So every answer must be quick and must not call `velquor::Velquor`.
 //
 // Every implementation must be safe to call from any thread at the same time.
 #pragma once

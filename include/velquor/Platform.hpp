@@ -1,13 +1,26 @@
 // The platform seam: the facilities the library needs from the system it runs on.
 //
 // Each facility is a small interface. The library ships Linux implementations; a host on another
-// system sets its own in `Configuration::platform` before the first operation:
+// system (or a test) sets its own in `Configuration::platform` before the first operation; a null
+// member keeps the Linux one. The library keeps every service for the life of the process and
+// may call it until the process ends.
 //
-//   auto services = std::make_shared<velquor::PlatformServices>();
-//   services->keyStore = std::make_shared<MyHardwareKeyStore>();   // null members: Linux defaults
-//   velquor::Velquor::configure({.platform = services});
+// What every implementation must guarantee: it is safe to call from any thread at the same time;
+// it does not call into `velquor::Velquor` from inside a call; and it reports failures through
+// its result (a status, an empty optional, a null pointer, false), never by throwing. An exception
+// that escapes anyway is caught and logged, never ends the process, but may leave the operation
+// at hand unanswered.
 //
-// Every implementation must be safe to call from any thread at the same time.
+// ```cpp
+// struct ErrorConsole final : velquor::Console {
+//     void writeLine(const std::string& line) override { std::fprintf(stderr, "%s\n", line.c_str()); }
+// };
+// auto services = std::make_shared<velquor::PlatformServices>();
+// services->console = std::make_shared<ErrorConsole>();
+// velquor::Configuration configuration;
+// configuration.platform = services;
+// velquor::Velquor::configure(configuration);
+// ```
 #pragma once
 
 #include <velquor/DeviceFacts.hpp>
@@ -31,7 +44,8 @@ namespace velquor {
 
 enum class QualityOfService { background, utility, defaultQoS, userInitiated, userInteractive };
 
-// A serial queue: tasks run one at a time, in submission order, on a thread of the queue's own.
+// A serial queue: tasks run one at a time, in submission order, on a thread of the queue's own,
+// never inside the submitting call.
 class VELQUOR_EXPORT SerialQueue {
 public:
     using Task = std::function<void()>;
@@ -41,8 +55,12 @@ public:
     virtual void sync(Task task) = 0;
 };
 
-// The global concurrent queue and the main serial queue. Tasks still queued when the process
-// exits are dropped; the process never waits for them.
+// The global concurrent queue and the main serial queue. The body of every asynchronous operation
+// runs as one global task (quality of service `userInitiated`), so its handler may run there. A
+// task runs later, never inside the submitting call, and may block for a while (key generation,
+// file I/O, a serial queue's `sync`). The main queue carries the delayed device-record refresh and
+// the background-refresh status read.
+// Tasks still queued when the process exits are dropped; the process never waits for them.
 class VELQUOR_EXPORT DispatchQueues {
 public:
     using Task = std::function<void()>;
@@ -69,18 +87,34 @@ public:
     // Calls every observer of `name` synchronously on the posting thread.
     virtual void post(const std::string& name, const void* sender) = 0;
 };
+// The library observes "UIApplicationWillEnterForegroundNotification", which
+// `Velquor::applicationWillEnterForeground` posts.
 
 // ---------------------------------------------------------------------------------------------
-// Key store: generic-password items and RSA key items. Status codes are the platform's:
+// Key store: generic-password items and RSA key items, kept across reinstalls of the host
+// application (the library tells a reinstall by a key store that outlives the settings suite).
+// Holds the device key pair, the service key and the items of a pairing; the library names them.
+//
+// Status codes are the platform's. The library tells apart success, not-found and duplicate, and
+// the two codes marked below; every other value is a failure of the operation at hand. The Linux
+// store reports these:
 
 using KeyStoreStatus = std::int32_t;
 inline constexpr KeyStoreStatus kKeyStoreSuccess = 0;
 inline constexpr KeyStoreStatus kKeyStoreItemNotFound = -25300;
 inline constexpr KeyStoreStatus kKeyStoreDuplicateItem = -25299;
-// Any other value is a failure. The Linux store reports these two, and the parameter, decode,
-// verification and internal-error codes listed in its own documentation.
-inline constexpr KeyStoreStatus kKeyStoreIOError = -36;
+// copyKeyData on a private key: how a store says it holds one.
 inline constexpr KeyStoreStatus kKeyStoreNotExportable = -25308;
+// A stored item that cannot be decoded. For the device private key the library counts it as
+// missing and generates a new pair.
+inline constexpr KeyStoreStatus kKeyStoreDecodeError = -26275;
+// Plain failures: the store's files cannot be read or written; a refused parameter (bytes that are
+// no PKCS#1 RSA public key, an unsupported key size, a digest of the wrong length, signing with a
+// public key, equal tags); rawVerify's mismatch; a failed key generation or signature.
+inline constexpr KeyStoreStatus kKeyStoreIOError = -36;
+inline constexpr KeyStoreStatus kKeyStoreParameterError = -50;
+inline constexpr KeyStoreStatus kKeyStoreVerifyFailed = -67808;
+inline constexpr KeyStoreStatus kKeyStoreInternalError = -26276;
 
 enum class DigestAlgorithm { sha1, sha256, sha384, sha512 };
 
@@ -149,7 +183,10 @@ public:
 };
 
 // ---------------------------------------------------------------------------------------------
-// Preferences: named settings suites that are removed together with the host application.
+// Preferences: named settings suites that are removed together with the host application. The
+// library keeps one suite, "com.marvisTel.VelquorSDK": whether the device is paired, and a probe
+// it writes, synchronizes and reads back at start-up to tell a reinstall from a suite it cannot
+// use (a suite that does not keep what was written changes nothing).
 
 class VELQUOR_EXPORT SettingsSuite {
 public:
@@ -166,12 +203,14 @@ public:
 class VELQUOR_EXPORT Preferences {
 public:
     virtual ~Preferences() = default;
-    // Null when the suite cannot be opened.
+    // Null when the suite cannot be opened (treated as "not paired"; nothing is wiped).
     virtual std::shared_ptr<SettingsSuite> open(const std::string& suiteName) = 0;
 };
 
 // ---------------------------------------------------------------------------------------------
-// Bundle facts of the host application.
+// Bundle facts of the host application: its identity and versions for the device data and the
+// log, and the translations of the notification buttons. The built-in one answers from
+// `Configuration::hostApplication` and "Localizable.json" in the application directory.
 
 class VELQUOR_EXPORT BundleInfo {
 public:
@@ -189,7 +228,11 @@ public:
 };
 
 // ---------------------------------------------------------------------------------------------
-// Console: the process's standard output.
+// Console: the process's standard output by default. The library writes the version line at
+// start-up ("Velquor Version " and VELQUOR_SDK_VERSION), the claims of each reply to a request
+// (before their signature is checked) and a few failure messages (a log line it cannot decrypt, a
+// log file it cannot rotate). Not for secrets: the claims hold the service's ids for the device
+// and its record.
 
 class VELQUOR_EXPORT Console {
 public:
@@ -249,7 +292,11 @@ public:
 
 // ---------------------------------------------------------------------------------------------
 
-// The services the library runs on. A null member means the Linux implementation.
+// The services the library runs on. A null member means the Linux implementation: the process's
+// thread-pool queues, an in-process notification centre, a file key store under
+// `Configuration::keyStoreDirectory`, file settings under `Configuration::applicationDirectory`,
+// bundle facts from `Configuration::hostApplication`, standard output, the Linux device facts and
+// routes, and a libcurl transport trusting `Configuration::trustedCertificates`.
 struct PlatformServices {
     std::shared_ptr<DispatchQueues> queues;
     std::shared_ptr<NotificationCenter> notificationCenter;

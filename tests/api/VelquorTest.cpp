@@ -4,6 +4,7 @@
 #include "log/MemoryLogSink.hpp"
 #include "platform/linux/FileKeyStore.hpp"
 #include "state/Keychain.hpp"
+#include "velquor_build/BuildConstants.hpp"
 
 #include "TestSupport.hpp"
 
@@ -46,6 +47,20 @@ public:
 detail::Keychain storeKeychain() {
     return detail::Keychain(
         std::make_shared<detail::FileKeyStore>(ConfiguredLibrary::directory().path() / "keystore"));
+}
+
+TEST(VelquorVersionSymbols, ComeFromTheBuildNumber) {
+    EXPECT_EQ(std::string(VelquorVersionString),
+              std::string("@(#)PROGRAM:Velquor  PROJECT:Velquor-") + build::kBuildNumber + "\n");
+    EXPECT_EQ(VelquorVersionNumber, std::stod(build::kBuildNumber));
+    // The compile-time macros say the same as the symbols and the "sdkVersion" text.
+    EXPECT_STREQ(VELQUOR_VERSION_STRING, VelquorVersionString);
+    EXPECT_EQ(VELQUOR_VERSION_NUMBER, VelquorVersionNumber);
+    EXPECT_EQ(VELQUOR_BUILD_NUMBER, VelquorVersionNumber);
+    EXPECT_STREQ(VELQUOR_SDK_VERSION, build::kSdkVersion);
+    EXPECT_EQ(std::to_string(VELQUOR_VERSION_MAJOR) + "." + std::to_string(VELQUOR_VERSION_MINOR) + "." +
+                  std::to_string(VELQUOR_VERSION_PATCH),
+              build::kProjectVersion);
 }
 
 TEST(VelquorRawValues, ConstructOnlyFromTheirRawValues) {
