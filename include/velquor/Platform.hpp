@@ -51,7 +51,8 @@ public:
     using Task = std::function<void()>;
     virtual ~SerialQueue() = default;
     virtual void async(Task task) = 0;
-    // Runs the task on the queue and waits for it. Must not be called from the queue itself.
+    // Runs the task on the queue and waits for it. Must not be called from the queue itself. An
+    // implementation may run it on the calling thread while the queue is otherwise idle.
     virtual void sync(Task task) = 0;
 };
 

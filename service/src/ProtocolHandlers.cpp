@@ -11,7 +11,9 @@
 #include <cctype>
 #include <cstdio>
 #include <iterator>
+#include <optional>
 #include <regex>
+#include <string_view>
 
 namespace velquor::service {
 namespace {
@@ -113,17 +115,31 @@ nlohmann::json deviceWireRecord(const DeviceRecord& device,
     return record;
 }
 
+// The one path segment between `prefix` and `suffix` when `path` is exactly those three (a
+// segment is non-empty and has no "/"). Plain comparisons rather than std::regex: every
+// request is routed through here.
+std::optional<std::string> segmentBetween(std::string_view path, std::string_view prefix,
+                                          std::string_view suffix) {
+    if (path.size() <= prefix.size() + suffix.size() || !path.starts_with(prefix) || !path.ends_with(suffix))
+        return std::nullopt;
+    const auto segment = path.substr(prefix.size(), path.size() - prefix.size() - suffix.size());
+    if (segment.find('/') != std::string_view::npos)
+        return std::nullopt;
+    return std::string(segment);
+}
+
+constexpr std::string_view finalizePrefix = "v1/pairings/";
+constexpr std::string_view pushTokenPrefix = "v1/installedApplications/";
+constexpr std::string_view pushTokenSuffix = "/updatePushToken";
+
 } // namespace
 
 bool ProtocolHandlers::isProtocolPath(const std::string& path) {
-    static const std::regex known("v1/(pairings(/[^/]+)?|installedApplications/[^/]+/updatePushToken|"
-                                  "deviceInfo|push/check|logs)");
-    return std::regex_match(path, known);
+    return path == "v1/pairings" || path == "v1/deviceInfo" || path == "v1/push/check" || path == "v1/logs" ||
+           segmentBetween(path, finalizePrefix, "") || segmentBetween(path, pushTokenPrefix, pushTokenSuffix);
 }
 
 ServiceReply ProtocolHandlers::handle(const ServiceRequest& request) {
-    static const std::regex finalizePath("v1/pairings/([^/]+)");
-    static const std::regex pushTokenPath("v1/installedApplications/([^/]+)/updatePushToken");
     if (!isProtocolPath(request.path))
         return ServiceReply::refusal(
             ServiceError::notFound("path", "No request kind has the path " + request.path + "."));
@@ -138,19 +154,19 @@ ServiceReply ProtocolHandlers::handle(const ServiceRequest& request) {
     if (request.path == "v1/logs")
         return logs(request);
 
-    std::smatch match;
-    const bool isFinalize = std::regex_match(request.path, match, finalizePath);
-    const bool isPushToken = !isFinalize && std::regex_match(request.path, match, pushTokenPath);
+    const auto finalizeId = segmentBetween(request.path, finalizePrefix, "");
+    const auto pushTokenId =
+        finalizeId ? std::nullopt : segmentBetween(request.path, pushTokenPrefix, pushTokenSuffix);
     if (auto refused = checkJwtRequest(request))
         return ServiceReply::refusal(*refused);
     auto authenticated = authenticator_.authenticate(request.body, *request.region, ClaimSet::request);
     if (auto* refused = std::get_if<ServiceError>(&authenticated))
         return ServiceReply::refusal(*refused);
     const auto& caller = std::get<AuthenticatedRequest>(authenticated);
-    if (isFinalize)
-        return finalize(caller, match[1].str());
-    if (isPushToken)
-        return updatePushToken(caller, match[1].str());
+    if (finalizeId)
+        return finalize(caller, *finalizeId);
+    if (pushTokenId)
+        return updatePushToken(caller, *pushTokenId);
     if (request.path == "v1/deviceInfo")
         return deviceInfo(caller);
     return validatePush(request, caller);

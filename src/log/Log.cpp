@@ -50,17 +50,17 @@ bool onMainThread(LogState& s) {
     return false;
 }
 
+std::shared_ptr<LogSink> installedTap() {
+    LogState& s = state();
+    std::lock_guard lock(s.mutex);
+    return s.tap;
+}
+
 // Hands a line to whatever tap is installed when the line is written.
 class CurrentTap final : public LogSink {
 public:
     void write(LogLevel level, const std::string& line) override {
-        std::shared_ptr<LogSink> tap;
-        {
-            LogState& s = state();
-            std::lock_guard lock(s.mutex);
-            tap = s.tap;
-        }
-        if (tap)
+        if (auto tap = installedTap())
             tap->write(level, line);
     }
 };
@@ -107,8 +107,10 @@ void log(std::string_view message, LogLevel level, std::string_view file, int li
          std::string_view function) noexcept {
     try {
         if (LogTapOnly::active() || !PlatformContext::isResolved()) {
+            // A line only the tap would see is not built while there is none.
             if (isWritten(level))
-                CurrentTap().write(level, LogLine({}).build(message, level, file, line, function));
+                if (auto tap = installedTap())
+                    tap->write(level, LogLine({}).build(message, level, file, line, function));
             return;
         }
         // Reading the key store or the device facts for the line, or writing it, may log: those

@@ -234,7 +234,7 @@ KeyStoreStatus FileKeyStore::readItem(const SafeDirectory& directory, const std:
 
 KeyStoreStatus FileKeyStore::writeItem(const SafeDirectory& directory, const std::string& name,
                                        const Item& item, bool replace) {
-    forgetKey(name);
+    forgetItem(name);
     std::string bytes = item.encode();
     KeyStoreStatus status = kKeyStoreParameterError;
     if (bytes.size() <= kMaximumFileSize)
@@ -253,7 +253,7 @@ KeyStoreStatus FileKeyStore::removeItems(std::initializer_list<std::string> name
         return kKeyStoreIOError;
     KeyStoreStatus result = kKeyStoreItemNotFound;
     for (const auto& name : names) {
-        forgetKey(name);
+        forgetItem(name);
         const int error = AtomicFile::remove(lock.directory().fd(), name);
         const KeyStoreStatus status = error == EEXIST ? kKeyStoreIOError : statusForErrno(error);
         result = combineDeletions(result, status);
@@ -263,16 +263,44 @@ KeyStoreStatus FileKeyStore::removeItems(std::initializer_list<std::string> name
 
 // --- generic passwords ----------------------------------------------------------------------
 
+FileKeyStore::CachedPassword::~CachedPassword() {
+    OPENSSL_cleanse(data.data(), data.size());
+}
+
 KeyStoreStatus FileKeyStore::copyPassword(const std::string& service, const std::string& account,
                                           std::vector<std::uint8_t>& data) {
     data.clear();
+    SafeDirectory directory;
+    KeyStoreStatus status = openDirectory(directory);
+    if (status != kKeyStoreSuccess)
+        return status;
+    const std::string name = passwordFileName(service, account);
+    const auto before = identityOf(directory, name);
+    {
+        std::lock_guard lock(cacheMutex_);
+        const auto cached = passwordCache_.find(name);
+        if (cached != passwordCache_.end() && before && cached->second.identity == *before) {
+            data = cached->second.data;
+            return kKeyStoreSuccess;
+        }
+        if (cached != passwordCache_.end())
+            passwordCache_.erase(cached);
+    }
+
     Item item;
-    KeyStoreStatus status = readItem(passwordFileName(service, account), service, account, item);
+    status = readItem(directory, name, service, account, item);
     if (status != kKeyStoreSuccess)
         return status;
     if (item.kind != kPassword)
         return kKeyStoreDecodeError;
     data = item.payload;
+
+    // Kept only when the file read is provably the one stat saw, before and after the read.
+    if (const auto after = identityOf(directory, name); before && after == before) {
+        std::lock_guard lock(cacheMutex_);
+        passwordCache_.erase(name);
+        passwordCache_.emplace(name, CachedPassword{*before, data});
+    }
     return kKeyStoreSuccess;
 }
 
@@ -354,10 +382,20 @@ KeyStoreStatus FileKeyStore::copyKeyData(const std::string& tag, std::vector<std
     return kKeyStoreSuccess;
 }
 
-void FileKeyStore::forgetKey(const std::string& name) {
+void FileKeyStore::forgetItem(const std::string& name) {
     // This process's own changes are seen at once, whatever the file system's time resolution.
     std::lock_guard lock(cacheMutex_);
     keyCache_.erase(name);
+    passwordCache_.erase(name);
+}
+
+std::optional<FileKeyStore::FileIdentity> FileKeyStore::identityOf(const SafeDirectory& directory,
+                                                                   const std::string& name) {
+    struct stat info {};
+    if (::fstatat(directory.fd(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
+        return std::nullopt;
+    return FileIdentity{std::int64_t(info.st_dev), std::int64_t(info.st_ino), std::int64_t(info.st_size),
+                        std::int64_t(info.st_mtim.tv_sec), std::int64_t(info.st_mtim.tv_nsec)};
 }
 
 KeyStoreStatus FileKeyStore::copyKeyRef(const std::string& tag, std::shared_ptr<const KeyRef>& key) {
@@ -367,14 +405,7 @@ KeyStoreStatus FileKeyStore::copyKeyRef(const std::string& tag, std::shared_ptr<
     if (status != kKeyStoreSuccess)
         return status;
     const std::string name = keyFileName(tag);
-    const auto identity = [&]() -> std::optional<FileIdentity> {
-        struct stat info {};
-        if (::fstatat(directory.fd(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
-            return std::nullopt;
-        return FileIdentity{std::int64_t(info.st_dev), std::int64_t(info.st_ino), std::int64_t(info.st_size),
-                            std::int64_t(info.st_mtim.tv_sec), std::int64_t(info.st_mtim.tv_nsec)};
-    };
-    const auto before = identity();
+    const auto before = identityOf(directory, name);
     {
         std::lock_guard lock(cacheMutex_);
         const auto cached = keyCache_.find(name);
@@ -400,7 +431,7 @@ KeyStoreStatus FileKeyStore::copyKeyRef(const std::string& tag, std::shared_ptr<
     key = std::make_shared<OpenSSLKeyRef>(std::move(parsed), item.kind == kPrivateKey);
 
     // Kept only when the file read is provably the one stat saw, before and after the read.
-    if (const auto after = identity(); before && after == before) {
+    if (const auto after = identityOf(directory, name); before && after == before) {
         std::lock_guard lock(cacheMutex_);
         keyCache_.insert_or_assign(name, CachedKey{*before, key});
     }

@@ -16,10 +16,11 @@
 // once at ERROR); it is never narrowed or repaired. Private keys are PKCS#8 DER, public keys PKCS#1 DER; no
 // operation hands out private key bytes.
 //
-// A parsed key is kept and handed out again while its file is the very file it was parsed from
-// (same device, inode, size and modification time, checked by one stat per use): every write
-// renames a new file into place, so a change made by any process, this one or another, is seen
-// at the next use. Signing does not pay for reading and parsing the key each time.
+// A parsed key, and a password's bytes, are kept and handed out again while the item's file is
+// the very file they were read from (same device, inode, size and modification time, checked by
+// one stat per use): every write renames a new file into place, so a change made by any process,
+// this one or another, is seen at the next use. Signing does not pay for reading and parsing the
+// key each time, nor a request for reading and checking the items its token names.
 #pragma once
 
 #include "platform/linux/SafeDirectory.hpp"
@@ -34,7 +35,9 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace velquor::detail {
 
@@ -87,19 +90,27 @@ private:
                              bool replace);
     // Removes the files under one lock; the result as combineDeletions() of each removal.
     KeyStoreStatus removeItems(std::initializer_list<std::string> fileNames);
-    void forgetKey(const std::string& fileName);
+    void forgetItem(const std::string& fileName);
 
     // Device, inode, size, and modification time in seconds and nanoseconds.
     using FileIdentity = std::array<std::int64_t, 5>;
+    static std::optional<FileIdentity> identityOf(const SafeDirectory& directory,
+                                                  const std::string& fileName);
     struct CachedKey {
         FileIdentity identity;
         std::shared_ptr<const KeyRef> key;
     };
+    struct CachedPassword {
+        FileIdentity identity;
+        std::vector<std::uint8_t> data;
+        ~CachedPassword();
+    };
 
     std::filesystem::path directory_;
     std::mutex cacheMutex_;
-    std::map<std::string, CachedKey> keyCache_; // by file name; guarded by cacheMutex_
-    std::mutex mutex_;                          // serialises this instance's writers before the flock
+    std::map<std::string, CachedKey> keyCache_;           // by file name; guarded by cacheMutex_
+    std::map<std::string, CachedPassword> passwordCache_; // by file name; guarded by cacheMutex_
+    std::mutex mutex_; // serialises this instance's writers before the flock
     std::once_flag sweep_;
     mutable std::atomic<bool> refusalLogged_{false};
 };

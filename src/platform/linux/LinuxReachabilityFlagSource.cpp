@@ -16,6 +16,7 @@ constexpr int kLoopbackLinkType = 772;         // ARPHRD_LOOPBACK
 struct DefaultRoute {
     std::string interfaceName;
     unsigned long metric = 0;
+    bool cellular = false; // known once the route is chosen
 };
 
 std::optional<std::vector<std::vector<std::string>>> readTable(const std::filesystem::path& path) {
@@ -118,15 +119,14 @@ bool isMobileBroadband(const std::filesystem::path& root, const std::string& nam
 std::optional<DefaultRoute> bestRoute(const std::filesystem::path& root,
                                       const std::vector<DefaultRoute>& routes) {
     std::optional<DefaultRoute> best;
-    bool bestIsCellular = false;
     for (const auto& route : routes) {
         if (!isUsable(root, route.interfaceName))
             continue;
         bool cellular = isMobileBroadband(root, route.interfaceName);
         if (!best || route.metric < best->metric ||
-            (route.metric == best->metric && bestIsCellular && !cellular)) {
+            (route.metric == best->metric && best->cellular && !cellular)) {
             best = route;
-            bestIsCellular = cellular;
+            best->cellular = cellular;
         }
     }
     return best;
@@ -151,7 +151,8 @@ LinuxReachabilityFlagSource::LinuxReachabilityFlagSource(std::filesystem::path r
     : root_(std::move(root)) {}
 
 std::shared_ptr<ReachabilityReference> LinuxReachabilityFlagSource::createWithAnyIPv4Address() {
-    if (!readTable(root_ / "proc/net/route") && !readTable(root_ / "proc/net/ipv6_route"))
+    // Readable is enough here; the tables are parsed when the flags are read.
+    if (!std::ifstream(root_ / "proc/net/route") && !std::ifstream(root_ / "proc/net/ipv6_route"))
         return nullptr;
     return std::make_shared<RouteTableReference>(root_);
 }
@@ -175,7 +176,7 @@ std::optional<ReachabilityFlags> LinuxReachabilityFlagSource::readFlags(const st
     if (!path)
         return ReachabilityFlags{0};
     ReachabilityFlags flags = kReachable;
-    if (isMobileBroadband(root, path->interfaceName))
+    if (path->cellular)
         flags |= kIsWWAN;
     return flags;
 }

@@ -18,7 +18,11 @@ struct ThreadSerialQueue::State {
     bool started = false;
     bool running = false; // the thread exists and has not yet left its loop
     bool stopping = false;
+    bool taskRunning = false; // the thread is running a task
     std::thread::id threadId;
+    // A sync() task running on its caller's thread; the queue's own tasks wait for it.
+    bool inlineRunning = false;
+    std::thread::id inlineThreadId;
 };
 
 namespace {
@@ -65,13 +69,15 @@ ThreadSerialQueue::~ThreadSerialQueue() {
     state_->stopping = true;
     dropped.swap(state_->tasks);
     state_->wake.notify_all();
-    const bool onOwnThread = state_->running && state_->threadId == std::this_thread::get_id();
+    const auto self = std::this_thread::get_id();
+    const bool onOwnThread = (state_->running && state_->threadId == self) ||
+                             (state_->inlineRunning && state_->inlineThreadId == self);
     lock.unlock();
     dropped.clear(); // outside the lock: a task's captures may submit or destroy other queues
     if (onOwnThread)
         return;
     lock.lock();
-    state_->finished.wait(lock, [&] { return !state_->running; });
+    state_->finished.wait(lock, [&] { return !state_->running && !state_->inlineRunning; });
 }
 
 void ThreadSerialQueue::async(Task task) {
@@ -98,6 +104,26 @@ void ThreadSerialQueue::sync(Task task) {
         runGuarded(task);
         return;
     }
+    // An idle queue runs the task here, as exclusively as on its thread: handing it over would
+    // cost a thread (made on first use) and two wake-ups for nothing. Everything submitted
+    // earlier has run; whatever is submitted meanwhile waits for it.
+    {
+        std::unique_lock lock(state_->mutex);
+        if (!state_->stopping && !ProcessExit::exiting() && state_->tasks.empty() && !state_->taskRunning &&
+            !state_->inlineRunning) {
+            state_->inlineRunning = true;
+            state_->inlineThreadId = std::this_thread::get_id();
+            const std::shared_ptr<State> state = state_; // the task may release the queue
+            lock.unlock();
+            runGuarded(task);
+            task = nullptr;
+            lock = std::unique_lock(state->mutex);
+            state->inlineRunning = false;
+            state->wake.notify_one();
+            state->finished.notify_all();
+            return;
+        }
+    }
     auto signal = std::make_shared<SyncSignal>();
     {
         // Built in place: a temporary SyncGuard would signal on its own destruction.
@@ -110,7 +136,9 @@ void ThreadSerialQueue::sync(Task task) {
 
 bool ThreadSerialQueue::isCurrent() const {
     std::lock_guard lock(state_->mutex);
-    return state_->running && state_->threadId == std::this_thread::get_id();
+    const auto self = std::this_thread::get_id();
+    return (state_->running && state_->threadId == self) ||
+           (state_->inlineRunning && state_->inlineThreadId == self);
 }
 
 std::size_t ThreadSerialQueue::pendingTaskCount() const {
@@ -125,15 +153,18 @@ void threadMain(std::shared_ptr<ThreadSerialQueue::State> state) {
         std::unique_lock lock(state->mutex);
         state->threadId = std::this_thread::get_id();
         for (;;) {
-            state->wake.wait(lock, [&] { return state->stopping || !state->tasks.empty(); });
+            state->wake.wait(
+                lock, [&] { return state->stopping || (!state->tasks.empty() && !state->inlineRunning); });
             if (state->stopping || ProcessExit::exiting())
                 break;
             SerialQueue::Task task = std::move(state->tasks.front());
             state->tasks.pop_front();
+            state->taskRunning = true;
             lock.unlock();
             runGuarded(task);
             task = nullptr; // captures die outside the lock
             lock.lock();
+            state->taskRunning = false;
         }
         state->running = false;
         state->finished.notify_all();

@@ -293,5 +293,17 @@ TEST_F(FileKeyStoreTest, AParsedKeyIsReusedUntilItsFileChangesInAnyProcess) {
     EXPECT_EQ(store_.copyKeyRef(kPrivateTag, changed), kKeyStoreItemNotFound);
 }
 
+TEST_F(FileKeyStoreTest, APasswordReadAgainSeesChangesFromAnyProcess) {
+    FileKeyStore other(dir_);
+    std::vector<std::uint8_t> data;
+    ASSERT_EQ(store_.addPassword("s", "a", bytesOf("one")), kKeyStoreSuccess);
+    ASSERT_EQ(store_.copyPassword("s", "a", data), kKeyStoreSuccess);
+    ASSERT_EQ(other.replacePassword("s", "a", bytesOf("two")), kKeyStoreSuccess);
+    ASSERT_EQ(store_.copyPassword("s", "a", data), kKeyStoreSuccess);
+    EXPECT_EQ(data, bytesOf("two"));
+    ASSERT_EQ(other.deletePassword("s", "a"), kKeyStoreSuccess);
+    EXPECT_EQ(store_.copyPassword("s", "a", data), kKeyStoreItemNotFound);
+}
+
 } // namespace
 } // namespace velquor::detail

@@ -198,6 +198,25 @@ TEST(ThreadSerialQueue, SyncFromItsOwnThreadRunsInline) {
     EXPECT_EQ(outcome.wait(), (std::vector<std::string>{"outer", "inner", "after"}));
 }
 
+// An idle queue runs a sync task on the caller's thread; a task submitted meanwhile waits for it.
+TEST(ThreadSerialQueue, SyncOnAnIdleQueueRunsOnTheCallerAndHoldsBackLaterTasks) {
+    ThreadSerialQueue queue("test.inline");
+    std::vector<std::string> steps; // one task at a time writes it
+    Delivery<bool> later;
+    const auto caller = std::this_thread::get_id();
+    queue.sync([&] {
+        EXPECT_TRUE(std::this_thread::get_id() == caller);
+        queue.async([&] {
+            steps.push_back("later");
+            later.deliver(true);
+        });
+        std::this_thread::sleep_for(20ms); // room for a queue that did not wait to show it
+        steps.push_back("sync");
+    });
+    ASSERT_TRUE(later.wait().has_value());
+    EXPECT_EQ(steps, (std::vector<std::string>{"sync", "later"}));
+}
+
 TEST(ThreadSerialQueue, DestructionDropsPendingTasksAndReleasesSyncWaiters) {
     auto token = std::make_shared<int>();
     std::atomic<bool> droppedRan{false}, syncTaskRan{false}, runningFinished{false};
