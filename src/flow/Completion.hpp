@@ -53,6 +53,17 @@ public:
         }
     }
 
+    // Answers `error` as the outcome unless one was already delivered: for a failure that
+    // interrupts an operation at any step.
+    void failIfPending(Error error) const {
+        if (state_->called.load())
+            return;
+        if constexpr (sizeof...(Args) == 1)
+            (*this)(std::move(error));
+        else
+            (*this)(std::nullopt, std::move(error));
+    }
+
 private:
     struct State {
         State(std::function<void(Args...)> h, std::string u, std::string o)

@@ -175,18 +175,23 @@ std::string LogicLayer::baseURL() const {
     return c_.urlManager.baseURLForDataCenter(c_.keychain.getString(items::kDataCenter).text);
 }
 
-void LogicLayer::async(const char* operation, std::function<void()> body) {
-    c_.platform.services.queues->asyncGlobal(
-        QualityOfService::userInitiated, [self = shared_from_this(), operation, body = std::move(body)] {
-            try {
-                body();
-            } catch (const std::exception& e) {
-                log(std::string("Unexpected failure: ") + e.what(), LogLevel::error, kUnit, __LINE__,
-                    operation);
-            } catch (...) {
-                log("Unexpected failure", LogLevel::error, kUnit, __LINE__, operation);
-            }
-        });
+template <typename... Args>
+void LogicLayer::async(const char* operation, const Completion<Args...>& handler,
+                       std::function<void()> body) {
+    c_.platform.services.queues->asyncGlobal(QualityOfService::userInitiated, [self = shared_from_this(),
+                                                                               operation, handler,
+                                                                               body = std::move(body)] {
+        try {
+            body();
+            return;
+        } catch (const std::exception& e) {
+            log(std::string("Unexpected failure: ") + e.what(), LogLevel::error, kUnit, __LINE__, operation);
+        } catch (...) {
+            log("Unexpected failure", LogLevel::error, kUnit, __LINE__, operation);
+        }
+        handler.failIfPending(
+            flowError(ErrorCode::internalFailure, kUnexpectedFailureInternalCode, kUnit, operation));
+    });
 }
 
 // --- operations: each body runs on the global queue, where `this` is kept alive by async ------
@@ -194,7 +199,7 @@ void LogicLayer::async(const char* operation, std::function<void()> body) {
 void LogicLayer::pair(const std::string& pairingKey, ErrorHandler completionHandler) {
     constexpr const char* op = "pair(withPairingKey:completionHandler:)";
     auto handler = completion(std::move(completionHandler), kUnit, op);
-    async(op, [this, handler, pairingKey] { pairing_->pair(pairingKey, handler); });
+    async(op, handler, [this, handler, pairingKey] { pairing_->pair(pairingKey, handler); });
 }
 
 void LogicLayer::pairWithIdToken(const std::string& idToken, PairingHandler completionHandler) {
@@ -211,21 +216,22 @@ void LogicLayer::processIdToken(const std::string& idToken, PairingHandler compl
 void LogicLayer::approvePairing(const std::string& pairingKey, ErrorHandler completionHandler) {
     constexpr const char* op = "approve(completionHandler:)";
     auto handler = completion(std::move(completionHandler), "Core/PairingObject", op);
-    async(op, [this, handler, pairingKey] { pairing_->approve(pairingKey, handler); });
+    async(op, handler, [this, handler, pairingKey] { pairing_->approve(pairingKey, handler); });
 }
 
 void LogicLayer::setDeviceToken(const std::vector<std::uint8_t>& deviceToken, APNSDeviceTokenType type,
                                 ErrorHandler completionHandler) {
     constexpr const char* op = "setDeviceToken(_:type:completionHandler:)";
     auto handler = completion(std::move(completionHandler), kUnit, op);
-    async(op, [this, handler, deviceToken, type] { pushToken_->setDeviceToken(deviceToken, type, handler); });
+    async(op, handler,
+          [this, handler, deviceToken, type] { pushToken_->setDeviceToken(deviceToken, type, handler); });
 }
 
 void LogicLayer::processRemoteNotification(NotificationPayload payload,
                                            NotificationHandler completionHandler) {
     constexpr const char* op = "processRemoteNotification(_:completionHandler:)";
     auto handler = completion(std::move(completionHandler), kUnit, op);
-    async(op, [this, handler, payload = std::move(payload)] {
+    async(op, handler, [this, handler, payload = std::move(payload)] {
         notifications_->processRemoteNotification(payload, handler, weak_from_this());
     });
 }
@@ -237,7 +243,7 @@ void LogicLayer::processRemoteNotificationAction(const std::string& identifier,
     constexpr const char* op =
         "processRemoteNotificationAction(_:authenticationMethod:forRemoteNotification:completionHandler:)";
     auto handler = completion(std::move(completionHandler), kUnit, op);
-    async(op, [this, handler, identifier, authenticationMethod, payload = std::move(payload)] {
+    async(op, handler, [this, handler, identifier, authenticationMethod, payload = std::move(payload)] {
         notifications_->processRemoteNotificationAction(identifier, authenticationMethod, payload, handler,
                                                         weak_from_this());
     });
@@ -248,7 +254,7 @@ void LogicLayer::answerNotification(const std::string& action, std::optional<std
                                     ErrorHandler completionHandler) {
     const char* op = NotificationFlow::answerOperation(action, authenticationMethod);
     auto handler = completion(std::move(completionHandler), "Core/NotificationObject", op);
-    async(op, [this, handler, action, urlString, authenticationMethod] {
+    async(op, handler, [this, handler, action, urlString, authenticationMethod] {
         notifications_->answer(action, urlString, authenticationMethod, handler);
     });
 }
@@ -256,7 +262,7 @@ void LogicLayer::answerNotification(const std::string& action, std::optional<std
 void LogicLayer::getDeviceInfo(InfoHandler completionHandler) {
     constexpr const char* op = "getDeviceInfo(completionHandler:)";
     auto handler = completion(std::move(completionHandler), kUnit, op);
-    async(op, [this, handler] {
+    async(op, handler, [this, handler] {
         VQ_LOG(LogLevel::info, kUnit, op, "getPairedUserDevices");
         if (!isPaired())
             return handler(std::nullopt, flowError(ErrorCode::deviceNotPaired, 51, kUnit, op));
@@ -273,7 +279,7 @@ void LogicLayer::sendLogs(SupportIdHandler completionHandler) {
     auto handler = completion(std::move(completionHandler), kUnit, op);
     if (!isPaired())
         return handler(std::nullopt, flowError(ErrorCode::deviceNotPaired, 47, kUnit, op));
-    async(op, [this, handler] { logUpload_->sendLogs(handler); });
+    async(op, handler, [this, handler] { logUpload_->sendLogs(handler); });
 }
 
 std::vector<NotificationCategory> LogicLayer::getUNNotificationCategories() const {

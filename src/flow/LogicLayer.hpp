@@ -16,6 +16,7 @@
 #pragma once
 
 #include "device/DataManager.hpp"
+#include "flow/Completion.hpp"
 #include "flow/DeviceInfoFlow.hpp"
 #include "flow/FlowCollaborators.hpp"
 #include "flow/FlowErrors.hpp"
@@ -130,7 +131,11 @@ private:
     void scheduleDelayedRefresh();
     // Submits `body` to the global userInitiated queue, keeping this instance alive until it has
     // run; an exception it throws is logged.
-    void async(const char* operation, std::function<void()> body);
+    // Runs `body` on the global queue; an exception out of it (a host service's bug) is logged
+    // and answers `handler` with 10000 / kUnexpectedFailureInternalCode unless it already has
+    // its answer, so every handler is still called once.
+    template <typename... Args>
+    void async(const char* operation, const Completion<Args...>& handler, std::function<void()> body);
 
     const FlowCollaborators c_;
     // Shared so that a reply arriving after the layer is gone still finds its flow.

@@ -136,7 +136,15 @@ TEST_F(LogicLayerFlows, SetDeviceToken) {
     EXPECT_EQ(keychain.getString("deviceTokenStr").text, "0a0b") << "stored token unchanged";
 }
 
-TEST_F(LogicLayerFlows, ThrowingHandlerIsCaughtLoggedAndIgnored) {
+// A host's bug, in its handler or in a service the operation uses, is logged; the handler still
+// gets exactly one answer.
+TEST_F(LogicLayerFlows, HostBugsAreCaughtAndLogged) {
+    services.keyStore->failNext(MemoryKeyStore::Operation::copyPassword, MemoryKeyStore::kThrows);
+    Delivery<Call<>> failed;
+    layer->pair("key", recorder(failed));
+    expectError(once(failed).error, 10000, 254);
+    EXPECT_TRUE(log->contains("Unexpected failure: injected key store failure"));
+
     Delivery<int> after;
     layer->getDeviceInfo(
         [](std::optional<Json>, std::optional<Error>) { throw std::runtime_error("host bug"); });

@@ -1,8 +1,10 @@
 #include "platform/memory/MemoryKeyStore.hpp"
 
 #include "platform/KeyStoreStatuses.hpp"
+
 #include "platform/linux/OpenSSLKeyRef.hpp"
 #include "platform/linux/RSAKeyCodec.hpp"
+#include <stdexcept>
 
 namespace velquor::detail {
 
@@ -66,12 +68,14 @@ int MemoryKeyStore::callCount(Operation operation) const {
 std::optional<KeyStoreStatus> MemoryKeyStore::injected(Operation operation) {
     auto& injection = injections_[operation];
     ++injection.calls;
+    std::optional<KeyStoreStatus> status = injection.forced;
     if (!injection.pending.empty()) {
-        KeyStoreStatus status = injection.pending.front();
+        status = injection.pending.front();
         injection.pending.erase(injection.pending.begin());
-        return status;
     }
-    return injection.forced;
+    if (status == kThrows)
+        throw std::runtime_error("injected key store failure");
+    return status;
 }
 
 std::optional<std::vector<std::uint8_t>> MemoryKeyStore::password(const std::string& service,

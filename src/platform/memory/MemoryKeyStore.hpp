@@ -50,6 +50,8 @@ public:
     // The next `count` calls of `operation` answer `status` without touching the store (reads
     // then return no data and no key). Queued after any failures already pending for it.
     void failNext(Operation operation, KeyStoreStatus status, int count = 1);
+    // Injected like a status, makes the call throw instead, as a host store with a bug might.
+    static constexpr KeyStoreStatus kThrows = -99999;
     // Every call of `operation` answers `status` until it is cleared with std::nullopt; pending
     // failNext entries are used first.
     void setForcedStatus(Operation operation, std::optional<KeyStoreStatus> status);
