@@ -1,6 +1,6 @@
 # Installs the build tree into a scratch prefix, then builds and runs an outside program against it,
-# once through find_package(Velquor) and once through pkg-config, and builds the demo against it.
-# A shared libvelquor must export no internal symbol.
+# once through find_package(Velquor) and once through pkg-config, and builds the example host
+# against it (HostExampleSession runs that). A shared libvelquor must export no internal symbol.
 set(prefix ${WORK_DIR}/prefix)
 file(REMOVE_RECURSE ${WORK_DIR})
 
@@ -20,9 +20,9 @@ run(${WORK_DIR}/consumer/velquor-consumer)
 if(NOT last_output MATCHES "caught VelquorErrorDomain 10000")
     message(FATAL_ERROR "the consumer did not catch the library's Error:\n${last_output}")
 endif()
-run(${CMAKE_COMMAND} -S ${SOURCE_DIR}/examples/demo -B ${WORK_DIR}/demo -G Ninja
+run(${CMAKE_COMMAND} -S ${SOURCE_DIR}/examples/host -B ${WORK_DIR}/host -G Ninja -DVELQUOR_WERROR=ON
     -DCMAKE_PREFIX_PATH=${prefix} "-DCMAKE_CXX_FLAGS=${CXX_FLAGS}" "-DCMAKE_EXE_LINKER_FLAGS=${LINKER_FLAGS}")
-run(${CMAKE_COMMAND} --build ${WORK_DIR}/demo)
+run(${CMAKE_COMMAND} --build ${WORK_DIR}/host)
 
 if(SHARED)
     file(GLOB shared_library ${prefix}/lib*/libvelquor.so ${prefix}/lib/*/libvelquor.so)
