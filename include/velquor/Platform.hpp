@@ -8,8 +8,9 @@
 // What every implementation must guarantee: it is safe to call from any thread at the same time;
 // it does not call into `velquor::Velquor` from inside a call; and it reports failures through
 // its result (a status, an empty optional, a null pointer, false), never by throwing. An exception
-// that escapes anyway is caught and logged, never ends the process, but may leave the operation
-// at hand unanswered.
+// that escapes anyway is caught and logged and never ends the process. Thrown while an operation
+// runs on the global queue, it answers that operation 10000 (internal code 254); thrown while a
+// reply is being handled, it may leave the operation unanswered.
 //
 // ```cpp
 // struct ErrorConsole final : velquor::Console {
