@@ -34,35 +34,39 @@ ThreadPoolDispatchQueues::Options singleWorker() {
 // 300 tasks through `submit` run one at a time, in submission order, on one thread for which
 // `onQueue` holds.
 void expectOneAtATimeInOrder(const std::function<void(Task)>& submit, const std::function<bool()>& onQueue) {
-    std::mutex mutex;
-    std::vector<int> order;
-    std::set<std::thread::id> threads;
-    std::atomic<int> inFlight{0};
-    std::atomic<bool> overlapped{false}, offQueue{false};
+    // Shared with the tasks: the last one is still finishing when the order is complete.
+    struct Seen {
+        std::mutex mutex;
+        std::vector<int> order;
+        std::set<std::thread::id> threads;
+        std::atomic<int> inFlight{0};
+        std::atomic<bool> overlapped{false}, offQueue{false};
+    };
+    auto seen = std::make_shared<Seen>();
     for (int i = 0; i < 300; ++i)
-        submit([&, i] {
-            overlapped = overlapped || ++inFlight > 1;
-            offQueue = offQueue || !onQueue();
+        submit([seen, onQueue, i] {
+            seen->overlapped = seen->overlapped || ++seen->inFlight > 1;
+            seen->offQueue = seen->offQueue || !onQueue();
             {
-                std::lock_guard lock(mutex);
-                order.push_back(i);
-                threads.insert(std::this_thread::get_id());
+                std::lock_guard lock(seen->mutex);
+                seen->order.push_back(i);
+                seen->threads.insert(std::this_thread::get_id());
             }
             if (i % 100 == 0)
                 std::this_thread::yield();
-            --inFlight;
+            --seen->inFlight;
         });
     ASSERT_TRUE(waitUntil([&] {
-        std::lock_guard lock(mutex);
-        return order.size() == 300;
+        std::lock_guard lock(seen->mutex);
+        return seen->order.size() == 300;
     }));
-    std::lock_guard lock(mutex);
+    std::lock_guard lock(seen->mutex);
     std::vector<int> expected(300);
     std::iota(expected.begin(), expected.end(), 0);
-    EXPECT_EQ(order, expected);
-    EXPECT_EQ(threads.size(), 1u);
-    EXPECT_FALSE(overlapped);
-    EXPECT_FALSE(offQueue);
+    EXPECT_EQ(seen->order, expected);
+    EXPECT_EQ(seen->threads.size(), 1u);
+    EXPECT_FALSE(seen->overlapped);
+    EXPECT_FALSE(seen->offQueue);
 }
 
 TEST(ThreadPoolDispatchQueues, GrowsSoATaskWaitingForAnotherGlobalTaskIsNotStarved) {
