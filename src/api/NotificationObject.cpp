@@ -1,5 +1,5 @@
-#include "api/Boundary.hpp"
 #include "flow/Completion.hpp"
+#include "flow/FlowErrors.hpp"
 #include "flow/LogicLayer.hpp"
 
 #include <velquor/Velquor.hpp>

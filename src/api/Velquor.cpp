@@ -2,8 +2,8 @@
 // forwards to the logic layer (or, for processIdToken, to the identity-token flow, and for
 // generateMobilePayload, to the payload builder), without state of its own. No exception leaves
 // these functions except the Error that generateMobilePayload documents.
-#include "api/Boundary.hpp"
 #include "flow/Completion.hpp"
+#include "flow/FlowErrors.hpp"
 #include "flow/LogicLayer.hpp"
 #include "flow/PushManager.hpp"
 #include "log/Log.hpp"

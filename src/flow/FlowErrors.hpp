@@ -1,11 +1,16 @@
 // The errors the logic layer and its flows answer with, each logged at ERROR where it is made,
-// and the internal codes that belong to no single flow. Stateless; thread-safe.
+// the internal codes that belong to no single flow, and the guard that keeps an exception from
+// crossing into host code. Stateless; thread-safe.
 #pragma once
+
+#include "log/Log.hpp"
 
 #include <velquor/Velquor.hpp>
 
 #include <cstdint>
+#include <exception>
 #include <optional>
+#include <string>
 
 namespace velquor::detail {
 
@@ -21,5 +26,24 @@ Error flowError(ErrorCode code, std::uint8_t internalCode, const char* unit, con
                 const std::optional<Json>& serverError = std::nullopt);
 // 10000 / kLayerGoneInternalCode.
 Error layerGone(const char* unit, const char* operation);
+
+// Runs `body`; an exception escaping it (the platform or start-up could not be had, a host service threw) is
+// logged under `unit` and answered through `onFailure` with 10000 / kUnexpectedFailureInternalCode instead of
+// reaching the host.
+template <typename Body, typename OnFailure>
+void guardBoundary(const char* unit, const char* operation, Body&& body, OnFailure&& onFailure) noexcept {
+    try {
+        body();
+        return;
+    } catch (const std::exception& e) {
+        log(std::string("Unexpected failure: ") + e.what(), LogLevel::error, unit, __LINE__, operation);
+    } catch (...) {
+        log("Unexpected failure", LogLevel::error, unit, __LINE__, operation);
+    }
+    try {
+        onFailure(flowError(ErrorCode::internalFailure, kUnexpectedFailureInternalCode, unit, operation));
+    } catch (...) {
+    }
+}
 
 } // namespace velquor::detail

@@ -178,20 +178,12 @@ std::string LogicLayer::baseURL() const {
 template <typename... Args>
 void LogicLayer::async(const char* operation, const Completion<Args...>& handler,
                        std::function<void()> body) {
-    c_.platform.services.queues->asyncGlobal(QualityOfService::userInitiated, [self = shared_from_this(),
-                                                                               operation, handler,
-                                                                               body = std::move(body)] {
-        try {
-            body();
-            return;
-        } catch (const std::exception& e) {
-            log(std::string("Unexpected failure: ") + e.what(), LogLevel::error, kUnit, __LINE__, operation);
-        } catch (...) {
-            log("Unexpected failure", LogLevel::error, kUnit, __LINE__, operation);
-        }
-        handler.failIfPending(
-            flowError(ErrorCode::internalFailure, kUnexpectedFailureInternalCode, kUnit, operation));
-    });
+    c_.platform.services.queues->asyncGlobal(
+        QualityOfService::userInitiated,
+        [self = shared_from_this(), operation, handler, body = std::move(body)] {
+            guardBoundary(kUnit, operation, body,
+                          [&handler](Error error) { handler.failIfPending(std::move(error)); });
+        });
 }
 
 // --- operations: each body runs on the global queue, where `this` is kept alive by async ------
