@@ -1,8 +1,6 @@
 #include "device/Reachability.hpp"
-#include "platform/linux/LinuxNotificationCenter.hpp"
-#include "platform/linux/ThreadPoolDispatchQueues.hpp"
 
-#include "TestSupport.hpp"
+#include "DeviceTestSupport.hpp"
 
 #include <gtest/gtest.h>
 
@@ -12,25 +10,6 @@ namespace velquor::detail {
 namespace {
 
 using Source = ReachabilityFlagSource;
-
-// Flags set by the test (-1: the read fails). Thread-safe.
-class ScriptedReference : public ReachabilityReference {
-public:
-    explicit ScriptedReference(std::optional<ReachabilityFlags> flags) { set(flags); }
-    std::optional<ReachabilityFlags> flags() override {
-        ++reads;
-        const auto value = flags_.load();
-        return value < 0 ? std::nullopt
-                         : std::optional<ReachabilityFlags>(static_cast<ReachabilityFlags>(value));
-    }
-    void set(std::optional<ReachabilityFlags> flags) {
-        flags_ = flags ? static_cast<std::int64_t>(*flags) : -1;
-    }
-    std::atomic<int> reads{0};
-
-private:
-    std::atomic<std::int64_t> flags_{-1};
-};
 
 class ReachabilityTest : public ::testing::Test {
 protected:
@@ -45,8 +24,11 @@ protected:
     // Announcements already queued run before the fixture they post into goes away.
     void TearDown() override { drainMainQueue(); }
 
-    std::shared_ptr<Reachability> make(std::shared_ptr<ReachabilityReference> reference) {
-        return Reachability::create(std::move(reference), QualityOfService::defaultQoS, queues, center);
+    // Over the real flag source, with a default route through `interfaceName` (none when empty).
+    std::shared_ptr<Reachability> make(const std::string& interfaceName) {
+        test::writeRoutes(routes.path(), interfaceName);
+        return Reachability::create(LinuxReachabilityFlagSource(routes.path()).createWithAnyIPv4Address(),
+                                    QualityOfService::defaultQoS, queues, center);
     }
 
     // Holds the main queue until the returned gate opens.
@@ -68,6 +50,7 @@ protected:
         return senders;
     }
 
+    test::TempDir routes;
     std::shared_ptr<LinuxNotificationCenter> center = std::make_shared<LinuxNotificationCenter>();
     std::mutex mutex;
     std::vector<const void*> senders;
@@ -111,22 +94,20 @@ TEST_F(ReachabilityTest, ConnectionRuleForEveryFlagCombination) {
 }
 
 TEST_F(ReachabilityTest, FlagsAreReadOnceAndAFailedReadMeansNoConnection) {
-    auto reference = std::make_shared<ScriptedReference>(Source::kReachable);
-    auto reachability = make(reference);
+    auto reachability = make("eth0");
     EXPECT_EQ(reachability->connection(), Connection::wifi);
-    reference->set(0);
+    test::writeRoutes(routes.path(), "");
     // Stored flags answer later reads: the one-shot query never reads twice.
     EXPECT_EQ(reachability->connection(), Connection::wifi);
-    EXPECT_EQ(reference->reads, 1);
 
-    auto failing = std::make_shared<ScriptedReference>(std::nullopt);
-    auto unreadable = make(failing);
+    auto unreadable = make("");
+    std::filesystem::remove(routes.path() / "proc/net/route");
     EXPECT_EQ(unreadable->connection(), Connection::none);
     EXPECT_FALSE(unreadable->flags());
     // Nothing was stored, so the next read tries again; the cellular setting is the object's.
-    failing->set(Source::kReachable | Source::kIsWWAN);
+    test::writeRoutes(routes.path(), "wwan0");
     EXPECT_EQ(unreadable->connection(), Connection::cellular);
-    auto noCellular = make(std::make_shared<ScriptedReference>(Source::kReachable | Source::kIsWWAN));
+    auto noCellular = make("wwan0");
     noCellular->allowsCellularConnection = false;
     EXPECT_EQ(noCellular->connection(), Connection::none);
 }
@@ -135,21 +116,21 @@ TEST_F(ReachabilityTest, FlagsAreReadOnceAndAFailedReadMeansNoConnection) {
 // before its announcement runs announces nothing.
 TEST_F(ReachabilityTest, FirstReadIsAnnouncedOnceByALiveObject) {
     struct Case {
-        ReachabilityFlags flags;
+        const char* interfaceName;
         bool keepAlive;
         Connection connection;
         int reachable, unreachable;
     };
-    const Case cases[] = {{Source::kReachable, true, Connection::wifi, 1, 0},
-                          {Source::kReachable | Source::kIsWWAN, true, Connection::none, 0, 1},
-                          {Source::kReachable, false, Connection::wifi, 0, 0}};
+    const Case cases[] = {{"eth0", true, Connection::wifi, 1, 0},
+                          {"wwan0", true, Connection::none, 0, 1},
+                          {"eth0", false, Connection::wifi, 0, 0}};
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.flags);
+        SCOPED_TRACE(c.interfaceName);
         std::atomic<int> reachableCalls{0}, unreachableCalls{0};
         std::atomic<bool> offMain{false};
         const std::size_t postedBefore = posted().size();
         const auto mainQueue = blockMainQueue();
-        auto reachability = make(std::make_shared<ScriptedReference>(c.flags));
+        auto reachability = make(c.interfaceName);
         reachability->allowsCellularConnection = false;
         reachability->setWhenReachable([&, expected = reachability.get()](Reachability& r) {
             offMain = offMain || !queues->isMainQueueThread() || &r != expected;

@@ -4,7 +4,6 @@
 
 #include "platform/linux/ThreadPoolDispatchQueues.hpp"
 #include "remote/ErrorBuilder.hpp"
-#include "velquor_build/BuildConstants.hpp"
 
 #include "TestSupport.hpp"
 
@@ -44,17 +43,13 @@ TEST_F(LogTest, LineCarriesTheItemsInOrderAndTheFileIsTheLastPathComponent) {
     VQ_LOG(LogLevel::info, "Core/LogicLayer", "pair(withPairingKey:completionHandler:)", "pairingKey=01AB");
     const int line = __LINE__ - 1;
     const std::string text = sink->lines().at(0);
-    // Every item in order, the time as "yyyy-MM-dd HH:mm:ss.SSS+zzzz"; the identifiers are empty
-    // before the device is paired.
-    const std::regex items(R"x(\[Velquor\] time="\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}[+-]\d{4}")x"
-                           R"x( logLevel="INFO" pairingKey=01AB file="LogicLayer")x"
-                           R"x( method="pair\(withPairingKey:completionHandler:\)" line=")x" +
-                           std::to_string(line) +
-                           R"x(" deviceFp="" mobileDeviceId="" appId="" sdkVersion=")x" +
-                           std::regex_replace(build::kSdkVersion, std::regex(R"([().])"), R"(\$&)") +
-                           R"x(" appVersion="" bundleID="" ApiVersion="v1" osVersion="unknown" model="")x"
-                           R"x( rawDevice="unknown" thread="Main")x");
-    EXPECT_TRUE(std::regex_match(text, items)) << text;
+    // The items' order and format are the line builder's (LogFileTest); here what the macro passes,
+    // and identifiers left empty while no platform is resolved.
+    EXPECT_NE(text.find(R"x( logLevel="INFO" pairingKey=01AB file="LogicLayer")x"
+                        R"x( method="pair(withPairingKey:completionHandler:)" line=")x" +
+                        std::to_string(line) + R"x(" deviceFp="" mobileDeviceId="" appId="" )x"),
+              std::string::npos)
+        << text;
 
     for (const auto& [unit, file] :
          {std::pair<std::string, std::string>{"/a/b/c/Keychain.cpp", "Keychain.cpp"},

@@ -1,16 +1,14 @@
 #include "state/Keychain.hpp"
 #include "platform/memory/MemoryKeyStore.hpp"
 
+#include "OpenSSLTestKeys.hpp"
+
 #include <gtest/gtest.h>
 
 namespace velquor::detail {
 namespace {
 
 using Op = MemoryKeyStore::Operation;
-
-std::vector<std::uint8_t> bytes(std::string_view text) {
-    return {text.begin(), text.end()};
-}
 
 class KeychainStrings : public testing::Test {
 protected:
@@ -37,7 +35,8 @@ TEST_F(KeychainStrings, ReadsAndWritesKeepTheStatusAndOneItemPerName) {
     EXPECT_TRUE(keychain.setString("dataCenter", "EU"));
     EXPECT_EQ(store->itemCount(), 1u);
     EXPECT_EQ(read("dataCenter"), std::tuple(KeychainStatus::success, 0, "EU"));
-    EXPECT_EQ(store->password("dataCenter", "dataCenter"), bytes("EU")) << "service and account are the name";
+    EXPECT_EQ(store->password("dataCenter", "dataCenter"), test::bytesOf("EU"))
+        << "service and account are the name";
     // Each write is one replace, never a delete then an add.
     EXPECT_EQ(store->callCount(Op::replacePassword), 3);
     EXPECT_EQ(store->callCount(Op::addPassword), 0);
@@ -63,24 +62,23 @@ TEST_F(KeychainStrings, WriteResultFollowsTheStoreStatus) {
 }
 
 TEST_F(KeychainStrings, RemoveAllItemsRemovesLocalDataAndKeepsFingerprintAndStayPaired) {
-    for (const char* name :
-         {"isPaired", "deviceTokenStr", "mobileDeviceID", "deviceMarketName", "installedApplicationID",
-          "dataCenter", "logsKey", "deviceFingerprint", "stayPaired"})
-        ASSERT_TRUE(keychain.setString(name, std::string("value of ") + name));
-    const auto devicePublicKey = keychain.getDevicePublicKeyString();
-    ASSERT_TRUE(devicePublicKey);
-    ASSERT_EQ(keychain.setServerPublicKey(*devicePublicKey), std::nullopt);
-    const auto pkcs1 = keychain.getKeyData(items::kServerPublicKeyTag).data;
-    ASSERT_TRUE(pkcs1);
+    const char* removed[] = {"isPaired",         "deviceTokenStr",         "mobileDeviceID",
+                             "deviceMarketName", "installedApplicationID", "dataCenter",
+                             "logsKey"};
+    for (const char* name : removed)
+        ASSERT_TRUE(keychain.setString(name, "value"));
+    ASSERT_TRUE(keychain.setString("deviceFingerprint", "value of deviceFingerprint"));
+    ASSERT_TRUE(keychain.setString("stayPaired", "value of stayPaired"));
+    ASSERT_TRUE(keychain.getDevicePublicKeyString());
+    ASSERT_EQ(store->addKey(std::string(items::kServerPublicKeyTag), test::freshPublicKey()), 0);
     // Tags without the zero byte are other items and stay.
     const std::string strippedTag(
         items::kDevicePublicKeyTag.substr(0, items::kDevicePublicKeyTag.size() - 1));
-    ASSERT_EQ(store->addKey(strippedTag, *pkcs1), 0);
+    ASSERT_EQ(store->addKey(strippedTag, test::freshPublicKey()), 0);
 
     keychain.removeAllItems();
 
-    for (const char* name : {"isPaired", "deviceTokenStr", "mobileDeviceID", "deviceMarketName",
-                             "installedApplicationID", "dataCenter", "logsKey"})
+    for (const char* name : removed)
         EXPECT_EQ(keychain.getString(name).status, KeychainStatus::itemNotFound) << name;
     EXPECT_EQ(keychain.getString("deviceFingerprint").text, "value of deviceFingerprint");
     EXPECT_EQ(keychain.getString("stayPaired").text, "value of stayPaired");

@@ -70,59 +70,52 @@ TEST_F(FileKeyStoreTest, DirectoryIsMadeOnFirstWriteOnlyAndEverythingIsOwnerOnly
 
 // Another local user pre-creates the store's path, or a file stands there; the store must neither
 // use nor repair it.
-struct Plant {
-    const char* name;
-    std::function<void(const fs::path& store, const fs::path& forged)> make;
-};
+TEST(FileKeyStorePlanted, DirectoryIsRefusedAsItIsAndNothingIsReadOrWrittenThere) {
+    using Plant = std::function<void(const fs::path& store, const fs::path& forged)>;
+    const std::pair<const char*, Plant> plants[] = {{"symlink to forged",
+                                                     [](auto& dir, auto& forged) {
+                                                         fs::create_directory_symlink(forged, dir);
+                                                     }},
+                                                    {"group-writable",
+                                                     [](auto& dir, auto& forged) {
+                                                         fs::rename(forged, dir);
+                                                         ::chmod(dir.c_str(), 0770);
+                                                     }},
+                                                    {"foreign-owned",
+                                                     [](auto& dir, auto& forged) {
+                                                         fs::rename(forged, dir);
+                                                         ASSERT_EQ(::chown(dir.c_str(), 65534, 65534), 0)
+                                                             << "run as root";
+                                                     }},
+                                                    {"regular file", [](auto& dir, auto&) {
+                                                         writeFile(dir, "not a directory");
+                                                     }}};
+    for (const auto& [name, plant] : plants) {
+        SCOPED_TRACE(name);
+        test::TempDir temp;
+        const auto dir = temp.path() / "keystore";
+        const auto forged = temp.path() / "forged";
+        fs::create_directory(forged);
+        ::chmod(forged.c_str(), 0700);
+        ASSERT_EQ(FileKeyStore(forged).replacePassword("isPaired", "isPaired", bytesOf("forged")),
+                  kKeyStoreSuccess);
+        plant(dir, forged);
+        const auto before = entries(dir); // through the link, if it is one
+        const mode_t mode = modeOf(dir);
 
-class FileKeyStorePlanted : public ::testing::TestWithParam<Plant> {};
-
-TEST_P(FileKeyStorePlanted, DirectoryIsRefusedAsItIsAndNothingIsReadOrWrittenThere) {
-    test::TempDir temp;
-    const auto dir = temp.path() / "keystore";
-    const auto forged = temp.path() / "forged";
-    fs::create_directory(forged);
-    ::chmod(forged.c_str(), 0700);
-    ASSERT_EQ(FileKeyStore(forged).replacePassword("isPaired", "isPaired", bytesOf("forged")),
-              kKeyStoreSuccess);
-    GetParam().make(dir, forged);
-    const auto before = entries(dir); // through the link, if it is one
-    const mode_t mode = modeOf(dir);
-
-    FileKeyStore store(dir);
-    std::vector<std::uint8_t> data;
-    std::shared_ptr<const KeyRef> key;
-    for (KeyStoreStatus status :
-         {store.copyPassword("isPaired", "isPaired", data), store.addPassword("a", "a", bytesOf("v")),
-          store.replacePassword("a", "a", bytesOf("v")), store.deletePassword("isPaired", "isPaired"),
-          store.addKey("k", test::freshPublicKey()), store.generateRSAKeyPair("p", "q", 1024),
-          store.copyKeyRef("q", key), store.deleteKeyPair("p", "q")})
-        EXPECT_EQ(status, kKeyStoreIOError);
-    EXPECT_EQ(entries(dir), before);
-    EXPECT_EQ(modeOf(dir), mode) << "never narrowed";
+        FileKeyStore store(dir);
+        std::vector<std::uint8_t> data;
+        std::shared_ptr<const KeyRef> key;
+        for (KeyStoreStatus status :
+             {store.copyPassword("isPaired", "isPaired", data), store.addPassword("a", "a", bytesOf("v")),
+              store.replacePassword("a", "a", bytesOf("v")), store.deletePassword("isPaired", "isPaired"),
+              store.addKey("k", test::freshPublicKey()), store.generateRSAKeyPair("p", "q", 1024),
+              store.copyKeyRef("q", key), store.deleteKeyPair("p", "q")})
+            EXPECT_EQ(status, kKeyStoreIOError);
+        EXPECT_EQ(entries(dir), before);
+        EXPECT_EQ(modeOf(dir), mode) << "never narrowed";
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(Plants, FileKeyStorePlanted,
-                         ::testing::Values(Plant{"SymlinkToForged",
-                                                 [](const fs::path& dir, const fs::path& forged) {
-                                                     fs::create_directory_symlink(forged, dir);
-                                                 }},
-                                           Plant{"GroupWritable",
-                                                 [](const fs::path& dir, const fs::path& forged) {
-                                                     fs::rename(forged, dir);
-                                                     ::chmod(dir.c_str(), 0770);
-                                                 }},
-                                           Plant{"ForeignOwned",
-                                                 [](const fs::path& dir, const fs::path& forged) {
-                                                     fs::rename(forged, dir);
-                                                     ASSERT_EQ(::chown(dir.c_str(), 65534, 65534), 0)
-                                                         << "run as root";
-                                                 }},
-                                           Plant{"RegularFile",
-                                                 [](const fs::path& dir, const fs::path&) {
-                                                     writeFile(dir, "not a directory");
-                                                 }}),
-                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(FileKeyStoreTest, NamesNeitherEscapeTheDirectoryNorCollide) {
     const std::string zero(1, '\0');
@@ -270,8 +263,9 @@ TEST_F(FileKeyStoreTest, ConcurrentAddsOfOneItemLetExactlyOneWin) {
     EXPECT_EQ(others.load(), 0);
 }
 
-// The other store stands for another process: its changes reach this one only through the files.
-TEST_F(FileKeyStoreTest, AParsedKeyIsReusedUntilItsFileChangesInAnyProcess) {
+// The other store stands for another process: its changes reach this one only through the files;
+// a parsed key is reused until its file changes.
+TEST_F(FileKeyStoreTest, KeysAreParsedOnceAndItemsReadAgainSeeChangesFromAnyProcess) {
     FileKeyStore other(dir_);
     ASSERT_EQ(store_.generateRSAKeyPair(kPublicTag, kPrivateTag, 2048), kKeyStoreSuccess);
     std::shared_ptr<const KeyRef> first, again, changed;
@@ -282,20 +276,17 @@ TEST_F(FileKeyStoreTest, AParsedKeyIsReusedUntilItsFileChangesInAnyProcess) {
     ASSERT_EQ(other.deleteKeyPair(kPublicTag, kPrivateTag), kKeyStoreSuccess);
     ASSERT_EQ(other.generateRSAKeyPair(kPublicTag, kPrivateTag, 2048), kKeyStoreSuccess);
     ASSERT_EQ(store_.copyKeyRef(kPrivateTag, changed), kKeyStoreSuccess);
-    const test::Bytes digest = test::digestOf(DigestAlgorithm::sha256, "input");
-    test::Bytes signature, publicKey;
-    ASSERT_EQ(changed->rawSign(DigestAlgorithm::sha256, digest, signature), kKeyStoreSuccess);
-    ASSERT_EQ(other.copyKeyData(kPublicTag, publicKey), kKeyStoreSuccess);
-    EXPECT_EQ(other.createPublicKey(publicKey)->rawVerify(DigestAlgorithm::sha256, digest, signature),
-              kKeyStoreSuccess)
+    test::Bytes signature, data;
+    ASSERT_EQ(
+        changed->rawSign(DigestAlgorithm::sha256, test::digestOf(DigestAlgorithm::sha256, "in"), signature),
+        kKeyStoreSuccess);
+    ASSERT_EQ(other.copyKeyData(kPublicTag, data), kKeyStoreSuccess);
+    EXPECT_TRUE(test::digestVerify(data, DigestAlgorithm::sha256, "in", signature))
         << "signs with the new key";
     ASSERT_EQ(other.deleteKey(kPrivateTag), kKeyStoreSuccess);
     EXPECT_EQ(store_.copyKeyRef(kPrivateTag, changed), kKeyStoreItemNotFound);
-}
 
-TEST_F(FileKeyStoreTest, APasswordReadAgainSeesChangesFromAnyProcess) {
-    FileKeyStore other(dir_);
-    std::vector<std::uint8_t> data;
+    // Passwords are read from their files each time.
     ASSERT_EQ(store_.addPassword("s", "a", bytesOf("one")), kKeyStoreSuccess);
     ASSERT_EQ(store_.copyPassword("s", "a", data), kKeyStoreSuccess);
     ASSERT_EQ(other.replacePassword("s", "a", bytesOf("two")), kKeyStoreSuccess);

@@ -61,8 +61,10 @@ struct RouteCase {
 };
 
 // Mobile broadband (by name or device type) adds the WWAN bit; the lowest metric decides, ties
-// prefer non-cellular; IPv6 serves only when IPv4 has no usable default route.
+// prefer non-cellular; IPv6 serves only when IPv4 has no usable default route. A table that goes
+// away after the reference is made fails the read (ReachabilityTest).
 TEST_F(LinuxReachabilityFlagSourceTest, FlagsFollowTheBestUsableDefaultRoute) {
+    EXPECT_EQ(LinuxReachabilityFlagSource(root.path()).createWithAnyIPv4Address(), nullptr) << "no table";
     const ReachabilityFlags none = 0, R = Source::kReachable, wwan = Source::kReachable | Source::kIsWWAN;
     link("eth0");
     link("eth1", "down");
@@ -113,27 +115,6 @@ TEST_F(LinuxReachabilityFlagSourceTest, FlagsFollowTheBestUsableDefaultRoute) {
         ASSERT_NE(reference, nullptr);
         EXPECT_EQ(reference->flags(), c.expected);
     }
-}
-
-TEST_F(LinuxReachabilityFlagSourceTest, NoRoutingTableMeansRefusedOrFailedRead) {
-    EXPECT_EQ(LinuxReachabilityFlagSource(root.path()).createWithAnyIPv4Address(), nullptr);
-
-    routes(defaultRoute("eth0"));
-    link("eth0");
-    auto reference = LinuxReachabilityFlagSource(root.path()).createWithAnyIPv4Address();
-    ASSERT_NE(reference, nullptr);
-    EXPECT_EQ(reference->flags(), Source::kReachable);
-
-    std::filesystem::remove(root.path() / "proc/net/route");
-    EXPECT_EQ(reference->flags(), std::nullopt);
-}
-
-TEST_F(LinuxReachabilityFlagSourceTest, RunningSystemGivesAnAnswer) {
-    auto reference = LinuxReachabilityFlagSource().createWithAnyIPv4Address();
-    ASSERT_NE(reference, nullptr) << "this system has no /proc/net routing table";
-    std::optional<ReachabilityFlags> flags = reference->flags();
-    ASSERT_TRUE(flags);
-    EXPECT_EQ(*flags & ~(Source::kReachable | Source::kIsWWAN), 0u);
 }
 
 } // namespace

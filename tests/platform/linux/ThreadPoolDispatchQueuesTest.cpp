@@ -110,11 +110,13 @@ TEST(ThreadPoolDispatchQueues, ServesHigherQualityOfServiceFirstAndFifoWithinOne
                                                            "utility-2", "background"}));
 }
 
-TEST(ThreadPoolDispatchQueues, MainQueueRunsTasksOneAtATimeInOrderOnItsOwnThread) {
+TEST(ThreadPoolDispatchQueues, MainAndSerialQueuesRunTasksOneAtATimeInOrderOnTheirOwnThreads) {
     ThreadPoolDispatchQueues queues;
     expectOneAtATimeInOrder([&](Task task) { queues.asyncMain(std::move(task)); },
                             [&] { return queues.isMainQueueThread(); });
     EXPECT_FALSE(queues.isMainQueueThread());
+    auto serial = queues.makeSerialQueue("test.serial", QualityOfService::utility);
+    expectOneAtATimeInOrder([&](Task task) { serial->async(std::move(task)); }, [] { return true; });
 }
 
 TEST(ThreadPoolDispatchQueues, DelayedMainTasksRunByDueTimeAndNotBefore) {
@@ -182,12 +184,6 @@ TEST(ThreadPoolDispatchQueues, DestructionDropsPendingTasksAndWaitsForRunningOne
     EXPECT_TRUE(runningFinished) << "destructor returned while a task was still running";
     EXPECT_EQ(droppedRan.load(), 0);
     EXPECT_EQ(token.use_count(), 1) << "dropped tasks were not destroyed";
-}
-
-TEST(ThreadPoolDispatchQueues, SerialQueuesRunTasksOneAtATimeInSubmissionOrder) {
-    ThreadPoolDispatchQueues queues;
-    auto queue = queues.makeSerialQueue("test.serial", QualityOfService::utility);
-    expectOneAtATimeInOrder([&](Task task) { queue->async(std::move(task)); }, [] { return true; });
 }
 
 TEST(ThreadSerialQueue, SyncFromItsOwnThreadRunsInline) {
