@@ -12,7 +12,7 @@
 #include "platform/memory/MemoryKeyStore.hpp"
 #include "zip/LittleEndian.hpp"
 
-#include "TestSupport.hpp"
+#include "FoundationSupport.hpp"
 
 #include <velquor/Velquor.hpp>
 
@@ -33,12 +33,6 @@ namespace {
 namespace fs = std::filesystem;
 using Op = MemoryKeyStore::Operation;
 
-// Used from one thread at a time by these tests.
-struct RecordingConsole : Console {
-    void writeLine(const std::string& line) override { lines.push_back(line); }
-    std::vector<std::string> lines;
-};
-
 class LogFileTest : public testing::Test {
 protected:
     std::string contents(const char* name) const { return test::readFile(docs / name); }
@@ -50,7 +44,7 @@ protected:
     test::TempDir tmp;
     fs::path docs = tmp.path() / "Documents";
     std::shared_ptr<MemoryKeyStore> store = std::make_shared<MemoryKeyStore>();
-    std::shared_ptr<RecordingConsole> console = std::make_shared<RecordingConsole>();
+    std::shared_ptr<test::RecordingConsole> console = std::make_shared<test::RecordingConsole>();
     std::shared_ptr<LogFile> file = std::make_shared<LogFile>(LogFile::Collaborators{docs, store, console});
 };
 
@@ -102,14 +96,14 @@ TEST_F(LogFileTest, RotatesPastTheLimitWithOneRenameAndKeepsLinesWhenItFails) {
         test::writeFile(docs / LogFile::kCurrentName, std::string(planted - 1, 'x') + '\n');
         if (blockOld)
             fs::create_directory(docs / LogFile::kOldName);
-        console->lines.clear();
         file->append(LogLevel::warning, "next");
         std::string current = contents(LogFile::kCurrentName);
         EXPECT_EQ(current.size() < 200, rotated) << planted;
         EXPECT_EQ(rotated ? contents(LogFile::kOldName).size() : current.substr(0, planted).size(), planted);
-        EXPECT_EQ(console->lines, blockOld ? std::vector<std::string>{"Could not move velquorv2.log to "
-                                                                      "velquorv2.old: Is a directory"}
-                                           : std::vector<std::string>{});
+        // Only the last case writes to the console.
+        EXPECT_EQ(console->lines(), blockOld ? std::vector<std::string>{"Could not move velquorv2.log to "
+                                                                        "velquorv2.old: Is a directory"}
+                                             : std::vector<std::string>{});
     }
 }
 
@@ -124,7 +118,7 @@ TEST_F(LogFileTest, ReadsOlderFileFirstAndSkipsTornForeignAndEarlierKeyLines) {
     file->append(LogLevel::info, three);
     std::ofstream(docs / LogFile::kCurrentName, std::ios::app) << "abcdefghijklmnop!!!!\n";
     EXPECT_EQ(file->readDecryptedLog().text, one + "\n" + two + "\n" + three + "\n");
-    EXPECT_EQ(console->lines.size(), 2u);
+    EXPECT_EQ(console->lines().size(), 2u);
 
     // A passing key-store failure drops the line and keeps the key.
     const std::string before = key();
@@ -134,9 +128,8 @@ TEST_F(LogFileTest, ReadsOlderFileFirstAndSkipsTornForeignAndEarlierKeyLines) {
     // After the removal of local data the earlier lines no longer decrypt.
     store->deletePassword("logsKey", "logsKey");
     file->append(LogLevel::info, "fresh");
-    console->lines.clear();
     EXPECT_EQ(file->readDecryptedLog().text, "fresh\n");
-    EXPECT_EQ(console->lines, std::vector<std::string>(5, "an error occured while decrypting"));
+    EXPECT_EQ(console->lines(), std::vector<std::string>(7, "an error occured while decrypting"));
 }
 
 TEST_F(LogFileTest, EightThreadsLoseNoLineAndShareOneKey) {

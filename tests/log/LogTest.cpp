@@ -5,7 +5,7 @@
 #include "platform/linux/ThreadPoolDispatchQueues.hpp"
 #include "remote/ErrorBuilder.hpp"
 
-#include "TestSupport.hpp"
+#include "FoundationSupport.hpp"
 
 #include <gtest/gtest.h>
 
@@ -18,10 +18,7 @@ namespace {
 
 class LogTest : public testing::Test {
 protected:
-    void SetUp() override { setLogSink(sink); }
-    void TearDown() override { setLogSink(nullptr); }
-
-    std::shared_ptr<MemoryLogSink> sink = std::make_shared<MemoryLogSink>();
+    test::ScopedLogSink sink;
 };
 
 TEST_F(LogTest, OnlyInfoWarningAndErrorReachTheSink) {

@@ -54,20 +54,17 @@ TEST_P(KeyStoreContract, PasswordItemsAnswerThePlatformStatuses) {
     EXPECT_EQ(store_->copyPassword("isPaired", "isPaired", data), kKeyStoreItemNotFound);
 }
 
-// That the halves sign and verify together is checked after the regeneration below.
-TEST_P(KeyStoreContract, GeneratedPairExportsOnlyItsPublicHalf) {
+// A generated pair exports only its public half; generation refuses taken tags and bad parameters.
+TEST_P(KeyStoreContract, GenerationMakesAPairOfWhichOnlyThePublicHalfExportsAndReplacesALonePrivateKey) {
     ASSERT_EQ(store_->generateRSAKeyPair(kPublicTag, kPrivateTag, 1024), kKeyStoreSuccess);
-
-    std::vector<std::uint8_t> publicKey;
-    ASSERT_EQ(store_->copyKeyData(kPublicTag, publicKey), kKeyStoreSuccess);
-    ASSERT_GT(publicKey.size(), 4u);
-    EXPECT_EQ(publicKey[0], 0x30); // PKCS#1 RSAPublicKey: SEQUENCE { INTEGER n, INTEGER e }
-    EXPECT_TRUE(RSAKeyCodec::parsePublicPkcs1(publicKey.data(), publicKey.size()));
-
+    std::vector<std::uint8_t> before, after;
+    ASSERT_EQ(store_->copyKeyData(kPublicTag, before), kKeyStoreSuccess);
+    ASSERT_GT(before.size(), 4u);
+    EXPECT_EQ(before[0], 0x30); // PKCS#1 RSAPublicKey: SEQUENCE { INTEGER n, INTEGER e }
+    EXPECT_TRUE(RSAKeyCodec::parsePublicPkcs1(before.data(), before.size()));
     std::vector<std::uint8_t> privateData = bytesOf("stale");
     EXPECT_EQ(store_->copyKeyData(kPrivateTag, privateData), kKeyStoreNotExportable);
     EXPECT_TRUE(privateData.empty());
-
     std::shared_ptr<const KeyRef> privateKey, publicRef;
     ASSERT_EQ(store_->copyKeyRef(kPrivateTag, privateKey), kKeyStoreSuccess);
     ASSERT_EQ(store_->copyKeyRef(kPublicTag, publicRef), kKeyStoreSuccess);
@@ -75,40 +72,30 @@ TEST_P(KeyStoreContract, GeneratedPairExportsOnlyItsPublicHalf) {
     EXPECT_TRUE(privateKey->isPrivate());
     EXPECT_FALSE(publicRef->isPrivate());
     EXPECT_EQ(privateKey->blockSize(), 128u);
-}
 
-TEST_P(KeyStoreContract, GenerationRefusesTakenTagsAndBadParametersButReplacesALonePrivateKey) {
-    ASSERT_EQ(store_->generateRSAKeyPair(kPublicTag, kPrivateTag, 1024), kKeyStoreSuccess);
-    std::vector<std::uint8_t> before, after;
-    ASSERT_EQ(store_->copyKeyData(kPublicTag, before), kKeyStoreSuccess);
     EXPECT_EQ(store_->generateRSAKeyPair(kPublicTag, kPrivateTag, 1024), kKeyStoreDuplicateItem);
     ASSERT_EQ(store_->copyKeyData(kPublicTag, after), kKeyStoreSuccess);
     EXPECT_EQ(before, after) << "a refused generation must change nothing";
-
     // A private tag that holds a public key is never overwritten.
     ASSERT_EQ(store_->addKey("taken", test::freshPublicKey()), kKeyStoreSuccess);
     EXPECT_EQ(store_->generateRSAKeyPair("pub2", "taken", 1024), kKeyStoreDuplicateItem);
     EXPECT_EQ(store_->copyKeyData("pub2", after), kKeyStoreItemNotFound);
-
     EXPECT_EQ(store_->generateRSAKeyPair("same", "same", 1024), kKeyStoreParameterError);
     EXPECT_EQ(store_->generateRSAKeyPair("p", "q", 512), kKeyStoreParameterError);
     EXPECT_EQ(store_->generateRSAKeyPair("p", "q", 0), kKeyStoreParameterError);
 
     // A lone private key, as a generation stopped halfway leaves it, is replaced by the next one.
-    const auto oldPublic = before;
     ASSERT_EQ(store_->deleteKey(kPublicTag), kKeyStoreSuccess);
     ASSERT_EQ(store_->generateRSAKeyPair(kPublicTag, kPrivateTag, 1024), kKeyStoreSuccess);
-
-    std::vector<std::uint8_t> newPublic, signature;
-    ASSERT_EQ(store_->copyKeyData(kPublicTag, newPublic), kKeyStoreSuccess);
-    std::shared_ptr<const KeyRef> privateKey;
+    std::vector<std::uint8_t> signature;
+    ASSERT_EQ(store_->copyKeyData(kPublicTag, after), kKeyStoreSuccess);
     ASSERT_EQ(store_->copyKeyRef(kPrivateTag, privateKey), kKeyStoreSuccess);
     ASSERT_EQ(
         privateKey->rawSign(DigestAlgorithm::sha256, test::digestOf(DigestAlgorithm::sha256, "m"), signature),
         kKeyStoreSuccess);
-    EXPECT_TRUE(test::digestVerify(newPublic, DigestAlgorithm::sha256, "m", signature))
+    EXPECT_TRUE(test::digestVerify(after, DigestAlgorithm::sha256, "m", signature))
         << "the stored private key must belong to the stored public key";
-    EXPECT_FALSE(test::digestVerify(oldPublic, DigestAlgorithm::sha256, "m", signature));
+    EXPECT_FALSE(test::digestVerify(before, DigestAlgorithm::sha256, "m", signature));
 }
 
 TEST_P(KeyStoreContract, AddKeyStoresOnlyValidPkcs1AndNeverReplaces) {

@@ -25,11 +25,7 @@ using test::Journal;
 using test::waitUntil;
 using Task = DispatchQueues::Task;
 
-ThreadPoolDispatchQueues::Options singleWorker() {
-    ThreadPoolDispatchQueues::Options options;
-    options.minimumWorkers = options.maximumWorkers = 1;
-    return options;
-}
+const ThreadPoolDispatchQueues::Options kSingleWorker{.minimumWorkers = 1, .maximumWorkers = 1};
 
 // 300 tasks through `submit` run one at a time, in submission order, on one thread for which
 // `onQueue` holds.
@@ -70,10 +66,7 @@ void expectOneAtATimeInOrder(const std::function<void(Task)>& submit, const std:
 }
 
 TEST(ThreadPoolDispatchQueues, GrowsSoATaskWaitingForAnotherGlobalTaskIsNotStarved) {
-    ThreadPoolDispatchQueues::Options options;
-    options.minimumWorkers = 1;
-    options.maximumWorkers = 4;
-    ThreadPoolDispatchQueues queues(options);
+    ThreadPoolDispatchQueues queues({.minimumWorkers = 1, .maximumWorkers = 4});
     Gate second;
     Delivery<bool> firstDone;
     queues.asyncGlobal(QualityOfService::userInitiated, [&] { firstDone.deliver(second.wait(5s)); });
@@ -82,7 +75,7 @@ TEST(ThreadPoolDispatchQueues, GrowsSoATaskWaitingForAnotherGlobalTaskIsNotStarv
 }
 
 TEST(ThreadPoolDispatchQueues, ServesHigherQualityOfServiceFirstAndFifoWithinOne) {
-    ThreadPoolDispatchQueues queues(singleWorker());
+    ThreadPoolDispatchQueues queues(kSingleWorker);
     Gate gate, holding;
     Journal journal;
     queues.asyncGlobal(QualityOfService::background, [&] {
@@ -140,7 +133,7 @@ TEST(ThreadPoolDispatchQueues, DelayedMainTasksRunByDueTimeAndNotBefore) {
 
 // Nor does a throwing task end a serial queue; sync() returns after one.
 TEST(ThreadPoolDispatchQueues, ThrowingTasksDoNotEndTheirThreadsOrQueues) {
-    ThreadPoolDispatchQueues queues(singleWorker());
+    ThreadPoolDispatchQueues queues(kSingleWorker);
     auto serial = queues.makeSerialQueue("test.throwing", QualityOfService::utility);
     Delivery<std::thread::id> ran[5];
     const auto throwing = [&](int i, auto exception) {
@@ -169,7 +162,7 @@ TEST(ThreadPoolDispatchQueues, DestructionDropsPendingTasksAndWaitsForRunningOne
     std::atomic<bool> runningFinished{false};
     Gate started;
     {
-        ThreadPoolDispatchQueues queues(singleWorker());
+        ThreadPoolDispatchQueues queues(kSingleWorker);
         queues.asyncGlobal(QualityOfService::utility, [&] {
             started.open();
             std::this_thread::sleep_for(50ms);
