@@ -101,9 +101,7 @@ TEST_F(DataManagerTest, NetworkTypeFollowsTheRoutingTable) {
 TEST_F(DataManagerTest, PermissionAnswersArriveLaterAndShowInTheNextBuild) {
     auto manager = DataManager::make(fixture.collaborators());
     fixture.facts->hold();
-    Json first = manager->getDeviceData();
-    EXPECT_EQ(first["permissions"]["push"], "unknown");
-    EXPECT_EQ(first["permissions"]["silentPush"], "unknown");
+    manager->getDeviceData(); // asks; "unknown" until answered is the first test's
     fixture.facts->release();
     settlePermissions(manager);
     EXPECT_FALSE(fixture.facts->backgroundReadOffMain());

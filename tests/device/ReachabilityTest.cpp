@@ -31,13 +31,6 @@ protected:
                                     QualityOfService::defaultQoS, queues, center);
     }
 
-    // Holds the main queue until the returned gate opens.
-    std::shared_ptr<test::Gate> blockMainQueue() {
-        auto gate = std::make_shared<test::Gate>();
-        queues->asyncMain([gate] { gate->wait(); });
-        return gate;
-    }
-
     // Returns once every main task queued so far has run.
     void drainMainQueue() {
         test::Gate done;
@@ -59,17 +52,12 @@ protected:
     std::shared_ptr<ThreadPoolDispatchQueues> queues = std::make_shared<ThreadPoolDispatchQueues>();
 };
 
-struct RuleCase {
-    std::optional<ReachabilityFlags> flags;
-    bool allowsCellular;
-    Connection expected;
-};
-
 TEST_F(ReachabilityTest, ConnectionRuleForEveryFlagCombination) {
     const ReachabilityFlags R = Source::kReachable, required = Source::kConnectionRequired,
                             traffic = Source::kConnectionOnTraffic, demand = Source::kConnectionOnDemand,
                             intervention = Source::kInterventionRequired, wwan = Source::kIsWWAN;
-    const RuleCase cases[] = {
+    // The flags, whether cellular is allowed, and the connection.
+    const std::tuple<std::optional<ReachabilityFlags>, bool, Connection> cases[] = {
         {R, true, Connection::wifi},
         {R | required, true, Connection::none},
         {R | required | demand, true, Connection::wifi},
@@ -88,9 +76,9 @@ TEST_F(ReachabilityTest, ConnectionRuleForEveryFlagCombination) {
         {~R, true, Connection::none},
         {R, false, Connection::wifi},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(Reachability::connectionFor(c.flags, c.allowsCellular), c.expected)
-            << std::hex << c.flags.value_or(0xDEAD) << " cellular " << c.allowsCellular;
+    for (const auto& [flags, allowsCellular, expected] : cases)
+        EXPECT_EQ(Reachability::connectionFor(flags, allowsCellular), expected)
+            << std::hex << flags.value_or(0xDEAD) << " cellular " << allowsCellular;
 }
 
 TEST_F(ReachabilityTest, FlagsAreReadOnceAndAFailedReadMeansNoConnection) {
@@ -104,51 +92,46 @@ TEST_F(ReachabilityTest, FlagsAreReadOnceAndAFailedReadMeansNoConnection) {
     std::filesystem::remove(routes.path() / "proc/net/route");
     EXPECT_EQ(unreadable->connection(), Connection::none);
     EXPECT_FALSE(unreadable->flags());
-    // Nothing was stored, so the next read tries again; the cellular setting is the object's.
+    // Nothing was stored, so the next read tries again. (Cellular refused by the object: below.)
     test::writeRoutes(routes.path(), "wwan0");
     EXPECT_EQ(unreadable->connection(), Connection::cellular);
-    auto noCellular = make("wwan0");
-    noCellular->allowsCellularConnection = false;
-    EXPECT_EQ(noCellular->connection(), Connection::none);
 }
 
 // The first read is announced once, on the main queue, to the matching handler; an object dropped
 // before its announcement runs announces nothing.
 TEST_F(ReachabilityTest, FirstReadIsAnnouncedOnceByALiveObject) {
-    struct Case {
-        const char* interfaceName;
-        bool keepAlive;
-        Connection connection;
-        int reachable, unreachable;
-    };
-    const Case cases[] = {{"eth0", true, Connection::wifi, 1, 0},
-                          {"wwan0", true, Connection::none, 0, 1},
-                          {"eth0", false, Connection::wifi, 0, 0}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.interfaceName);
+    // The default route's interface, whether the object is kept, its connection and the calls of
+    // each handler.
+    const std::tuple<const char*, bool, Connection, int, int> cases[] = {
+        {"eth0", true, Connection::wifi, 1, 0},
+        {"wwan0", true, Connection::none, 0, 1},
+        {"eth0", false, Connection::wifi, 0, 0}};
+    for (const auto& [interfaceName, keepAlive, connection, reachable, unreachable] : cases) {
+        SCOPED_TRACE(interfaceName);
         std::atomic<int> reachableCalls{0}, unreachableCalls{0};
         std::atomic<bool> offMain{false};
         const std::size_t postedBefore = posted().size();
-        const auto mainQueue = blockMainQueue();
-        auto reachability = make(c.interfaceName);
+        const auto mainQueue = std::make_shared<test::Gate>(); // holds the main queue until opened
+        queues->asyncMain([mainQueue] { mainQueue->wait(); });
+        auto reachability = make(interfaceName);
         reachability->allowsCellularConnection = false;
         reachability->setWhenReachable([&, expected = reachability.get()](Reachability& r) {
             offMain = offMain || !queues->isMainQueueThread() || &r != expected;
             ++reachableCalls;
         });
         reachability->setWhenUnreachable([&](Reachability&) { ++unreachableCalls; });
-        EXPECT_EQ(reachability->connection(), c.connection);
-        EXPECT_EQ(reachability->connection(), c.connection);
+        EXPECT_EQ(reachability->connection(), connection);
+        EXPECT_EQ(reachability->connection(), connection);
         const void* sender = reachability.get();
-        if (!c.keepAlive)
+        if (!keepAlive)
             reachability.reset();
         mainQueue->open();
         drainMainQueue();
         auto senders = posted();
         senders.erase(senders.begin(), senders.begin() + static_cast<std::ptrdiff_t>(postedBefore));
-        EXPECT_EQ(senders, c.keepAlive ? std::vector{sender} : std::vector<const void*>{});
+        EXPECT_EQ(senders, keepAlive ? std::vector{sender} : std::vector<const void*>{});
         EXPECT_EQ(std::tuple(reachableCalls.load(), unreachableCalls.load(), offMain.load()),
-                  std::tuple(c.reachable, c.unreachable, false));
+                  std::tuple(reachable, unreachable, false));
     }
 }
 

@@ -133,14 +133,11 @@ TEST_F(LogFileTest, ReadsOlderFileFirstAndSkipsTornForeignAndEarlierKeyLines) {
 }
 
 TEST_F(LogFileTest, EightThreadsLoseNoLineAndShareOneKey) {
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 8; ++t)
-        threads.emplace_back([&, t] {
+    for (std::vector<std::jthread> threads; threads.size() < 8;) // joined as the loop ends
+        threads.emplace_back([&, t = threads.size()] {
             for (int i = 0; i < 100; ++i)
                 file->append(LogLevel::info, std::to_string(t) + "-" + std::to_string(i));
         });
-    for (auto& thread : threads)
-        thread.join();
     const std::string text = file->readDecryptedLog().text;
     EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 800);
     EXPECT_NE(text.find("7-99\n"), std::string::npos);

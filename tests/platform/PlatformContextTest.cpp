@@ -51,6 +51,7 @@ TEST(PlatformContextResolve, WithoutABundleIdentifierTheExecutablePathNamesTheDi
     EXPECT_FALSE(platform.services.bundle->mainBundleValue("CFBundleIdentifier").has_value());
 }
 
+// That the default stores use the directories set here is the logic layer's reinstall test's.
 TEST(PlatformContextResolve, KeepsWhatTheHostSetAndNeverChangesTheHostsServices) {
     test::TempDir dir;
     auto hostServices = std::make_shared<PlatformServices>();
@@ -76,12 +77,6 @@ TEST(PlatformContextResolve, KeepsWhatTheHostSetAndNeverChangesTheHostsServices)
     EXPECT_EQ(platform.services.bundle->mainBundleValue("CFBundleDisplayName"), "Example");
     EXPECT_EQ(hostServices->queues, nullptr) << "the host's own object is left as it was";
     EXPECT_EQ(hostServices->preferences, nullptr);
-
-    // The defaults are wired to the resolved directories.
-    auto suite = platform.services.preferences->open("com.marvisTel.VelquorSDK");
-    ASSERT_NE(suite, nullptr);
-    suite->setBool("isPaired", true);
-    EXPECT_TRUE(fs::exists(dir.path() / "app/Preferences/com.marvisTel.VelquorSDK.json"));
 }
 
 // The process-wide platform: each scenario of the child host program (tests/api) needs a fresh

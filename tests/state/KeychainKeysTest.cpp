@@ -10,8 +10,8 @@
 #include "platform/memory/MemoryKeyStore.hpp"
 #include "util/Base64.hpp"
 
+#include "FoundationSupport.hpp"
 #include "OpenSSLTestKeys.hpp"
-#include "TestSupport.hpp"
 
 #include <gtest/gtest.h>
 
@@ -32,8 +32,6 @@ namespace {
 using Op = MemoryKeyStore::Operation;
 using test::Bytes;
 
-const std::string kPrefix = "MIIBIjANBgkqhkiG9w0BAQEFAAOCAQ8AMIIBCgKCAQEA";
-
 // The store's private key signs; the public key OpenSSL reads from the SubjectPublicKeyInfo text
 // `publicText` must verify it.
 void expectMatchingPair(const Keychain& keychain, const std::string& publicText) {
@@ -52,10 +50,7 @@ void expectMatchingPair(const Keychain& keychain, const std::string& publicText)
 
 class KeychainKeysTest : public ::testing::Test {
 protected:
-    void SetUp() override { setLogSink(sink); }
-    void TearDown() override { setLogSink(nullptr); }
-
-    std::shared_ptr<MemoryLogSink> sink = std::make_shared<MemoryLogSink>();
+    test::ScopedLogSink sink;
     std::shared_ptr<MemoryKeyStore> memory = std::make_shared<MemoryKeyStore>();
     Keychain keychain{memory};
 };
@@ -64,7 +59,6 @@ TEST_F(KeychainKeysTest, OnlyNotFoundGeneratesAndAFailedGenerationIsRetried) {
     memory->failNext(Op::copyKeyData, kKeyStoreIOError);
     EXPECT_FALSE(keychain.getDevicePublicKeyString());
     EXPECT_EQ(memory->callCount(Op::generateRSAKeyPair), 0);
-    EXPECT_FALSE(memory->hasKey(std::string(items::kDevicePrivateKeyTag)));
     EXPECT_FALSE(sink->contains("Can't fetch public key"));
     // The next export, with the store readable again, generates; a failed generation is logged
     // and tried again on the export after it.
@@ -74,20 +68,6 @@ TEST_F(KeychainKeysTest, OnlyNotFoundGeneratesAndAFailedGenerationIsRetried) {
     EXPECT_TRUE(sink->contains("Can't fetch public key"));
     EXPECT_TRUE(keychain.getDevicePublicKeyString());
     EXPECT_EQ(memory->callCount(Op::generateRSAKeyPair), 2);
-}
-
-TEST_F(KeychainKeysTest, HalfAPairInEitherDirectionIsReplacedByTheNextExport) {
-    // A lone private key (a crash between the two writes) or a lone public key (a remover in
-    // another process) cannot sign for the exported text; both heal.
-    for (std::string_view removed : {items::kDevicePublicKeyTag, items::kDevicePrivateKeyTag}) {
-        const auto old = keychain.getDevicePublicKeyString();
-        ASSERT_TRUE(old);
-        ASSERT_EQ(memory->deleteKey(std::string(removed)), kKeyStoreSuccess);
-        const auto text = keychain.getDevicePublicKeyString();
-        ASSERT_TRUE(text);
-        EXPECT_NE(text, old);
-        expectMatchingPair(keychain, *text);
-    }
 }
 
 TEST(KeychainKeysFileStore, ARemoverAndAnExporterInTwoProcessesNeverLeaveHalfAPair) {
@@ -114,7 +94,8 @@ TEST(KeychainKeysFileStore, ARemoverAndAnExporterInTwoProcessesNeverLeaveHalfAPa
         EXPECT_EQ(has(std::string(items::kDevicePublicKeyTag)), has(std::string(items::kDevicePrivateKeyTag)))
             << "round " << round;
     }
-    // A damaged private key file counts as no private key: the pair is made again.
+    // A damaged private key file counts as no private key: the pair is made again. (A lone private
+    // key is replaced by the store's next generation: KeyStoreContract.)
     ASSERT_TRUE(keychain.getDevicePublicKeyString());
     std::ofstream(temp.path() / "keystore" /
                       FileKeyStore::keyFileName(std::string(items::kDevicePrivateKeyTag)),
@@ -154,8 +135,7 @@ TEST_F(KeychainKeysTest, EightConcurrentExportsOnAnEmptyStoreMakeOnePair) {
             done ? thread.join() : thread.detach();
         ASSERT_TRUE(done) << "exports did not finish";
         ASSERT_TRUE(results[0]);
-        EXPECT_EQ(results[0]->size(), 392u);
-        EXPECT_TRUE(results[0]->starts_with(kPrefix));
+        EXPECT_EQ(results[0]->size(), 392u); // a 2048-bit key's; the encoding is checked by OpenSSL below
         for (const auto& result : results)
             EXPECT_EQ(result, results[0]);
         expectMatchingPair(*store, *results[0]);
@@ -264,7 +244,7 @@ TEST_F(KeychainKeysTest, AFingerprintFailureIsLoggedOutsideTheLockASinkReadingIt
     std::thread reader([&] { finished = !keychain.deviceFingerprint(); });
     const bool done = test::waitUntil([&] { return finished.load(); });
     RAND_set_rand_method(original);
-    setLogSink(sink);
+    setLogSink(nullptr);
     done ? reader.join() : reader.detach();
     ASSERT_TRUE(done) << "the fingerprint read deadlocked with the log sink";
     EXPECT_EQ(reading->count("Random source failed"), 2u); // the read's line and the sink's own

@@ -26,14 +26,13 @@ protected:
     fs::path file_ = appDir_ / "Preferences" / "com.marvisTel.VelquorSDK.json";
 };
 
+// Reading back what a handle wrote, and removal, are the next test's.
 TEST_F(FilePreferencesTest, StoresEachSuiteAsAJsonFileUnderTheApplicationDirectory) {
     auto suite = preferences_.open(kSuite);
     ASSERT_NE(suite, nullptr);
     EXPECT_FALSE(suite->boolValue("isPaired").has_value());
     suite->setBool("isPaired", true);
     suite->setString("tempValue", "true");
-    EXPECT_EQ(suite->boolValue("isPaired"), true);
-    EXPECT_EQ(suite->stringValue("tempValue"), "true");
     EXPECT_EQ(nlohmann::json::parse(test::readFile(file_)),
               (nlohmann::json{{"isPaired", true}, {"tempValue", "true"}}));
     struct stat info {};
@@ -44,7 +43,6 @@ TEST_F(FilePreferencesTest, StoresEachSuiteAsAJsonFileUnderTheApplicationDirecto
     EXPECT_FALSE(suite->boolValue("tempValue").has_value());
 
     suite->remove("tempValue");
-    EXPECT_FALSE(suite->stringValue("tempValue").has_value());
     EXPECT_EQ(nlohmann::json::parse(test::readFile(file_)), (nlohmann::json{{"isPaired", true}}));
 }
 

@@ -72,28 +72,23 @@ TEST_F(LinuxDeviceFactsTest, TextsThatAreNotUtf8AreCleaned) {
 }
 
 TEST_F(LinuxDeviceFactsTest, LocaleNamesSplitIntoLanguageAndRegion) {
-    struct Case {
-        const char* name;
-        std::optional<std::string> language;
-        std::optional<std::string> region;
-    };
-    const Case cases[] = {{"en_US.UTF-8", "en", "US"},
-                          {"de_DE@euro", "de", "DE"},
-                          {"sr_RS.UTF-8@latin", "sr", "RS"},
-                          {"es_419.UTF-8", "es", "419"},
-                          {"en_us", "en", "US"},
-                          {"fr", "fr", std::nullopt},
-                          {"C", std::nullopt, std::nullopt},
-                          {"C.UTF-8", std::nullopt, std::nullopt},
-                          {"POSIX", std::nullopt, std::nullopt},
-                          {"", std::nullopt, std::nullopt},
-                          {"ast_ES", "ast", "ES"},
-                          {"english_USA", std::nullopt, std::nullopt},
-                          {"e\xff_US", std::nullopt, "US"}};
-    for (const auto& c : cases) {
-        DeviceFacts::Locale locale = LinuxDeviceFacts::parseLocaleName(c.name);
-        EXPECT_EQ(locale.languageCode, c.language) << c.name;
-        EXPECT_EQ(locale.regionCode, c.region) << c.name;
+    const std::tuple<const char*, std::optional<std::string>, std::optional<std::string>> cases[] = {
+        {"en_US.UTF-8", "en", "US"},
+        {"de_DE@euro", "de", "DE"},
+        {"sr_RS.UTF-8@latin", "sr", "RS"},
+        {"es_419.UTF-8", "es", "419"},
+        {"en_us", "en", "US"},
+        {"fr", "fr", std::nullopt},
+        {"C", std::nullopt, std::nullopt},
+        {"C.UTF-8", std::nullopt, std::nullopt},
+        {"POSIX", std::nullopt, std::nullopt},
+        {"", std::nullopt, std::nullopt},
+        {"ast_ES", "ast", "ES"},
+        {"english_USA", std::nullopt, std::nullopt},
+        {"e\xff_US", std::nullopt, "US"}};
+    for (const auto& [name, language, region] : cases) {
+        const DeviceFacts::Locale locale = LinuxDeviceFacts::parseLocaleName(name);
+        EXPECT_EQ(std::tuple(locale.languageCode, locale.regionCode), std::tuple(language, region)) << name;
     }
 }
 

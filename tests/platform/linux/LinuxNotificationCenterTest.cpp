@@ -59,8 +59,7 @@ TEST(LinuxNotificationCenter, ConcurrentPostsAddsAndRemovesStayConsistent) {
     LinuxNotificationCenter center;
     std::atomic<int> stableCalls{0};
     center.addObserver("n", [&](const std::string&, const void*) { ++stableCalls; });
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 4; ++t) {
+    for (std::vector<std::jthread> threads; threads.size() < 4;) // joined as the loop ends
         threads.emplace_back([&] {
             for (int i = 0; i < 500; ++i) {
                 auto token = center.addObserver("n", [](const std::string&, const void*) {});
@@ -68,9 +67,6 @@ TEST(LinuxNotificationCenter, ConcurrentPostsAddsAndRemovesStayConsistent) {
                 center.removeObserver(token);
             }
         });
-    }
-    for (auto& thread : threads)
-        thread.join();
     EXPECT_EQ(stableCalls.load(), 2000);
 }
 

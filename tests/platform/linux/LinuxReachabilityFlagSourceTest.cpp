@@ -53,13 +53,6 @@ protected:
     test::TempDir root;
 };
 
-struct RouteCase {
-    const char* what;
-    std::optional<std::string> ipv4; // the IPv4 table without its header; none: no such file
-    std::string ipv6;
-    ReachabilityFlags expected;
-};
-
 // Mobile broadband (by name or device type) adds the WWAN bit; the lowest metric decides, ties
 // prefer non-cellular; IPv6 serves only when IPv4 has no usable default route. A table that goes
 // away after the reference is made fails the read (ReachabilityTest).
@@ -77,7 +70,9 @@ TEST_F(LinuxReachabilityFlagSourceTest, FlagsFollowTheBestUsableDefaultRoute) {
     link("usb0", "up", "DEVTYPE=wwan\n");
     const std::string lan = ipv4Route("eth0", "000200C0", "0001", 0, "00FFFFFF");
     const std::string v6Reject = ipv6Route("lo", kAnyIPv6, "00", "ffffffff", "00200200");
-    const RouteCase cases[] = {
+    // What the case is, the IPv4 table without its header (none: no such file), the IPv6 table and
+    // the flags.
+    const std::tuple<const char*, std::optional<std::string>, std::string, ReachabilityFlags> cases[] = {
         {"wired", defaultRoute("eth0") + lan, "", R},
         {"wireless", defaultRoute("wlp2s0", 600), "", R},
         {"cellular by name", defaultRoute("wwan0", 700), "", wwan},
@@ -105,15 +100,15 @@ TEST_F(LinuxReachabilityFlagSourceTest, FlagsFollowTheBestUsableDefaultRoute) {
         {"IPv4 decides", defaultRoute("eth0"), ipv6Route("wwan0", kAnyIPv6, "00", "00000400", "00000003"), R},
         {"IPv6 reject only", std::nullopt, v6Reject, none},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
+    for (const auto& [what, ipv4, ipv6, expected] : cases) {
+        SCOPED_TRACE(what);
         std::filesystem::remove(root.path() / "proc/net/route");
-        if (c.ipv4)
-            routes(*c.ipv4);
-        write("proc/net/ipv6_route", c.ipv6);
+        if (ipv4)
+            routes(*ipv4);
+        write("proc/net/ipv6_route", ipv6);
         auto reference = LinuxReachabilityFlagSource(root.path()).createWithAnyIPv4Address();
         ASSERT_NE(reference, nullptr);
-        EXPECT_EQ(reference->flags(), c.expected);
+        EXPECT_EQ(reference->flags(), expected);
     }
 }
 

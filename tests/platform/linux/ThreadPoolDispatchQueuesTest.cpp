@@ -156,44 +156,50 @@ TEST(ThreadPoolDispatchQueues, ThrowingTasksDoNotEndTheirThreadsOrQueues) {
 }
 
 // Dropped tasks hold copies of a shared token: its use count shows whether they were destroyed.
-TEST(ThreadPoolDispatchQueues, DestructionDropsPendingTasksAndWaitsForRunningOnes) {
+// The pool drops delayed main tasks too; a serial queue releases the callers waiting in sync().
+TEST(ThreadPoolDispatchQueues, DestructionOfAPoolOrSerialQueueDropsPendingTasksAndWaitsForRunningOnes) {
     auto token = std::make_shared<int>();
-    std::atomic<int> droppedRan{0};
-    std::atomic<bool> runningFinished{false};
-    Gate started;
-    {
-        ThreadPoolDispatchQueues queues(kSingleWorker);
-        queues.asyncGlobal(QualityOfService::utility, [&] {
+    std::atomic<int> droppedRan{0}, runningFinished{0};
+    std::atomic<bool> syncTaskRan{false};
+    const auto running = [&](Gate& started) {
+        return [&] {
             started.open();
             std::this_thread::sleep_for(50ms);
-            runningFinished = true;
-        });
-        ASSERT_TRUE(started.wait());
+            ++runningFinished;
+        };
+    };
+    Gate poolStarted, serialStarted;
+    {
+        ThreadPoolDispatchQueues queues(kSingleWorker);
+        queues.asyncGlobal(QualityOfService::utility, running(poolStarted));
+        ASSERT_TRUE(poolStarted.wait());
         for (int i = 0; i < 20; ++i)
             queues.asyncGlobal(QualityOfService::userInteractive, [&, token] { ++droppedRan; });
         queues.asyncMainAfter(10s, [&, token] { ++droppedRan; });
         queues.asyncMainAfter(20s, [&, token] { ++droppedRan; });
     }
-    EXPECT_TRUE(runningFinished) << "destructor returned while a task was still running";
+    EXPECT_EQ(runningFinished.load(), 1) << "the pool's destructor returned while a task was still running";
+    std::future<void> waiter;
+    {
+        ThreadSerialQueue queue("test.dropping");
+        queue.async(running(serialStarted));
+        ASSERT_TRUE(serialStarted.wait());
+        for (int i = 0; i < 10; ++i)
+            queue.async([&, token] { ++droppedRan; });
+        waiter = std::async(std::launch::async, [&] { queue.sync([&] { syncTaskRan = true; }); });
+        ASSERT_TRUE(waitUntil([&] { return queue.pendingTaskCount() == 11; }));
+    }
+    EXPECT_EQ(runningFinished.load(), 2) << "the serial queue's destructor returned while a task was running";
     EXPECT_EQ(droppedRan.load(), 0);
     EXPECT_EQ(token.use_count(), 1) << "dropped tasks were not destroyed";
+    ASSERT_EQ(waiter.wait_for(10s), std::future_status::ready) << "sync() waiter was never released";
+    EXPECT_FALSE(syncTaskRan);
 }
 
-TEST(ThreadSerialQueue, SyncFromItsOwnThreadRunsInline) {
-    ThreadSerialQueue queue("test.reentrant");
-    Delivery<std::vector<std::string>> outcome;
-    queue.async([&] {
-        std::vector<std::string> steps{"outer"};
-        queue.sync([&] { steps.push_back("inner"); }); // would deadlock if it waited
-        steps.push_back("after");
-        outcome.deliver(steps);
-    });
-    EXPECT_EQ(outcome.wait(), (std::vector<std::string>{"outer", "inner", "after"}));
-}
-
-// An idle queue runs a sync task on the caller's thread; a task submitted meanwhile waits for it.
-TEST(ThreadSerialQueue, SyncOnAnIdleQueueRunsOnTheCallerAndHoldsBackLaterTasks) {
-    ThreadSerialQueue queue("test.inline");
+// An idle queue runs a sync task on the caller's thread, and a task submitted meanwhile waits for
+// it; sync from the queue's own thread runs inline.
+TEST(ThreadSerialQueue, SyncRunsOnTheCallerWhenIdleAndInlineOnItsOwnThread) {
+    ThreadSerialQueue queue("test.sync");
     std::vector<std::string> steps; // one task at a time writes it
     Delivery<bool> later;
     const auto caller = std::this_thread::get_id();
@@ -201,38 +207,14 @@ TEST(ThreadSerialQueue, SyncOnAnIdleQueueRunsOnTheCallerAndHoldsBackLaterTasks) 
         EXPECT_TRUE(std::this_thread::get_id() == caller);
         queue.async([&] {
             steps.push_back("later");
+            queue.sync([&] { steps.push_back("inner"); }); // would deadlock if it waited
             later.deliver(true);
         });
         std::this_thread::sleep_for(20ms); // room for a queue that did not wait to show it
         steps.push_back("sync");
     });
     ASSERT_TRUE(later.wait().has_value());
-    EXPECT_EQ(steps, (std::vector<std::string>{"sync", "later"}));
-}
-
-TEST(ThreadSerialQueue, DestructionDropsPendingTasksAndReleasesSyncWaiters) {
-    auto token = std::make_shared<int>();
-    std::atomic<bool> droppedRan{false}, syncTaskRan{false}, runningFinished{false};
-    Gate started;
-    std::future<void> waiter;
-    {
-        ThreadSerialQueue queue("test.dropping");
-        queue.async([&] {
-            started.open();
-            std::this_thread::sleep_for(60ms);
-            runningFinished = true;
-        });
-        ASSERT_TRUE(started.wait());
-        for (int i = 0; i < 10; ++i)
-            queue.async([&, token] { droppedRan = true; });
-        waiter = std::async(std::launch::async, [&] { queue.sync([&] { syncTaskRan = true; }); });
-        ASSERT_TRUE(waitUntil([&] { return queue.pendingTaskCount() == 11; }));
-    }
-    EXPECT_TRUE(runningFinished);
-    EXPECT_FALSE(droppedRan);
-    EXPECT_EQ(token.use_count(), 1) << "dropped tasks were not destroyed";
-    ASSERT_EQ(waiter.wait_for(10s), std::future_status::ready) << "sync() waiter was never released";
-    EXPECT_FALSE(syncTaskRan);
+    EXPECT_EQ(steps, (std::vector<std::string>{"sync", "later", "inner"}));
 }
 
 // The last reference dropped on the queue's own thread must not make it join itself.
