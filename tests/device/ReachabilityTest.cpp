@@ -92,7 +92,7 @@ TEST_F(ReachabilityTest, FlagsAreReadOnceAndAFailedReadMeansNoConnection) {
     std::filesystem::remove(routes.path() / "proc/net/route");
     EXPECT_EQ(unreadable->connection(), Connection::none);
     EXPECT_FALSE(unreadable->flags());
-    // Nothing was stored, so the next read tries again. (Cellular refused by the object: below.)
+    // Nothing was stored, so the next read tries again. Refusing cellular is the next test's.
     test::writeRoutes(routes.path(), "wwan0");
     EXPECT_EQ(unreadable->connection(), Connection::cellular);
 }

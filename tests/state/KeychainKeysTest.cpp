@@ -205,8 +205,7 @@ TEST_F(KeychainKeysTest, FingerprintIsAStoredUpperCaseUUID) {
     // Kept by a removal of local data (KeychainTest).
     EXPECT_EQ(keychain.getString("deviceFingerprint").text, fingerprint);
 
-    Keychain fresh(std::make_shared<MemoryKeyStore>());
-    EXPECT_NE(fresh.deviceFingerprint(), fingerprint);
+    EXPECT_NE(Keychain(std::make_shared<MemoryKeyStore>()).deviceFingerprint(), fingerprint);
 
     // A read failure creates nothing.
     auto failing = std::make_shared<MemoryKeyStore>();

@@ -35,9 +35,7 @@ TEST_F(FilePreferencesTest, StoresEachSuiteAsAJsonFileUnderTheApplicationDirecto
     suite->setString("tempValue", "true");
     EXPECT_EQ(nlohmann::json::parse(test::readFile(file_)),
               (nlohmann::json{{"isPaired", true}, {"tempValue", "true"}}));
-    struct stat info {};
-    ASSERT_EQ(::stat(file_.parent_path().c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 0777, 0700u);
+    EXPECT_EQ(fs::status(file_.parent_path()).permissions(), fs::perms::owner_all);
 
     EXPECT_FALSE(suite->stringValue("isPaired").has_value()) << "values answer only for their own type";
     EXPECT_FALSE(suite->boolValue("tempValue").has_value());
