@@ -15,18 +15,15 @@ using test::ScopedLogSink;
 using test::TempDir;
 using test::TestServices;
 
-class LogicLayerFlows : public testing::Test {
+class LogicLayerFlows : public LayerTest {
 protected:
-    void SetUp() override { layer = LogicLayer::create(services.platform(dir.path())); }
+    void SetUp() override { layer = start(); }
     void pairDevice() {
         Keychain keychain(services.keyStore);
         keychain.setString("isPaired", "isPaired");
         keychain.setString("installedApplicationID", "app-1");
     }
 
-    TempDir dir;
-    TestServices services;
-    ScopedLogSink log;
     std::shared_ptr<LogicLayer> layer;
 };
 
@@ -71,40 +68,27 @@ TEST_F(LogicLayerFlows, UnpairedGatesAnswerNotPairedOnTheirThreadsOnce) {
     EXPECT_TRUE(test::waitUntil([&] { return log->count("\"internalErrorCode\":20051") > logged51; }));
 }
 
+// "isPaired" is the item's presence with any text; removing local data unpairs and leaves the suite's
+// flag; "stayPaired" is the host's choice, written and deleted (what removal keeps: the keychain's test).
 TEST_F(LogicLayerFlows, PairedGateIsPresenceAndStayPairedFlagIsWrittenAndDeleted) {
-    Keychain(services.keyStore).setString("isPaired", "no");
-    EXPECT_TRUE(layer->isPaired());
-    Keychain(services.keyStore).setString("isPaired", "");
-    EXPECT_TRUE(layer->isPaired());
-    services.keyStore->addPassword("x", "x", {});
+    for (const char* text : {"no", ""}) {
+        Keychain(services.keyStore).setString("isPaired", text);
+        EXPECT_TRUE(layer->isPaired()) << '"' << text << '"';
+    }
     services.keyStore->deletePassword("isPaired", "isPaired");
     services.keyStore->addPassword("isPaired", "isPaired", {0xFF});
     EXPECT_FALSE(layer->isPaired()) << "an item without text counts as absent";
 
     pairDevice();
-    EXPECT_TRUE(layer->isPaired());
     services.preferences->setValue("com.marvisTel.VelquorSDK", "isPaired", true);
+    layer->setDevicePairedAfterReinstall(true);
+    EXPECT_EQ(Keychain(services.keyStore).getString("stayPaired").text, "stayPaired");
     layer->removeVelquorLocalData();
     EXPECT_FALSE(layer->isPaired());
     EXPECT_EQ(services.preferences->value("com.marvisTel.VelquorSDK", "isPaired"),
               MemoryPreferences::Value(true));
-
-    services.keyStore->clear();
-    layer->setDevicePairedAfterReinstall(true);
-    EXPECT_EQ(Keychain(services.keyStore).getString("stayPaired").text, "stayPaired");
-    layer->setDevicePairedAfterReinstall(true);
-    EXPECT_EQ(services.keyStore->itemCount(), 1u);
     layer->setDevicePairedAfterReinstall(false);
     EXPECT_FALSE(Keychain(services.keyStore).getString("stayPaired").text);
-    layer->setDevicePairedAfterReinstall(false);
-    EXPECT_EQ(services.keyStore->itemCount(), 0u);
-
-    // Removing local data of a never-paired device leaves the suite and the flag untouched.
-    layer->setDevicePairedAfterReinstall(true);
-    const int opens = services.preferences->openCount();
-    layer->removeVelquorLocalData();
-    EXPECT_EQ(services.preferences->openCount(), opens);
-    EXPECT_EQ(Keychain(services.keyStore).getString("stayPaired").text, "stayPaired");
 }
 
 // Unpaired, the token stays in memory and nothing is told to the service; paired, a changed one

@@ -1,20 +1,13 @@
 // Start-up of the logic layer: the version line, the reinstall check in each of its states, the
 // foreground registration and the delayed refresh. Each test starts its own instance.
-#include "FoundationSupport.hpp"
-#include "TestSupport.hpp"
-
-#include <gtest/gtest.h>
+#include "FlowTestSupport.hpp"
 
 namespace velquor::detail {
 namespace {
 
-using test::ScopedLogSink;
-using test::TempDir;
-using test::TestServices;
-
 constexpr const char* kSuite = "com.marvisTel.VelquorSDK";
 
-class LogicLayerStartUp : public testing::Test {
+class LogicLayerStartUp : public LayerTest {
 protected:
     // A device that was paired: its items, the device and service keys.
     void storePairing() {
@@ -26,14 +19,9 @@ protected:
         ASSERT_TRUE(devicePublicKey);
         ASSERT_EQ(keychain.setServerPublicKey(*devicePublicKey), std::nullopt);
     }
-    std::shared_ptr<LogicLayer> start() { return LogicLayer::create(services.platform(dir.path())); }
     std::optional<MemoryPreferences::Value> suiteValue(const char* key) const {
         return services.preferences->value(kSuite, key);
     }
-
-    TempDir dir;
-    TestServices services;
-    ScopedLogSink log;
 };
 
 // A fresh install writes the version line, logs its start and writes nothing; its refresh asks nothing.

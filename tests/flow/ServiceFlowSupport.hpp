@@ -41,16 +41,14 @@ inline void pairByHand(LogicLayer& layer, service::test::RunningService& running
 }
 
 // A service for the suite; for each test a platform on memory stores, and the layer it starts.
-template <typename Param> class ServiceFlowTest : public testing::TestWithParam<Param> {
+template <typename Param>
+class ServiceFlowTest : public LayerTest, public testing::WithParamInterface<Param> {
 protected:
     static void SetUpTestSuite() { running = std::make_unique<service::test::RunningService>(); }
     static void TearDownTestSuite() { running.reset(); }
     void TearDown() override { EXPECT_FALSE(log->contains("delivered twice")); }
 
     static inline std::unique_ptr<service::test::RunningService> running;
-    test::ScopedLogSink log;
-    test::TempDir dir;
-    test::TestServices services;
     Platform platform = services.platform(dir.path());
     std::shared_ptr<LogicLayer> layer;
 };

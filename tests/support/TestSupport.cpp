@@ -24,9 +24,10 @@ namespace velquor::test {
 namespace {
 
 // Before anything logs, the process platform of every test executable points at a temporary
-// directory, so a test run leaves the user's home untouched. Suites that need their own
-// configuration replace it before their first operation. The directory is made only when the
-// library first writes there, and removed at exit.
+// directory, so a test run leaves the user's home untouched, and at an address where nothing
+// listens, so a request that gets out fails at once, never on a real network. Suites that need
+// their own configuration replace it before their first operation. The directory is made only when
+// the library first writes there, and removed at exit.
 struct ProcessDirectory {
     ProcessDirectory() {
         std::random_device rd;
@@ -35,6 +36,8 @@ struct ProcessDirectory {
         Configuration configuration;
         configuration.keyStoreDirectory = path / "keystore";
         configuration.applicationDirectory = path / "application";
+        configuration.northAmericaBaseURL = configuration.europeBaseURL = configuration.asiaPacificBaseURL =
+            "https://127.0.0.1:9/";
         detail::PlatformContext::configure(configuration);
     }
     ~ProcessDirectory() {
