@@ -1,7 +1,7 @@
 // The log upload end to end against the reference service over loopback HTTPS. The layer runs over
 // the process platform, so every line the library logs is in the log it uploads; the device is
-// paired with the service through the transport alone. A log request of the service's is answered
-// after the next device-record fetch.
+// paired with the service first. A log request of the service's is answered after the next
+// device-record fetch.
 #include "ServiceFlowSupport.hpp"
 
 namespace velquor::detail {
@@ -15,7 +15,7 @@ TEST(LogUploadFlow, FilesTheLogUnderItsIdAndRemovesOnlyWhatItReadBackOnSuccess) 
     Keychain(platform.services.keyStore).removeAllItems();
     const auto layer = LogicLayer::create(platform);
     const auto file = logFileFor(layer->platform());
-    ASSERT_NO_FATAL_FAILURE(pairByHand(*layer, running, "NA"));
+    ASSERT_NO_FATAL_FAILURE(pairWith(*layer, running, "NA"));
     // Starts an upload; its answer arrives in the delivery returned.
     const auto upload = [&layer] {
         auto delivery =
@@ -67,9 +67,7 @@ TEST(LogUploadFlow, FilesTheLogUnderItsIdAndRemovesOnlyWhatItReadBackOnSuccess) 
     auto fetched = std::make_shared<test::Delivery<bool>>();
     layer->getDeviceInfo([fetched](auto record, auto) { fetched->deliver(record.has_value()); });
     ASSERT_TRUE(fetched->wait(deadline).value_or(false));
-    for (int i = 0; i < 300 && uploads() == before; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    EXPECT_EQ(uploads(), before + 1);
+    EXPECT_TRUE(test::waitUntil([&] { return uploads() == before + 1; }, deadline));
 }
 
 } // namespace

@@ -89,20 +89,6 @@ TEST_F(LogicLayerStartUp, UnreliableSuiteChangesNothing) {
     EXPECT_EQ(log->count("Velquor init"), 2u);
 }
 
-TEST_F(LogicLayerStartUp, NormalPairedStartDoesNotRunTheCheck) {
-    storePairing();
-    services.preferences->setValue(kSuite, "isPaired", true);
-
-    auto layer = start();
-
-    // Start-up opened the suite once to read "isPaired"; the check would open it again for the
-    // probe, and would read the key store.
-    EXPECT_EQ(services.preferences->openCount(), 1);
-    EXPECT_EQ(services.keyStore->callCount(MemoryKeyStore::Operation::copyPassword), 0);
-    EXPECT_FALSE(suiteValue("tempValue"));
-    EXPECT_EQ(log->count("Velquor init"), 1u);
-}
-
 TEST_F(LogicLayerStartUp, ReinstallOnTheLinuxStoresIsDeletingTheApplicationDirectory) {
     auto firstRun = LogicLayer::create(services.platform(dir.path(), false));
     Keychain keychain(firstRun->platform().services.keyStore);
@@ -128,12 +114,17 @@ TEST_F(LogicLayerStartUp, ReinstallOnTheLinuxStoresIsDeletingTheApplicationDirec
     EXPECT_FALSE(Keychain(afterReinstall->platform().services.keyStore).getString("mobileDeviceID").text);
 }
 
-// Each foreground event schedules its own refresh; a destroyed instance stops listening and its
-// late refresh does nothing.
+// A normal paired start does not run the reinstall check. Each foreground event schedules its own
+// refresh; a destroyed instance stops listening and its late refresh does nothing.
 TEST_F(LogicLayerStartUp, EachForegroundEventSchedulesItsOwnRefreshUntilTheInstanceIsGone) {
     storePairing();
     services.preferences->setValue(kSuite, "isPaired", true);
     auto layer = start();
+    // Start-up opened the suite once to read "isPaired"; the check would open it again for the
+    // probe, and would read the key store.
+    EXPECT_EQ(services.preferences->openCount(), 1);
+    EXPECT_EQ(services.keyStore->callCount(MemoryKeyStore::Operation::copyPassword), 0);
+    EXPECT_FALSE(suiteValue("tempValue"));
     services.queues->runDelayedMain();
     ASSERT_TRUE(test::waitUntil([&] { return log->count("getPairedUserDevices") == 1; }));
 

@@ -28,7 +28,7 @@ protected:
         test::writeRoutes(routes.path(), "wlan0");
         platform.services.reachabilityFlags = std::make_shared<LinuxReachabilityFlagSource>(routes.path());
         layer = LogicLayer::create(onService(platform, *running, service::Region::eu));
-        pairByHand(*layer, *running, "EU");
+        pairWith(*layer, *running, "EU");
     }
 
     const std::string base = running->baseURL(service::Region::eu);

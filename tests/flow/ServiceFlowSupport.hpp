@@ -1,5 +1,5 @@
 // What the flows against the in-process reference service share: one service per suite, layers
-// whose requests go to it over loopback HTTPS, and a device paired with it by hand.
+// whose requests go to it over loopback HTTPS, and a device paired with it.
 #pragma once
 
 #include "FlowTestSupport.hpp"
@@ -19,25 +19,14 @@ inline Platform onService(Platform platform, service::test::RunningService& runn
     return platform;
 }
 
-// The claims of the service's reply to `substance` (0 when none came).
-inline Json posted(const LogicLayer& layer, const Substance& substance) {
-    auto reply = std::make_shared<test::Delivery<Json>>();
-    layer.communication().post(substance, [reply](auto claims, auto) { reply->deliver(claims.value_or(0)); });
-    return reply->wait(std::chrono::seconds(30)).value_or(0);
-}
-
-// Pairs `layer`'s device with a key of `region` at its base address and finalises the pairing,
-// through the transport and the reply reader alone, not the pairing flow.
-inline void pairByHand(LogicLayer& layer, service::test::RunningService& running, const std::string& region) {
-    const std::string base = layer.baseURL(), key = *layer.keychain().getDevicePublicKeyString();
-    std::string id;
-    ResponseHandler(layer.keychain())
-        .pairing(
-            posted(layer,
-                   layer.requestBuilder().pairingRequest(base, running.pairingKey(region), "0a1b", key)),
-            [&](auto pairingId, auto, auto) { id = pairingId.value_or(""); }, [](auto) { ADD_FAILURE(); });
-    layer.keychain().setString("isPaired", "isPaired");
-    ASSERT_TRUE(posted(layer, layer.requestBuilder().finalizeRequest(base, id)).is_object());
+// Pairs `layer`'s device with a key of `region` through the pairing flow, a push token set first.
+inline void pairWith(LogicLayer& layer, service::test::RunningService& running, const std::string& region) {
+    test::Delivery<Call<>> token, paired;
+    layer.setDeviceToken({0x0A, 0x1B}, APNSDeviceTokenType::production, recorder(token));
+    ASSERT_TRUE(token.wait());
+    layer.pair(running.pairingKey(region), recorder(paired));
+    const auto call = paired.wait(std::chrono::seconds(30));
+    ASSERT_TRUE(call && !call->error) << (call && call->error ? describeError(*call->error) : "no answer");
 }
 
 // A service for the suite; for each test a platform on memory stores, and the layer it starts.

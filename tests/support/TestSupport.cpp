@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
@@ -50,16 +51,10 @@ struct ProcessDirectory {
 } // namespace
 
 TempDir::TempDir() {
-    std::random_device rd;
-    auto base = std::filesystem::temp_directory_path();
-    for (;;) {
-        auto candidate = base / ("velquor-test-" + std::to_string(rd()) + std::to_string(rd()));
-        std::error_code ec;
-        if (std::filesystem::create_directory(candidate, ec)) {
-            path_ = candidate;
-            return;
-        }
-    }
+    std::string pattern = (std::filesystem::temp_directory_path() / "velquor-test-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr)
+        throw std::system_error(errno, std::generic_category(), "mkdtemp");
+    path_ = pattern;
 }
 
 TempDir::~TempDir() {
