@@ -1,9 +1,10 @@
 // The operations of the logic layer: the "paired" gate, the thread each handler runs on, one
-// handler call per operation.
+// handler call per operation; pairing through an identity token, every failure with its own code.
 #include "FlowTestSupport.hpp"
 #include "TokenTestSupport.hpp"
 #include "flow/Completion.hpp"
 #include "flow/FlowErrors.hpp"
+#include "jwt/JSONWebToken.hpp"
 
 #include <stdexcept>
 
@@ -46,7 +47,6 @@ TEST_F(LogicLayerFlows, UnpairedGatesAnswerNotPairedOnTheirThreadsOnce) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50)); // a second call would show now
     for (auto& delivery : info)
         EXPECT_EQ(delivery.count(), 1);
-    EXPECT_EQ(info[0].wait()->error.value().localizedDescription(), "Device is not paired.");
     EXPECT_EQ(services.queues->globalQualities(), std::vector(kCalls, QualityOfService::userInitiated));
     EXPECT_TRUE(log->contains("getPairedUserDevices"));
     EXPECT_TRUE(log->contains(R"(logLevel="ERROR" Error Domain=VelquorErrorDomain Code=10008)"));
@@ -140,14 +140,82 @@ TEST_F(LogicLayerFlows, HostBugsAreCaughtAndLogged) {
     EXPECT_TRUE(log->contains(R"(logLevel="ERROR" Completion handler threw)"));
 }
 
+// An unsigned identity token with `claims` (a text: the token itself).
+std::string idToken(const Json& claims) {
+    return claims.is_string() ? claims.get<std::string>()
+                              : JSONWebToken::build(claims, std::nullopt, nullptr)->rawString();
+}
+
+Json enrollment(const Json& value) {
+    return {{"vq.enrollment", value}};
+}
+
 // A pairing object to approve, made by `layer` from an identity token.
 PairingObject pairingObjectOf(LogicLayer& layer, const std::string& pairingKey) {
-    Json claims = {{"vq.enrollment", {{"status", "SUCCESS"}, {"pairingKey", pairingKey}}}};
     std::optional<PairingObject> made;
-    layer.processIdToken(JSONWebToken::build(claims, std::nullopt, nullptr)->rawString(),
+    layer.processIdToken(idToken(enrollment({{"status", "SUCCESS"}, {"pairingKey", pairingKey}})),
                          [&](std::optional<PairingObject> object, std::optional<Error>) { made = object; });
     EXPECT_TRUE(made);
     return *made;
+}
+
+// The one answer to pairWithIdToken for a token with `claims`, given before it returned, on the
+// caller's thread.
+Call<PairingObject> idTokenAnswer(const Json& claims) {
+    test::Delivery<Call<PairingObject>> delivery;
+    LogicLayer::pairWithIdToken(idToken(claims), recorder(delivery));
+    EXPECT_EQ(delivery.count(), 1);
+    auto call = delivery.wait(std::chrono::seconds(0)).value_or(Call<PairingObject>{});
+    EXPECT_EQ(call.thread, std::this_thread::get_id());
+    return call;
+}
+
+// A pairing key with SUCCESS gives a pairing object and starts nothing; a missing or non-object
+// enrollment answers neither object nor error (code 0); every failure has its own code, a service
+// error object being a server error refined by the builder.
+TEST(PairingFlowIdToken, EachTokenHasItsOwnAnswer) {
+    test::ScopedLogSink log;
+    const auto success =
+        idTokenAnswer({{"sub", "user"}, {"vq.enrollment", {{"status", "SUCCESS"}, {"pairingKey", "02XYZ"}}}});
+    EXPECT_FALSE(success.error);
+    EXPECT_EQ(success.value.value().pairingKey(), "02XYZ");
+    EXPECT_TRUE(log->contains(R"(Successful JWT IDToken={"sub":"user","vq.enrollment")"));
+    EXPECT_FALSE(log->contains("Velquor init")) << "no start-up";
+
+    const Json serviceError = {{"code", "OTHER"}, {"message", "no"}};
+    const Json badKey = {{"code", "INVALID_DATA"}, {"details", Json::array({{{"target", "pairingKey"}}})}};
+    const std::tuple<Json, int, int> cases[] = {
+        {Json{{"sub", "u"}}, 0, 0},
+        {enrollment("text"), 0, 0},
+        {enrollment(Json::array()), 0, 0},
+        {enrollment(nullptr), 0, 0},
+        {"", 10005, 18},
+        {"abc", 10005, 18},
+        {"a.b", 10005, 18},
+        {"!!!.e30.", 10005, 18},
+        {"e30.e30.e30.e30", 10005, 18},
+        {enrollment({{"status", 1}}), 10000, 29},
+        {enrollment({{"error", {{"details", "x"}}}}), 10000, 29},
+        // Neither a pairing key with SUCCESS nor an error object: the status decides.
+        {enrollment({{"status", "SUCCESS"}}), 10000, 30},
+        {enrollment({{"status", "PENDING"}, {"pairingKey", "01"}}), 10000, 30},
+        {enrollment(Json::object()), 10000, 31},
+        {enrollment({{"pairingKey", "01"}, {"status", nullptr}}), 10000, 31},
+        {enrollment({{"status", "FAILED"}, {"error", serviceError}}), 10003, 26},
+        {enrollment({{"status", "FAILED"}, {"error", badKey}}), 10005, 26},
+    };
+    for (const auto& [claims, code, internalCode] : cases) {
+        SCOPED_TRACE(claims.dump());
+        const auto call = idTokenAnswer(claims);
+        EXPECT_FALSE(call.value);
+        EXPECT_EQ(call.error ? Json({call.error->code(), call.error->userInfo()["internalErrorCode"]})
+                             : Json(),
+                  code ? Json({code, 20000 + internalCode}) : Json());
+        if (code == 10003) {
+            EXPECT_EQ(call.error->userInfo()["type"], "server");
+            EXPECT_EQ(call.error->userInfo()["internalError"], serviceError);
+        }
+    }
 }
 
 // Every call that can change a memory key store.
