@@ -12,9 +12,6 @@ namespace velquor::detail {
 namespace {
 
 using test::Delivery;
-using test::ScopedLogSink;
-using test::TempDir;
-using test::TestServices;
 
 class LogicLayerFlows : public LayerTest {
 protected:
@@ -92,7 +89,7 @@ TEST_F(LogicLayerFlows, PairedGateIsPresenceAndStayPairedFlagIsWrittenAndDeleted
 }
 
 // Unpaired, the token stays in memory and nothing is told to the service; paired, a changed one
-// needs the installed application's id (what the service is told: LogicLayerServiceTest).
+// needs the installed application's id (what the service is told: ServiceFlowsTest).
 TEST_F(LogicLayerFlows, SetDeviceToken) {
     Delivery<Call<>> first, emptied, changed;
     layer->setDeviceToken({0x00, 0xAB, 0x10}, APNSDeviceTokenType::sandbox, recorder(first));
@@ -162,7 +159,7 @@ PairingObject pairingObjectOf(LogicLayer& layer, const std::string& pairingKey) 
 // The one answer to pairWithIdToken for a token with `claims`, given before it returned, on the
 // caller's thread.
 Call<PairingObject> idTokenAnswer(const Json& claims) {
-    test::Delivery<Call<PairingObject>> delivery;
+    Delivery<Call<PairingObject>> delivery;
     LogicLayer::pairWithIdToken(idToken(claims), recorder(delivery));
     EXPECT_EQ(delivery.count(), 1);
     auto call = delivery.wait(std::chrono::seconds(0)).value_or(Call<PairingObject>{});
@@ -233,10 +230,10 @@ int writes(const MemoryKeyStore& store) {
 // 10000 / 253 on the caller's thread. (A notification object answering through another layer would
 // be refused its service address: the notification flow test.)
 TEST(LogicLayerInstances, EachWorksOnlyThroughItsOwnPlatform) {
-    ScopedLogSink log;
+    test::ScopedLogSink log;
     struct Side {
-        TempDir dir;
-        TestServices services;
+        test::TempDir dir;
+        test::TestServices services;
         std::shared_ptr<LogicLayer> layer;
     } sides[2];
     for (Side& side : sides) {
@@ -291,7 +288,7 @@ TEST(LogicLayerInstances, EachWorksOnlyThroughItsOwnPlatform) {
 // A completion passed on through another layer (as a std::function) is the same completion: a
 // delivery through either copy uses up the one call.
 TEST(Completion, OneCallAcrossEveryCopyAndLayer) {
-    ScopedLogSink log;
+    test::ScopedLogSink log;
     int calls = 0;
     ErrorHandler outer =
         completion(ErrorHandler([&](std::optional<Error>) { ++calls; }), "Core/Test", "op()");
