@@ -43,51 +43,42 @@ TEST_F(LogicLayerStartUp, FreshInstallWritesTheVersionLineAndNothingElse) {
     EXPECT_FALSE(log->contains("getPairedUserDevices"));
 }
 
-class LogicLayerReinstall : public LogicLayerStartUp, public testing::WithParamInterface<bool> {};
+// Whether "stayPaired" is set; whether the suite loses the probe write; whether it cannot be opened.
+class LogicLayerReinstall : public LogicLayerStartUp,
+                            public testing::WithParamInterface<std::tuple<bool, bool, bool>> {};
 
 // A reinstall (a pairing's items, the suite's flag unset) keeps trust with "stayPaired", else
-// cleans up; the probe is removed again either way.
-TEST_P(LogicLayerReinstall, KeepsTrustOnlyWithStayPaired) {
-    const bool stayPaired = GetParam();
+// cleans up; the probe is removed again either way. A probe write that is lost, or a suite that
+// cannot be opened, must not be taken for a reinstall.
+TEST_P(LogicLayerReinstall, KeepsTrustOnlyWithStayPairedAndOnlyOnAReliableSuite) {
+    const auto [stayPaired, losesWrites, cannotOpen] = GetParam();
+    const bool checked = !losesWrites && !cannotOpen, kept = stayPaired || !checked;
     storePairing();
     if (stayPaired)
         Keychain(services.keyStore).setString("stayPaired", "stayPaired");
+    services.preferences->setLosesWrites(losesWrites);
+    services.preferences->setCannotOpen(cannotOpen);
     const auto itemsBefore = services.keyStore->itemCount();
 
     auto layer = start();
 
     EXPECT_EQ(suiteValue("isPaired"),
-              stayPaired ? std::optional(MemoryPreferences::Value(true)) : std::nullopt);
+              checked && stayPaired ? std::optional(MemoryPreferences::Value(true)) : std::nullopt);
     EXPECT_FALSE(suiteValue("tempValue"));
-    // What removal deletes and keeps is the keychain's own test; here only that it ran.
-    EXPECT_EQ(services.keyStore->itemCount() == itemsBefore, stayPaired);
-    EXPECT_EQ(Keychain(services.keyStore).getString("mobileDeviceID").text.has_value(), stayPaired);
-    EXPECT_EQ(services.keyStore->hasKey(std::string(items::kDevicePrivateKeyTag)), stayPaired);
-    EXPECT_EQ(log->count("Keep trust"), stayPaired ? 1u : 0u);
-    EXPECT_EQ(log->count("Clean up"), stayPaired ? 0u : 1u);
-    EXPECT_EQ(layer->isPaired(), stayPaired);
+    // What removal deletes and keeps is the keychain's own test; here only whether it ran.
+    EXPECT_EQ(services.keyStore->itemCount() == itemsBefore, kept);
+    EXPECT_EQ(services.keyStore->callCount(MemoryKeyStore::Operation::deletePassword) == 0, kept);
+    EXPECT_EQ(Keychain(services.keyStore).getString("mobileDeviceID").text.has_value(), kept);
+    EXPECT_EQ(services.keyStore->hasKey(std::string(items::kDevicePrivateKeyTag)), kept);
+    EXPECT_EQ(log->count("Keep trust"), checked && stayPaired ? 1u : 0u);
+    EXPECT_EQ(log->count("Clean up"), kept ? 0u : 1u);
+    EXPECT_EQ(log->count("Velquor init"), 1u);
+    EXPECT_EQ(layer->isPaired(), kept);
 }
 
-INSTANTIATE_TEST_SUITE_P(StayPaired, LogicLayerReinstall, testing::Bool());
-
-// A probe write that is lost, or a suite that cannot be opened, must not be taken for a reinstall.
-TEST_F(LogicLayerStartUp, UnreliableSuiteChangesNothing) {
-    storePairing();
-    const auto itemsBefore = services.keyStore->itemCount();
-    for (bool losesWrites : {true, false}) {
-        SCOPED_TRACE(losesWrites ? "loses writes" : "cannot open");
-        services.preferences->setLosesWrites(losesWrites);
-        services.preferences->setCannotOpen(!losesWrites);
-
-        auto layer = start();
-
-        EXPECT_EQ(services.keyStore->itemCount(), itemsBefore);
-        EXPECT_EQ(services.keyStore->callCount(MemoryKeyStore::Operation::deletePassword), 0);
-        EXPECT_FALSE(suiteValue("isPaired"));
-        EXPECT_FALSE(log->contains("Clean up") || log->contains("Keep trust"));
-    }
-    EXPECT_EQ(log->count("Velquor init"), 2u);
-}
+INSTANTIATE_TEST_SUITE_P(Cases, LogicLayerReinstall,
+                         testing::Values(std::tuple(false, false, false), std::tuple(true, false, false),
+                                         std::tuple(false, true, false), std::tuple(false, false, true)));
 
 TEST_F(LogicLayerStartUp, ReinstallOnTheLinuxStoresIsDeletingTheApplicationDirectory) {
     auto firstRun = LogicLayer::create(services.platform(dir.path(), false));
