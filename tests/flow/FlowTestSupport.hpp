@@ -1,5 +1,5 @@
-// What the flow tests share: a handler that records where and with what it was called, and the
-// checks on its one call.
+// What the flow tests share: a fresh platform for each test, a handler that records where and with
+// what it was called, and the checks on its one call.
 #pragma once
 
 #include "FoundationSupport.hpp"
@@ -12,6 +12,16 @@
 #include <variant>
 
 namespace velquor::detail {
+
+// For each test: memory services in a temp directory, and the log.
+class LayerTest : public testing::Test {
+protected:
+    std::shared_ptr<LogicLayer> start() { return LogicLayer::create(services.platform(dir.path())); }
+
+    test::ScopedLogSink log;
+    test::TempDir dir;
+    test::TestServices services;
+};
 
 // Where and with what a handler was called.
 template <typename Value = std::monostate> struct Call {

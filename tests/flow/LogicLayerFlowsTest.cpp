@@ -1,9 +1,10 @@
 // The operations of the logic layer: the "paired" gate, the thread each handler runs on, one
-// handler call per operation.
+// handler call per operation; pairing through an identity token, every failure with its own code.
 #include "FlowTestSupport.hpp"
 #include "TokenTestSupport.hpp"
-#include "api/LogicLayerAccess.hpp"
 #include "flow/Completion.hpp"
+#include "flow/FlowErrors.hpp"
+#include "jwt/JSONWebToken.hpp"
 
 #include <stdexcept>
 
@@ -11,22 +12,16 @@ namespace velquor::detail {
 namespace {
 
 using test::Delivery;
-using test::ScopedLogSink;
-using test::TempDir;
-using test::TestServices;
 
-class LogicLayerFlows : public testing::Test {
+class LogicLayerFlows : public LayerTest {
 protected:
-    void SetUp() override { layer = LogicLayer::create(services.platform(dir.path())); }
+    void SetUp() override { layer = start(); }
     void pairDevice() {
         Keychain keychain(services.keyStore);
         keychain.setString("isPaired", "isPaired");
         keychain.setString("installedApplicationID", "app-1");
     }
 
-    TempDir dir;
-    TestServices services;
-    ScopedLogSink log;
     std::shared_ptr<LogicLayer> layer;
 };
 
@@ -49,7 +44,6 @@ TEST_F(LogicLayerFlows, UnpairedGatesAnswerNotPairedOnTheirThreadsOnce) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50)); // a second call would show now
     for (auto& delivery : info)
         EXPECT_EQ(delivery.count(), 1);
-    EXPECT_EQ(info[0].wait()->error.value().localizedDescription(), "Device is not paired.");
     EXPECT_EQ(services.queues->globalQualities(), std::vector(kCalls, QualityOfService::userInitiated));
     EXPECT_TRUE(log->contains("getPairedUserDevices"));
     EXPECT_TRUE(log->contains(R"(logLevel="ERROR" Error Domain=VelquorErrorDomain Code=10008)"));
@@ -71,44 +65,31 @@ TEST_F(LogicLayerFlows, UnpairedGatesAnswerNotPairedOnTheirThreadsOnce) {
     EXPECT_TRUE(test::waitUntil([&] { return log->count("\"internalErrorCode\":20051") > logged51; }));
 }
 
+// "isPaired" is the item's presence with any text; removing local data unpairs and leaves the suite's
+// flag; "stayPaired" is the host's choice, written and deleted (what removal keeps: the keychain's test).
 TEST_F(LogicLayerFlows, PairedGateIsPresenceAndStayPairedFlagIsWrittenAndDeleted) {
-    Keychain(services.keyStore).setString("isPaired", "no");
-    EXPECT_TRUE(layer->isPaired());
-    Keychain(services.keyStore).setString("isPaired", "");
-    EXPECT_TRUE(layer->isPaired());
-    services.keyStore->addPassword("x", "x", {});
+    for (const char* text : {"no", ""}) {
+        Keychain(services.keyStore).setString("isPaired", text);
+        EXPECT_TRUE(layer->isPaired()) << '"' << text << '"';
+    }
     services.keyStore->deletePassword("isPaired", "isPaired");
     services.keyStore->addPassword("isPaired", "isPaired", {0xFF});
     EXPECT_FALSE(layer->isPaired()) << "an item without text counts as absent";
 
     pairDevice();
-    EXPECT_TRUE(layer->isPaired());
     services.preferences->setValue("com.marvisTel.VelquorSDK", "isPaired", true);
+    layer->setDevicePairedAfterReinstall(true);
+    EXPECT_EQ(Keychain(services.keyStore).getString("stayPaired").text, "stayPaired");
     layer->removeVelquorLocalData();
     EXPECT_FALSE(layer->isPaired());
     EXPECT_EQ(services.preferences->value("com.marvisTel.VelquorSDK", "isPaired"),
               MemoryPreferences::Value(true));
-
-    services.keyStore->clear();
-    layer->setDevicePairedAfterReinstall(true);
-    EXPECT_EQ(Keychain(services.keyStore).getString("stayPaired").text, "stayPaired");
-    layer->setDevicePairedAfterReinstall(true);
-    EXPECT_EQ(services.keyStore->itemCount(), 1u);
     layer->setDevicePairedAfterReinstall(false);
     EXPECT_FALSE(Keychain(services.keyStore).getString("stayPaired").text);
-    layer->setDevicePairedAfterReinstall(false);
-    EXPECT_EQ(services.keyStore->itemCount(), 0u);
-
-    // Removing local data of a never-paired device leaves the suite and the flag untouched.
-    layer->setDevicePairedAfterReinstall(true);
-    const int opens = services.preferences->openCount();
-    layer->removeVelquorLocalData();
-    EXPECT_EQ(services.preferences->openCount(), opens);
-    EXPECT_EQ(Keychain(services.keyStore).getString("stayPaired").text, "stayPaired");
 }
 
 // Unpaired, the token stays in memory and nothing is told to the service; paired, a changed one
-// needs the installed application's id (what the service is told: LogicLayerServiceTest).
+// needs the installed application's id (what the service is told: ServiceFlowsTest).
 TEST_F(LogicLayerFlows, SetDeviceToken) {
     Delivery<Call<>> first, emptied, changed;
     layer->setDeviceToken({0x00, 0xAB, 0x10}, APNSDeviceTokenType::sandbox, recorder(first));
@@ -156,14 +137,82 @@ TEST_F(LogicLayerFlows, HostBugsAreCaughtAndLogged) {
     EXPECT_TRUE(log->contains(R"(logLevel="ERROR" Completion handler threw)"));
 }
 
+// An unsigned identity token with `claims` (a text: the token itself).
+std::string idToken(const Json& claims) {
+    return claims.is_string() ? claims.get<std::string>()
+                              : JSONWebToken::build(claims, std::nullopt, nullptr)->rawString();
+}
+
+Json enrollment(const Json& value) {
+    return {{"vq.enrollment", value}};
+}
+
 // A pairing object to approve, made by `layer` from an identity token.
 PairingObject pairingObjectOf(LogicLayer& layer, const std::string& pairingKey) {
-    Json claims = {{"vq.enrollment", {{"status", "SUCCESS"}, {"pairingKey", pairingKey}}}};
     std::optional<PairingObject> made;
-    layer.processIdToken(JSONWebToken::build(claims, std::nullopt, nullptr)->rawString(),
+    layer.processIdToken(idToken(enrollment({{"status", "SUCCESS"}, {"pairingKey", pairingKey}})),
                          [&](std::optional<PairingObject> object, std::optional<Error>) { made = object; });
     EXPECT_TRUE(made);
     return *made;
+}
+
+// The one answer to pairWithIdToken for a token with `claims`, given before it returned, on the
+// caller's thread.
+Call<PairingObject> idTokenAnswer(const Json& claims) {
+    Delivery<Call<PairingObject>> delivery;
+    LogicLayer::pairWithIdToken(idToken(claims), recorder(delivery));
+    EXPECT_EQ(delivery.count(), 1);
+    auto call = delivery.wait(std::chrono::seconds(0)).value_or(Call<PairingObject>{});
+    EXPECT_EQ(call.thread, std::this_thread::get_id());
+    return call;
+}
+
+// A pairing key with SUCCESS gives a pairing object and starts nothing; a missing or non-object
+// enrollment answers neither object nor error (code 0); every failure has its own code, a service
+// error object being a server error refined by the builder.
+TEST(PairingFlowIdToken, EachTokenHasItsOwnAnswer) {
+    test::ScopedLogSink log;
+    const auto success =
+        idTokenAnswer({{"sub", "user"}, {"vq.enrollment", {{"status", "SUCCESS"}, {"pairingKey", "02XYZ"}}}});
+    EXPECT_FALSE(success.error);
+    EXPECT_EQ(success.value.value().pairingKey(), "02XYZ");
+    EXPECT_TRUE(log->contains(R"(Successful JWT IDToken={"sub":"user","vq.enrollment")"));
+    EXPECT_FALSE(log->contains("Velquor init")) << "no start-up";
+
+    const Json serviceError = {{"code", "OTHER"}, {"message", "no"}};
+    const Json badKey = {{"code", "INVALID_DATA"}, {"details", Json::array({{{"target", "pairingKey"}}})}};
+    const std::tuple<Json, int, int> cases[] = {
+        {Json{{"sub", "u"}}, 0, 0},
+        {enrollment("text"), 0, 0},
+        {enrollment(Json::array()), 0, 0},
+        {enrollment(nullptr), 0, 0},
+        {"", 10005, 18},
+        {"abc", 10005, 18},
+        {"a.b", 10005, 18},
+        {"!!!.e30.", 10005, 18},
+        {"e30.e30.e30.e30", 10005, 18},
+        {enrollment({{"status", 1}}), 10000, 29},
+        {enrollment({{"error", {{"details", "x"}}}}), 10000, 29},
+        // Neither a pairing key with SUCCESS nor an error object: the status decides.
+        {enrollment({{"status", "SUCCESS"}}), 10000, 30},
+        {enrollment({{"status", "PENDING"}, {"pairingKey", "01"}}), 10000, 30},
+        {enrollment(Json::object()), 10000, 31},
+        {enrollment({{"pairingKey", "01"}, {"status", nullptr}}), 10000, 31},
+        {enrollment({{"status", "FAILED"}, {"error", serviceError}}), 10003, 26},
+        {enrollment({{"status", "FAILED"}, {"error", badKey}}), 10005, 26},
+    };
+    for (const auto& [claims, code, internalCode] : cases) {
+        SCOPED_TRACE(claims.dump());
+        const auto call = idTokenAnswer(claims);
+        EXPECT_FALSE(call.value);
+        EXPECT_EQ(call.error ? Json({call.error->code(), call.error->userInfo()["internalErrorCode"]})
+                             : Json(),
+                  code ? Json({code, 20000 + internalCode}) : Json());
+        if (code == 10003) {
+            EXPECT_EQ(call.error->userInfo()["type"], "server");
+            EXPECT_EQ(call.error->userInfo()["internalError"], serviceError);
+        }
+    }
 }
 
 // Every call that can change a memory key store.
@@ -177,13 +226,14 @@ int writes(const MemoryKeyStore& store) {
 }
 
 // Two layers in one process over two memory platforms: each signs with its own key, writes only
-// its own store, and the value objects it makes answer through it; once it is gone they answer
-// 10000 / 253 on the caller's thread.
+// its own store, and the pairing objects it makes approve through it; once it is gone they answer
+// 10000 / 253 on the caller's thread. (A notification object answering through another layer would
+// be refused its service address: the notification flow test.)
 TEST(LogicLayerInstances, EachWorksOnlyThroughItsOwnPlatform) {
-    ScopedLogSink log;
+    test::ScopedLogSink log;
     struct Side {
-        TempDir dir;
-        TestServices services;
+        test::TempDir dir;
+        test::TestServices services;
         std::shared_ptr<LogicLayer> layer;
     } sides[2];
     for (Side& side : sides) {
@@ -210,16 +260,12 @@ TEST(LogicLayerInstances, EachWorksOnlyThroughItsOwnPlatform) {
         EXPECT_TRUE(test::verifiesWithDevicePublicKey(decoded->token, Keychain(own.services.keyStore)));
         EXPECT_FALSE(test::verifiesWithDevicePublicKey(decoded->token, Keychain(other.services.keyStore)));
 
-        Delivery<Call<>> approved, denied;
+        Delivery<Call<>> approved;
         pairingObjectOf(layer, "01KEY").approve(recorder(approved));
         const auto call = once(approved);
         expectError(call.error, 10001, 1); // no push token set through this layer
         EXPECT_TRUE(call.onGlobalQueue);
-        LogicLayerAccess::makeNotificationObject(NotificationObject::NotificationType::authentication, 45,
-                                                 "https://x.test/a", std::nullopt, own.layer)
-            .deny(recorder(denied));
-        expectError(once(denied).error, 10000, 7); // not one of the service's hosts
-        EXPECT_EQ(own.services.queues->globalQualities().size(), 2u) << "both queued by their own layer";
+        EXPECT_EQ(own.services.queues->globalQualities().size(), 1u) << "queued by its own layer";
         EXPECT_EQ(other.services.queues->globalQualities().size(), otherQueued);
         EXPECT_EQ(writes(*other.services.keyStore), otherWrites) << "the other store is untouched";
     }
@@ -242,7 +288,7 @@ TEST(LogicLayerInstances, EachWorksOnlyThroughItsOwnPlatform) {
 // A completion passed on through another layer (as a std::function) is the same completion: a
 // delivery through either copy uses up the one call.
 TEST(Completion, OneCallAcrossEveryCopyAndLayer) {
-    ScopedLogSink log;
+    test::ScopedLogSink log;
     int calls = 0;
     ErrorHandler outer =
         completion(ErrorHandler([&](std::optional<Error>) { ++calls; }), "Core/Test", "op()");

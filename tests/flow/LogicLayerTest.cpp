@@ -1,20 +1,13 @@
 // Start-up of the logic layer: the version line, the reinstall check in each of its states, the
 // foreground registration and the delayed refresh. Each test starts its own instance.
-#include "FoundationSupport.hpp"
-#include "TestSupport.hpp"
-
-#include <gtest/gtest.h>
+#include "FlowTestSupport.hpp"
 
 namespace velquor::detail {
 namespace {
 
-using test::ScopedLogSink;
-using test::TempDir;
-using test::TestServices;
-
 constexpr const char* kSuite = "com.marvisTel.VelquorSDK";
 
-class LogicLayerStartUp : public testing::Test {
+class LogicLayerStartUp : public LayerTest {
 protected:
     // A device that was paired: its items, the device and service keys.
     void storePairing() {
@@ -26,14 +19,9 @@ protected:
         ASSERT_TRUE(devicePublicKey);
         ASSERT_EQ(keychain.setServerPublicKey(*devicePublicKey), std::nullopt);
     }
-    std::shared_ptr<LogicLayer> start() { return LogicLayer::create(services.platform(dir.path())); }
     std::optional<MemoryPreferences::Value> suiteValue(const char* key) const {
         return services.preferences->value(kSuite, key);
     }
-
-    TempDir dir;
-    TestServices services;
-    ScopedLogSink log;
 };
 
 // A fresh install writes the version line, logs its start and writes nothing; its refresh asks nothing.
@@ -55,65 +43,42 @@ TEST_F(LogicLayerStartUp, FreshInstallWritesTheVersionLineAndNothingElse) {
     EXPECT_FALSE(log->contains("getPairedUserDevices"));
 }
 
-class LogicLayerReinstall : public LogicLayerStartUp, public testing::WithParamInterface<bool> {};
+// Whether "stayPaired" is set; whether the suite loses the probe write; whether it cannot be opened.
+class LogicLayerReinstall : public LogicLayerStartUp,
+                            public testing::WithParamInterface<std::tuple<bool, bool, bool>> {};
 
 // A reinstall (a pairing's items, the suite's flag unset) keeps trust with "stayPaired", else
-// cleans up; the probe is removed again either way.
-TEST_P(LogicLayerReinstall, KeepsTrustOnlyWithStayPaired) {
-    const bool stayPaired = GetParam();
+// cleans up; the probe is removed again either way. A probe write that is lost, or a suite that
+// cannot be opened, must not be taken for a reinstall.
+TEST_P(LogicLayerReinstall, KeepsTrustOnlyWithStayPairedAndOnlyOnAReliableSuite) {
+    const auto [stayPaired, losesWrites, cannotOpen] = GetParam();
+    const bool checked = !losesWrites && !cannotOpen, kept = stayPaired || !checked;
     storePairing();
     if (stayPaired)
         Keychain(services.keyStore).setString("stayPaired", "stayPaired");
+    services.preferences->setLosesWrites(losesWrites);
+    services.preferences->setCannotOpen(cannotOpen);
     const auto itemsBefore = services.keyStore->itemCount();
 
     auto layer = start();
 
     EXPECT_EQ(suiteValue("isPaired"),
-              stayPaired ? std::optional(MemoryPreferences::Value(true)) : std::nullopt);
+              checked && stayPaired ? std::optional(MemoryPreferences::Value(true)) : std::nullopt);
     EXPECT_FALSE(suiteValue("tempValue"));
-    // What removal deletes and keeps is the keychain's own test; here only that it ran.
-    EXPECT_EQ(services.keyStore->itemCount() == itemsBefore, stayPaired);
-    EXPECT_EQ(Keychain(services.keyStore).getString("mobileDeviceID").text.has_value(), stayPaired);
-    EXPECT_EQ(services.keyStore->hasKey(std::string(items::kDevicePrivateKeyTag)), stayPaired);
-    EXPECT_EQ(log->count("Keep trust"), stayPaired ? 1u : 0u);
-    EXPECT_EQ(log->count("Clean up"), stayPaired ? 0u : 1u);
-    EXPECT_EQ(layer->isPaired(), stayPaired);
-}
-
-INSTANTIATE_TEST_SUITE_P(StayPaired, LogicLayerReinstall, testing::Bool());
-
-// A probe write that is lost, or a suite that cannot be opened, must not be taken for a reinstall.
-TEST_F(LogicLayerStartUp, UnreliableSuiteChangesNothing) {
-    storePairing();
-    const auto itemsBefore = services.keyStore->itemCount();
-    for (bool losesWrites : {true, false}) {
-        SCOPED_TRACE(losesWrites ? "loses writes" : "cannot open");
-        services.preferences->setLosesWrites(losesWrites);
-        services.preferences->setCannotOpen(!losesWrites);
-
-        auto layer = start();
-
-        EXPECT_EQ(services.keyStore->itemCount(), itemsBefore);
-        EXPECT_EQ(services.keyStore->callCount(MemoryKeyStore::Operation::deletePassword), 0);
-        EXPECT_FALSE(suiteValue("isPaired"));
-        EXPECT_FALSE(log->contains("Clean up") || log->contains("Keep trust"));
-    }
-    EXPECT_EQ(log->count("Velquor init"), 2u);
-}
-
-TEST_F(LogicLayerStartUp, NormalPairedStartDoesNotRunTheCheck) {
-    storePairing();
-    services.preferences->setValue(kSuite, "isPaired", true);
-
-    auto layer = start();
-
-    // Start-up opened the suite once to read "isPaired"; the check would open it again for the
-    // probe, and would read the key store.
-    EXPECT_EQ(services.preferences->openCount(), 1);
-    EXPECT_EQ(services.keyStore->callCount(MemoryKeyStore::Operation::copyPassword), 0);
-    EXPECT_FALSE(suiteValue("tempValue"));
+    // What removal deletes and keeps is the keychain's own test; here only whether it ran.
+    EXPECT_EQ(services.keyStore->itemCount() == itemsBefore, kept);
+    EXPECT_EQ(services.keyStore->callCount(MemoryKeyStore::Operation::deletePassword) == 0, kept);
+    EXPECT_EQ(Keychain(services.keyStore).getString("mobileDeviceID").text.has_value(), kept);
+    EXPECT_EQ(services.keyStore->hasKey(std::string(items::kDevicePrivateKeyTag)), kept);
+    EXPECT_EQ(log->count("Keep trust"), checked && stayPaired ? 1u : 0u);
+    EXPECT_EQ(log->count("Clean up"), kept ? 0u : 1u);
     EXPECT_EQ(log->count("Velquor init"), 1u);
+    EXPECT_EQ(layer->isPaired(), kept);
 }
+
+INSTANTIATE_TEST_SUITE_P(Cases, LogicLayerReinstall,
+                         testing::Values(std::tuple(false, false, false), std::tuple(true, false, false),
+                                         std::tuple(false, true, false), std::tuple(false, false, true)));
 
 TEST_F(LogicLayerStartUp, ReinstallOnTheLinuxStoresIsDeletingTheApplicationDirectory) {
     auto firstRun = LogicLayer::create(services.platform(dir.path(), false));
@@ -140,12 +105,17 @@ TEST_F(LogicLayerStartUp, ReinstallOnTheLinuxStoresIsDeletingTheApplicationDirec
     EXPECT_FALSE(Keychain(afterReinstall->platform().services.keyStore).getString("mobileDeviceID").text);
 }
 
-// Each foreground event schedules its own refresh; a destroyed instance stops listening and its
-// late refresh does nothing.
+// A normal paired start does not run the reinstall check. Each foreground event schedules its own
+// refresh; a destroyed instance stops listening and its late refresh does nothing.
 TEST_F(LogicLayerStartUp, EachForegroundEventSchedulesItsOwnRefreshUntilTheInstanceIsGone) {
     storePairing();
     services.preferences->setValue(kSuite, "isPaired", true);
     auto layer = start();
+    // Start-up opened the suite once to read "isPaired"; the check would open it again for the
+    // probe, and would read the key store.
+    EXPECT_EQ(services.preferences->openCount(), 1);
+    EXPECT_EQ(services.keyStore->callCount(MemoryKeyStore::Operation::copyPassword), 0);
+    EXPECT_FALSE(suiteValue("tempValue"));
     services.queues->runDelayedMain();
     ASSERT_TRUE(test::waitUntil([&] { return log->count("getPairedUserDevices") == 1; }));
 
@@ -182,8 +152,6 @@ TEST_F(LogicLayerStartUp, StoredDataCenterSelectsTheBaseAddress) {
         Keychain(services.keyStore).setString("dataCenter", dataCenter);
         EXPECT_EQ(layer->baseURL(), expected) << '"' << dataCenter << '"';
     }
-    EXPECT_NE(configuration.europeBaseURL, configuration.northAmericaBaseURL);
-    EXPECT_NE(configuration.asiaPacificBaseURL, configuration.northAmericaBaseURL);
 }
 
 } // namespace

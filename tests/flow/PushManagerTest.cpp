@@ -39,10 +39,9 @@ TEST(PushManager, CategoryHasBothActionsWithTitlesAndOptions) {
     }
 }
 
-TEST(PushManager, TokenStateStartsEmptyAndIsSharedAcrossThreads) {
+// (Empty at first: pairing before a token is set fails, in the service flow test.)
+TEST(PushManager, TokenStateIsSharedAcrossThreads) {
     PushManager push(nullptr);
-    EXPECT_FALSE(push.deviceTokenString());
-    EXPECT_FALSE(push.isApnsSandbox());
     std::thread writer([&] {
         for (int i = 0; i < 2000; ++i) {
             push.setDeviceTokenString(i % 2 ? "00ab10" : "ffee");

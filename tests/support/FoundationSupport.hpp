@@ -109,7 +109,6 @@ public:
         detail::setLogSink(sink_);
     }
     ~ScopedLogSink() { detail::setLogSink(nullptr); }
-    detail::MemoryLogSink& operator*() const { return *sink_; }
     detail::MemoryLogSink* operator->() const { return sink_.get(); }
 
 private:

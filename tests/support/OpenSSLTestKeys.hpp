@@ -127,11 +127,8 @@ private:
 };
 
 // PKCS#1 DER of a fresh public key (the private half is thrown away).
-inline std::vector<std::uint8_t> freshPublicKey(int bits = 1024) {
-    auto key = detail::RSAKeyCodec::generate(bits);
-    std::vector<std::uint8_t> der;
-    detail::RSAKeyCodec::encodePublicPkcs1(key.get(), der);
-    return der;
+inline Bytes freshPublicKey(unsigned bits = 1024) {
+    return pkcs1PublicKey(generateRSAKey(bits).get());
 }
 
 // DER of a PKCS#1 RSAPublicKey with the given big-endian modulus and exponent (both below 128

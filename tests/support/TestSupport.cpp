@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
@@ -24,9 +25,10 @@ namespace velquor::test {
 namespace {
 
 // Before anything logs, the process platform of every test executable points at a temporary
-// directory, so a test run leaves the user's home untouched. Suites that need their own
-// configuration replace it before their first operation. The directory is made only when the
-// library first writes there, and removed at exit.
+// directory, so a test run leaves the user's home untouched, and at an address where nothing
+// listens, so a request that gets out fails at once, never on a real network. Suites that need
+// their own configuration replace it before their first operation. The directory is made only when
+// the library first writes there, and removed at exit.
 struct ProcessDirectory {
     ProcessDirectory() {
         std::random_device rd;
@@ -35,6 +37,8 @@ struct ProcessDirectory {
         Configuration configuration;
         configuration.keyStoreDirectory = path / "keystore";
         configuration.applicationDirectory = path / "application";
+        configuration.northAmericaBaseURL = configuration.europeBaseURL = configuration.asiaPacificBaseURL =
+            "https://127.0.0.1:9/";
         detail::PlatformContext::configure(configuration);
     }
     ~ProcessDirectory() {
@@ -47,16 +51,10 @@ struct ProcessDirectory {
 } // namespace
 
 TempDir::TempDir() {
-    std::random_device rd;
-    auto base = std::filesystem::temp_directory_path();
-    for (;;) {
-        auto candidate = base / ("velquor-test-" + std::to_string(rd()) + std::to_string(rd()));
-        std::error_code ec;
-        if (std::filesystem::create_directory(candidate, ec)) {
-            path_ = candidate;
-            return;
-        }
-    }
+    std::string pattern = (std::filesystem::temp_directory_path() / "velquor-test-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr)
+        throw std::system_error(errno, std::generic_category(), "mkdtemp");
+    path_ = pattern;
 }
 
 TempDir::~TempDir() {
