@@ -144,25 +144,26 @@ EVP_PKEY* rsaKey(int which = 0) {
     return keys[which].get();
 }
 
-class RSAPKCS1Test : public ::testing::Test {
-protected:
-    static RSAKey privateKey(EVP_PKEY* key = rsaKey()) { return {test::keyRef(key, true)}; }
-    static RSAKey publicKey(EVP_PKEY* key = rsaKey()) { return {test::keyRef(key, false)}; }
+RSAKey privateKey(EVP_PKEY* key = rsaKey()) {
+    return {test::keyRef(key, true)};
+}
+RSAKey publicKey(EVP_PKEY* key = rsaKey()) {
+    return {test::keyRef(key, false)};
+}
 
-    static JSONWebToken signedToken(Hash hash = Hash::sha256) {
-        RSAPKCS1Signer signer(hash, privateKey());
-        auto built = JSONWebToken::build({{"iss", "device"}, {"jti", "0123"}}, std::string("kid-1"), &signer);
-        EXPECT_TRUE(built) << (built ? "" : built.error().description());
-        auto parsed = JSONWebToken::parse(built->rawString());
-        EXPECT_TRUE(parsed);
-        return parsed.value();
-    }
-};
+JSONWebToken signedToken(Hash hash = Hash::sha256) {
+    RSAPKCS1Signer signer(hash, privateKey());
+    auto built = JSONWebToken::build({{"iss", "device"}, {"jti", "0123"}}, std::string("kid-1"), &signer);
+    EXPECT_TRUE(built) << (built ? "" : built.error().description());
+    auto parsed = JSONWebToken::parse(built->rawString());
+    EXPECT_TRUE(parsed);
+    return parsed.value();
+}
 
 // Signatures equal OpenSSL's byte for byte (so the digests under them are OpenSSL's too); the token names its
 // algorithm, carries the standard signature over header "." payload, and validates with the public key or a
 // private key handle (through its public half).
-TEST_F(RSAPKCS1Test, SignsLikeOpenSSLAndItsTokensValidate) {
+TEST(RSAPKCS1Test, SignsLikeOpenSSLAndItsTokensValidate) {
     const std::tuple<Hash, const EVP_MD*, const char*> hashes[] = {{Hash::sha256, EVP_sha256(), "RS256"},
                                                                    {Hash::sha384, EVP_sha384(), "RS384"},
                                                                    {Hash::sha512, EVP_sha512(), "RS512"}};
@@ -184,7 +185,7 @@ TEST_F(RSAPKCS1Test, SignsLikeOpenSSLAndItsTokensValidate) {
     }
 }
 
-TEST_F(RSAPKCS1Test, RejectsAlteredForeignOrShortSignatures) {
+TEST(RSAPKCS1Test, RejectsAlteredForeignOrShortSignatures) {
     const RSAPKCS1Verifier verifier(Hash::sha256, publicKey());
     const JSONWebToken token = signedToken();
     const Bytes signature = base64URLDecoded(token.base64Parts.signature).value_or(Bytes{});
@@ -209,7 +210,7 @@ TEST_F(RSAPKCS1Test, RejectsAlteredForeignOrShortSignatures) {
               SignatureValidatorError::signatureMismatch);
 }
 
-TEST_F(RSAPKCS1Test, RejectsOtherAlgorithmsBeforeLookingAtTheSignature) {
+TEST(RSAPKCS1Test, RejectsOtherAlgorithmsBeforeLookingAtTheSignature) {
     const RSAPKCS1Verifier verifier(Hash::sha256, publicKey());
 
     EXPECT_EQ(verifier.validateToken(JSONWebToken::build({{"a", 1}}, std::nullopt, nullptr).value()),
@@ -229,7 +230,7 @@ TEST_F(RSAPKCS1Test, RejectsOtherAlgorithmsBeforeLookingAtTheSignature) {
     EXPECT_FALSE(verifier.canVerify(SignatureAlgorithm::hmac(Hash::sha256)));
 }
 
-TEST_F(RSAPKCS1Test, KeyStoreFailuresReachTheTokenBuilderAsSecurityError) {
+TEST(RSAPKCS1Test, KeyStoreFailuresReachTheTokenBuilderAsSecurityError) {
     RSAPKCS1Signer failing(Hash::sha256, RSAKey{std::make_shared<test::FailingKeyRef>(kKeyStoreIOError)});
     EXPECT_EQ(failing.sign(bytesOf("input")).error(),
               (SignerError{SignerError::Kind::securityError, kKeyStoreIOError}));

@@ -56,8 +56,11 @@ protected:
                               collaborators.reachabilityFlags, fixture.queues,
                               collaborators.notificationCenter});
     }
-    std::shared_ptr<HttpTransport> curl(std::optional<std::chrono::seconds> inactivityLimit = std::nullopt) {
-        return std::make_shared<CurlHttpTransport>(running->service().caCertificatePath(), inactivityLimit);
+    // An inactivity limit of `inactivity` seconds; 0: the transport's own.
+    std::shared_ptr<HttpTransport> curl(int inactivity = 0) {
+        return std::make_shared<CurlHttpTransport>(
+            running->service().caCertificatePath(),
+            inactivity ? std::optional(std::chrono::seconds(inactivity)) : std::nullopt);
     }
     void prepare(Device device) {
         ASSERT_TRUE(fixture.keychain().getDevicePublicKeyString());
@@ -151,11 +154,8 @@ TEST_P(CommunicationFault, AnswersWithTheCodeOfTheFailingStep) {
         planted["path"] = "v1/deviceInfo";
         running->adminPost("faults", planted);
     }
-    const auto inactivity = fault.contains("inactivity")
-                                ? std::optional(std::chrono::seconds(fault["inactivity"]))
-                                : std::nullopt;
     auto [claims, error] =
-        post(communication(curl(inactivity)),
+        post(communication(curl(fault.value("inactivity", 0))),
              builder.deviceInfoRequest(
                  tls.empty() ? base() : running->service().tlsFaultURL(tls, service::Region::na)));
     ASSERT_TRUE(error) << claims->dump();

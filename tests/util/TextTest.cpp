@@ -150,53 +150,43 @@ std::string nested(std::size_t depth, bool objects) {
     return open + "1" + std::string(depth, objects ? '}' : ']');
 }
 
-struct DepthCase {
-    std::size_t depth;
-    bool accepted;
-};
+TEST(BoundedJsonDepth, EveryOutsideReaderAcceptsUpTo64Levels) {
+    for (const auto& [depth, accepted] :
+         {std::pair<std::size_t, bool>{1, true}, {64, true}, {65, false}, {100000, false}})
+        test::runOnSmallStack([&, depth = depth, accepted = accepted] {
+            for (bool objects : {false, true}) {
+                const auto text = nested(depth, objects);
+                const auto parsed = BoundedJson::parse(text);
+                EXPECT_EQ(parsed.value.has_value(), accepted) << depth << (objects ? " objects" : " arrays");
+                EXPECT_EQ(parsed.error, accepted ? "" : "nesting deeper than 64");
 
-class BoundedJsonDepth : public ::testing::TestWithParam<DepthCase> {};
+                // A token whose payload is the nested value one level down ({"e": ...} is level 1).
+                if (!objects)
+                    continue;
+                const auto token = "eyJhbGciOiJub25lIn0." + base64URLEncodedString(text) + ".";
+                const auto jwt = JSONWebToken::parse(token);
+                EXPECT_EQ(static_cast<bool>(jwt), accepted) << depth;
+                if (!accepted) {
+                    EXPECT_EQ(jwt.error().kind, JSONWebTokenError::Kind::invalidJSON);
+                }
+                EXPECT_EQ(EnrollmentResponse::decode(std::string_view(text)).has_value(), accepted);
+                EXPECT_EQ(ServerErrorResponse::decode(std::string_view(text)).has_value(), accepted);
 
-TEST_P(BoundedJsonDepth, EveryOutsideReaderAcceptsUpTo64Levels) {
-    const auto [depth, accepted] = GetParam();
-    test::runOnSmallStack([&, depth = depth, accepted = accepted] {
-        for (bool objects : {false, true}) {
-            const auto text = nested(depth, objects);
-            const auto parsed = BoundedJson::parse(text);
-            EXPECT_EQ(parsed.value.has_value(), accepted) << depth << (objects ? " objects" : " arrays");
-            EXPECT_EQ(parsed.error, accepted ? "" : "nesting deeper than 64");
-
-            // A token whose payload is the nested value one level down ({"e": ...} is level 1).
-            if (!objects)
-                continue;
-            const auto token = "eyJhbGciOiJub25lIn0." + base64URLEncodedString(text) + ".";
-            const auto jwt = JSONWebToken::parse(token);
-            EXPECT_EQ(static_cast<bool>(jwt), accepted) << depth;
-            if (!accepted) {
-                EXPECT_EQ(jwt.error().kind, JSONWebTokenError::Kind::invalidJSON);
+                std::optional<Error> error;
+                int calls = 0;
+                LogicLayer::pairWithIdToken(token, [&](std::optional<PairingObject>, std::optional<Error> e) {
+                    ++calls;
+                    error = std::move(e);
+                });
+                EXPECT_EQ(calls, 1);
+                if (!accepted) {
+                    ASSERT_TRUE(error);
+                    EXPECT_EQ(error->code(), 10005); // pairingKeyError
+                    EXPECT_EQ(error->userInfo().at("internalErrorCode"), 20018);
+                }
             }
-            EXPECT_EQ(EnrollmentResponse::decode(std::string_view(text)).has_value(), accepted);
-            EXPECT_EQ(ServerErrorResponse::decode(std::string_view(text)).has_value(), accepted);
-
-            std::optional<Error> error;
-            int calls = 0;
-            LogicLayer::pairWithIdToken(token, [&](std::optional<PairingObject>, std::optional<Error> e) {
-                ++calls;
-                error = std::move(e);
-            });
-            EXPECT_EQ(calls, 1);
-            if (!accepted) {
-                ASSERT_TRUE(error);
-                EXPECT_EQ(error->code(), 10005); // pairingKeyError
-                EXPECT_EQ(error->userInfo().at("internalErrorCode"), 20018);
-            }
-        }
-    });
+        });
 }
-
-INSTANTIATE_TEST_SUITE_P(Depths, BoundedJsonDepth,
-                         ::testing::Values(DepthCase{1, true}, DepthCase{64, true}, DepthCase{65, false},
-                                           DepthCase{100000, false}));
 
 } // namespace
 } // namespace velquor::detail
