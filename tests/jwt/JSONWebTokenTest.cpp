@@ -240,8 +240,8 @@ TEST(RSAPKCS1Test, KeyStoreFailuresReachTheTokenBuilderAsSecurityError) {
     EXPECT_EQ(built.error().kind, JSONWebToken::BuildError::Kind::signer);
     EXPECT_EQ(built.error().signerError, (SignerError{SignerError::Kind::securityError, kKeyStoreIOError}));
 
-    RSAPKCS1Signer keyless(Hash::sha256, RSAKey{});
-    EXPECT_EQ(keyless.sign(bytesOf("input")).error().status, RSAPKCS1Signer::kNoKeyStatus);
+    EXPECT_EQ(RSAPKCS1Signer(Hash::sha256, RSAKey{}).sign(bytesOf("input")).error().status,
+              RSAPKCS1Signer::kNoKeyStatus);
 
     EXPECT_FALSE(RSAPKCS1Signer(Hash::sha256, publicKey()).sign(bytesOf("input")))
         << "a public key cannot sign";
