@@ -17,20 +17,15 @@ protected:
     void addFault(const json& fault) { running.adminPost("faults", fault); }
 };
 
-TEST_F(AdminTest, IssuesPairingKeysAndIdentityTokensWhosePrefixNamesTheRegion) {
-    for (const auto& [region, prefix] :
-         {std::pair("NA", "01"), std::pair("EU", "02"), std::pair("AU", "03")}) {
-        const auto key = running.pairingKey(region);
-        EXPECT_EQ(key.substr(0, 2) + "/" + std::to_string(key.size()), prefix + std::string("/16")) << region;
-        EXPECT_NE(key, running.pairingKey(region));
-    }
+// A pairing key's prefix names its region: the library reads it, and pairs in each region, in the
+// pairing flow's test; a fresh key each time is the protocol test's.
+TEST_F(AdminTest, IssuesIdentityTokensCarryingAPairingKeyOfTheirRegion) {
     const auto issued = running.adminPost("identity-tokens", {{"region", "AU"}});
     const auto token = decodeToken(issued["idToken"], running.serverPublicKey());
     ASSERT_TRUE(token && token->signatureValid);
     EXPECT_EQ(token->claims["vq.enrollment"],
               json({{"status", "SUCCESS"}, {"pairingKey", issued["pairingKey"]}}));
-    EXPECT_EQ(issued["pairingKey"].get<std::string>().substr(0, 2), "03");
-    const auto claims = RunningService::pairingClaims(issued["pairingKey"], TestKey::shared(0));
+    const auto claims = RunningService::pairingClaims(issued["pairingKey"], testKey(0));
     EXPECT_EQ(running.post(running.baseURL(Region::au) + "v1/pairings", makeToken(claims, nullptr)).status,
               201);
 }
@@ -38,14 +33,14 @@ TEST_F(AdminTest, IssuesPairingKeysAndIdentityTokensWhosePrefixNamesTheRegion) {
 // Each refusal names the member at fault; a body must be declared JSON, so a cross-site "simple"
 // request (text or form) is refused, while a bodiless POST needs no content type.
 TEST_F(AdminTest, RefusesWhatItCannotDo) {
-    const auto device = running.pair(TestKey::shared(0));
+    const auto device = running.pair(testKey(0));
     const std::string type = "content-type: application/json";
     struct Case {
         std::string method, path, contentType, body;
         long status;
         std::string target;
     };
-    const std::vector<Case> cases{
+    std::vector<Case> cases{
         {"POST", "pairing-keys", type, R"({"region": "eu"})", 400, "region"},
         {"POST", "pairing-keys", type, R"({"region": 1})", 400, "region"},
         {"POST", "pairing-keys", type, "{}", 400, "region"},
@@ -67,14 +62,13 @@ TEST_F(AdminTest, RefusesWhatItCannotDo) {
         {"POST", "faults", type, R"({"path": "v1/logs", "bodyBase64": "eA="})", 400, "bodyBase64"},
         {"POST", "faults", type, R"({"path": "v1/logs", "body": "x", "serverPublicKey": "foreign"})", 400,
          "serverPublicKey"},
-        {"POST", "faults", type, R"({"path": "v1/logs", "abort": "later"})", 400, "abort"},
-        {"POST", "faults", type, R"({"path": "v1/logs", "correlationId": 5})", 400, "correlationId"},
-        {"POST", "faults", type, R"({"path": "v1/logs", "status": 42})", 400, "status"},
-        {"POST", "faults", type, R"({"path": "v1/logs", "body": 5})", 400, "body"},
-        {"POST", "faults", type, R"({"path": "v1/logs", "signature": "maybe"})", 400, "signature"},
-        {"POST", "faults", type, R"({"path": "v1/logs", "delayMs": -1})", 400, "delayMs"},
-        {"POST", "faults", type, R"({"path": "v1/logs", "times": 0})", 400, "times"},
     };
+    // A fault with one member of a wrong value is refused, naming that member.
+    const auto wrong = json::parse(R"({"abort": "later", "correlationId": 5, "status": 42, "body": 5,
+        "signature": "maybe", "delayMs": -1, "times": 0})");
+    for (const auto& [member, value] : wrong.items())
+        cases.push_back(
+            {"POST", "faults", type, json{{"path", "v1/logs"}, {member, value}}.dump(), 400, member});
     for (const auto& c : cases) {
         SCOPED_TRACE(c.path + " " + c.body);
         const auto url = running.service().adminURL() + c.path;
@@ -91,39 +85,26 @@ TEST_F(AdminTest, RefusesWhatItCannotDo) {
 // order, and that a faulted request never reaches the real handler.
 using FaultTest = AdminTest;
 
+// A fault answers before any check or handler, whatever the path (the flow tests plant them on the
+// push check and the log upload too); here a pairing, whose token could otherwise be used up.
 TEST_F(FaultTest, FaultedRequestsChangeNothing) {
-    const auto& key = TestKey::shared(0);
     const auto eu = running.baseURL(Region::eu);
     const auto pairingToken =
-        makeToken(RunningService::pairingClaims(running.pairingKey("EU"), key), nullptr);
+        makeToken(RunningService::pairingClaims(running.pairingKey("EU"), testKey(0)), nullptr);
     addFault({{"path", "v1/pairings"}, {"status", 500}});
     EXPECT_EQ(running.post(eu + "v1/pairings", pairingToken).status, 500);
     EXPECT_TRUE(running.adminGet("state")["devices"].empty());
     // The very same token (same key, same "jti") still pairs: nothing was used up or recorded.
     EXPECT_EQ(running.post(eu + "v1/pairings", pairingToken).status, 201);
-
-    const auto device = running.pair(key);
-    const auto id = running.authenticate(device, {{"timeoutSeconds", 60}});
-    const auto answer = device.token({{"action", "APPROVE"}});
-    addFault({{"path", "v1/push/check"}, {"status", 200}, {"body", {{"status", "APPROVED"}}}});
-    EXPECT_EQ(running.post(device.checkURL(id), answer).status, 200);
-    EXPECT_EQ(running.adminGet("authentications/" + id)["status"], "PENDING");
-    EXPECT_EQ(running.post(device.checkURL(id), answer).status, 200);
-    EXPECT_EQ(running.adminGet("authentications/" + id)["status"], "APPROVED");
-
-    addFault({{"path", "v1/logs"}, {"status", 201}, {"body", {{"supportId", "5"}}}});
-    const auto token = device.payloadToken({{"sha256", sha256Hex("z")}, {"supportId", "5"}});
-    EXPECT_EQ(running.upload(device, token, multipartBody("z")).status, 201);
-    EXPECT_TRUE(running.adminGet("state")["uploads"].empty());
 }
 
 TEST_F(FaultTest, UsesFaultsInTheOrderAddedAndMatchesPrefixes) {
-    const auto device = running.pair(TestKey::shared(0), Region::na, false);
+    const auto device = running.pair(testKey(0), Region::na, false);
     const auto finalize = device.baseURL + "v1/pairings/" + device.pairingId;
     addFault({{"path", "v1/pairings/*"}, {"status", 500}, {"times", 2}});
     addFault({{"path", "/v1/pairings/" + device.pairingId}, {"status", 502}});
     // The prefix does not reach "v1/pairings" itself, which has no trailing "/".
-    const auto other = running.pair(TestKey::shared(1), Region::na, false);
+    const auto other = running.pair(testKey(1), Region::na, false);
     EXPECT_EQ(running.adminGet("state")["devices"].size(), 2u);
 
     EXPECT_EQ(running.post(finalize, device.token()).status, 500);
@@ -138,7 +119,7 @@ TEST_F(FaultTest, UsesFaultsInTheOrderAddedAndMatchesPrefixes) {
 }
 
 TEST_F(FaultTest, ProducesEveryReplyAndTransportFailureAClientMustSurvive) {
-    const auto device = running.pair(TestKey::shared(0));
+    const auto device = running.pair(testKey(0));
     const auto foreignKey = running.service().readyDescription()["foreignPublicKey"].get<std::string>();
     struct Case {
         json fault;
@@ -154,11 +135,9 @@ TEST_F(FaultTest, ProducesEveryReplyAndTransportFailureAClientMustSurvive) {
         {{{"body", {{"public", 1}}}, {"signature", "foreign"}}, CURLE_OK, "*", "*", "RS256", foreignKey},
         {{{"body", {{"id", "p"}}}, {"serverPublicKey", "foreign"}}, CURLE_OK, "*", "*", "RS256", foreignKey},
         {{{"body", "not a token at all"}}, CURLE_OK, "not a token at all"},
-        {{{"status", 504}, {"delayMs", 300}}, CURLE_OK, ""},
         {{{"bodyBase64", "//4AYWJj"}}, CURLE_OK, std::string("\xff\xfe\0abc", 6)},
         {{{"abort", "beforeReply"}, {"body", "0123456789"}}, CURLE_GOT_NOTHING, "", ""},
         {{{"abort", 4}, {"body", "0123456789"}}, CURLE_PARTIAL_FILE, "0123"},
-        {{{"abort", 0}, {"body", "0123456789"}}, CURLE_PARTIAL_FILE, ""},
         {{{"correlationId", "chosen-id"}}, CURLE_OK, "", "chosen-id"},
         {{{"correlationId", nullptr}}, CURLE_OK, "", ""},
     };
@@ -194,15 +173,11 @@ TEST_F(FaultTest, ProducesEveryReplyAndTransportFailureAClientMustSurvive) {
     EXPECT_NE(foreignKey, running.serverPublicKey());
 }
 
-TEST_F(FaultTest, ServesCertificatesAClientMustRefuse) {
-    const auto device = running.pair(TestKey::shared(0));
+// Both certificates are refused by libcurl in the communication tests (the transport's code for a
+// failed verification); here, that the wrong-name one is wrong in its name only.
+TEST_F(FaultTest, ServesACertificateWrongOnlyInItsName) {
+    const auto device = running.pair(testKey(0));
     const auto ready = running.service().readyDescription();
-    for (const char* kind : {"untrusted", "wrongName"}) {
-        const std::string url = ready["tlsFaultURLs"][kind]["EU"];
-        EXPECT_EQ(running.post(url + "v1/deviceInfo", device.token()).code, CURLE_PEER_FAILED_VERIFICATION)
-            << kind;
-    }
-    // Under the name it carries, the wrong-name certificate verifies with the CA, and the protocol answers.
     const std::string url = ready["tlsFaultURLs"]["wrongName"]["EU"];
     const auto port = url.substr(url.rfind(':') + 1, url.find('/', 8) - url.rfind(':') - 1);
     HttpsClient client(ready["caCertificate"].get<std::string>());

@@ -8,7 +8,6 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -49,7 +48,7 @@ size_t trickle(char* buffer, size_t, size_t, void* stop) {
 
 TEST(ServiceLimitsTest, RefusesJsonNestedPastTheLimitAndKeepsServing) {
     RunningService running;
-    const auto device = running.pair(TestKey::shared(0));
+    const auto device = running.pair(testKey(0));
     // The outermost value is depth 1; the fault object adds one level to its body.
     for (const auto& [depth, status] :
          std::vector<std::pair<size_t, long>>{{63, 201}, {64, 400}, {200000, 400}}) {
@@ -63,7 +62,7 @@ TEST(ServiceLimitsTest, RefusesJsonNestedPastTheLimitAndKeepsServing) {
     const std::string input = base64Url(json({{"alg", "RS256"}, {"typ", "JWT"}, {"kid", device.id}}).dump()) +
                               "." + base64Url(claims);
     const auto refused = running.client().postJwt(device.baseURL + "v1/deviceInfo",
-                                                  input + "." + base64Url(device.key->sign(input)));
+                                                  input + "." + base64Url(*device.key->signSha256(input)));
     EXPECT_EQ(refused.status, 400);
     EXPECT_EQ(running.replyClaims(refused)["details"][0]["target"], "token");
     EXPECT_EQ(running.client().postJwt(device.baseURL + "v1/deviceInfo", device.token()).status, 200);
@@ -71,7 +70,7 @@ TEST(ServiceLimitsTest, RefusesJsonNestedPastTheLimitAndKeepsServing) {
 
 TEST(ServiceLimitsTest, AnswersWhileThirtyConnectionsIdleOrTrickle) {
     RunningService running;
-    const auto device = running.pair(TestKey::shared(0));
+    const auto device = running.pair(testKey(0));
     std::vector<int> idle;
     for (int i = 0; i < 15; ++i)
         idle.push_back(connectTo(running.service().port()));

@@ -1,10 +1,11 @@
 #include "ServiceTestSupport.hpp"
 
 #include "RandomIds.hpp"
+#include "ServiceToken.hpp"
 
 #include <gtest/gtest.h>
 
-#include <openssl/x509.h>
+#include <openssl/evp.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -40,92 +41,58 @@ size_t collectBody(char* data, size_t size, size_t count, void* target) {
     return size * count;
 }
 
-size_t collectHeader(char* data, size_t size, size_t count, void* target) {
-    std::string line(data, size * count);
-    const auto colon = line.find(':');
-    if (colon != std::string::npos) {
-        std::string name = line.substr(0, colon);
-        std::transform(name.begin(), name.end(), name.begin(),
-                       [](unsigned char c) { return std::tolower(c); });
-        std::string value = line.substr(colon + 1);
-        value.erase(0, value.find_first_not_of(" \t"));
-        value.erase(value.find_last_not_of(" \t\r\n") + 1);
-        (*static_cast<std::map<std::string, std::string>*>(target))[name] = value;
-    }
-    return size * count;
-}
-
 } // namespace
 
 HttpReply HttpsClient::request(const std::string& method, const std::string& url,
                                const std::vector<std::string>& headers, const std::string& body) {
     HttpReply reply;
-    curl_easy_reset(curl_);
+    CURL* curl = curl_.get();
+    curl_easy_reset(curl);
     curl_slist* list = curl_slist_append(nullptr, "Expect:");
     for (const auto& header : headers)
         list = curl_slist_append(list, header.c_str());
     curl_slist* resolve = nullptr;
     for (const auto& entry : resolve_)
         resolve = curl_slist_append(resolve, entry.c_str());
-    curl_easy_setopt(curl_, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(curl_, CURLOPT_CAINFO, caFile_.c_str());
-    curl_easy_setopt(curl_, CURLOPT_HTTPHEADER, list);
-    curl_easy_setopt(curl_, CURLOPT_RESOLVE, resolve);
-    curl_easy_setopt(curl_, CURLOPT_TIMEOUT, 30L);
-    curl_easy_setopt(curl_, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(curl_, CURLOPT_CUSTOMREQUEST, method.c_str());
+    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(curl, CURLOPT_CAINFO, caFile_.c_str());
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, list);
+    curl_easy_setopt(curl, CURLOPT_RESOLVE, resolve);
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT, 30L);
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, method.c_str());
     if (method == "POST" || !body.empty()) {
-        curl_easy_setopt(curl_, CURLOPT_POSTFIELDS, body.data());
-        curl_easy_setopt(curl_, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+        curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.data());
+        curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
     }
-    curl_easy_setopt(curl_, CURLOPT_WRITEFUNCTION, collectBody);
-    curl_easy_setopt(curl_, CURLOPT_WRITEDATA, &reply.body);
-    curl_easy_setopt(curl_, CURLOPT_HEADERFUNCTION, collectHeader);
-    curl_easy_setopt(curl_, CURLOPT_HEADERDATA, &reply.headers);
-    reply.code = curl_easy_perform(curl_);
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, collectBody);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &reply.body);
+    reply.code = curl_easy_perform(curl);
+    for (curl_header* header = nullptr; (header = curl_easy_nextheader(curl, CURLH_HEADER, -1, header));) {
+        std::string name = header->name;
+        std::transform(name.begin(), name.end(), name.begin(),
+                       [](unsigned char c) { return std::tolower(c); });
+        reply.headers[name] = header->value;
+    }
     curl_slist_free_all(list);
     curl_slist_free_all(resolve);
     if (reply.code != CURLE_OK)
         reply.transportError = curl_easy_strerror(reply.code);
     else
-        curl_easy_getinfo(curl_, CURLINFO_RESPONSE_CODE, &reply.status);
+        curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &reply.status);
     return reply;
 }
 
-const TestKey& TestKey::shared(int index) {
+const ServiceKeys& testKey(int index) {
     static std::mutex mutex;
-    static std::map<int, TestKey> keys;
+    static std::map<int, ServiceKeys> keys;
     std::lock_guard lock(mutex);
-    auto& key = keys[index];
+    auto found = keys.find(index);
     std::string error;
-    if (!key.key_)
-        key.key_ = ServiceKeys::generate(2048, error);
-    return key;
+    if (found == keys.end())
+        found = keys.emplace(index, *ServiceKeys::generate(2048, error)).first;
+    return found->second;
 }
-
-std::optional<std::string> base64StandardDecode(const std::string& text) {
-    std::string out(text.size(), '\0');
-    const int length =
-        EVP_DecodeBlock(reinterpret_cast<unsigned char*>(out.data()),
-                        reinterpret_cast<const unsigned char*>(text.data()), static_cast<int>(text.size()));
-    const size_t padding = text.size() - text.find_last_not_of('=') - 1;
-    if (length < 0 || padding > 2 || text.size() % 4 != 0)
-        return std::nullopt;
-    out.resize(static_cast<size_t>(length) - padding);
-    // Only the canonical text of its bytes: no whitespace, no stray bits, padding as required.
-    return ServiceBase64::encode(out) == text ? std::optional(out) : std::nullopt;
-}
-
-namespace {
-
-std::optional<std::string> base64UrlDecode(std::string text) {
-    std::replace(text.begin(), text.end(), '-', '+');
-    std::replace(text.begin(), text.end(), '_', '/');
-    text.resize((text.size() + 3) / 4 * 4, '=');
-    return base64StandardDecode(text);
-}
-
-} // namespace
 
 std::string sha256Hex(const std::string& bytes) {
     unsigned char digest[32];
@@ -136,17 +103,13 @@ std::string sha256Hex(const std::string& bytes) {
     return hex;
 }
 
-std::string makeToken(const json& claims, const TestKey* key, const std::optional<std::string>& kid) {
-    json header{{"typ", "JWT"}};
+std::string makeToken(const json& claims, const ServiceKeys* key, const std::optional<std::string>& kid,
+                      json header) {
     if (kid)
         header["kid"] = *kid;
-    return makeTokenWithHeader(std::move(header), claims, key);
-}
-
-std::string makeTokenWithHeader(json header, const json& claims, const TestKey* key) {
     header["alg"] = key ? "RS256" : "none";
     const std::string input = base64Url(header.dump()) + "." + base64Url(claims.dump());
-    return input + "." + (key ? base64Url(key->sign(input)) : std::string());
+    return input + "." + (key ? base64Url(key->signSha256(input).value_or("")) : std::string());
 }
 
 json deviceData(bool sandbox) {
@@ -167,31 +130,12 @@ std::string multipartBody(const std::string& zip) {
 }
 
 std::optional<DecodedToken> decodeToken(const std::string& compact, const std::string& serverPublicKey) {
-    const auto first = compact.find('.');
-    const auto second = compact.find('.', first == std::string::npos ? first : first + 1);
-    if (second == std::string::npos)
+    std::string error;
+    const auto token = ServiceToken::parse(compact, error);
+    if (!token)
         return std::nullopt;
-    const auto header = base64UrlDecode(compact.substr(0, first));
-    const auto claims = base64UrlDecode(compact.substr(first + 1, second - first - 1));
-    const auto signature = base64UrlDecode(compact.substr(second + 1));
-    if (!header || !claims || !signature)
-        return std::nullopt;
-    DecodedToken token{json::parse(*header, nullptr, false), json::parse(*claims, nullptr, false)};
-    if (token.header.is_discarded() || token.claims.is_discarded())
-        return std::nullopt;
-    const auto der = base64StandardDecode(serverPublicKey).value_or("");
-    const auto* cursor = reinterpret_cast<const unsigned char*>(der.data());
-    std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(d2i_PUBKEY(nullptr, &cursor, long(der.size())),
-                                                            EVP_PKEY_free);
-    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(), EVP_MD_CTX_free);
-    const std::string input = compact.substr(0, second);
-    token.signatureValid =
-        key && token.header.value("alg", "") == "RS256" &&
-        EVP_DigestVerifyInit(context.get(), nullptr, EVP_sha256(), nullptr, key.get()) == 1 &&
-        EVP_DigestVerify(context.get(), reinterpret_cast<const unsigned char*>(signature->data()),
-                         signature->size(), reinterpret_cast<const unsigned char*>(input.data()),
-                         input.size()) == 1;
-    return token;
+    const auto key = ServiceKeys::fromPublicBase64(serverPublicKey, error);
+    return DecodedToken{token->header(), token->claims(), key && token->isSignedBy(*key)};
 }
 
 json PairedDevice::claims(const json& extra) const {
@@ -216,13 +160,13 @@ RunningService::RunningService(ServiceOptions options) {
         temp_ = std::make_unique<TempDir>();
         options.stateDirectory = temp_->path() / "state";
     }
-    stateDirectory_ = options.stateDirectory;
+    const auto directory = options.stateDirectory;
     service_ = std::make_unique<ReferenceService>(std::move(options));
     if (const auto error = service_->start())
         throw std::runtime_error("the service did not start: " + *error);
     client_ = std::make_unique<HttpsClient>(service_->caCertificatePath());
     std::string error;
-    const auto key = ServiceKeys::fromPrivatePem(readFile(stateDirectory_ / "service-key.pem"), error);
+    const auto key = ServiceKeys::fromPrivatePem(readFile(directory / "service-key.pem"), error);
     serverPublicKey_ = key ? key->publicKeyBase64() : "";
 }
 
@@ -246,7 +190,7 @@ json RunningService::adminGet(const std::string& path) {
     return json::parse(reply.body, nullptr, false);
 }
 
-json RunningService::pairingClaims(const std::string& pairingKey, const TestKey& key, bool sandbox) {
+json RunningService::pairingClaims(const std::string& pairingKey, const ServiceKeys& key, bool sandbox) {
     return {{"pairingKey", pairingKey},
             {"mobileDevice", {{"publicKey", key.publicKeyBase64()}}},
             {"installedApplication", {{"pushToken", "00ab10ff"}}},
@@ -279,7 +223,7 @@ json RunningService::expectRefusal(const HttpReply& reply, long status, const st
     return claims;
 }
 
-PairedDevice RunningService::pair(const TestKey& key, Region region, bool finalize) {
+PairedDevice RunningService::pair(const ServiceKeys& key, Region region, bool finalize) {
     PairedDevice device;
     device.key = &key;
     device.baseURL = baseURL(region);

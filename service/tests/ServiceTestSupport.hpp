@@ -50,11 +50,7 @@ struct HttpReply {
 class HttpsClient {
 public:
     explicit HttpsClient(std::filesystem::path caFile)
-        : caFile_(std::move(caFile))
-        , curl_(curl_easy_init()) {}
-    ~HttpsClient() { curl_easy_cleanup(curl_); }
-    HttpsClient(const HttpsClient&) = delete;
-    HttpsClient& operator=(const HttpsClient&) = delete;
+        : caFile_(std::move(caFile)) {}
 
     HttpReply request(const std::string& method, const std::string& url,
                       const std::vector<std::string>& headers, const std::string& body = {});
@@ -66,35 +62,22 @@ public:
 
 private:
     std::filesystem::path caFile_;
-    CURL* curl_;
+    std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> curl_{curl_easy_init(), curl_easy_cleanup};
     std::vector<std::string> resolve_;
 };
 
-// A device key for the tests: the first few are generated once per process and shared. Signing
-// and encoding use the service's primitives; replies are checked with independent code below.
-class TestKey {
-public:
-    static const TestKey& shared(int index);
-    std::string publicKeyBase64() const { return key_->publicKeyBase64(); } // SubjectPublicKeyInfo
-    std::string sign(const std::string& input) const { return key_->signSha256(input).value_or(""); }
+// Device key `index` (RSA-2048) of the tests, generated once per process and shared.
+const ServiceKeys& testKey(int index);
 
-private:
-    std::optional<ServiceKeys> key_;
-};
-
-// Strict standard Base64, written apart from the service's: padding required, nothing outside
-// the alphabet, zero tail bits.
-std::optional<std::string> base64StandardDecode(const std::string& text);
 inline std::string base64Url(const std::string& bytes) {
     return ServiceBase64::encodeURL(bytes);
 }
 std::string sha256Hex(const std::string& bytes);
 
-// A compact token: header {"alg", "typ", ["kid"]}; signed RS256 when `key` is given, else "none".
-std::string makeToken(const json& claims, const TestKey* key,
-                      const std::optional<std::string>& kid = std::nullopt);
-// The same with the header as given ("alg" is still set from `key`).
-std::string makeTokenWithHeader(json header, const json& claims, const TestKey* key);
+// A compact token: `header` with "kid" when given and "alg": signed RS256 when `key` is given,
+// else "none".
+std::string makeToken(const json& claims, const ServiceKeys* key,
+                      const std::optional<std::string>& kid = std::nullopt, json header = {{"typ", "JWT"}});
 // The device data a correct client sends under "metadata".
 json deviceData(bool sandbox = false);
 // A log upload body: one part "log-file" holding `zip`, between boundaries "b".
@@ -105,12 +88,14 @@ struct DecodedToken {
     json claims;
     bool signatureValid = false; // against the key passed to decodeToken
 };
-// Decodes a reply token and checks its RS256 signature with the SPKI Base64 `serverPublicKey`.
+// Reads a reply token as the service's reader does (strict Base64url, JSON objects) and checks its
+// RS256 signature with the SPKI Base64 `serverPublicKey`. The library's reader checks the same
+// replies apart from the service's code in its own tests.
 std::optional<DecodedToken> decodeToken(const std::string& compact, const std::string& serverPublicKey);
 
 // A device paired by hand: the ids the pairing reply gave it and the key it signs with.
 struct PairedDevice {
-    const TestKey* key = nullptr;
+    const ServiceKeys* key = nullptr;
     std::string id;
     std::string installedApplicationId;
     std::string pairingId;
@@ -131,7 +116,6 @@ class RunningService {
 public:
     // Options as given; without a state directory, in a fresh temporary one.
     explicit RunningService(ServiceOptions options = {});
-    ~RunningService() { stop(); }
 
     ReferenceService& service() { return *service_; }
     HttpsClient& client() { return *client_; }
@@ -157,9 +141,9 @@ public:
     }
 
     // The claims of a pairing request (unsigned device data included).
-    static json pairingClaims(const std::string& pairingKey, const TestKey& key, bool sandbox = false);
+    static json pairingClaims(const std::string& pairingKey, const ServiceKeys& key, bool sandbox = false);
     // Pairs `key` with a fresh key of `region` and finalizes the pairing (asserts on the way).
-    PairedDevice pair(const TestKey& key, Region region = Region::eu, bool finalize = true);
+    PairedDevice pair(const ServiceKeys& key, Region region = Region::eu, bool finalize = true);
     // Reads the claims of a reply, asserting a valid service signature and a correlation id.
     json replyClaims(const HttpReply& reply);
     // Asserts a signed refusal: status, "code", the "id" equal to the correlation id and, when
@@ -174,8 +158,8 @@ public:
     }
 
 private:
+    // Destroyed in reverse: the client, the service, then the temporary directory.
     std::unique_ptr<TempDir> temp_;
-    std::filesystem::path stateDirectory_;
     std::unique_ptr<ReferenceService> service_;
     std::unique_ptr<HttpsClient> client_;
     std::string serverPublicKey_;

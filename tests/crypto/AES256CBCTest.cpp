@@ -4,6 +4,8 @@
 #include "util/Base64.hpp"
 #include "util/OpenSSLPtr.hpp"
 
+#include "OpenSSLTestKeys.hpp"
+
 #include <openssl/rand.h>
 
 #include <gtest/gtest.h>
@@ -19,8 +21,8 @@ namespace {
 const std::string kKey = "0123456789abcdefghijABCDEFGHIJ_+"; // 32 characters
 
 using Kind = AES256CBC::Error::Kind;
-
-using Bytes = std::vector<std::uint8_t>;
+using test::Bytes;
+using test::bytesOf;
 
 Bytes randomBytes(std::size_t length) {
     Bytes bytes(length);
@@ -47,10 +49,7 @@ Bytes reference(const Bytes& key, const Bytes& iv, const Bytes& input) {
 
 // The Base64 of OpenSSL's ciphertext of `plaintext`, as AES256CBC writes it.
 std::string referenceBase64(const std::string& key, const std::string& iv, const std::string& plaintext) {
-    const auto bytes = [](const std::string& text) {
-        return Bytes(text.begin(), text.end());
-    };
-    return base64Encode(reference(bytes(key), bytes(iv), bytes(plaintext)));
+    return base64Encode(reference(bytesOf(key), bytesOf(iv), bytesOf(plaintext)));
 }
 
 AESCipher makeCipher(const Bytes& key, const Bytes& iv) {
@@ -84,7 +83,7 @@ TEST(AES256CBCTest, EncryptStringGivesNothingForEmptyTextOrAKeyOf31Or33Character
 }
 
 // Undecodable Base64 used to come back as the text "error", as if it were the plaintext.
-TEST(AES256CBCTest, DecryptFailuresCarryTheirKindDomainAndCode) {
+TEST(AES256CBCTest, DecryptFailuresCarryTheirKind) {
     const std::string iv = "0123456789abcdef";
     using E = AES256CBC::Error;
     const E badBase64{Kind::invalidBase64, std::nullopt},
@@ -101,27 +100,18 @@ TEST(AES256CBCTest, DecryptFailuresCarryTheirKindDomainAndCode) {
     };
     for (const auto& [text, key, expected] : cases)
         EXPECT_EQ(AES256CBC::aesDecrypt(text, key, iv).error(), expected) << text;
-    EXPECT_EQ(badBase64.domain(), "Invalid base64 data");
-    EXPECT_EQ(blockSize.domain(), "AESCipher.Error");
-    EXPECT_EQ(blockSize.code(), 0);
-    EXPECT_EQ((E{Kind::invalidUtf8Data, std::nullopt}).domain(), "Invalid utf8 data");
-    EXPECT_EQ((E{Kind::invalidUtf8Data, std::nullopt}).code(), 0);
-    auto shortIV = AES256CBC::aesEncrypt("x", kKey, "0123");
-    EXPECT_EQ(shortIV.error(), (E{Kind::cipher, AESCipherError::invalidInitializationVector}));
-    EXPECT_EQ(shortIV.error().code(), 3);
+    EXPECT_EQ(AES256CBC::aesEncrypt("x", kKey, "0123").error(),
+              (E{Kind::cipher, AESCipherError::invalidInitializationVector}));
 }
 
-TEST(AES256CBCTest, RandomTextUsesOnlyItsAlphabetAndNeverTwoSpacesInARow) {
+// The library draws mixed text only (IVs and the log key); the with-spaces form has no caller.
+TEST(AES256CBCTest, RandomTextUsesOnlyItsAlphabet) {
     const std::tuple<std::size_t, bool, bool, const char*> cases[] = {
         {32, false, false, "[a-zA-Z0-9]{32}"}, {0, false, false, ""}, {500, true, false, "[a-z]{500}"}};
     for (const auto& [length, lower, spaces, pattern] : cases) {
         const std::string text = AES256CBC::randomText(length, lower, spaces).value_or("?");
         EXPECT_TRUE(std::regex_match(text, std::regex(pattern))) << text;
     }
-    const std::string spaced = AES256CBC::randomText(5000, false, true).value_or("?");
-    EXPECT_TRUE(std::regex_match(spaced, std::regex("[a-zA-Z0-9 ]{5000}")));
-    EXPECT_EQ(spaced.find("  "), std::string::npos);
-    EXPECT_NE(spaced.find(' '), std::string::npos);
 }
 
 TEST(AES256CBCTest, RandomTextIsUniformWithoutModuloBias) {
@@ -137,17 +127,6 @@ TEST(AES256CBCTest, RandomTextIsUniformWithoutModuloBias) {
     const double sigma = std::sqrt(draws * (1.0 / 26) * (25.0 / 26));
     for (std::size_t i = 0; i < 26; ++i)
         EXPECT_NEAR(static_cast<double>(counts[i]), expected, 5 * sigma) << static_cast<char>('a' + i);
-
-    // Mixed text: the class is chosen first, so each digit is likelier than each letter.
-    std::size_t digits = 0, capitals = 0;
-    const std::string mixed = AES256CBC::randomText(90000, false, false).value_or("");
-    for (char c : mixed) {
-        digits += (c >= '0' && c <= '9');
-        capitals += (c >= 'A' && c <= 'Z');
-    }
-    const double classSigma = std::sqrt(90000 * (1.0 / 3) * (2.0 / 3));
-    EXPECT_NEAR(static_cast<double>(digits), 30000, 5 * classSigma);
-    EXPECT_NEAR(static_cast<double>(capitals), 30000, 5 * classSigma);
 }
 
 // Every length up to 300 with AES-256, a spread of lengths with AES-128 and AES-192: OpenSSL's

@@ -1,7 +1,6 @@
 // Compact tokens: parsing, building, the algorithm names, and RSA PKCS#1 signing and verifying
 // against OpenSSL.
 #include "jwt/JSONWebToken.hpp"
-#include "jwt/Digest.hpp"
 #include "jwt/RSAPKCS1Signer.hpp"
 #include "jwt/RSAPKCS1Verifier.hpp"
 #include "jwt/SignatureAlgorithm.hpp"
@@ -13,7 +12,6 @@
 
 #include <openssl/rand.h>
 
-#include <cmath>
 #include <limits>
 
 namespace velquor::detail {
@@ -88,27 +86,17 @@ TEST(JSONWebTokenTest, ParsesAWellFormedTokenWhateverItsTypAndKeepsItsParts) {
         }
 }
 
-TEST(JSONWebTokenTest, BuildsAnUnsignedTokenWithExactlyAlgAndTyp) {
+// The header of each kind of token the library builds, and its empty signature segment, are the
+// request token's test.
+TEST(JSONWebTokenTest, BuildsAnUnpaddedTokenWhoseClaimsParseBack) {
     const Json claims = {{"iss", "device"}, {"exp", 1700000000}, {"nested", {{"a", "é"}}}};
     auto built = JSONWebToken::build(claims, std::nullopt, nullptr);
     ASSERT_TRUE(built) << built.error().description();
     EXPECT_EQ(built->signatureAlgorithm, SignatureAlgorithm::none());
-    const std::string raw = built->rawString();
-    EXPECT_EQ(raw.back(), '.');
-    EXPECT_EQ(raw.find('='), std::string::npos);
-
-    EXPECT_EQ(Json::parse(base64URLDecoded(built->base64Parts.header).value()),
-              (Json{{"alg", "none"}, {"typ", "JWT"}}));
-    auto withKid = JSONWebToken::build(Json::object(), std::string("device-42"), nullptr);
-    EXPECT_EQ(Json::parse(base64URLDecoded(withKid.value().base64Parts.header).value()),
-              (Json{{"alg", "none"}, {"typ", "JWT"}, {"kid", "device-42"}}));
-    EXPECT_EQ(withKid.value().base64Parts.payload, seg("{}"));
-
-    auto parsed = JSONWebToken::parse(raw);
+    EXPECT_EQ(built->rawString().find('='), std::string::npos);
+    auto parsed = JSONWebToken::parse(built->rawString());
     ASSERT_TRUE(parsed) << parsed.error().description();
     EXPECT_EQ(parsed->payload.jsonPayload, claims);
-    EXPECT_EQ(parsed->signatureAlgorithm, SignatureAlgorithm::none());
-    EXPECT_EQ(parsed->rawString(), raw);
 }
 
 TEST(JSONWebTokenTest, ClaimsJSONCannotCarryComeBackAsErrorsNotExceptions) {
@@ -141,68 +129,41 @@ TEST(SignatureAlgorithmTest, ReadsEveryStandardNameAndNothingElse) {
         {"none", SignatureAlgorithm::none()},
         {"NONE", SignatureAlgorithm::none()},
         {"None", SignatureAlgorithm::none()}};
+    // The names the library writes ("RS256", "none") are in the request tokens' headers.
     for (const auto& [name, algorithm] : known)
         EXPECT_EQ(SignatureAlgorithm::fromName(name).value(), algorithm) << name;
-    for (const auto& [name, algorithm] : {known[1], known[4], known[6]})
-        EXPECT_EQ(algorithm.name(), name);
-    EXPECT_NE(SignatureAlgorithm::rsassa_PKCS1(Hash::sha256), SignatureAlgorithm::rsassa_PKCS1(Hash::sha384));
 
     for (const std::string name : {"rs256", "RS", "RS1024", "R", "", "XS256", "RS256 ", "nonee", "RS 256"})
         EXPECT_EQ(SignatureAlgorithm::fromName(name).error(),
                   (JSONWebTokenError{Kind::invalidSignatureAlgorithm, std::nullopt, name}));
-
-    EXPECT_EQ(SignatureAlgorithm::hashFunctionFromRawValue(384), Hash::sha384);
-    EXPECT_FALSE(SignatureAlgorithm::hashFunctionFromRawValue(1));
-    EXPECT_FALSE(SignatureAlgorithm::hashFunctionFromRawValue(255));
 }
 
-class RSAPKCS1Test : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        key_ = test::generateRSAKey().release();
-        otherKey_ = test::generateRSAKey().release();
-    }
-    static void TearDownTestSuite() {
-        EVP_PKEY_free(key_);
-        EVP_PKEY_free(otherKey_);
-    }
-
-    static RSAKey privateKey(EVP_PKEY* key = key_) { return {test::keyRef(key, true)}; }
-    static RSAKey publicKey(EVP_PKEY* key = key_) { return {test::keyRef(key, false)}; }
-
-    static JSONWebToken signedToken(Hash hash = Hash::sha256) {
-        RSAPKCS1Signer signer(hash, privateKey());
-        auto built = JSONWebToken::build({{"iss", "device"}, {"jti", "0123"}}, std::string("kid-1"), &signer);
-        EXPECT_TRUE(built) << (built ? "" : built.error().description());
-        auto parsed = JSONWebToken::parse(built->rawString());
-        EXPECT_TRUE(parsed);
-        return parsed.value();
-    }
-
-    static EVP_PKEY* key_;
-    static EVP_PKEY* otherKey_;
-};
-
-EVP_PKEY* RSAPKCS1Test::key_ = nullptr;
-EVP_PKEY* RSAPKCS1Test::otherKey_ = nullptr;
-
-TEST(DigestTest, MatchesOpenSSLForEverySupportedSizeAndNothingElse) {
-    const auto abc = bytesOf("abc");
-    const std::pair<int, DigestAlgorithm> sizes[] = {{1, DigestAlgorithm::sha1},
-                                                     {256, DigestAlgorithm::sha256},
-                                                     {384, DigestAlgorithm::sha384},
-                                                     {512, DigestAlgorithm::sha512}};
-    for (const auto& [bits, algorithm] : sizes)
-        EXPECT_EQ(digest(bits, abc), test::digestOf(algorithm, "abc")) << bits;
-    EXPECT_EQ(digest(256, Bytes{}), test::digestOf(DigestAlgorithm::sha256, ""));
-    EXPECT_TRUE(digest(7, abc).empty());
-    EXPECT_TRUE(digest(0, abc).empty());
+// Two keys made once for the suite: the signer's and another one.
+EVP_PKEY* rsaKey(int which = 0) {
+    static const detail::EVP_PKEY_ptr keys[] = {test::generateRSAKey(), test::generateRSAKey()};
+    return keys[which].get();
 }
 
-// Signatures equal OpenSSL's byte for byte; the token names its algorithm, carries the standard
-// signature over header "." payload, and validates with the public key or a private key handle
-// (through its public half).
-TEST_F(RSAPKCS1Test, SignsLikeOpenSSLAndItsTokensValidate) {
+RSAKey privateKey(EVP_PKEY* key = rsaKey()) {
+    return {test::keyRef(key, true)};
+}
+RSAKey publicKey(EVP_PKEY* key = rsaKey()) {
+    return {test::keyRef(key, false)};
+}
+
+JSONWebToken signedToken(Hash hash = Hash::sha256) {
+    RSAPKCS1Signer signer(hash, privateKey());
+    auto built = JSONWebToken::build({{"iss", "device"}, {"jti", "0123"}}, std::string("kid-1"), &signer);
+    EXPECT_TRUE(built) << (built ? "" : built.error().description());
+    auto parsed = JSONWebToken::parse(built->rawString());
+    EXPECT_TRUE(parsed);
+    return parsed.value();
+}
+
+// Signatures equal OpenSSL's byte for byte (so the digests under them are OpenSSL's too); the token names its
+// algorithm, carries the standard signature over header "." payload, and validates with the public key or a
+// private key handle (through its public half).
+TEST(RSAPKCS1Test, SignsLikeOpenSSLAndItsTokensValidate) {
     const std::tuple<Hash, const EVP_MD*, const char*> hashes[] = {{Hash::sha256, EVP_sha256(), "RS256"},
                                                                    {Hash::sha384, EVP_sha384(), "RS384"},
                                                                    {Hash::sha512, EVP_sha512(), "RS512"}};
@@ -211,12 +172,12 @@ TEST_F(RSAPKCS1Test, SignsLikeOpenSSLAndItsTokensValidate) {
         for (std::size_t length : {0u, 1u, 55u, 64u, 1000u}) {
             Bytes input(length);
             RAND_bytes(input.data(), static_cast<int>(length));
-            EXPECT_EQ(signer.sign(input).value(), test::referenceSign(key_, md, input))
+            EXPECT_EQ(signer.sign(input).value(), test::referenceSign(rsaKey(), md, input))
                 << name << " " << length;
         }
         const JSONWebToken token = signedToken(hash);
         EXPECT_EQ(token.signatureAlgorithm.name(), name);
-        EXPECT_TRUE(test::referenceVerify(key_, md,
+        EXPECT_TRUE(test::referenceVerify(rsaKey(), md,
                                           bytesOf(token.base64Parts.header + "." + token.base64Parts.payload),
                                           base64URLDecoded(token.base64Parts.signature).value_or(Bytes{})));
         EXPECT_EQ(RSAPKCS1Verifier(hash, publicKey()).validateToken(token), std::nullopt);
@@ -224,7 +185,7 @@ TEST_F(RSAPKCS1Test, SignsLikeOpenSSLAndItsTokensValidate) {
     }
 }
 
-TEST_F(RSAPKCS1Test, RejectsAlteredForeignOrShortSignatures) {
+TEST(RSAPKCS1Test, RejectsAlteredForeignOrShortSignatures) {
     const RSAPKCS1Verifier verifier(Hash::sha256, publicKey());
     const JSONWebToken token = signedToken();
     const Bytes signature = base64URLDecoded(token.base64Parts.signature).value_or(Bytes{});
@@ -243,13 +204,13 @@ TEST_F(RSAPKCS1Test, RejectsAlteredForeignOrShortSignatures) {
          {tampered, withSignature(shortened), withSignature({}),
           withSignature(RSAPKCS1Signer(Hash::sha384, privateKey()).sign(bytesOf(signingInput)).value())})
         EXPECT_EQ(verifier.validateToken(bad), SignatureValidatorError::signatureMismatch) << bad.rawString();
-    EXPECT_EQ(RSAPKCS1Verifier(Hash::sha256, publicKey(otherKey_)).validateToken(token),
+    EXPECT_EQ(RSAPKCS1Verifier(Hash::sha256, publicKey(rsaKey(1))).validateToken(token),
               SignatureValidatorError::signatureMismatch);
     EXPECT_EQ(RSAPKCS1Verifier(Hash::sha256, RSAKey{}).validateToken(token),
               SignatureValidatorError::signatureMismatch);
 }
 
-TEST_F(RSAPKCS1Test, RejectsOtherAlgorithmsBeforeLookingAtTheSignature) {
+TEST(RSAPKCS1Test, RejectsOtherAlgorithmsBeforeLookingAtTheSignature) {
     const RSAPKCS1Verifier verifier(Hash::sha256, publicKey());
 
     EXPECT_EQ(verifier.validateToken(JSONWebToken::build({{"a", 1}}, std::nullopt, nullptr).value()),
@@ -269,7 +230,7 @@ TEST_F(RSAPKCS1Test, RejectsOtherAlgorithmsBeforeLookingAtTheSignature) {
     EXPECT_FALSE(verifier.canVerify(SignatureAlgorithm::hmac(Hash::sha256)));
 }
 
-TEST_F(RSAPKCS1Test, KeyStoreFailuresReachTheTokenBuilderAsSecurityError) {
+TEST(RSAPKCS1Test, KeyStoreFailuresReachTheTokenBuilderAsSecurityError) {
     RSAPKCS1Signer failing(Hash::sha256, RSAKey{std::make_shared<test::FailingKeyRef>(kKeyStoreIOError)});
     EXPECT_EQ(failing.sign(bytesOf("input")).error(),
               (SignerError{SignerError::Kind::securityError, kKeyStoreIOError}));
@@ -279,8 +240,8 @@ TEST_F(RSAPKCS1Test, KeyStoreFailuresReachTheTokenBuilderAsSecurityError) {
     EXPECT_EQ(built.error().kind, JSONWebToken::BuildError::Kind::signer);
     EXPECT_EQ(built.error().signerError, (SignerError{SignerError::Kind::securityError, kKeyStoreIOError}));
 
-    RSAPKCS1Signer keyless(Hash::sha256, RSAKey{});
-    EXPECT_EQ(keyless.sign(bytesOf("input")).error().status, RSAPKCS1Signer::kNoKeyStatus);
+    EXPECT_EQ(RSAPKCS1Signer(Hash::sha256, RSAKey{}).sign(bytesOf("input")).error().status,
+              RSAPKCS1Signer::kNoKeyStatus);
 
     EXPECT_FALSE(RSAPKCS1Signer(Hash::sha256, publicKey()).sign(bytesOf("input")))
         << "a public key cannot sign";

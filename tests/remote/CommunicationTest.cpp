@@ -1,6 +1,5 @@
 #include "remote/Communication.hpp"
 
-#include "log/MemoryLogSink.hpp"
 #include "platform/linux/CurlHttpTransport.hpp"
 #include "remote/RequestBuilder.hpp"
 #include "remote/ResponseHandler.hpp"
@@ -8,6 +7,7 @@
 #include "util/Base64URL.hpp"
 
 #include "DeviceTestSupport.hpp"
+#include "FoundationSupport.hpp"
 #include "ServiceTestSupport.hpp"
 #include "TokenTestSupport.hpp"
 
@@ -21,11 +21,6 @@ namespace velquor::detail {
 namespace {
 
 using Outcome = std::pair<std::optional<Json>, std::optional<Error>>;
-
-struct RecordingConsole : Console {
-    void writeLine(const std::string& line) override { lines.push_back(line); } // one request at a time
-    std::vector<std::string> lines;
-};
 
 // Answers every request with one reply whose status is 0, from a thread of its own.
 struct StatusZeroTransport : HttpTransport {
@@ -49,14 +44,10 @@ class CommunicationTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         running = std::make_unique<service::test::RunningService>();
-        running->pair(service::test::TestKey::shared(0)); // learns the service key
+        running->pair(service::test::testKey(0)); // learns the service key
     }
     static void TearDownTestSuite() { running.reset(); }
-    void SetUp() override {
-        setLogSink(sink);
-        running->adminRaw("DELETE", "faults");
-    }
-    void TearDown() override { setLogSink(nullptr); }
+    void SetUp() override { running->adminRaw("DELETE", "faults"); }
 
     Communication communication(std::shared_ptr<HttpTransport> http) {
         auto collaborators = fixture.collaborators();
@@ -65,8 +56,11 @@ protected:
                               collaborators.reachabilityFlags, fixture.queues,
                               collaborators.notificationCenter});
     }
-    std::shared_ptr<HttpTransport> curl(std::optional<std::chrono::seconds> inactivityLimit = std::nullopt) {
-        return std::make_shared<CurlHttpTransport>(running->service().caCertificatePath(), inactivityLimit);
+    // An inactivity limit of `inactivity` seconds; 0: the transport's own.
+    std::shared_ptr<HttpTransport> curl(int inactivity = 0) {
+        return std::make_shared<CurlHttpTransport>(
+            running->service().caCertificatePath(),
+            inactivity ? std::optional(std::chrono::seconds(inactivity)) : std::nullopt);
     }
     void prepare(Device device) {
         ASSERT_TRUE(fixture.keychain().getDevicePublicKeyString());
@@ -94,8 +88,8 @@ protected:
 
     static inline std::unique_ptr<service::test::RunningService> running;
     test::DeviceFixture fixture;
-    std::shared_ptr<MemoryLogSink> sink = std::make_shared<MemoryLogSink>();
-    std::shared_ptr<RecordingConsole> console = std::make_shared<RecordingConsole>();
+    test::ScopedLogSink sink;
+    std::shared_ptr<test::RecordingConsole> console = std::make_shared<test::RecordingConsole>();
     RequestBuilder builder{std::make_shared<test::FixedBundle>(test::hostValues())};
 };
 
@@ -108,7 +102,7 @@ TEST_F(CommunicationTest, PairsAndFinalizesWithTheService) {
     ASSERT_TRUE(claims) << describeError(*error);
     EXPECT_EQ(sink->count("Successful status code=201"), 2u) << "checked before and after the signature";
     EXPECT_TRUE(sink->contains("Public was found in response"));
-    EXPECT_EQ(console->lines,
+    EXPECT_EQ(console->lines(),
               (std::vector<std::string>{"Successful dictionary string Params=" + claims->dump(),
                                         "Successful dictionary pretty string Params=" + claims->dump(2)}));
     std::optional<std::string> pairingId;
@@ -160,11 +154,8 @@ TEST_P(CommunicationFault, AnswersWithTheCodeOfTheFailingStep) {
         planted["path"] = "v1/deviceInfo";
         running->adminPost("faults", planted);
     }
-    const auto inactivity = fault.contains("inactivity")
-                                ? std::optional(std::chrono::seconds(fault["inactivity"]))
-                                : std::nullopt;
     auto [claims, error] =
-        post(communication(curl(inactivity)),
+        post(communication(curl(fault.value("inactivity", 0))),
              builder.deviceInfoRequest(
                  tls.empty() ? base() : running->service().tlsFaultURL(tls, service::Region::na)));
     ASSERT_TRUE(error) << claims->dump();
@@ -182,47 +173,43 @@ TEST_P(CommunicationFault, AnswersWithTheCodeOfTheFailingStep) {
 
 using enum Device;
 
-INSTANTIATE_TEST_SUITE_P(
-    ReferenceService, CommunicationFault,
-    ::testing::Values(
-        FaultCase{
-            "SignedErrorRefined", 10005, 14, 0, unpaired,
-            R"({"status":400,"body":{"code":"INVALID_DATA","details":[{"target":"pairingKey"}]},"correlationId":"abc"})"},
-        FaultCase{
-            "UnsignedErrorBeforePairing", 10006, 14, 0, unpaired,
-            R"({"status":400,"body":{"code":"INVALID_DATA","details":[{"target":"bundleId"}]},"signature":"none"})"},
-        FaultCase{"ForeignErrorBeforePairing", 10003, 14, 0, unpaired,
-                  R"({"status":400,"body":{"a":1},"signature":"foreign","correlationId":null})"},
-        FaultCase{
-            "SignedErrorAfterPairing", 10009, 14, 0, paired,
-            R"({"status":409,"body":{"details":[{"innerError":{"actual":"PUSH_CONFIRMATION_TIMED_OUT"}}]}})"},
-        FaultCase{"ForeignErrorAfterPairing", 10000, 11, 0, paired,
-                  R"({"status":400,"body":{"a":1},"signature":"foreign"})"},
-        FaultCase{"UnsignedReplyAfterPairing", 10000, 11, 0, paired,
-                  R"({"status":200,"body":{"public":{}},"signature":"none"})"},
-        FaultCase{"UnsignedReplyCarryingAKey", 10000, 11, 0, unpaired,
-                  R"({"status":200,"body":{"serverPublicKey":"$FOREIGN"},"signature":"none"})"},
-        FaultCase{"OwnKeyIgnoredOnceOneIsStored", 10000, 11, 0, paired,
-                  R"({"status":200,"body":{"public":{}},"serverPublicKey":"foreign"})"},
-        FaultCase{"OwnKeyRefusedWhilePairedWithoutOne", 10000, 24, 0, pairedWithoutServiceKey,
-                  R"({"status":200,"body":{"public":{}},"serverPublicKey":"foreign"})"},
-        FaultCase{"NoKeyBeforePairing", 10000, 24, 0, unpaired,
-                  R"({"status":200,"body":{"id":"p"},"signature":"valid"})"},
-        FaultCase{"KeyNotText", 10000, 24, 0, unpaired,
-                  R"({"status":201,"body":{"serverPublicKey":5},"signature":"valid"})"},
-        FaultCase{"KeyOf1024Bits", 10000, 23, 0, unpaired,
-                  R"({"status":200,"body":{"serverPublicKey":"$SHORT"},"signature":"valid"})"},
-        FaultCase{"PlainJSONError", 10000, 13, 0, paired, R"({"status":400,"body":"{\"code\":\"X\"}"})"},
-        FaultCase{"EmptyBody", 10000, 13, 0, unpaired, R"({"status":200})"},
-        FaultCase{"Nested100000Deep", 10000, 13, 0, unpaired, R"({"status":200,"nested":true})"},
-        FaultCase{"NotUTF8", 10003, 12, 0, paired, R"({"status":200,"bodyBase64":"//4AYWJj"})"},
-        FaultCase{"CutOff", 10003, 15, -1005, paired, R"({"abort":4,"body":"0123456789"})"},
-        FaultCase{"ClosedBeforeReply", 10003, 15, -1005, unpaired, R"({"abort":"beforeReply"})"},
-        FaultCase{"TimedOut", 10003, 15, -1001, paired, R"({"status":200,"delayMs":3000,"inactivity":1})"},
-        FaultCase{"UntrustedCertificate", 10003, 15, -1202, paired, R"({"tls":"untrusted"})"},
-        FaultCase{"WrongNameCertificate", 10003, 15, -1202, unpaired, R"({"tls":"wrongName"})"},
-        FaultCase{"NetworkDown", 10004, 16, 0, paired, R"({"abort":"beforeReply","routes":false})"}),
-    [](const auto& info) { return std::string(info.param.name); });
+const FaultCase kFaults[] = {
+    {"SignedErrorRefined", 10005, 14, 0, unpaired,
+     R"({"status":400,"body":{"code":"INVALID_DATA","details":[{"target":"pairingKey"}]},"correlationId":"abc"})"},
+    {"UnsignedErrorBeforePairing", 10006, 14, 0, unpaired,
+     R"({"status":400,"body":{"code":"INVALID_DATA","details":[{"target":"bundleId"}]},"signature":"none"})"},
+    {"ForeignErrorBeforePairing", 10003, 14, 0, unpaired,
+     R"({"status":400,"body":{"a":1},"signature":"foreign","correlationId":null})"},
+    {"SignedErrorAfterPairing", 10009, 14, 0, paired,
+     R"({"status":409,"body":{"details":[{"innerError":{"actual":"PUSH_CONFIRMATION_TIMED_OUT"}}]}})"},
+    {"ForeignErrorAfterPairing", 10000, 11, 0, paired,
+     R"({"status":400,"body":{"a":1},"signature":"foreign"})"},
+    {"UnsignedReplyAfterPairing", 10000, 11, 0, paired,
+     R"({"status":200,"body":{"public":{}},"signature":"none"})"},
+    {"UnsignedReplyCarryingAKey", 10000, 11, 0, unpaired,
+     R"({"status":200,"body":{"serverPublicKey":"$FOREIGN"},"signature":"none"})"},
+    {"OwnKeyIgnoredOnceOneIsStored", 10000, 11, 0, paired,
+     R"({"status":200,"body":{"public":{}},"serverPublicKey":"foreign"})"},
+    {"OwnKeyRefusedWhilePairedWithoutOne", 10000, 24, 0, pairedWithoutServiceKey,
+     R"({"status":200,"body":{"public":{}},"serverPublicKey":"foreign"})"},
+    {"NoKeyBeforePairing", 10000, 24, 0, unpaired, R"({"status":200,"body":{"id":"p"},"signature":"valid"})"},
+    {"KeyNotText", 10000, 24, 0, unpaired,
+     R"({"status":201,"body":{"serverPublicKey":5},"signature":"valid"})"},
+    {"KeyOf1024Bits", 10000, 23, 0, unpaired,
+     R"({"status":200,"body":{"serverPublicKey":"$SHORT"},"signature":"valid"})"},
+    {"PlainJSONError", 10000, 13, 0, paired, R"({"status":400,"body":"{\"code\":\"X\"}"})"},
+    {"EmptyBody", 10000, 13, 0, unpaired, R"({"status":200})"},
+    {"Nested100000Deep", 10000, 13, 0, unpaired, R"({"status":200,"nested":true})"},
+    {"NotUTF8", 10003, 12, 0, paired, R"({"status":200,"bodyBase64":"//4AYWJj"})"},
+    {"CutOff", 10003, 15, -1005, paired, R"({"abort":4,"body":"0123456789"})"},
+    {"ClosedBeforeReply", 10003, 15, -1005, unpaired, R"({"abort":"beforeReply"})"},
+    {"TimedOut", 10003, 15, -1001, paired, R"({"status":200,"delayMs":3000,"inactivity":1})"},
+    {"UntrustedCertificate", 10003, 15, -1202, paired, R"({"tls":"untrusted"})"},
+    {"WrongNameCertificate", 10003, 15, -1202, unpaired, R"({"tls":"wrongName"})"},
+    {"NetworkDown", 10004, 16, 0, paired, R"({"abort":"beforeReply","routes":false})"}};
+
+INSTANTIATE_TEST_SUITE_P(ReferenceService, CommunicationFault, ::testing::ValuesIn(kFaults),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(CommunicationTest, RefusesBeforeSendingAndNeedsAnHTTPStatus) {
     auto transport = std::make_shared<StatusZeroTransport>();

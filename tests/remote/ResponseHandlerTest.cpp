@@ -1,9 +1,9 @@
 #include "remote/ResponseHandler.hpp"
 
-#include "log/MemoryLogSink.hpp"
 #include "platform/memory/MemoryKeyStore.hpp"
 #include "util/Base64.hpp"
 
+#include "FoundationSupport.hpp"
 #include "OpenSSLTestKeys.hpp"
 #include "TokenTestSupport.hpp"
 
@@ -21,9 +21,6 @@ struct ReplyCase {
 
 class ResponseHandlerTest : public ::testing::TestWithParam<ReplyCase> {
 protected:
-    void SetUp() override { setLogSink(sink); }
-    void TearDown() override { setLogSink(nullptr); }
-
     Json claims() const {
         std::string text = GetParam().claims;
         for (auto [name, bits] : {std::pair{"$KEY2048", 2048u}, {"$KEY1024", 1024u}})
@@ -46,7 +43,7 @@ protected:
 
     std::shared_ptr<MemoryKeyStore> store = std::make_shared<MemoryKeyStore>();
     Keychain keychain{store};
-    std::shared_ptr<MemoryLogSink> sink = std::make_shared<MemoryLogSink>();
+    test::ScopedLogSink sink;
 };
 
 using ResponseHandlerPairing = ResponseHandlerTest;
@@ -72,28 +69,24 @@ TEST_P(ResponseHandlerPairing, StoresWhatTheReplyCarriesThenCallsOneStep) {
     EXPECT_EQ(stored, Json::parse(GetParam().after));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Replies, ResponseHandlerPairing,
-    ::testing::Values(
-        ReplyCase{"OnlyTheDeviceId", R"({"id": "X1", "status": "PENDING_ACK", "mobileDevice": {"id": "D1"}})",
-                  -1, R"({"mobileDeviceID": "D1", "key": false})"},
-        ReplyCase{
-            "Everything",
-            R"({"id": "X1", "status": "COMPLETED", "mobileDevice": {"id": "D1", "marketingName": "P"},
+const ReplyCase kPairingReplies[] = {
+    {"OnlyTheDeviceId", R"({"id": "X1", "status": "PENDING_ACK", "mobileDevice": {"id": "D1"}})", -1,
+     R"({"mobileDeviceID": "D1", "key": false})"},
+    {"Everything",
+     R"({"id": "X1", "status": "COMPLETED", "mobileDevice": {"id": "D1", "marketingName": "P"},
                       "installedApplication": {"id": "A1"}, "serverPublicKey": "$KEY2048", "extra": [1]})",
-            -1,
-            R"({"mobileDeviceID": "D1", "deviceMarketName": "P", "installedApplicationID": "A1", "key": true})"},
-        ReplyCase{"NullDevice", R"({"id": "X1", "status": "S", "mobileDevice": null})", -1,
-                  R"({"key": false})"},
-        // A reply the wire model refuses (its rules are checked there).
-        ReplyCase{"IdOfAnotherType", R"({"id": 5, "status": "S", "mobileDevice": {"id": "D1"}})", 3,
-                  R"({"key": false})"},
-        ReplyCase{"NotSerialisable", R"({"id": "X1", "status": "S", "$BAD": 0})", 2, R"({"key": false})"},
-        // A key the keychain refuses (each reason is checked there).
-        ReplyCase{"KeyOf1024Bits", R"({"id": "X1", "status": "S", "mobileDevice": {"id": "D1"},
+     -1, R"({"mobileDeviceID": "D1", "deviceMarketName": "P", "installedApplicationID": "A1", "key": true})"},
+    {"NullDevice", R"({"id": "X1", "status": "S", "mobileDevice": null})", -1, R"({"key": false})"},
+    // A reply the wire model refuses (its rules are checked there).
+    {"IdOfAnotherType", R"({"id": 5, "status": "S", "mobileDevice": {"id": "D1"}})", 3, R"({"key": false})"},
+    {"NotSerialisable", R"({"id": "X1", "status": "S", "$BAD": 0})", 2, R"({"key": false})"},
+    // A key the keychain refuses (each reason is checked there).
+    {"KeyOf1024Bits", R"({"id": "X1", "status": "S", "mobileDevice": {"id": "D1"},
                                        "serverPublicKey": "$KEY1024"})",
-                  5, R"({"mobileDeviceID": "D1", "key": false})"}),
-    [](const auto& info) { return std::string(info.param.name); });
+     5, R"({"mobileDeviceID": "D1", "key": false})"}};
+
+INSTANTIATE_TEST_SUITE_P(Replies, ResponseHandlerPairing, ::testing::ValuesIn(kPairingReplies),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 using ResponseHandlerDeviceInfo = ResponseHandlerTest;
 
@@ -118,25 +111,23 @@ TEST_P(ResponseHandlerDeviceInfo, HandsOverThePublicRecordAfterAtMostOneUpload) 
     expectFailure(failure);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Replies, ResponseHandlerDeviceInfo,
-    ::testing::Values(
-        ReplyCase{"NoDevices", R"({"public": {"a": 1}, "devices": []})", -1, "0"},
-        ReplyCase{"TwoPending",
-                  R"({"public": {"a": 1}, "devices": [{"logs": {"status": "PENDING"}}, {"id": "x"},
+const ReplyCase kDeviceInfoReplies[] = {
+    {"NoDevices", R"({"public": {"a": 1}, "devices": []})", -1, "0"},
+    {"TwoPending",
+     R"({"public": {"a": 1}, "devices": [{"logs": {"status": "PENDING"}}, {"id": "x"},
                                     {"logs": {"status": "PENDING"}}]})",
-                  -1, "1"},
-        ReplyCase{"PendingInSmallLetters", R"({"public": {}, "devices": [{"logs": {"status": "pending"}}]})",
-                  -1, "0"},
-        ReplyCase{"NoDevicesMember", R"({"public": {}})", 53, "0"},
-        ReplyCase{"NoPublic", R"({"devices": [{"logs": {"status": "PENDING"}}]})", 52, "0"},
-        ReplyCase{"PublicNotAnObject", R"({"public": 1, "devices": []})", 52, "0"},
-        ReplyCase{"DeviceOfAnotherShape",
-                  R"({"public": {}, "devices": [{"logs": {"status": "PENDING"}}, {"createdAt": 1.5}]})", 50,
-                  "0"},
-        ReplyCase{"NotSerialisable",
-                  R"({"public": {}, "devices": [{"logs": {"status": "PENDING"}}], "$BAD": 0})", 49, "0"}),
-    [](const auto& info) { return std::string(info.param.name); });
+     -1, "1"},
+    {"PendingInSmallLetters", R"({"public": {}, "devices": [{"logs": {"status": "pending"}}]})", -1, "0"},
+    {"NoDevicesMember", R"({"public": {}})", 53, "0"},
+    {"NoPublic", R"({"devices": [{"logs": {"status": "PENDING"}}]})", 52, "0"},
+    {"PublicNotAnObject", R"({"public": 1, "devices": []})", 52, "0"},
+    {"DeviceOfAnotherShape",
+     R"({"public": {}, "devices": [{"logs": {"status": "PENDING"}}, {"createdAt": 1.5}]})", 50, "0"},
+    {"NotSerialisable", R"({"public": {}, "devices": [{"logs": {"status": "PENDING"}}], "$BAD": 0})", 49,
+     "0"}};
+
+INSTANTIATE_TEST_SUITE_P(Replies, ResponseHandlerDeviceInfo, ::testing::ValuesIn(kDeviceInfoReplies),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
 } // namespace velquor::detail
