@@ -1,0 +1,129 @@
+#include "TlsStream.hpp"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+#include <netdb.h>
+#include <poll.h>
+#include <sys/socket.h>
+
+namespace velquor::service {
+namespace {
+
+int milliseconds(timeval time) {
+    return static_cast<int>(time.tv_sec * 1000 + time.tv_usec / 1000);
+}
+
+// True when `events` can proceed on `socket` within `timeoutMs`; false on timeout, error or hang-up
+// without data.
+bool waitFor(int socket, short events, int timeoutMs) {
+    pollfd entry{socket, events, 0};
+    int ready = 0;
+    do
+        ready = ::poll(&entry, 1, timeoutMs);
+    while (ready < 0 && errno == EINTR);
+    return ready > 0 && (entry.revents & events) != 0;
+}
+
+void addressOf(const sockaddr_storage& address, socklen_t length, std::string& ip, int& port) {
+    char host[NI_MAXHOST];
+    char service[NI_MAXSERV];
+    if (::getnameinfo(reinterpret_cast<const sockaddr*>(&address), length, host, sizeof host, service,
+                      sizeof service, NI_NUMERICHOST | NI_NUMERICSERV) != 0)
+        return;
+    ip = host;
+    port = std::atoi(service);
+}
+
+} // namespace
+
+TlsStream::TlsStream(int socket, SSL* ssl, timeval readTimeout, timeval writeTimeout)
+    : socket_(socket)
+    , ssl_(ssl)
+    , readTimeoutMs_(milliseconds(readTimeout))
+    , writeTimeoutMs_(milliseconds(writeTimeout)) {}
+
+bool TlsStream::hasBuffered() const {
+    return inBegin_ < inEnd_ || SSL_has_pending(ssl_) == 1;
+}
+
+bool TlsStream::is_readable() const {
+    return hasBuffered() || waitFor(socket_, POLLIN, readTimeoutMs_);
+}
+
+bool TlsStream::is_writable() const {
+    return !failed_ && waitFor(socket_, POLLOUT, writeTimeoutMs_);
+}
+
+ssize_t TlsStream::read(char* data, size_t size) {
+    if (inBegin_ == inEnd_) {
+        inBegin_ = inEnd_ = 0;
+        int got = 0;
+        for (;;) {
+            if (!hasBuffered() && !waitFor(socket_, POLLIN, readTimeoutMs_)) {
+                got = -1;
+                break;
+            }
+            got = SSL_read(ssl_, in_.data(), static_cast<int>(in_.size()));
+            if (got > 0)
+                break;
+            const int error = SSL_get_error(ssl_, got);
+            // A record without application data (a key update, say): wait for the next one.
+            if (error == SSL_ERROR_WANT_READ)
+                continue;
+            got = error == SSL_ERROR_ZERO_RETURN ? 0 : -1;
+            break;
+        }
+        if (got <= 0) {
+            ERR_clear_error();
+            return got;
+        }
+        inEnd_ = static_cast<size_t>(got);
+    }
+    const size_t count = std::min(size, inEnd_ - inBegin_);
+    std::memcpy(data, in_.data() + inBegin_, count);
+    inBegin_ += count;
+    return static_cast<ssize_t>(count);
+}
+
+ssize_t TlsStream::write(const char* data, size_t size) {
+    if (failed_)
+        return -1;
+    out_.append(data, size);
+    if (out_.size() >= flushThreshold && !flush())
+        return -1;
+    return static_cast<ssize_t>(size);
+}
+
+bool TlsStream::flush() {
+    size_t sent = 0;
+    while (!failed_ && sent < out_.size()) {
+        // The socket blocks, with the write limit as its send timeout; a timeout ends the connection.
+        const int wrote = SSL_write(ssl_, out_.data() + sent, static_cast<int>(out_.size() - sent));
+        if (wrote <= 0) {
+            failed_ = true;
+            ERR_clear_error();
+        } else {
+            sent += static_cast<size_t>(wrote);
+        }
+    }
+    out_.clear();
+    return !failed_;
+}
+
+void TlsStream::get_remote_ip_and_port(std::string& ip, int& port) const {
+    sockaddr_storage address{};
+    socklen_t length = sizeof address;
+    if (::getpeername(socket_, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+        addressOf(address, length, ip, port);
+}
+
+void TlsStream::get_local_ip_and_port(std::string& ip, int& port) const {
+    sockaddr_storage address{};
+    socklen_t length = sizeof address;
+    if (::getsockname(socket_, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+        addressOf(address, length, ip, port);
+}
+
+} // namespace velquor::service
