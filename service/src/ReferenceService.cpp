@@ -380,9 +380,13 @@ void ReferenceService::Impl::write(const ServiceReply& reply, const std::string&
         send(reply.rawBody, reply.contentType);
         return;
     }
-    nlohmann::json claims = *reply.claims;
-    if (reply.isError && claims.is_object())
-        claims["id"] = id;
+    // Only an error gains a member ("id"); other claims are signed as they are, uncopied.
+    std::optional<nlohmann::json> withId;
+    if (reply.isError && reply.claims->is_object()) {
+        withId = *reply.claims;
+        (*withId)["id"] = id;
+    }
+    const nlohmann::json& claims = withId ? *withId : *reply.claims;
     std::optional<std::string> token;
     switch (reply.signature) {
     case ReplySignature::valid:

@@ -1,10 +1,10 @@
 #include "TlsStream.hpp"
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
 
-#include <netdb.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 
@@ -26,14 +26,21 @@ bool waitFor(int socket, short events, int timeoutMs) {
     return ready > 0 && (entry.revents & events) != 0;
 }
 
-void addressOf(const sockaddr_storage& address, socklen_t length, std::string& ip, int& port) {
-    char host[NI_MAXHOST];
-    char service[NI_MAXSERV];
-    if (::getnameinfo(reinterpret_cast<const sockaddr*>(&address), length, host, sizeof host, service,
-                      sizeof service, NI_NUMERICHOST | NI_NUMERICSERV) != 0)
-        return;
-    ip = host;
-    port = std::atoi(service);
+void addressOf(const sockaddr_storage& address, std::string& ip, int& port) {
+    char text[INET6_ADDRSTRLEN] = {};
+    if (address.ss_family == AF_INET) {
+        const auto& v4 = reinterpret_cast<const sockaddr_in&>(address);
+        if (::inet_ntop(AF_INET, &v4.sin_addr, text, sizeof text)) {
+            ip = text;
+            port = ntohs(v4.sin_port);
+        }
+    } else if (address.ss_family == AF_INET6) {
+        const auto& v6 = reinterpret_cast<const sockaddr_in6&>(address);
+        if (::inet_ntop(AF_INET6, &v6.sin6_addr, text, sizeof text)) {
+            ip = text;
+            port = ntohs(v6.sin6_port);
+        }
+    }
 }
 
 } // namespace
@@ -42,7 +49,16 @@ TlsStream::TlsStream(int socket, SSL* ssl, timeval readTimeout, timeval writeTim
     : socket_(socket)
     , ssl_(ssl)
     , readTimeoutMs_(milliseconds(readTimeout))
-    , writeTimeoutMs_(milliseconds(writeTimeout)) {}
+    , writeTimeoutMs_(milliseconds(writeTimeout)) {
+    // Asked for on every request; a connection's addresses never change.
+    sockaddr_storage address{};
+    socklen_t length = sizeof address;
+    if (::getpeername(socket_, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+        addressOf(address, remoteIp_, remotePort_);
+    length = sizeof address;
+    if (::getsockname(socket_, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+        addressOf(address, localIp_, localPort_);
+}
 
 bool TlsStream::hasBuffered() const {
     return inBegin_ < inEnd_ || SSL_has_pending(ssl_) == 1;
@@ -113,17 +129,13 @@ bool TlsStream::flush() {
 }
 
 void TlsStream::get_remote_ip_and_port(std::string& ip, int& port) const {
-    sockaddr_storage address{};
-    socklen_t length = sizeof address;
-    if (::getpeername(socket_, reinterpret_cast<sockaddr*>(&address), &length) == 0)
-        addressOf(address, length, ip, port);
+    ip = remoteIp_;
+    port = remotePort_;
 }
 
 void TlsStream::get_local_ip_and_port(std::string& ip, int& port) const {
-    sockaddr_storage address{};
-    socklen_t length = sizeof address;
-    if (::getsockname(socket_, reinterpret_cast<sockaddr*>(&address), &length) == 0)
-        addressOf(address, length, ip, port);
+    ip = localIp_;
+    port = localPort_;
 }
 
 } // namespace velquor::service

@@ -44,6 +44,8 @@ private:
     size_t inEnd_ = 0;
     std::string out_;
     bool failed_ = false;
+    std::string remoteIp_, localIp_;
+    int remotePort_ = 0, localPort_ = 0;
 };
 
 } // namespace velquor::service
