@@ -74,6 +74,10 @@ bool TlsStream::is_writable() const {
 
 ssize_t TlsStream::read(char* data, size_t size) {
     if (inBegin_ == inEnd_) {
+        // What was written must leave before waiting for the peer: it may be waiting for it
+        // (an interim "100 Continue" before a request body).
+        if (!out_.empty() && !flush())
+            return -1;
         inBegin_ = inEnd_ = 0;
         int got = 0;
         for (;;) {

@@ -1,7 +1,8 @@
 // One TLS connection as cpp-httplib's server reads and writes it, buffered both ways: a request
 // arrives through one buffer (the library reads its header lines a byte at a time), and a reply
 // leaves in one TLS record and one send when flush() is called after it, where writing straight
-// through would send its headers and its body apart.
+// through would send its headers and its body apart. Anything written is also sent before a read
+// waits on the peer.
 #pragma once
 
 #include <httplib.h>
