@@ -81,16 +81,15 @@ ssize_t TlsStream::read(char* data, size_t size) {
         inBegin_ = inEnd_ = 0;
         int got = 0;
         for (;;) {
-            if (!hasBuffered() && !waitFor(socket_, POLLIN, readTimeoutMs_)) {
-                got = -1;
-                break;
-            }
+            // The socket blocks, with the read limit as its receive timeout, so no wait comes first
+            // (the connection's thread has just seen the request arrive).
             got = SSL_read(ssl_, in_.data(), static_cast<int>(in_.size()));
             if (got > 0)
                 break;
             const int error = SSL_get_error(ssl_, got);
-            // A record without application data (a key update, say): wait for the next one.
-            if (error == SSL_ERROR_WANT_READ)
+            // Nothing arrived within the limit, or only part of a record: read on while the peer
+            // keeps sending within the limit.
+            if (error == SSL_ERROR_WANT_READ && waitFor(socket_, POLLIN, readTimeoutMs_))
                 continue;
             got = error == SSL_ERROR_ZERO_RETURN ? 0 : -1;
             break;
