@@ -1,6 +1,6 @@
-// JSON text parsed with a nesting limit, in one pass: the parse stops as soon as a container opens
-// past the limit, so a hostile document nested a million deep never becomes a tree; every tree
-// the service holds can therefore be copied and printed safely.
+// JSON text parsed with a nesting limit: a scan refuses text whose containers nest past the limit
+// before any of it is parsed, so a hostile document nested a million deep never becomes a tree;
+// every tree the service holds can therefore be copied and printed safely.
 #pragma once
 
 #include <nlohmann/json.hpp>

@@ -86,26 +86,30 @@ bool hasKind(const nlohmann::json& value, Kind kind) {
 std::optional<ServiceError> checkObject(const nlohmann::json& object, const std::vector<Member>& members,
                                         const std::string& prefix) {
     for (const auto& member : members) {
-        const std::string target = prefix + member.name;
+        // Built only for a refusal: most requests pass every member.
+        const auto target = [&] {
+            return prefix + member.name;
+        };
         const auto it = object.find(member.name);
         if (it == object.end())
-            return refusal(target, "DEVICE_DATA_MISSING", "The device data lacks \"" + target + "\".");
+            return refusal(target(), "DEVICE_DATA_MISSING", "The device data lacks \"" + target() + "\".");
         if (!hasKind(*it, member.kind))
-            return refusal(target, "DEVICE_DATA_INVALID",
-                           "\"" + target + "\" must be " + kindName(member.kind) + ".");
+            return refusal(target(), "DEVICE_DATA_INVALID",
+                           "\"" + target() + "\" must be " + kindName(member.kind) + ".");
         if (member.kind == Kind::text && !member.values.empty()) {
             const auto& text = it->get_ref<const std::string&>();
             bool allowed = false;
             for (const auto& value : member.values)
                 allowed = allowed || value == text;
             if (!allowed)
-                return refusal(target, "DEVICE_DATA_INVALID",
-                               "\"" + target + "\" has a value it never takes.");
+                return refusal(target(), "DEVICE_DATA_INVALID",
+                               "\"" + target() + "\" has a value it never takes.");
         }
         if (member.fixed && it->get<bool>() != *member.fixed)
-            return refusal(target, "DEVICE_DATA_INVALID", "\"" + target + "\" has a value it never takes.");
+            return refusal(target(), "DEVICE_DATA_INVALID",
+                           "\"" + target() + "\" has a value it never takes.");
         if (member.kind == Kind::object)
-            if (auto refused = checkObject(*it, member.members, target + "."))
+            if (auto refused = checkObject(*it, member.members, target() + "."))
                 return refused;
     }
     for (const auto& [name, value] : object.items()) {

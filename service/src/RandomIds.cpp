@@ -1,9 +1,9 @@
 #include "RandomIds.hpp"
 
+#include <openssl/crypto.h>
 #include <openssl/rand.h>
 
 #include <array>
-#include <cstdio>
 #include <stdexcept>
 
 namespace velquor::service {
@@ -27,15 +27,31 @@ uint64_t RandomIds::uniform(uint64_t bound) {
 }
 
 std::string RandomIds::uuid() {
-    std::array<unsigned char, 16> bytes{};
-    if (RAND_bytes(bytes.data(), static_cast<int>(bytes.size())) != 1)
-        throw std::runtime_error("the secure random generator failed");
+    // Every request gets one (its correlation id), so each thread draws random bytes for many at
+    // once: a draw from OpenSSL's generator costs about as much whatever its size. Bytes are
+    // handed out once only.
+    constexpr size_t uuidsPerDraw = 32;
+    thread_local std::array<unsigned char, 16 * uuidsPerDraw> pool{};
+    thread_local size_t used = pool.size();
+    if (used == pool.size()) {
+        if (RAND_bytes(pool.data(), static_cast<int>(pool.size())) != 1)
+            throw std::runtime_error("the secure random generator failed");
+        used = 0;
+    }
+    unsigned char* bytes = pool.data() + used;
+    used += 16;
     bytes[6] = static_cast<unsigned char>((bytes[6] & 0x0F) | 0x40);
     bytes[8] = static_cast<unsigned char>((bytes[8] & 0x3F) | 0x80);
-    char text[37];
-    std::snprintf(text, sizeof text, "%02x%02x%02x%02x-%02x%02x-%02x%02x-%02x%02x-%02x%02x%02x%02x%02x%02x",
-                  bytes[0], bytes[1], bytes[2], bytes[3], bytes[4], bytes[5], bytes[6], bytes[7], bytes[8],
-                  bytes[9], bytes[10], bytes[11], bytes[12], bytes[13], bytes[14], bytes[15]);
+    static constexpr char hex[] = "0123456789abcdef";
+    std::string text;
+    text.reserve(36);
+    for (int i = 0; i < 16; ++i) {
+        if (i == 4 || i == 6 || i == 8 || i == 10)
+            text += '-';
+        text += hex[bytes[i] >> 4];
+        text += hex[bytes[i] & 0x0F];
+    }
+    OPENSSL_cleanse(bytes, 16);
     return text;
 }
 

@@ -9,7 +9,7 @@
 
 namespace velquor::service {
 
-// Stateless; safe from any thread.
+// Safe from any thread (each thread keeps its own store of random bytes for uuid()).
 class RandomIds {
 public:
     // A version-4 UUID in lower-case canonical form.

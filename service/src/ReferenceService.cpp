@@ -9,6 +9,7 @@
 #include "ServiceKeys.hpp"
 #include "ServiceStore.hpp"
 #include "ServiceToken.hpp"
+#include "TlsServer.hpp"
 
 #include <httplib.h>
 
@@ -123,7 +124,7 @@ struct ReferenceService::Impl {
 
     // One HTTPS front end: the service's own, or one whose certificate a client must refuse.
     struct Listener {
-        std::unique_ptr<httplib::SSLServer> server;
+        std::unique_ptr<TlsServer> server;
         std::thread serving;
         int port = 0;
         bool finished = false; // guarded by stateMutex
@@ -153,7 +154,7 @@ struct ReferenceService::Impl {
     std::string baseURL(int port, Region region) const;
     std::optional<std::string> listen(Listener& listener, size_t threads, int port,
                                       std::function<bool(SSL_CTX&)> setUp);
-    void configure(httplib::SSLServer& server, size_t threads);
+    void configure(TlsServer& server, size_t threads);
     // Stops every listener and waits until its serving thread has ended.
     void shutDown();
     void serve(const httplib::Request& request, httplib::Response& response,
@@ -379,9 +380,13 @@ void ReferenceService::Impl::write(const ServiceReply& reply, const std::string&
         send(reply.rawBody, reply.contentType);
         return;
     }
-    nlohmann::json claims = *reply.claims;
-    if (reply.isError && claims.is_object())
-        claims["id"] = id;
+    // Only an error gains a member ("id"); other claims are signed as they are, uncopied.
+    std::optional<nlohmann::json> withId;
+    if (reply.isError && reply.claims->is_object()) {
+        withId = *reply.claims;
+        (*withId)["id"] = id;
+    }
+    const nlohmann::json& claims = withId ? *withId : *reply.claims;
     std::optional<std::string> token;
     switch (reply.signature) {
     case ReplySignature::valid:
@@ -402,7 +407,7 @@ void ReferenceService::Impl::write(const ServiceReply& reply, const std::string&
     send(std::move(*token), "application/jwt");
 }
 
-void ReferenceService::Impl::configure(httplib::SSLServer& server, size_t threads) {
+void ReferenceService::Impl::configure(TlsServer& server, size_t threads) {
     server.new_task_queue = [threads] {
         return new httplib::ThreadPool(threads);
     };
@@ -411,7 +416,8 @@ void ReferenceService::Impl::configure(httplib::SSLServer& server, size_t thread
     server.set_keep_alive_timeout(2);
     server.set_read_timeout(inactivitySeconds, 0);
     server.set_write_timeout(inactivitySeconds, 0);
-    // Headers and body leave in separate writes; without this, delayed ACKs add ~40 ms per reply.
+    // A reply leaves in one write, but one larger than the stream's buffer leaves in several;
+    // without this, delayed ACKs would add ~40 ms to those.
     server.set_tcp_nodelay(true);
     // Every method reaches serve(), so a protocol path answers 405 to all but POST, not 404.
     const auto withBody = [this](const httplib::Request& request, httplib::Response& response,
@@ -456,7 +462,7 @@ void ReferenceService::Impl::configure(httplib::SSLServer& server, size_t thread
 
 std::optional<std::string> ReferenceService::Impl::listen(Listener& listener, size_t threads, int port,
                                                           std::function<bool(SSL_CTX&)> setUp) {
-    listener.server = std::make_unique<httplib::SSLServer>([&setUp](SSL_CTX& context) {
+    listener.server = std::make_unique<TlsServer>([&setUp](SSL_CTX& context) {
         return SSL_CTX_set_min_proto_version(&context, TLS1_2_VERSION) == 1 && setUp(context);
     });
     if (!listener.server->is_valid())

@@ -6,15 +6,88 @@
 #include <openssl/rsa.h>
 #include <openssl/x509.h>
 
+#include <mutex>
+#include <vector>
+
 namespace velquor::service {
 
 using detail::BIO_ptr;
 using detail::drainOpenSSLErrors;
-using detail::EVP_MD_CTX_ptr;
+using detail::EVP_PKEY_CTX_ptr;
 using detail::EVP_PKEY_ptr;
 
+namespace {
+
+enum class Use { sign, verify };
+
+constexpr size_t sha256Size = 32;
+
+// Fetched once: an implicit fetch by name on every digest costs a lookup in OpenSSL's method store.
+const EVP_MD* sha256() {
+    static EVP_MD* const md = EVP_MD_fetch(nullptr, "SHA2-256", nullptr);
+    return md;
+}
+
+bool digest(std::string_view data, unsigned char (&out)[sha256Size]) {
+    unsigned int length = 0;
+    return sha256() && EVP_Digest(data.data(), data.size(), out, &length, sha256(), nullptr) == 1 &&
+           length == sha256Size;
+}
+
+} // namespace
+
+// Public-key contexts set up for RSASSA-PKCS1-v1_5 over SHA-256, kept for reuse. A context serves
+// one call at a time, so each call takes one out and puts it back.
+class ServiceKeys::ContextPool {
+public:
+    explicit ContextPool(EVP_PKEY* key)
+        : key_(key) {}
+    ~ContextPool() {
+        for (auto* context : free_[0])
+            EVP_PKEY_CTX_free(context);
+        for (auto* context : free_[1])
+            EVP_PKEY_CTX_free(context);
+    }
+    ContextPool(const ContextPool&) = delete;
+    ContextPool& operator=(const ContextPool&) = delete;
+
+    // A context ready for `use`; null (errors left queued) when OpenSSL refuses to make one.
+    EVP_PKEY_CTX_ptr take(Use use) {
+        {
+            std::lock_guard lock(mutex_);
+            auto& available = free_[use == Use::sign ? 0 : 1];
+            if (!available.empty()) {
+                EVP_PKEY_CTX_ptr context(available.back());
+                available.pop_back();
+                return context;
+            }
+        }
+        EVP_PKEY_CTX_ptr context(EVP_PKEY_CTX_new_from_pkey(nullptr, key_, nullptr));
+        const bool ready = context &&
+                           (use == Use::sign ? EVP_PKEY_sign_init(context.get())
+                                             : EVP_PKEY_verify_init(context.get())) == 1 &&
+                           EVP_PKEY_CTX_set_rsa_padding(context.get(), RSA_PKCS1_PADDING) == 1 &&
+                           EVP_PKEY_CTX_set_signature_md(context.get(), sha256()) == 1;
+        return ready ? std::move(context) : nullptr;
+    }
+    void giveBack(Use use, EVP_PKEY_CTX_ptr context) {
+        std::lock_guard lock(mutex_);
+        free_[use == Use::sign ? 0 : 1].push_back(context.release());
+    }
+
+private:
+    EVP_PKEY* key_; // owned by the ServiceKeys that share this pool
+    std::mutex mutex_;
+    std::vector<EVP_PKEY_CTX*> free_[2]; // [0] signing, [1] verifying
+};
+
+ServiceKeys::ServiceKeys(EVP_PKEY_ptr key)
+    : key_(std::move(key))
+    , contexts_(std::make_shared<ContextPool>(key_.get())) {}
+
 ServiceKeys::ServiceKeys(const ServiceKeys& other)
-    : key_(nullptr) {
+    : key_(nullptr)
+    , contexts_(other.contexts_) {
     if (other.key_ && EVP_PKEY_up_ref(other.key_.get()) == 1)
         key_.reset(other.key_.get());
 }
@@ -23,6 +96,7 @@ ServiceKeys& ServiceKeys::operator=(const ServiceKeys& other) {
     if (this != &other) {
         ServiceKeys copy(other);
         key_ = std::move(copy.key_);
+        contexts_ = std::move(copy.contexts_);
     }
     return *this;
 }
@@ -104,33 +178,36 @@ int ServiceKeys::bits() const {
 }
 
 std::optional<std::string> ServiceKeys::signSha256(std::string_view data) const {
-    EVP_MD_CTX_ptr context(EVP_MD_CTX_new());
+    unsigned char hash[sha256Size];
+    auto context = key_ && digest(data, hash) ? contexts_->take(Use::sign) : nullptr;
     size_t length = 0;
-    if (!context || EVP_DigestSignInit(context.get(), nullptr, EVP_sha256(), nullptr, key_.get()) != 1 ||
-        EVP_DigestSign(context.get(), nullptr, &length, reinterpret_cast<const unsigned char*>(data.data()),
-                       data.size()) != 1) {
+    if (!context || EVP_PKEY_sign(context.get(), nullptr, &length, hash, sizeof hash) != 1) {
         drainOpenSSLErrors();
         return std::nullopt;
     }
     std::string signature(length, '\0');
-    if (EVP_DigestSign(context.get(), reinterpret_cast<unsigned char*>(signature.data()), &length,
-                       reinterpret_cast<const unsigned char*>(data.data()), data.size()) != 1) {
+    if (EVP_PKEY_sign(context.get(), reinterpret_cast<unsigned char*>(signature.data()), &length, hash,
+                      sizeof hash) != 1) {
         drainOpenSSLErrors();
         return std::nullopt;
     }
+    contexts_->giveBack(Use::sign, std::move(context));
     signature.resize(length);
     return signature;
 }
 
 bool ServiceKeys::verifySha256(std::string_view data, std::string_view signature) const {
-    EVP_MD_CTX_ptr context(EVP_MD_CTX_new());
-    if (!context || EVP_DigestVerifyInit(context.get(), nullptr, EVP_sha256(), nullptr, key_.get()) != 1) {
+    unsigned char hash[sha256Size];
+    auto context = key_ && digest(data, hash) ? contexts_->take(Use::verify) : nullptr;
+    if (!context) {
         drainOpenSSLErrors();
         return false;
     }
     const int result =
-        EVP_DigestVerify(context.get(), reinterpret_cast<const unsigned char*>(signature.data()),
-                         signature.size(), reinterpret_cast<const unsigned char*>(data.data()), data.size());
+        EVP_PKEY_verify(context.get(), reinterpret_cast<const unsigned char*>(signature.data()),
+                        signature.size(), hash, sizeof hash);
+    // A refused signature leaves the context as usable as an accepted one.
+    contexts_->giveBack(Use::verify, std::move(context));
     drainOpenSSLErrors();
     return result == 1;
 }

@@ -5,6 +5,7 @@
 
 #include "util/OpenSSLPtr.hpp"
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -12,7 +13,8 @@
 namespace velquor::service {
 
 // One RSA key, public or private. Immutable after construction, so one instance may sign or
-// verify from many threads at once (each call makes its own digest context).
+// verify from many threads at once: each call borrows a prepared context from a pool the copies
+// share (setting one up, with OpenSSL's lookups, costs a noticeable part of a verification).
 class ServiceKeys {
 public:
     // A fresh RSA key of `bits` bits; nullopt (with `error` filled) when OpenSSL refuses.
@@ -45,11 +47,13 @@ public:
     ServiceKeys& operator=(ServiceKeys&&) noexcept = default;
 
 private:
-    explicit ServiceKeys(detail::EVP_PKEY_ptr key)
-        : key_(std::move(key)) {}
+    class ContextPool;
+
+    explicit ServiceKeys(detail::EVP_PKEY_ptr key);
     std::string encodePublic() const;
 
     detail::EVP_PKEY_ptr key_;
+    std::shared_ptr<ContextPool> contexts_;
 };
 
 } // namespace velquor::service

@@ -295,6 +295,7 @@ PairingOutcome ServiceStore::pairDevice(const std::string& key, Region region, D
         return PairingOutcome::usedKey;
     device.userId = select.text(1);
     device.region = regionCode(region);
+    keptDevices_.erase(device.id);
     Statement use(*this, "UPDATE pairing_keys SET used_by = ? WHERE key = ?");
     use.bind(1, device.id).bind(2, key).step();
     Statement insert(*this,
@@ -321,11 +322,17 @@ PairingOutcome ServiceStore::pairDevice(const std::string& key, Region region, D
 
 std::optional<DeviceRecord> ServiceStore::device(const std::string& id) {
     std::lock_guard lock(mutex_);
+    if (const auto kept = keptDevices_.find(id); kept != keptDevices_.end())
+        return kept->second;
     Statement select(*this, std::string("SELECT ") + deviceColumns + " FROM devices WHERE id = ?");
     select.bind(1, id);
     if (!select.step())
         return std::nullopt;
-    return readDevice(select);
+    auto device = readDevice(select);
+    if (keptDevices_.size() >= mostKeptRows)
+        keptDevices_.clear();
+    keptDevices_.emplace(id, device);
+    return device;
 }
 
 std::vector<DeviceRecord> ServiceStore::devices() {
@@ -339,6 +346,7 @@ std::vector<DeviceRecord> ServiceStore::devices() {
 
 void ServiceStore::setFinalized(const std::string& deviceId, int64_t now) {
     std::lock_guard lock(mutex_);
+    keptDevices_.erase(deviceId);
     Statement update(*this, "UPDATE devices SET finalized = 1, updated_at = ? WHERE id = ?");
     update.bind(1, now).bind(2, deviceId).step();
 }
@@ -346,6 +354,7 @@ void ServiceStore::setFinalized(const std::string& deviceId, int64_t now) {
 void ServiceStore::setPushToken(const std::string& deviceId, const std::string& token, bool sandbox,
                                 int64_t now) {
     std::lock_guard lock(mutex_);
+    keptDevices_.erase(deviceId);
     Statement update(*this, "UPDATE devices SET push_token = ?, sandbox = ?, updated_at = ? WHERE id = ?");
     update.bind(1, token).bind(2, int64_t{sandbox}).bind(3, now).bind(4, deviceId).step();
 }
@@ -411,6 +420,7 @@ bool ServiceStore::answerAuthentication(const std::string& id, const std::string
 
 void ServiceStore::openLogRequest(const LogRequestRecord& record) {
     std::lock_guard lock(mutex_);
+    keptLogRequests_.erase(record.deviceId);
     Statement upsert(*this, "INSERT OR REPLACE INTO log_requests(device_id, level, support_id, received_at) "
                             "VALUES(?, ?, ?, ?)");
     upsert.bind(1, record.deviceId)
@@ -422,17 +432,24 @@ void ServiceStore::openLogRequest(const LogRequestRecord& record) {
 
 std::optional<LogRequestRecord> ServiceStore::logRequest(const std::string& deviceId) {
     std::lock_guard lock(mutex_);
+    if (const auto kept = keptLogRequests_.find(deviceId); kept != keptLogRequests_.end())
+        return kept->second;
     Statement select(
         *this, "SELECT device_id, level, support_id, received_at FROM log_requests WHERE device_id = ?");
     select.bind(1, deviceId);
-    if (!select.step())
-        return std::nullopt;
-    return LogRequestRecord{select.text(0), select.text(1), select.text(2), select.integer(3)};
+    std::optional<LogRequestRecord> record;
+    if (select.step())
+        record = LogRequestRecord{select.text(0), select.text(1), select.text(2), select.integer(3)};
+    if (keptLogRequests_.size() >= mostKeptRows)
+        keptLogRequests_.clear();
+    keptLogRequests_.emplace(deviceId, record);
+    return record;
 }
 
 UploadOutcome ServiceStore::storeUpload(const UploadRecord& record, const std::string& data,
                                         uint64_t limitBytes) {
     std::lock_guard lock(mutex_);
+    keptLogRequests_.erase(record.deviceId);
     Transaction transaction(db_);
     Statement total(*this, "SELECT COALESCE(SUM(size), 0) FROM uploads");
     total.step();

@@ -66,6 +66,11 @@ enum class UploadOutcome { stored, supportIdTaken, overLimit };
 
 // Thread-safe: one connection guarded by one mutex, each operation one transaction. Operations
 // throw std::runtime_error (with SQLite's message) only when the database itself fails.
+//
+// Every signed request reads its device and a deviceInfo reply its log request, so both are kept
+// in memory once read. This class is the only writer of both tables, and each write first drops
+// the copy it changes (the next read takes the row from the database again), so a copy is never
+// older than its row, rolled-back writes included.
 class ServiceStore {
 public:
     // A statement prepared on first use and kept, reset and unbound after each use (internal).
@@ -121,8 +126,14 @@ private:
 
     std::mutex mutex_;
     sqlite3* db_;
+    // Drops every kept copy when the tables of kept rows grow past this (many devices pairing).
+    static constexpr size_t mostKeptRows = 4096;
+
     std::unordered_map<std::string, sqlite3_stmt*> statements_; // guarded by mutex_
     int64_t nextPrune_ = 0;                                     // guarded by mutex_
+    // Rows read before, by device id; a log request entry of nullopt: the device has none.
+    std::unordered_map<std::string, DeviceRecord> keptDevices_;                        // guarded by mutex_
+    std::unordered_map<std::string, std::optional<LogRequestRecord>> keptLogRequests_; // guarded by mutex_
 };
 
 } // namespace velquor::service

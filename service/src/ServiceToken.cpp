@@ -16,11 +16,17 @@ std::optional<nlohmann::json> decodeObject(std::string_view segment) {
     return value;
 }
 
-std::string compactWithSignature(const nlohmann::json& header, const nlohmann::json& claims,
-                                 const ServiceKeys* key, bool& failed) {
-    std::string input =
-        ServiceBase64::encodeURL(header.dump()) + "." +
-        ServiceBase64::encodeURL(claims.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
+// The header segments never change, so they are encoded once.
+const std::string& encodedHeader(bool signed_) {
+    static const std::string rs256 = ServiceBase64::encodeURL(R"({"alg":"RS256","typ":"JWT"})");
+    static const std::string none = ServiceBase64::encodeURL(R"({"alg":"none","typ":"JWT"})");
+    return signed_ ? rs256 : none;
+}
+
+std::string compactWithSignature(const nlohmann::json& claims, const ServiceKeys* key, bool& failed) {
+    std::string input = encodedHeader(key != nullptr);
+    input += '.';
+    input += ServiceBase64::encodeURL(claims.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
     std::string signature;
     if (key) {
         auto signed_ = key->signSha256(input);
@@ -30,7 +36,9 @@ std::string compactWithSignature(const nlohmann::json& header, const nlohmann::j
         }
         signature = ServiceBase64::encodeURL(*signed_);
     }
-    return input + "." + signature;
+    input += '.';
+    input += signature;
+    return input;
 }
 
 } // namespace
@@ -77,7 +85,7 @@ std::optional<ServiceToken> ServiceToken::parse(std::string_view compact, std::s
 
 std::optional<std::string> ServiceToken::signRS256(const nlohmann::json& claims, const ServiceKeys& key) {
     bool failed = false;
-    auto text = compactWithSignature({{"alg", "RS256"}, {"typ", "JWT"}}, claims, &key, failed);
+    auto text = compactWithSignature(claims, &key, failed);
     if (failed)
         return std::nullopt;
     return text;
@@ -85,7 +93,7 @@ std::optional<std::string> ServiceToken::signRS256(const nlohmann::json& claims,
 
 std::string ServiceToken::unsignedToken(const nlohmann::json& claims) {
     bool failed = false;
-    return compactWithSignature({{"alg", "none"}, {"typ", "JWT"}}, claims, nullptr, failed);
+    return compactWithSignature(claims, nullptr, failed);
 }
 
 std::optional<std::string> ServiceToken::keyId() const {
