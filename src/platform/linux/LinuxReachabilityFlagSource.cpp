@@ -1,8 +1,10 @@
 #include "platform/linux/LinuxReachabilityFlagSource.hpp"
 
 #include <fstream>
+#include <mutex>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace velquor::detail {
@@ -132,17 +134,27 @@ std::optional<DefaultRoute> bestRoute(const std::filesystem::path& root,
     return best;
 }
 
+// Answers its first read with the flags read when it was made (a moment earlier: the library
+// reads a reference once, right after making it), every later read from the files afresh.
 class RouteTableReference final : public ReachabilityReference {
 public:
-    explicit RouteTableReference(std::filesystem::path root)
-        : root_(std::move(root)) {}
+    RouteTableReference(std::filesystem::path root, ReachabilityFlags first)
+        : root_(std::move(root))
+        , first_(first) {}
 
     std::optional<ReachabilityFlags> flags() override {
+        {
+            std::lock_guard lock(mutex_);
+            if (auto first = std::exchange(first_, std::nullopt))
+                return first;
+        }
         return LinuxReachabilityFlagSource::readFlags(root_);
     }
 
 private:
     std::filesystem::path root_;
+    std::mutex mutex_;
+    std::optional<ReachabilityFlags> first_; // guarded by mutex_
 };
 
 } // namespace
@@ -151,10 +163,12 @@ LinuxReachabilityFlagSource::LinuxReachabilityFlagSource(std::filesystem::path r
     : root_(std::move(root)) {}
 
 std::shared_ptr<ReachabilityReference> LinuxReachabilityFlagSource::createWithAnyIPv4Address() {
-    // Readable is enough here; the tables are parsed when the flags are read.
-    if (!std::ifstream(root_ / "proc/net/route") && !std::ifstream(root_ / "proc/net/ipv6_route"))
+    // Reading the tables is how to tell whether they can be read; what they say is kept for the
+    // reference's first read, so a one-shot query reads them once, not twice.
+    const auto flags = readFlags(root_);
+    if (!flags)
         return nullptr;
-    return std::make_shared<RouteTableReference>(root_);
+    return std::make_shared<RouteTableReference>(root_, *flags);
 }
 
 std::optional<ReachabilityFlags> LinuxReachabilityFlagSource::readFlags(const std::filesystem::path& root) {

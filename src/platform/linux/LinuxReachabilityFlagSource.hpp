@@ -16,7 +16,9 @@
 // The source refuses a reference (null) when neither routing table can be read: the system
 // cannot answer ("Other"). A table that becomes unreadable later makes flags() fail.
 //
-// Thread-safe: every read goes to the files afresh.
+// Making a reference reads the files (that is how it tells whether they can be read), and the
+// reference's first flags() answers with what was read then; every later read goes to the files
+// afresh. Thread-safe.
 #pragma once
 
 #include <velquor/DeviceFacts.hpp>
