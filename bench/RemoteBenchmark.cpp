@@ -26,7 +26,11 @@
 #include <benchmark/benchmark.h>
 #include <openssl/evp.h>
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <condition_variable>
+#include <cstdlib>
 #include <filesystem>
 #include <future>
 #include <random>
@@ -46,7 +50,40 @@ struct ScratchDir {
 };
 
 const std::string kSigningInput(600, 'h'); // about the size of a request token's signing input
-constexpr int kRoundTrips = 400;
+
+// VELQUOR_BENCH_ROUND_TRIPS changes the count, so that two runs under strace or perf stat can be
+// subtracted to give the cost of the timed loop alone.
+const int kRoundTrips = [] {
+    const char* text = std::getenv("VELQUOR_BENCH_ROUND_TRIPS");
+    const int count = text != nullptr ? std::atoi(text) : 0;
+    return count > 0 ? count : 400;
+}();
+
+// Context switches of the whole process (every thread) per timed iteration, beside the time.
+// The loop is also bracketed by two harmless access() calls, so a trace (strace -f) can count the
+// system calls of the loop alone: "velquor-bench-loop-begin" ... "velquor-bench-loop-end".
+class LoopCounters {
+public:
+    LoopCounters() {
+        ::access("/velquor-bench-loop-begin", F_OK);
+        start_ = now();
+    }
+    void report(benchmark::State& state) const {
+        const auto [voluntary, involuntary] = now();
+        ::access("/velquor-bench-loop-end", F_OK);
+        const double trips = static_cast<double>(state.iterations());
+        state.counters["vcsw/trip"] = static_cast<double>(voluntary - start_.first) / trips;
+        state.counters["ivcsw/trip"] = static_cast<double>(involuntary - start_.second) / trips;
+    }
+
+private:
+    static std::pair<long, long> now() {
+        rusage usage{};
+        getrusage(RUSAGE_SELF, &usage);
+        return {usage.ru_nvcsw, usage.ru_nivcsw};
+    }
+    std::pair<long, long> start_;
+};
 
 void BM_SignThroughKeyStoreHandle(benchmark::State& state) {
     ScratchDir dir;
@@ -149,9 +186,11 @@ void BM_DeviceInfoRoundTripThroughCommunication(benchmark::State& state) {
     if (std::string why; !device.pair(why))
         return state.SkipWithError(why.c_str());
     const RequestBuilder builder(device.bundle);
+    const LoopCounters switches;
     for (auto _ : state)
         if (!device.post(builder.deviceInfoRequest(device.base)).first)
             return state.SkipWithError("deviceInfo failed");
+    switches.report(state);
 }
 BENCHMARK(BM_DeviceInfoRoundTripThroughCommunication)
     ->Unit(benchmark::kMicrosecond)
@@ -201,6 +240,7 @@ void BM_DeviceInfoRoundTripBaseline(benchmark::State& state) {
     };
     postNext(); // the handshake
     std::vector<std::uint8_t> signature(256);
+    const LoopCounters switches;
     for (auto _ : state) {
         if (!postNext())
             return state.SkipWithError("deviceInfo failed");
@@ -214,6 +254,7 @@ void BM_DeviceInfoRoundTripBaseline(benchmark::State& state) {
             verifying.get(), signature.data(), length,
             reinterpret_cast<const unsigned char*>(kSigningInput.data()), kSigningInput.size()));
     }
+    switches.report(state);
 }
 BENCHMARK(BM_DeviceInfoRoundTripBaseline)
     ->Unit(benchmark::kMicrosecond)

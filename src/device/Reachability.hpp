@@ -1,11 +1,14 @@
 // Network reachability of one target, answered from the platform's reachability flags: is there
 // a path at all, and is it Wi-Fi (any non-cellular path) or cellular.
 //
-// The library uses it as a one-shot query:
+// The library uses it as a one-shot query when a transfer failed (is the device offline?):
 //
 //   auto reference = flagSource->createWithAnyIPv4Address();   // null: the source refused
 //   auto reachability = Reachability::create(reference, QualityOfService::defaultQoS, queues, center);
 //   bool wifi = reachability->connection() == Connection::wifi;
+//
+// The network type of each request's device data needs no object: it applies connectionFor() to
+// one read of a fresh reference, which costs no serial queue and no announcement.
 //
 // Every first flag read counts as a change, so it schedules a "reachabilityChanged" announcement
 // on the main queue; the scheduled work holds the object weakly, so an object dropped before the

@@ -3,6 +3,7 @@
 #include "device/Reachability.hpp"
 #include "jwt/RSAPKCS1Verifier.hpp"
 #include "log/Log.hpp"
+#include "platform/KeyStoreOperation.hpp"
 #include "remote/ErrorBuilder.hpp"
 #include "remote/RequestToken.hpp"
 #include "state/Keychain.hpp"
@@ -13,6 +14,7 @@
 #include <chrono>
 #include <functional>
 #include <string_view>
+#include <utility>
 
 namespace velquor::detail {
 
@@ -119,7 +121,19 @@ void Communication::post(Substance substance, Handler handler) const {
             answerOnce<Json>(
                 handler, kPost,
                 [&](const Handler& once) {
-                    self.handleReply(substance, std::move(reply), std::move(error), once);
+                    std::optional<std::pair<std::optional<Json>, std::optional<Error>>> outcome;
+                    {
+                        // The reply's checks read the key store's directory once; the caller's
+                        // handler runs after, outside the operation.
+                        const KeyStoreOperation operation;
+                        self.handleReply(
+                            substance, std::move(reply), std::move(error),
+                            [&outcome](std::optional<Json> claims, std::optional<Error> failure) {
+                                outcome.emplace(std::move(claims), std::move(failure));
+                            });
+                    }
+                    if (outcome)
+                        once(std::move(outcome->first), std::move(outcome->second));
                 },
                 [] { return fail(ErrorCode::serverError, 15, kPost); });
         });

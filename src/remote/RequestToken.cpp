@@ -2,6 +2,7 @@
 
 #include "jwt/RSAPKCS1Signer.hpp"
 #include "log/Log.hpp"
+#include "platform/KeyStoreOperation.hpp"
 #include "remote/ErrorBuilder.hpp"
 
 namespace velquor::detail {
@@ -60,6 +61,8 @@ Result<std::string, Error> RequestToken::makeLogUploadToken(const Substance& sub
 Result<std::string, Error> RequestToken::make(const Substance& substance, bool requestClaims,
                                               const Codes& codes) const {
     try {
+        // The token's item reads (claims, key, key id) check the store's directory once.
+        const KeyStoreOperation operation;
         std::optional<Json> claims =
             requestClaims ? dataManager_->getRequestClaims() : dataManager_->getPayloadClaims();
         if (!claims)

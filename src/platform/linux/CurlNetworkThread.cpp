@@ -10,6 +10,8 @@ namespace velquor::detail {
 
 namespace {
 
+constexpr int kIdleWait = 3'600'000; // milliseconds
+
 // Exit has begun: statics may already be gone, so nothing more is run or destroyed here.
 [[noreturn]] void stayParked() {
     for (;;)
@@ -54,7 +56,10 @@ void CurlNetworkThread::run() {
         curl_multi_perform(multi_.get(), &stillRunning);
         finishDone();
         // Returns early when a socket is ready, a libcurl timer falls due or submit() wakes us.
-        curl_multi_poll(multi_.get(), nullptr, 0, 1000, nullptr);
+        // While transfers run, at least once a second: their inactivity limits are checked in
+        // libcurl's progress callback, which runs on each pass. With none, nothing is due until
+        // submit() wakes us, so an idle process is not woken every second.
+        curl_multi_poll(multi_.get(), nullptr, 0, running_.empty() ? kIdleWait : 1000, nullptr);
     }
 }
 

@@ -1,6 +1,7 @@
 #include "platform/linux/FileKeyStore.hpp"
 
 #include "log/Log.hpp"
+#include "platform/KeyStoreOperation.hpp"
 #include "platform/KeyStoreStatuses.hpp"
 #include "platform/linux/AtomicFile.hpp"
 #include "platform/linux/OpenSSLKeyRef.hpp"
@@ -13,6 +14,7 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <new>
 #include <optional>
 
 #include <fcntl.h>
@@ -183,7 +185,8 @@ private:
 };
 
 FileKeyStore::FileKeyStore(std::filesystem::path directory)
-    : directory_(std::move(directory)) {}
+    : directory_(std::move(directory))
+    , operationId_(KeyStoreOperation::makeStoreId()) {}
 
 std::string FileKeyStore::passwordFileName(const std::string& service, const std::string& account) {
     return fileName('p', service, account);
@@ -210,13 +213,47 @@ KeyStoreStatus FileKeyStore::openDirectory(SafeDirectory& directory) const {
     return statusForErrno(error == EEXIST ? EIO : error);
 }
 
-KeyStoreStatus FileKeyStore::readItem(const std::string& name, const std::string& first,
-                                      const std::string& second, Item& item) const {
+namespace {
+
+// The directory a KeyStoreOperation keeps for one store.
+struct KeptDirectory final : KeyStoreOperation::Resource {
     SafeDirectory directory;
-    const KeyStoreStatus status = openDirectory(directory);
+};
+
+} // namespace
+
+KeyStoreStatus FileKeyStore::directoryForRead(SafeDirectory& own, const SafeDirectory*& directory) const {
+    if (auto* kept = KeyStoreOperation::find(operationId_)) {
+        directory = &static_cast<KeptDirectory*>(kept)->directory;
+        return kKeyStoreSuccess;
+    }
+    // A refusal is not kept: each read of the operation checks again, and reports it.
+    const KeyStoreStatus status = openDirectory(own);
     if (status != kKeyStoreSuccess)
         return status;
-    return readItem(directory, name, first, second, item);
+    directory = &own;
+    if (!KeyStoreOperation::active())
+        return kKeyStoreSuccess;
+    std::unique_ptr<KeyStoreOperation::Resource> resource(new (std::nothrow) KeptDirectory);
+    if (!resource)
+        return kKeyStoreSuccess;
+    auto& moved = static_cast<KeptDirectory&>(*resource).directory;
+    moved = std::move(own);
+    if (auto* kept = KeyStoreOperation::keep(operationId_, resource))
+        directory = &static_cast<KeptDirectory*>(kept)->directory;
+    else
+        own = std::move(moved);
+    return kKeyStoreSuccess;
+}
+
+KeyStoreStatus FileKeyStore::readItem(const std::string& name, const std::string& first,
+                                      const std::string& second, Item& item) const {
+    SafeDirectory own;
+    const SafeDirectory* directory = nullptr;
+    const KeyStoreStatus status = directoryForRead(own, directory);
+    if (status != kKeyStoreSuccess)
+        return status;
+    return readItem(*directory, name, first, second, item);
 }
 
 KeyStoreStatus FileKeyStore::readItem(const SafeDirectory& directory, const std::string& name,
@@ -270,10 +307,12 @@ FileKeyStore::CachedPassword::~CachedPassword() {
 KeyStoreStatus FileKeyStore::copyPassword(const std::string& service, const std::string& account,
                                           std::vector<std::uint8_t>& data) {
     data.clear();
-    SafeDirectory directory;
-    KeyStoreStatus status = openDirectory(directory);
+    SafeDirectory own;
+    const SafeDirectory* opened = nullptr;
+    KeyStoreStatus status = directoryForRead(own, opened);
     if (status != kKeyStoreSuccess)
         return status;
+    const SafeDirectory& directory = *opened;
     const std::string name = passwordFileName(service, account);
     const auto before = identityOf(directory, name);
     {
@@ -400,10 +439,12 @@ std::optional<FileKeyStore::FileIdentity> FileKeyStore::identityOf(const SafeDir
 
 KeyStoreStatus FileKeyStore::copyKeyRef(const std::string& tag, std::shared_ptr<const KeyRef>& key) {
     key.reset();
-    SafeDirectory directory;
-    KeyStoreStatus status = openDirectory(directory);
+    SafeDirectory own;
+    const SafeDirectory* opened = nullptr;
+    KeyStoreStatus status = directoryForRead(own, opened);
     if (status != kKeyStoreSuccess)
         return status;
+    const SafeDirectory& directory = *opened;
     const std::string name = keyFileName(tag);
     const auto before = identityOf(directory, name);
     {

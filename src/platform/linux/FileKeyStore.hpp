@@ -11,10 +11,11 @@
 // kKeyStoreDecodeError, never as an item. Every write is atomic (AtomicFile) and mutations are
 // serialised by an flock on ".lock" in the directory, across processes too; reads take no lock
 // and see the old or the new item. The directory must be this user's with mode 0700 and is
-// opened afresh, without following a link, for each operation; items are reached relative to
-// that descriptor. Any other directory makes every operation answer kKeyStoreIOError (logged
-// once at ERROR); it is never narrowed or repaired. Private keys are PKCS#8 DER, public keys PKCS#1 DER; no
-// operation hands out private key bytes.
+// opened afresh, without following a link, and checked for each operation: each write, and each
+// read, or, inside a KeyStoreOperation on the reading thread, once for all of that operation's
+// reads; items are reached relative to that descriptor. Any other directory makes every operation answer
+// kKeyStoreIOError (logged once at ERROR); it is never narrowed or repaired. Private keys are PKCS#8 DER,
+// public keys PKCS#1 DER; no operation hands out private key bytes.
 //
 // A parsed key, and a password's bytes, are kept and handed out again while the item's file is
 // the very file they were read from (same device, inode, size and modification time, checked by
@@ -81,6 +82,9 @@ private:
     struct Item;
 
     KeyStoreStatus openDirectory(SafeDirectory& directory) const;
+    // The checked directory for one read: the one this thread's KeyStoreOperation keeps for this
+    // store (opened and checked by the operation's first read), else `own`, opened for this read.
+    KeyStoreStatus directoryForRead(SafeDirectory& own, const SafeDirectory*& directory) const;
     void reportRefusal(int error) const;
     KeyStoreStatus readItem(const std::string& fileName, const std::string& first, const std::string& second,
                             Item& item) const;
@@ -107,6 +111,7 @@ private:
     };
 
     std::filesystem::path directory_;
+    const std::uint64_t operationId_; // this store's key in a KeyStoreOperation
     std::mutex cacheMutex_;
     std::map<std::string, CachedKey> keyCache_;           // by file name; guarded by cacheMutex_
     std::map<std::string, CachedPassword> passwordCache_; // by file name; guarded by cacheMutex_

@@ -117,6 +117,9 @@ LinuxDeviceFacts::LinuxDeviceFacts(std::shared_ptr<DispatchQueues> queues, Sourc
         sources_.machine = systemMachine;
     if (!sources_.environment)
         sources_.environment = environmentSnapshot();
+    // Neither changes while the process runs: read here, not once per request's device data.
+    systemVersion_ = readSystemVersion(sources_.root);
+    modelIdentifier_ = cleaned(sources_.machine());
 }
 
 std::optional<std::string> LinuxDeviceFacts::osReleaseValue(const std::string& text, const std::string& key) {
@@ -141,10 +144,10 @@ std::optional<std::string> LinuxDeviceFacts::osReleaseValue(const std::string& t
     return found;
 }
 
-std::optional<std::string> LinuxDeviceFacts::systemVersion() const {
-    std::optional<std::string> text = readFile(sources_.root / "etc/os-release");
+std::optional<std::string> LinuxDeviceFacts::readSystemVersion(const std::filesystem::path& root) {
+    std::optional<std::string> text = readFile(root / "etc/os-release");
     if (!text)
-        text = readFile(sources_.root / "usr/lib/os-release");
+        text = readFile(root / "usr/lib/os-release");
     if (!text)
         return std::nullopt;
     if (auto version = cleaned(osReleaseValue(*text, "VERSION_ID")))
@@ -152,12 +155,16 @@ std::optional<std::string> LinuxDeviceFacts::systemVersion() const {
     return cleaned(osReleaseValue(*text, "PRETTY_NAME"));
 }
 
+std::optional<std::string> LinuxDeviceFacts::systemVersion() const {
+    return systemVersion_;
+}
+
 std::optional<std::string> LinuxDeviceFacts::deviceName() const {
     return cleaned(sources_.hostName());
 }
 
 std::optional<std::string> LinuxDeviceFacts::modelIdentifier() const {
-    return cleaned(sources_.machine());
+    return modelIdentifier_;
 }
 
 DeviceFacts::Locale LinuxDeviceFacts::parseLocaleName(const std::string& name) {

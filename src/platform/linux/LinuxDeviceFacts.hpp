@@ -14,7 +14,10 @@
 // Texts that are not valid UTF-8 (a stray byte in a host name or in os-release) are cleaned,
 // each bad sequence becoming U+FFFD. The notification status is delivered on the global queue.
 //
-// Thread-safe: holds only its sources; every answer is read afresh.
+// The system version and the model cannot change while the process runs: they are read once,
+// when the facts are made. Every other answer is read afresh (a host name may change).
+//
+// Thread-safe: holds its sources and the two facts read at construction.
 #pragma once
 
 #include <velquor/DeviceFacts.hpp>
@@ -60,8 +63,12 @@ public:
     static Locale parseLocaleName(const std::string& name);
 
 private:
+    static std::optional<std::string> readSystemVersion(const std::filesystem::path& root);
+
     std::shared_ptr<DispatchQueues> queues_;
     Sources sources_;
+    std::optional<std::string> systemVersion_;
+    std::optional<std::string> modelIdentifier_;
 };
 
 } // namespace velquor::detail

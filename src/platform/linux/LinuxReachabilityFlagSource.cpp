@@ -1,8 +1,12 @@
 #include "platform/linux/LinuxReachabilityFlagSource.hpp"
 
+#include "platform/linux/NetlinkRouteWatch.hpp"
+
 #include <fstream>
+#include <mutex>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace velquor::detail {
@@ -132,29 +136,58 @@ std::optional<DefaultRoute> bestRoute(const std::filesystem::path& root,
     return best;
 }
 
+// Answers its first read with the flags read when it was made (a moment earlier: the library
+// reads a reference once, right after making it), every later read from the tables.
 class RouteTableReference final : public ReachabilityReference {
 public:
-    explicit RouteTableReference(std::filesystem::path root)
-        : root_(std::move(root)) {}
+    RouteTableReference(std::shared_ptr<LinuxReachabilityFlagSource::Tables> tables, ReachabilityFlags first)
+        : tables_(std::move(tables))
+        , first_(first) {}
 
     std::optional<ReachabilityFlags> flags() override {
-        return LinuxReachabilityFlagSource::readFlags(root_);
+        {
+            std::lock_guard lock(mutex_);
+            if (auto first = std::exchange(first_, std::nullopt))
+                return first;
+        }
+        return tables_->read();
     }
 
 private:
-    std::filesystem::path root_;
+    std::shared_ptr<LinuxReachabilityFlagSource::Tables> tables_;
+    std::mutex mutex_;
+    std::optional<ReachabilityFlags> first_; // guarded by mutex_
 };
 
 } // namespace
 
+std::optional<ReachabilityFlags> LinuxReachabilityFlagSource::Tables::read() {
+    std::lock_guard lock(mutex);
+    // Asked before reading: a change made while the files are read is announced after this
+    // call, so the next read sees it.
+    if (watch && !watch->changedSinceLastCall() && last)
+        return last;
+    last = readFlags(root);
+    return last;
+}
+
 LinuxReachabilityFlagSource::LinuxReachabilityFlagSource(std::filesystem::path root)
-    : root_(std::move(root)) {}
+    : LinuxReachabilityFlagSource(root, root == "/" ? NetlinkRouteWatch::open() : nullptr) {}
+
+LinuxReachabilityFlagSource::LinuxReachabilityFlagSource(std::filesystem::path root,
+                                                         std::shared_ptr<RouteChangeWatch> watch)
+    : tables_(std::make_shared<Tables>()) {
+    tables_->root = std::move(root);
+    tables_->watch = std::move(watch);
+}
 
 std::shared_ptr<ReachabilityReference> LinuxReachabilityFlagSource::createWithAnyIPv4Address() {
-    // Readable is enough here; the tables are parsed when the flags are read.
-    if (!std::ifstream(root_ / "proc/net/route") && !std::ifstream(root_ / "proc/net/ipv6_route"))
+    // Reading the tables is how to tell whether they can be read; what they say is kept for the
+    // reference's first read, so a one-shot query reads them once, not twice.
+    const auto flags = tables_->read();
+    if (!flags)
         return nullptr;
-    return std::make_shared<RouteTableReference>(root_);
+    return std::make_shared<RouteTableReference>(tables_, *flags);
 }
 
 std::optional<ReachabilityFlags> LinuxReachabilityFlagSource::readFlags(const std::filesystem::path& root) {
