@@ -21,11 +21,6 @@ namespace {
 
 constexpr std::int64_t kClaimLifetimeSeconds = 120;
 
-// A build asks for fresh permission texts only when none were asked for this recently: the
-// answers arrive on two other threads, two wake-ups per request otherwise. A permission changes
-// in the system's settings, and coming back from there is a foreground event, which refreshes.
-constexpr auto kBuildRefreshInterval = std::chrono::seconds(1);
-
 // "jti" must never repeat; should OpenSSL's source fail, the system's own still gives a fresh one.
 std::string freshUUIDText() {
     if (auto text = randomUUIDText())
@@ -75,23 +70,7 @@ PermissionChecker DataManager::permissionChecker() {
     return PermissionChecker(weak_from_this(), collaborators_.deviceFacts, collaborators_.queues);
 }
 
-std::chrono::system_clock::time_point DataManager::now() const {
-    return collaborators_.clock ? collaborators_.clock() : std::chrono::system_clock::now();
-}
-
-bool DataManager::buildRefreshDue() {
-    const auto time = now();
-    std::lock_guard lock(mutex_);
-    // A clock set back counts as due, or refreshes could stop for as long as it went back.
-    return !lastRefresh_ || time < *lastRefresh_ || time - *lastRefresh_ >= kBuildRefreshInterval;
-}
-
 void DataManager::refreshPermissions() {
-    {
-        const auto time = now();
-        std::lock_guard lock(mutex_);
-        lastRefresh_ = time;
-    }
     std::weak_ptr<DataManager> weak = weak_from_this();
     PermissionChecker checker = permissionChecker();
     collaborators_.deviceFacts->requestNotificationAuthorizationStatus(
@@ -132,8 +111,7 @@ std::string DataManager::networkType() const {
 }
 
 Json DataManager::getDeviceData() {
-    if (buildRefreshDue())
-        refreshPermissions();
+    refreshPermissions();
 
     const DeviceFacts& facts = *collaborators_.deviceFacts;
     DeviceInfo info(collaborators_.deviceFacts, collaborators_.bundle);
@@ -175,7 +153,8 @@ bool DataManager::addIdentityClaims(Json& claims) const {
     if (auto device = keychain_.getString(items::kMobileDeviceID).text)
         claims["dvc"] = *device;
     claims["jti"] = freshUUIDText();
-    auto seconds = std::chrono::duration_cast<std::chrono::seconds>(now().time_since_epoch()).count();
+    auto now = collaborators_.clock ? collaborators_.clock() : std::chrono::system_clock::now();
+    auto seconds = std::chrono::duration_cast<std::chrono::seconds>(now.time_since_epoch()).count();
     claims["exp"] = static_cast<std::int64_t>(seconds) + kClaimLifetimeSeconds;
     return true;
 }

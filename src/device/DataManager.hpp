@@ -9,9 +9,9 @@
 //
 // The process's instance (shared(), never destroyed) serves the process's logic layer and the
 // mobile payload; a logic layer over other services makes its own with make(). Thread-
-// safe: the builders run on the caller's thread; the three fields (and the time of the last
-// refresh) are guarded and may be written from any thread (the permission answers arrive on the facts
-// provider's thread and the main queue).
+// safe: the builders run on the caller's thread; the three fields are guarded and may be written
+// from any thread (the permission answers arrive on the facts provider's thread and the main
+// queue).
 #pragma once
 
 #include "state/Keychain.hpp"
@@ -44,8 +44,7 @@ public:
         std::shared_ptr<ReachabilityFlagSource> reachabilityFlags;
         std::shared_ptr<DispatchQueues> queues;
         std::shared_ptr<NotificationCenter> notificationCenter;
-        // Empty: the system clock. Read once per claim set, for "exp", and for the interval
-        // between the permission refreshes that builds request.
+        // Empty: the system clock. Read once per claim set, for "exp".
         Clock clock;
     };
 
@@ -58,8 +57,7 @@ public:
     static std::shared_ptr<DataManager> make(Collaborators collaborators);
 
     // The device data; never fails, every missing fact becomes its fallback text. Also requests
-    // a refresh of both permission texts, whose answers appear in a later build, unless a refresh
-    // was requested (by a build or refreshPermissions()) less than a second before, by the clock.
+    // a refresh of both permission texts, whose answers appear in a later build.
     Json getDeviceData();
     // "metadata" (the device data), "fnp", "iss" and "dvc" (when stored), "jti", "exp". Nothing
     // when the device fingerprint cannot be read.
@@ -73,7 +71,7 @@ public:
 
     // Asks for the notification authorisation status (answered on the provider's thread) and
     // schedules the background refresh read on the main queue; returns at once. The answers are
-    // stored into pushPermission and silentPushPermission. Always asks, whenever it was last done.
+    // stored into pushPermission and silentPushPermission.
     void refreshPermissions();
 
     bool isApnsSandbox() const;
@@ -90,8 +88,6 @@ private:
     explicit DataManager(Collaborators collaborators);
 
     std::string networkType() const;
-    std::chrono::system_clock::time_point now() const;
-    bool buildRefreshDue();
     // "fnp", "iss", "dvc", "jti", "exp" added to `claims`; false without a fingerprint.
     bool addIdentityClaims(Json& claims) const;
     std::optional<std::string> bundleText(const std::optional<std::string>& value) const;
@@ -103,7 +99,6 @@ private:
     bool isApnsSandbox_ = false;
     std::string pushPermission_ = "unknown";
     std::string silentPushPermission_ = "unknown";
-    std::optional<std::chrono::system_clock::time_point> lastRefresh_;
 };
 
 } // namespace velquor::detail

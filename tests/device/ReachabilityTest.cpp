@@ -88,8 +88,13 @@ TEST_F(ReachabilityTest, FlagsAreReadOnceAndAFailedReadMeansNoConnection) {
     // Stored flags answer later reads: the one-shot query never reads twice.
     EXPECT_EQ(reachability->connection(), Connection::wifi);
 
-    auto unreadable = make("");
+    // A reference answers its first read with what it read when made: use that up, then take the
+    // table away.
+    test::writeRoutes(routes.path(), "");
+    auto reference = LinuxReachabilityFlagSource(routes.path()).createWithAnyIPv4Address();
+    ASSERT_EQ(reference->flags(), 0u);
     std::filesystem::remove(routes.path() / "proc/net/route");
+    auto unreadable = Reachability::create(reference, QualityOfService::defaultQoS, queues, center);
     EXPECT_EQ(unreadable->connection(), Connection::none);
     EXPECT_FALSE(unreadable->flags());
     // Nothing was stored, so the next read tries again. Refusing cellular is the next test's.

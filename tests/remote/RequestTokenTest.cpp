@@ -20,18 +20,14 @@ namespace {
 
 class RequestTokenTest : public ::testing::Test {
 protected:
-    RequestToken tokens(std::shared_ptr<KeyStore> store = nullptr) {
-        store = store ? store : fixture.store;
-        return RequestToken(DataManager::make(fixture.collaborators(store)), store);
-    }
-    std::string payload(std::shared_ptr<KeyStore> store = nullptr) {
-        store = store ? store : fixture.store;
-        return Payload(DataManager::make(fixture.collaborators(store)), store).create();
+    RequestToken tokens() { return RequestToken(DataManager::make(fixture.collaborators()), fixture.store); }
+    std::string payload() {
+        return Payload(DataManager::make(fixture.collaborators()), fixture.store).create();
     }
     // The internal code of the Error payload() throws; -1 when it returns.
-    int payloadFailure(std::shared_ptr<KeyStore> store = nullptr) {
+    int payloadFailure() {
         try {
-            payload(store);
+            payload();
         } catch (const Error& error) {
             EXPECT_EQ(error.code(), 10000);
             return test::internalCode(error);
@@ -130,11 +126,12 @@ TEST_F(RequestTokenTest, FailuresCarryTheirInternalCodes) {
 
     // A signer that fails.
     fixture.pair();
-    auto refusing = std::make_shared<test::UnsigningKeyStore>(fixture.store);
-    EXPECT_EQ(test::internalCode(tokens(refusing).makeRequestToken(pairing).error()), 21);
-    EXPECT_EQ(test::internalCode(tokens(refusing).makeLogUploadToken(pairing).error()), 42);
-    EXPECT_EQ(payloadFailure(refusing), 25);
+    fixture.store->setForcedStatus(MemoryKeyStore::Operation::privateKeyUse, kKeyStoreIOError);
+    EXPECT_EQ(test::internalCode(tokens().makeRequestToken(pairing).error()), 21);
+    EXPECT_EQ(test::internalCode(tokens().makeLogUploadToken(pairing).error()), 42);
+    EXPECT_EQ(payloadFailure(), 25);
     EXPECT_TRUE(sink->contains("Token building failed: securityError("));
+    fixture.store->setForcedStatus(MemoryKeyStore::Operation::privateKeyUse, std::nullopt);
 
     // No fingerprint, so no claim set.
     fixture.store->setForcedStatus(MemoryKeyStore::Operation::copyPassword, kKeyStoreIOError);

@@ -114,52 +114,6 @@ inline std::map<std::string, std::string> hostValues() {
             {"CFBundleVersion", "417"}};
 }
 
-// A key store whose private keys fail every operation with kKeyStoreIOError; everything else is
-// the memory store's.
-class UnsigningKeyStore : public KeyStore {
-public:
-    explicit UnsigningKeyStore(std::shared_ptr<KeyStore> inner)
-        : inner_(std::move(inner)) {}
-
-    KeyStoreStatus copyPassword(const std::string& s, const std::string& a,
-                                std::vector<std::uint8_t>& d) override {
-        return inner_->copyPassword(s, a, d);
-    }
-    KeyStoreStatus addPassword(const std::string& s, const std::string& a,
-                               const std::vector<std::uint8_t>& d) override {
-        return inner_->addPassword(s, a, d);
-    }
-    KeyStoreStatus replacePassword(const std::string& s, const std::string& a,
-                                   const std::vector<std::uint8_t>& d) override {
-        return inner_->replacePassword(s, a, d);
-    }
-    KeyStoreStatus deletePassword(const std::string& s, const std::string& a) override {
-        return inner_->deletePassword(s, a);
-    }
-    KeyStoreStatus generateRSAKeyPair(const std::string& p, const std::string& q, int bits) override {
-        return inner_->generateRSAKeyPair(p, q, bits);
-    }
-    KeyStoreStatus copyKeyData(const std::string& tag, std::vector<std::uint8_t>& data) override {
-        return inner_->copyKeyData(tag, data);
-    }
-    KeyStoreStatus copyKeyRef(const std::string& tag, std::shared_ptr<const KeyRef>& key) override {
-        KeyStoreStatus status = inner_->copyKeyRef(tag, key);
-        if (status == kKeyStoreSuccess && key && key->isPrivate())
-            key = std::make_shared<FailingKeyRef>(kKeyStoreIOError);
-        return status;
-    }
-    KeyStoreStatus addKey(const std::string& tag, const std::vector<std::uint8_t>& key) override {
-        return inner_->addKey(tag, key);
-    }
-    KeyStoreStatus deleteKey(const std::string& tag) override { return inner_->deleteKey(tag); }
-    std::shared_ptr<const KeyRef> createPublicKey(const std::vector<std::uint8_t>& key) override {
-        return inner_->createPublicKey(key);
-    }
-
-private:
-    std::shared_ptr<KeyStore> inner_;
-};
-
 // A routing table below a temp directory: a default route through `interfaceName`, or none.
 inline void writeRoutes(const std::filesystem::path& root, const std::string& interfaceName) {
     std::string routes =

@@ -42,6 +42,26 @@ std::optional<GeneratedPair> sharedPair(int bits) {
     return pair;
 }
 
+// A private key handle whose every operation answers one status.
+class RefusingKeyRef final : public KeyRef {
+public:
+    explicit RefusingKeyRef(KeyStoreStatus status)
+        : status_(status) {}
+    bool isPrivate() const override { return true; }
+    std::size_t blockSize() const override { return 256; }
+    KeyStoreStatus rawSign(DigestAlgorithm, const std::vector<std::uint8_t>&,
+                           std::vector<std::uint8_t>&) const override {
+        return status_;
+    }
+    KeyStoreStatus rawVerify(DigestAlgorithm, const std::vector<std::uint8_t>&,
+                             const std::vector<std::uint8_t>&) const override {
+        return status_;
+    }
+
+private:
+    KeyStoreStatus status_;
+};
+
 } // namespace
 
 MemoryKeyStore::MemoryKeyStore(KeyGeneration generation)
@@ -194,6 +214,9 @@ KeyStoreStatus MemoryKeyStore::copyKeyRef(const std::string& tag, std::shared_pt
     if (found == keys_.end())
         return kKeyStoreItemNotFound;
     key = found->second.ref;
+    if (key->isPrivate())
+        if (auto status = injected(Operation::privateKeyUse))
+            key = std::make_shared<RefusingKeyRef>(*status);
     return kKeyStoreSuccess;
 }
 

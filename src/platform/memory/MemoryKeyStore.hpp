@@ -37,6 +37,9 @@ public:
         addKey,
         deleteKey,
         createPublicKey, // a non-zero injected status makes it return null
+        // Checked when copyKeyRef hands out a private key: an injected status makes that handle
+        // answer it for every signature, as a store that lost access to the key would.
+        privateKeyUse,
     };
 
     enum class KeyGeneration {

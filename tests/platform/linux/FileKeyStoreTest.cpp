@@ -1,5 +1,6 @@
 #include "platform/linux/FileKeyStore.hpp"
 
+#include "platform/KeyStoreOperation.hpp"
 #include "platform/KeyStoreStatuses.hpp"
 #include "state/ItemNames.hpp"
 
@@ -294,6 +295,49 @@ TEST_F(FileKeyStoreTest, KeysAreParsedOnceAndItemsReadAgainSeeChangesFromAnyProc
     EXPECT_EQ(data, bytesOf("two"));
     ASSERT_EQ(other.deletePassword("s", "a"), kKeyStoreSuccess);
     EXPECT_EQ(store_.copyPassword("s", "a", data), kKeyStoreItemNotFound);
+}
+
+std::string readItem(FileKeyStore& store) {
+    std::vector<std::uint8_t> data;
+    const KeyStoreStatus status = store.copyPassword("service", "account", data);
+    return status == kKeyStoreSuccess ? std::string(data.begin(), data.end())
+                                      : "status " + std::to_string(status);
+}
+
+// An operation checks each store's directory at its first read and reads through it until it
+// ends; the next operation checks afresh, so what happened in between (another process's write,
+// a wrong mode, a directory swapped for a link) is seen there.
+TEST(FileKeyStoreOperation, EachOperationChecksTheDirectoryOnceAndTheNextAfresh) {
+    test::TempDir root;
+    const fs::path path = root.path() / "keys", other = root.path() / "other";
+    FileKeyStore store(path), otherStore(other), elsewhere(path); // `elsewhere`: as another process
+    ASSERT_EQ(store.addPassword("service", "account", bytesOf("one")), kKeyStoreSuccess);
+    ASSERT_EQ(otherStore.addPassword("service", "account", bytesOf("other")), kKeyStoreSuccess);
+    {
+        const KeyStoreOperation operation;
+        EXPECT_EQ(readItem(store), "one");
+        EXPECT_EQ(readItem(otherStore), "other") << "each store keeps its own directory";
+        ::chmod(path.c_str(), 0755);
+        const KeyStoreOperation nested; // part of the same operation
+        EXPECT_EQ(readItem(store), "one") << "checked once, at the operation's first read";
+    }
+    {
+        const KeyStoreOperation operation;
+        EXPECT_EQ(readItem(store), "status " + std::to_string(kKeyStoreIOError)) << "mode 0755";
+    }
+    ::chmod(path.c_str(), 0700);
+    ASSERT_EQ(elsewhere.replacePassword("service", "account", bytesOf("two")), kKeyStoreSuccess);
+    {
+        const KeyStoreOperation operation;
+        EXPECT_EQ(readItem(store), "two");
+    }
+    fs::rename(path, root.path() / "moved");
+    fs::create_directory_symlink(other, path); // a planted link to an acceptable directory
+    {
+        const KeyStoreOperation operation;
+        EXPECT_EQ(readItem(store), "status " + std::to_string(kKeyStoreIOError));
+    }
+    EXPECT_EQ(readItem(store), "status " + std::to_string(kKeyStoreIOError)) << "outside any operation too";
 }
 
 } // namespace

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+
 namespace velquor::detail {
 namespace {
 
@@ -32,6 +34,13 @@ std::string defaultRoute(const std::string& interfaceName, int metric = 0,
                          const std::string& flags = "0003") {
     return ipv4Route(interfaceName, "00000000", flags, metric);
 }
+
+// Reports a change when the test says one happened.
+class ScriptedWatch : public RouteChangeWatch {
+public:
+    bool changedSinceLastCall() override { return changed.exchange(false); }
+    std::atomic<bool> changed{true};
+};
 
 const std::string kAnyIPv6 = "00000000000000000000000000000000";
 
@@ -110,6 +119,31 @@ TEST_F(LinuxReachabilityFlagSourceTest, FlagsFollowTheBestUsableDefaultRoute) {
         ASSERT_NE(reference, nullptr);
         EXPECT_EQ(reference->flags(), expected);
     }
+}
+
+// Under a watch the tables are read again only after it reports a change; a failed read is not
+// kept, so the next read goes to the files whatever the watch says.
+TEST_F(LinuxReachabilityFlagSourceTest, UnderAWatchTablesAreReadAgainAfterAReportedChangeOnly) {
+    auto watch = std::make_shared<ScriptedWatch>();
+    LinuxReachabilityFlagSource source(root.path(), watch);
+    const auto read = [&] {
+        auto reference = source.createWithAnyIPv4Address();
+        return reference ? reference->flags() : std::nullopt;
+    };
+    link("eth0");
+    link("wwan0");
+    routes(defaultRoute("eth0"));
+    EXPECT_EQ(read(), Source::kReachable);
+    routes(defaultRoute("wwan0"));
+    EXPECT_EQ(read(), Source::kReachable) << "no change reported: the tables said eth0";
+    watch->changed = true;
+    EXPECT_EQ(read(), Source::kReachable | Source::kIsWWAN);
+
+    std::filesystem::remove_all(root.path() / "proc");
+    watch->changed = true;
+    EXPECT_EQ(source.createWithAnyIPv4Address(), nullptr);
+    routes(defaultRoute("eth0"));
+    EXPECT_EQ(read(), Source::kReachable) << "after a failed read";
 }
 
 } // namespace
