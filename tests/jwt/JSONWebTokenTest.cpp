@@ -4,6 +4,7 @@
 #include "jwt/RSAPKCS1Signer.hpp"
 #include "jwt/RSAPKCS1Verifier.hpp"
 #include "jwt/SignatureAlgorithm.hpp"
+#include "platform/memory/RefusingKeyRef.hpp"
 #include "util/Base64URL.hpp"
 
 #include "OpenSSLTestKeys.hpp"
@@ -231,7 +232,7 @@ TEST(RSAPKCS1Test, RejectsOtherAlgorithmsBeforeLookingAtTheSignature) {
 }
 
 TEST(RSAPKCS1Test, KeyStoreFailuresReachTheTokenBuilderAsSecurityError) {
-    RSAPKCS1Signer failing(Hash::sha256, RSAKey{std::make_shared<test::FailingKeyRef>(kKeyStoreIOError)});
+    RSAPKCS1Signer failing(Hash::sha256, RSAKey{std::make_shared<RefusingKeyRef>(kKeyStoreIOError)});
     EXPECT_EQ(failing.sign(bytesOf("input")).error(),
               (SignerError{SignerError::Kind::securityError, kKeyStoreIOError}));
 

@@ -106,26 +106,6 @@ inline std::shared_ptr<const KeyRef> keyRef(EVP_PKEY* key, bool isPrivate) {
     return std::make_shared<detail::OpenSSLKeyRef>(detail::EVP_PKEY_ptr(key), isPrivate);
 }
 
-// A private key whose every operation answers `status`, as a key store that lost access would.
-class FailingKeyRef : public KeyRef {
-public:
-    explicit FailingKeyRef(KeyStoreStatus status)
-        : status_(status) {}
-    bool isPrivate() const override { return true; }
-    std::size_t blockSize() const override { return 256; }
-    KeyStoreStatus rawSign(DigestAlgorithm, const std::vector<std::uint8_t>&,
-                           std::vector<std::uint8_t>&) const override {
-        return status_;
-    }
-    KeyStoreStatus rawVerify(DigestAlgorithm, const std::vector<std::uint8_t>&,
-                             const std::vector<std::uint8_t>&) const override {
-        return status_;
-    }
-
-private:
-    KeyStoreStatus status_;
-};
-
 // PKCS#1 DER of a fresh public key (the private half is thrown away).
 inline Bytes freshPublicKey(unsigned bits = 1024) {
     return pkcs1PublicKey(generateRSAKey(bits).get());

@@ -1,4 +1,5 @@
 #include "platform/memory/MemoryKeyStore.hpp"
+#include "platform/memory/RefusingKeyRef.hpp"
 
 #include "platform/KeyStoreStatuses.hpp"
 
@@ -41,26 +42,6 @@ std::optional<GeneratedPair> sharedPair(int bits) {
         cache->emplace(bits, *pair);
     return pair;
 }
-
-// A private key handle whose every operation answers one status.
-class RefusingKeyRef final : public KeyRef {
-public:
-    explicit RefusingKeyRef(KeyStoreStatus status)
-        : status_(status) {}
-    bool isPrivate() const override { return true; }
-    std::size_t blockSize() const override { return 256; }
-    KeyStoreStatus rawSign(DigestAlgorithm, const std::vector<std::uint8_t>&,
-                           std::vector<std::uint8_t>&) const override {
-        return status_;
-    }
-    KeyStoreStatus rawVerify(DigestAlgorithm, const std::vector<std::uint8_t>&,
-                             const std::vector<std::uint8_t>&) const override {
-        return status_;
-    }
-
-private:
-    KeyStoreStatus status_;
-};
 
 } // namespace
 
