@@ -8,6 +8,8 @@
 #include "platform/linux/CurlHttpTransport.hpp"
 #include "util/Base64.hpp"
 
+#include <set>
+
 namespace velquor::detail {
 namespace {
 
@@ -297,17 +299,35 @@ TEST(LogUploadFlow, FilesTheLogUnderItsIdAndRemovesOnlyWhatItReadBackOnSuccess) 
         EXPECT_EQ(running.adminRaw("GET", "uploads/" + each).status, 200);
 
     // A log request the service holds is answered by an upload after the next device-record fetch.
-    const auto uploads = [&running] {
-        return running.adminGet("state")["uploads"].size();
+    const auto supportIds = [&running] {
+        std::set<std::string> ids;
+        const Json state = running.adminGet("state");
+        for (const auto& upload : state["uploads"])
+            ids.insert(upload["supportId"].get<std::string>());
+        return ids;
     };
-    const std::size_t before = uploads();
+    const auto before = supportIds();
     running.adminPost("devices/" + layer->keychain().getString(items::kMobileDeviceID).text.value() +
                           "/log-requests",
                       Json::object());
     auto fetched = std::make_shared<test::Delivery<bool>>();
     layer->getDeviceInfo([fetched](auto record, auto) { fetched->deliver(record.has_value()); });
     ASSERT_TRUE(fetched->wait(deadline).value_or(false));
-    EXPECT_TRUE(test::waitUntil([&] { return uploads() == before + 1; }, deadline));
+    std::string added;
+    ASSERT_TRUE(test::waitUntil(
+        [&] {
+            for (const auto& id : supportIds())
+                added = before.contains(id) ? added : id;
+            return !added.empty();
+        },
+        deadline));
+    // Done once the library has finished with the upload: the reference service's HTTP library sets
+    // OpenSSL up at load, so its clean-up at exit cannot be turned off in this process.
+    EXPECT_TRUE(test::waitUntil(
+        [&] {
+            return file->readDecryptedLog().text.find("Last support id: " + added + ".") != std::string::npos;
+        },
+        deadline));
 }
 
 } // namespace

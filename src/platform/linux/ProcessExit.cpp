@@ -17,9 +17,12 @@ void markExiting() noexcept {
     gExiting.store(true, std::memory_order_release);
 }
 
-// Asked once more when the library is loaded: a host (or its tests) may use OpenSSL before the
-// first queue exists, and only a request made before OpenSSL's first use is honoured.
-[[maybe_unused]] const bool gOpenSSLKeptAtExit = OPENSSL_init_crypto(OPENSSL_INIT_NO_ATEXIT, nullptr) == 1;
+// Asked once more when the library is loaded, ahead of ordinary static initialisers: a host (or
+// its tests) may use OpenSSL from one of those, and only a request made before OpenSSL's first
+// use is honoured.
+__attribute__((constructor(101))) void keepOpenSSLAtExit() {
+    OPENSSL_init_crypto(OPENSSL_INIT_NO_ATEXIT, nullptr);
+}
 } // namespace
 
 void ProcessExit::watch() noexcept {

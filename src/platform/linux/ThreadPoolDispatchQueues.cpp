@@ -213,8 +213,7 @@ void ThreadPoolDispatchQueues::asyncGlobal(QualityOfService qos, Task task) {
         if (startThread(workerMain, state_))
             ++state_->workers;
     }
-    // Outside the lock: a worker woken while it is still held would only block on it again.
-    lock.unlock();
+    // Under the lock: once it is released, a task may already have destroyed this object.
     state_->workAvailable.notify_one();
 }
 
@@ -235,8 +234,7 @@ void ThreadPoolDispatchQueues::asyncMainAfter(std::chrono::milliseconds delay, T
     std::push_heap(state_->mainHeap.begin(), state_->mainHeap.end(), laterThan);
     if (!state_->mainStarted)
         state_->mainStarted = startThread(mainQueueMain, state_);
-    lock.unlock(); // as in asyncGlobal
-    state_->mainWake.notify_one();
+    state_->mainWake.notify_one(); // under the lock, as in asyncGlobal
 }
 
 bool ThreadPoolDispatchQueues::isMainQueueThread() const {
