@@ -298,6 +298,26 @@ KeyStoreStatus FileKeyStore::removeItems(std::initializer_list<std::string> name
     return result;
 }
 
+namespace {
+
+// Copies the cached value of item file `name` into `out` while the file is still the one it was
+// read from (`identity`, just seen); a stale entry goes. The caller holds the cache's lock.
+template <typename Entry, typename Identity, typename Value>
+bool takeCached(std::map<std::string, Entry>& cache, const std::string& name,
+                const std::optional<Identity>& identity, Value Entry::*member, Value& out) {
+    const auto cached = cache.find(name);
+    if (cached == cache.end())
+        return false;
+    if (identity && cached->second.identity == *identity) {
+        out = cached->second.*member;
+        return true;
+    }
+    cache.erase(cached);
+    return false;
+}
+
+} // namespace
+
 // --- generic passwords ----------------------------------------------------------------------
 
 FileKeyStore::CachedPassword::~CachedPassword() {
@@ -317,13 +337,8 @@ KeyStoreStatus FileKeyStore::copyPassword(const std::string& service, const std:
     const auto before = identityOf(directory, name);
     {
         std::lock_guard lock(cacheMutex_);
-        const auto cached = passwordCache_.find(name);
-        if (cached != passwordCache_.end() && before && cached->second.identity == *before) {
-            data = cached->second.data;
+        if (takeCached(passwordCache_, name, before, &CachedPassword::data, data))
             return kKeyStoreSuccess;
-        }
-        if (cached != passwordCache_.end())
-            passwordCache_.erase(cached);
     }
 
     Item item;
@@ -449,13 +464,8 @@ KeyStoreStatus FileKeyStore::copyKeyRef(const std::string& tag, std::shared_ptr<
     const auto before = identityOf(directory, name);
     {
         std::lock_guard lock(cacheMutex_);
-        const auto cached = keyCache_.find(name);
-        if (cached != keyCache_.end() && before && cached->second.identity == *before) {
-            key = cached->second.key;
+        if (takeCached(keyCache_, name, before, &CachedKey::key, key))
             return kKeyStoreSuccess;
-        }
-        if (cached != keyCache_.end())
-            keyCache_.erase(cached);
     }
 
     Item item;
