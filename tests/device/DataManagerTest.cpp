@@ -113,7 +113,7 @@ TEST_F(DataManagerTest, PermissionAnswersArriveLaterAndShowInTheNextBuild) {
     values.camera = 0;
     values.locationEnabled = false;
     fixture.facts->set(values);
-    manager->refreshPermissions();
+    manager->getDeviceData(); // every build asks again, however soon after the last
     ASSERT_TRUE(test::waitUntil([&] {
         return manager->pushPermission() == "denied" && manager->silentPushPermission() == "restricted";
     }));
