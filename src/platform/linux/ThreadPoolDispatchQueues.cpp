@@ -99,7 +99,9 @@ void workerMain(std::shared_ptr<State> state) {
             DispatchQueues::Task task;
             if (takeGlobal(*state, task)) {
                 lock.unlock();
-                runGuarded(task);
+                // Looked at again as late as possible: exit may have begun since the check above.
+                if (!ProcessExit::exiting())
+                    runGuarded(task);
                 task = nullptr; // captures die outside the lock
                 lock.lock();
                 continue;
