@@ -154,8 +154,8 @@ TEST_F(ProtocolTest, ServesPairingFinalizeDeviceInfoPushAnswerAndLogUpload) {
 }
 
 // A paired device signs its new pairing with its key and names its old id in "kid"; a refused key
-// (unknown, another region's, or signed by a key the request does not carry) pairs nothing.
-TEST_F(ProtocolTest, PairsAgainAsANewDeviceAndRefusesWrongPairingKeys) {
+// (unknown, another region's, used, or signed by a key the request does not carry) pairs nothing.
+TEST_F(ProtocolTest, PairsAgainAsANewDeviceAndRefusesWrongOrUsedPairingKeys) {
     const auto& key = testKey(0);
     const auto first = running.pair(key, Region::au);
     const auto pair = [&](Region region, const std::string& pairingKey, const ServiceKeys* signer = nullptr) {
@@ -165,14 +165,13 @@ TEST_F(ProtocolTest, PairsAgainAsANewDeviceAndRefusesWrongPairingKeys) {
     };
     const auto again = pair(Region::au, running.pairingKey("AU"), &key);
     ASSERT_EQ(again.status, 201) << again.body;
-    const auto reply = running.replyClaims(again);
-    EXPECT_NE(reply["mobileDevice"]["id"], first.id);
-    EXPECT_NE(reply["installedApplication"]["id"], first.installedApplicationId);
+    const auto repaired = running.replyClaims(again);
+    EXPECT_NE(repaired["mobileDevice"]["id"], first.id);
+    EXPECT_NE(repaired["installedApplication"]["id"], first.installedApplicationId);
     EXPECT_EQ(running.post(first.baseURL + "v1/deviceInfo", first.token()).status, 200);
 
     running.expectRefusal(pair(Region::au, running.pairingKey("AU"), &testKey(1)), 401, "UNAUTHORIZED",
                           "signature", "SIGNATURE_INVALID");
-    // A used key is the concurrent pairing's test.
     const auto europeanKey = running.pairingKey("EU");
     const auto refused = running.expectRefusal(pair(Region::na, europeanKey), 400, "INVALID_DATA",
                                                "pairingKey", "PAIRING_KEY_WRONG_REGION");
@@ -182,27 +181,25 @@ TEST_F(ProtocolTest, PairsAgainAsANewDeviceAndRefusesWrongPairingKeys) {
     EXPECT_EQ(running.adminGet("state")["devices"].size(), 2u) << "a refusal made a device";
     // The refusal did not use the key up.
     EXPECT_EQ(pair(Region::eu, europeanKey).status, 201);
-}
 
-TEST_F(ProtocolTest, OneKeyPairsExactlyOneOfManyConcurrentDevices) {
+    // Of many concurrent devices one pairs; the others, and the same device again, find the key used.
     const auto pairingKey = running.pairingKey("NA");
-    const auto url = running.baseURL(Region::na) + "v1/pairings";
     std::vector<HttpReply> replies(6);
     std::vector<std::thread> threads;
     for (size_t i = 0; i < replies.size(); ++i)
         threads.emplace_back([&, i] {
             HttpsClient client(running.service().caCertificatePath());
             const auto claims = RunningService::pairingClaims(pairingKey, testKey(int(i % 2)));
-            replies[i] = client.postJwt(url, makeToken(claims, nullptr));
+            replies[i] =
+                client.postJwt(running.baseURL(Region::na) + "v1/pairings", makeToken(claims, nullptr));
         });
     for (auto& thread : threads)
         thread.join();
-    // One pairs; the other devices, and the same device again, find the key used.
     EXPECT_EQ(std::ranges::count(replies, 201L, &HttpReply::status), 1);
     for (const auto& reply : replies)
         if (reply.status != 201)
             running.expectRefusal(reply, 400, "INVALID_DATA", "pairingKey", "PAIRING_KEY_USED");
-    EXPECT_EQ(running.adminGet("state")["devices"].size(), 1u);
+    EXPECT_EQ(running.adminGet("state")["devices"].size(), 4u);
 }
 
 TEST_F(ProtocolTest, AnswersAnAuthenticationOnceOnlyFromItsDeviceAndOnlyInTime) {
