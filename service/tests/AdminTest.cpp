@@ -86,31 +86,29 @@ TEST_F(AdminTest, RefusesWhatItCannotDo) {
 using FaultTest = AdminTest;
 
 // A fault answers before any check or handler, whatever the path (the flow tests plant them on the
-// push check and the log upload too); here a pairing, whose token could otherwise be used up.
-TEST_F(FaultTest, FaultedRequestsChangeNothing) {
+// push check and the log upload too): a faulted pairing uses up nothing and records nothing.
+TEST_F(FaultTest, UsesFaultsInTheOrderAddedAndMatchesPrefixesAndFaultedRequestsChangeNothing) {
     const auto eu = running.baseURL(Region::eu);
     const auto pairingToken =
         makeToken(RunningService::pairingClaims(running.pairingKey("EU"), testKey(0)), nullptr);
     addFault({{"path", "v1/pairings"}, {"status", 500}});
     EXPECT_EQ(running.post(eu + "v1/pairings", pairingToken).status, 500);
     EXPECT_TRUE(running.adminGet("state")["devices"].empty());
-    // The very same token (same key, same "jti") still pairs: nothing was used up or recorded.
+    // The very same token (same key, same "jti") still pairs.
     EXPECT_EQ(running.post(eu + "v1/pairings", pairingToken).status, 201);
-}
 
-TEST_F(FaultTest, UsesFaultsInTheOrderAddedAndMatchesPrefixes) {
     const auto device = running.pair(testKey(0), Region::na, false);
     const auto finalize = device.baseURL + "v1/pairings/" + device.pairingId;
     addFault({{"path", "v1/pairings/*"}, {"status", 500}, {"times", 2}});
     addFault({{"path", "/v1/pairings/" + device.pairingId}, {"status", 502}});
     // The prefix does not reach "v1/pairings" itself, which has no trailing "/".
     const auto other = running.pair(testKey(1), Region::na, false);
-    EXPECT_EQ(running.adminGet("state")["devices"].size(), 2u);
+    EXPECT_EQ(running.adminGet("state")["devices"].size(), 3u);
 
     EXPECT_EQ(running.post(finalize, device.token()).status, 500);
     EXPECT_EQ(running.post(finalize, device.token()).status, 500);
     EXPECT_EQ(running.post(finalize, device.token()).status, 502);
-    EXPECT_FALSE(running.adminGet("state")["devices"][0]["finalized"]);
+    EXPECT_FALSE(running.adminGet("state")["devices"][1]["finalized"]);
     EXPECT_EQ(running.post(finalize, device.token()).status, 200);
 
     addFault({{"path", "v1/pairings/*"}, {"status", 500}, {"times", 5}});
@@ -173,38 +171,33 @@ TEST_F(FaultTest, ProducesEveryReplyAndTransportFailureAClientMustSurvive) {
     EXPECT_NE(foreignKey, running.serverPublicKey());
 }
 
-// Both certificates are refused by libcurl in the communication tests (the transport's code for a
-// failed verification); here, that the wrong-name one is wrong in its name only.
-TEST_F(FaultTest, ServesACertificateWrongOnlyInItsName) {
-    const auto device = running.pair(testKey(0));
-    const auto ready = running.service().readyDescription();
-    const std::string url = ready["tlsFaultURLs"]["wrongName"]["EU"];
-    const auto port = url.substr(url.rfind(':') + 1, url.find('/', 8) - url.rfind(':') - 1);
-    HttpsClient client(ready["caCertificate"].get<std::string>());
-    client.resolve({"wrong-name.invalid:" + port + ":127.0.0.1"});
-    EXPECT_EQ(
-        client.postJwt("https://wrong-name.invalid:" + port + "/eu/v1/deviceInfo", device.token()).status,
-        200);
-}
-
 // A host outside the usual names, as an address or as a DNS name (this machine's), gets a
 // certificate that covers it, and a client verifying with the ready file's CA connects by that name.
-TEST_F(FaultTest, CertifiesTheHostItListensOn) {
+// Both fault certificates are refused by libcurl in the communication tests (the transport's code for
+// a failed verification); here, that the wrong-name one is wrong in its name only.
+TEST_F(FaultTest, CertifiesTheHostItListensOnAndServesACertificateWrongOnlyInItsName) {
+    const auto ready = running.service().readyDescription();
+    const std::string wrongName = ready["tlsFaultURLs"]["wrongName"]["EU"];
+    const auto port =
+        wrongName.substr(wrongName.rfind(':') + 1, wrongName.find('/', 8) - wrongName.rfind(':') - 1);
+    HttpsClient client(ready["caCertificate"].get<std::string>());
+    client.resolve({"wrong-name.invalid:" + port + ":127.0.0.1"});
+    const auto reply = client.request("GET", "https://wrong-name.invalid:" + port + "/eu/v1/deviceInfo", {});
+    EXPECT_EQ(reply.status, 405) << reply.transportError;
+
     char name[256] = {};
     addrinfo* found = nullptr;
     if (::gethostname(name, sizeof name - 1) != 0 || ::getaddrinfo(name, nullptr, nullptr, &found) != 0)
         GTEST_SKIP() << "this machine's name \"" << name << "\" does not resolve";
     ::freeaddrinfo(found);
     for (const auto& host : {std::string("127.0.0.2"), std::string(name)}) {
-        ServiceOptions options;
-        options.host = host;
-        RunningService elsewhere(options);
-        const auto ready = elsewhere.service().readyDescription();
-        const std::string url = ready["baseURLs"]["EU"];
+        RunningService elsewhere({.host = host, .stateDirectory = {}});
+        const auto description = elsewhere.service().readyDescription();
+        const std::string url = description["baseURLs"]["EU"];
         EXPECT_EQ(url.substr(0, 9 + host.size()), "https://" + host + ":");
-        HttpsClient client(ready["caCertificate"].get<std::string>());
-        const auto reply = client.request("GET", url + "v1/deviceInfo", {});
-        EXPECT_EQ(reply.status, 405) << host << ": " << reply.transportError;
+        HttpsClient verifying(description["caCertificate"].get<std::string>());
+        const auto answer = verifying.request("GET", url + "v1/deviceInfo", {});
+        EXPECT_EQ(answer.status, 405) << host << ": " << answer.transportError;
     }
 }
 

@@ -106,19 +106,16 @@ INSTANTIATE_TEST_SUITE_P(StopSignals, ExecutableTest, ::testing::Values(SIGTERM,
                          });
 
 // The help is documentation: here only that it is printed, and that an unknown option is named.
-TEST(ExecutableOptionsTest, DocumentsItsOptionsAndRefusesUnknownOnes) {
+// Another user's directory, or one open to others, is refused with the reason and exit status 1:
+// as the state directory (left exactly as it was) and for the ready file. A stale ready file is
+// gone even when the run cannot start.
+TEST(ExecutableOptionsTest, DocumentsItsOptionsAndRefusesUnknownOnesAndDirectoriesNotTheCallersOwn) {
     TempDir temp;
     EXPECT_EQ(Program({"--help"}, temp.path() / "help.txt").exitCode(30s), 0);
     EXPECT_NE(readFile(temp.path() / "help.txt").find("--state-dir"), std::string::npos);
     EXPECT_EQ(Program({"--prot", "1"}, temp.path() / "wrong.txt").exitCode(30s), 2);
     EXPECT_NE(readFile(temp.path() / "wrong.txt").find("--prot"), std::string::npos);
-}
 
-// Another user's directory, or one open to others, is refused with the reason and exit status 1:
-// as the state directory (left exactly as it was) and for the ready file. A stale ready file is
-// gone even when the run cannot start.
-TEST(ExecutableDirectoriesTest, RefusesDirectoriesThatAreNotTheCallersOwn) {
-    TempDir temp;
     const auto state = temp.path() / "state", foreign = temp.path() / "foreign";
     std::filesystem::create_directories(state);
     std::filesystem::create_directories(foreign);

@@ -4,12 +4,48 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <sstream>
 #include <thread>
 
 namespace velquor::service::test {
 namespace {
+
+using namespace std::chrono_literals;
+
+// An object nested `depth` deep: {"a":{"a":...{}}}.
+std::string nested(size_t depth) {
+    std::string text;
+    for (size_t i = 1; i < depth; ++i)
+        text += "{\"a\":";
+    return text + "{}" + std::string(depth - 1, '}');
+}
+
+int connectTo(int port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    EXPECT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    return fd;
+}
+
+size_t trickle(char* buffer, size_t, size_t, void* stop) {
+    if (static_cast<std::atomic<int>*>(stop)->load() < 0)
+        return CURL_READFUNC_ABORT;
+    ++*static_cast<std::atomic<int>*>(stop);
+    std::this_thread::sleep_for(300ms);
+    buffer[0] = 'x';
+    return 1;
+}
 
 // Bytes that a naive text parser would mangle: NUL, CR LF, and a dash run.
 std::string sampleZip() {
@@ -117,61 +153,53 @@ TEST_F(ProtocolTest, ServesPairingFinalizeDeviceInfoPushAnswerAndLogUpload) {
     EXPECT_FALSE(info["devices"][0].contains("logs"));
 }
 
-TEST_F(ProtocolTest, PairingTheSameKeyPairAgainCreatesANewDeviceAndKeepsTheOld) {
+// A paired device signs its new pairing with its key and names its old id in "kid"; a refused key
+// (unknown, another region's, used, or signed by a key the request does not carry) pairs nothing.
+TEST_F(ProtocolTest, PairsAgainAsANewDeviceAndRefusesWrongOrUsedPairingKeys) {
     const auto& key = testKey(0);
     const auto first = running.pair(key, Region::au);
-    const auto url = first.baseURL + "v1/pairings";
-    // A paired device signs its new pairing with its key and names its old id in "kid".
-    const auto again = running.post(
-        url, makeToken(RunningService::pairingClaims(running.pairingKey("AU"), key), &key, first.id));
+    const auto pair = [&](Region region, const std::string& pairingKey, const ServiceKeys* signer = nullptr) {
+        return running.post(running.baseURL(region) + "v1/pairings",
+                            makeToken(RunningService::pairingClaims(pairingKey, key), signer,
+                                      signer ? std::optional(first.id) : std::nullopt));
+    };
+    const auto again = pair(Region::au, running.pairingKey("AU"), &key);
     ASSERT_EQ(again.status, 201) << again.body;
-    const auto reply = running.replyClaims(again);
-    EXPECT_NE(reply["mobileDevice"]["id"], first.id);
-    EXPECT_NE(reply["installedApplication"]["id"], first.installedApplicationId);
+    const auto repaired = running.replyClaims(again);
+    EXPECT_NE(repaired["mobileDevice"]["id"], first.id);
+    EXPECT_NE(repaired["installedApplication"]["id"], first.installedApplicationId);
     EXPECT_EQ(running.post(first.baseURL + "v1/deviceInfo", first.token()).status, 200);
 
-    // Signed, but not by the key the request carries.
-    const auto forged =
-        makeToken(RunningService::pairingClaims(running.pairingKey("AU"), key), &testKey(1), first.id);
-    running.expectRefusal(running.post(url, forged), 401, "UNAUTHORIZED", "signature", "SIGNATURE_INVALID");
-}
-
-TEST_F(ProtocolTest, RefusesPairingKeysThatAreUnknownOrFromAnotherRegion) {
-    const auto eu = running.baseURL(Region::eu) + "v1/pairings";
-    const auto pair = [&](const std::string& url, const std::string& pairingKey) {
-        return running.post(url, makeToken(RunningService::pairingClaims(pairingKey, testKey(0)), nullptr));
-    };
-    // A used key is the concurrent pairing's test.
+    running.expectRefusal(pair(Region::au, running.pairingKey("AU"), &testKey(1)), 401, "UNAUTHORIZED",
+                          "signature", "SIGNATURE_INVALID");
     const auto europeanKey = running.pairingKey("EU");
-    const auto refused = running.expectRefusal(pair(running.baseURL(Region::na) + "v1/pairings", europeanKey),
-                                               400, "INVALID_DATA", "pairingKey", "PAIRING_KEY_WRONG_REGION");
+    const auto refused = running.expectRefusal(pair(Region::na, europeanKey), 400, "INVALID_DATA",
+                                               "pairingKey", "PAIRING_KEY_WRONG_REGION");
     EXPECT_EQ(refused["details"][0]["innerError"], json({{"expected", "EU"}, {"actual", "NA"}}));
-    // The refusal did not use the key up.
-    EXPECT_EQ(pair(eu, europeanKey).status, 201);
-    running.expectRefusal(pair(eu, "0299999999999999"), 400, "INVALID_DATA", "pairingKey",
+    running.expectRefusal(pair(Region::eu, "0299999999999999"), 400, "INVALID_DATA", "pairingKey",
                           "PAIRING_KEY_NOT_FOUND");
-    EXPECT_EQ(running.adminGet("state")["devices"].size(), 1u) << "a refusal made a device";
-}
+    EXPECT_EQ(running.adminGet("state")["devices"].size(), 2u) << "a refusal made a device";
+    // The refusal did not use the key up.
+    EXPECT_EQ(pair(Region::eu, europeanKey).status, 201);
 
-TEST_F(ProtocolTest, OneKeyPairsExactlyOneOfManyConcurrentDevices) {
+    // Of many concurrent devices one pairs; the others, and the same device again, find the key used.
     const auto pairingKey = running.pairingKey("NA");
-    const auto url = running.baseURL(Region::na) + "v1/pairings";
     std::vector<HttpReply> replies(6);
     std::vector<std::thread> threads;
     for (size_t i = 0; i < replies.size(); ++i)
         threads.emplace_back([&, i] {
             HttpsClient client(running.service().caCertificatePath());
             const auto claims = RunningService::pairingClaims(pairingKey, testKey(int(i % 2)));
-            replies[i] = client.postJwt(url, makeToken(claims, nullptr));
+            replies[i] =
+                client.postJwt(running.baseURL(Region::na) + "v1/pairings", makeToken(claims, nullptr));
         });
     for (auto& thread : threads)
         thread.join();
-    // One pairs; the other devices, and the same device again, find the key used.
     EXPECT_EQ(std::ranges::count(replies, 201L, &HttpReply::status), 1);
     for (const auto& reply : replies)
         if (reply.status != 201)
             running.expectRefusal(reply, 400, "INVALID_DATA", "pairingKey", "PAIRING_KEY_USED");
-    EXPECT_EQ(running.adminGet("state")["devices"].size(), 1u);
+    EXPECT_EQ(running.adminGet("state")["devices"].size(), 4u);
 }
 
 TEST_F(ProtocolTest, AnswersAnAuthenticationOnceOnlyFromItsDeviceAndOnlyInTime) {
@@ -231,6 +259,68 @@ TEST_F(ProtocolTest, RefusesLogUploadsThatDoNotMatchTheirToken) {
     EXPECT_EQ(upload(device, "14", digest).status, 201);
     running.expectRefusal(upload(device, "15", digest), 413, "PAYLOAD_TOO_LARGE");
     EXPECT_EQ(running.adminGet("state")["uploads"].size(), 3u);
+}
+
+// What a hostile or careless client cannot do: nest JSON without end, or hold every worker with
+// slow connections. (The admin media type is the admin interface's, a foreign state directory the
+// program's.)
+TEST_F(ProtocolTest, RefusesJsonNestedPastTheLimitAndAnswersWhileThirtyConnectionsIdleOrTrickle) {
+    const auto device = running.pair(testKey(0));
+    // The outermost value is depth 1; the fault object adds one level to its body.
+    for (const auto& [depth, status] :
+         std::vector<std::pair<size_t, long>>{{63, 201}, {64, 400}, {200000, 400}}) {
+        const auto reply =
+            running.adminRaw("POST", "faults", R"({"path":"v1/x","body":)" + nested(depth) + "}");
+        EXPECT_EQ(reply.status, status) << depth << reply.body;
+    }
+    const std::string deep = std::string(1000000, '[') + std::string(1000000, ']');
+    auto claims = device.claims().dump();
+    claims.insert(claims.size() - 1, ",\"deep\":" + deep);
+    const std::string input = base64Url(json({{"alg", "RS256"}, {"typ", "JWT"}, {"kid", device.id}}).dump()) +
+                              "." + base64Url(claims);
+    const auto refused = running.client().postJwt(device.baseURL + "v1/deviceInfo",
+                                                  input + "." + base64Url(*device.key->signSha256(input)));
+    EXPECT_EQ(refused.status, 400);
+    EXPECT_EQ(running.replyClaims(refused)["details"][0]["target"], "token");
+
+    std::vector<int> idle;
+    for (int i = 0; i < 15; ++i)
+        idle.push_back(connectTo(running.service().port()));
+    std::atomic<int> progress{0};
+    std::vector<std::thread> tricklers;
+    for (int i = 0; i < 15; ++i)
+        tricklers.emplace_back([&] {
+            CURL* curl = curl_easy_init();
+            curl_slist* headers = curl_slist_append(nullptr, "content-type: application/jwt");
+            curl_easy_setopt(curl, CURLOPT_URL, (device.baseURL + "v1/deviceInfo").c_str());
+            curl_easy_setopt(curl, CURLOPT_CAINFO, running.service().caCertificatePath().c_str());
+            curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+            curl_easy_setopt(curl, CURLOPT_POST, 1L);
+            curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE, 100000L);
+            curl_easy_setopt(curl, CURLOPT_READFUNCTION, trickle);
+            curl_easy_setopt(curl, CURLOPT_READDATA, &progress);
+            curl_easy_setopt(curl, CURLOPT_TIMEOUT, 60L);
+            curl_easy_perform(curl);
+            curl_slist_free_all(headers);
+            curl_easy_cleanup(curl);
+        });
+    const auto deadline = std::chrono::steady_clock::now() + 30s;
+    while (progress < 30 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(10ms);
+    EXPECT_GE(progress, 30) << "the trickling uploads did not start";
+
+    EXPECT_EQ(running.client().postJwt(device.baseURL + "v1/deviceInfo", device.token()).status, 200);
+
+    progress = -1000000;
+    for (auto& thread : tricklers)
+        thread.join();
+    // A connection that never starts its TLS handshake is closed by the read limit.
+    timeval wait{30, 0};
+    ::setsockopt(idle[0], SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+    char byte;
+    EXPECT_EQ(::recv(idle[0], &byte, 1, 0), 0) << "the service kept a silent connection open";
+    for (const int fd : idle)
+        ::close(fd);
 }
 
 // Malformed, replayed, unsigned or misdirected requests, and requests signed by the wrong device.

@@ -12,7 +12,7 @@ namespace velquor::detail {
 namespace {
 
 // Each code with its message is the error reference's test below.
-TEST(ErrorBuilder, SdkShapeCarriesExactUserInfo) {
+TEST(ErrorBuilder, SdkAndOsShapesCarryExactUserInfo) {
     Error error = ErrorBuilder::build(ErrorCode::internalFailure, 9);
     EXPECT_EQ(error.domain(), "VelquorErrorDomain");
     EXPECT_EQ(error.userInfo(), Json::parse(R"({"internalErrorCode": 20009, "type": "sdk",
@@ -21,6 +21,14 @@ TEST(ErrorBuilder, SdkShapeCarriesExactUserInfo) {
     // The internal code covers the whole byte.
     EXPECT_EQ(ErrorBuilder::build(ErrorCode::internalFailure, 0).userInfo()["internalErrorCode"], 20000);
     EXPECT_EQ(ErrorBuilder::build(ErrorCode::internalFailure, 255).userInfo()["internalErrorCode"], 20255);
+
+    PlatformError underlying{"NSURLErrorDomain", -1001, "The request timed out."};
+    error = ErrorBuilder::build(ErrorCode::serverError, 14, std::nullopt, underlying);
+    EXPECT_EQ(error.code(), 10003);
+    // Under "key", not "code".
+    EXPECT_EQ(error.userInfo(), Json::parse(R"({"internalErrorCode": 20014, "type": "os",
+        "internalError": {"key": -1001, "domain": "NSURLErrorDomain", "localizedDescription": "The request timed out."},
+        "NSLocalizedDescription": "There was a server error."})"));
 }
 
 // The server shape keeps the object unchanged and refines the code from its first detail.
@@ -68,26 +76,13 @@ TEST(ErrorBuilder, ServerShapeRefinesTheCode) {
                                           {"internalError", object},
                                           {"NSLocalizedDescription", message}}));
     }
-}
-
-TEST(ErrorBuilder, ServerObjectThatCannotBeRefinedKeepsTheCode) {
     // Text that is not UTF-8 cannot be written as JSON: no refinement, nothing thrown.
-    Json object = {{"code", "INVALID_DATA"},
-                   {"details", Json::array({{{"target", "pairingKey"}}})},
-                   {"message", std::string("bad \xFF byte")}};
-    Error error = ErrorBuilder::build(ErrorCode::serverError, 11, object);
+    const Error error = ErrorBuilder::build(ErrorCode::serverError, 11,
+                                            Json{{"code", "INVALID_DATA"},
+                                                 {"details", Json::array({{{"target", "pairingKey"}}})},
+                                                 {"message", "bad \xFF"}});
     EXPECT_EQ(error.code(), 10003);
     EXPECT_EQ(error.userInfo()["type"], "server");
-}
-
-TEST(ErrorBuilder, OsShapeDescribesTheUnderlyingError) {
-    PlatformError underlying{"NSURLErrorDomain", -1001, "The request timed out."};
-    Error error = ErrorBuilder::build(ErrorCode::serverError, 14, std::nullopt, underlying);
-    EXPECT_EQ(error.code(), 10003);
-    // Under "key", not "code".
-    EXPECT_EQ(error.userInfo(), Json::parse(R"({"internalErrorCode": 20014, "type": "os",
-        "internalError": {"key": -1001, "domain": "NSURLErrorDomain", "localizedDescription": "The request timed out."},
-        "NSLocalizedDescription": "There was a server error."})"));
 }
 
 // docs/ERRORS.md, the hosts' error reference, names exactly the codes the builder makes.
@@ -110,7 +105,7 @@ std::vector<std::vector<std::string>> rows(const std::string& heading) {
 }
 
 // Each code the builder makes, with the message it carries, and no other.
-TEST(ErrorsDocument, PublicTableListsExactlyTheBuildersCodesWithTheirMessages) {
+TEST(ErrorsDocument, ListsExactlyTheBuildersCodesWithTheirMessagesAndEachInternalCodeOnce) {
     std::map<long, std::string> built;
     for (long raw = -20000; raw < 20000; ++raw)
         if (auto code = errorCodeFromRawValue(raw)) {
@@ -123,9 +118,8 @@ TEST(ErrorsDocument, PublicTableListsExactlyTheBuildersCodesWithTheirMessages) {
     for (const auto& cells : rows("Public codes"))
         EXPECT_TRUE(documented.emplace(std::stol(cells.at(0)), cells.at(2)).second) << cells[0] << " twice";
     EXPECT_EQ(documented, built);
-}
 
-TEST(ErrorsDocument, InternalCodesAreListedOnceAndPublishedAsDocumented) {
+    // Internal codes: each listed once, published as documented, naming public codes that exist.
     std::set<int> seen;
     const std::regex publicCode("100[0-9][0-9]");
     for (const auto& cells : rows("Internal codes")) {

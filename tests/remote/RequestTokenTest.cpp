@@ -43,7 +43,10 @@ protected:
     Substance pairing = builder.pairingRequest("https://api.na.example/", "01KEY", "a1b2", "MIIBIjAN");
 };
 
-TEST_F(RequestTokenTest, UnpairedPairingRequestIsUnsignedAndLogsItsParameters) {
+// Unpaired, a request goes unsigned; its claims win over parameters of the same name. With a device
+// id too, the service checks the signature, "kid" and the paired claim set of every request in the
+// communication tests; here, that it is signed even before the mobile device is known.
+TEST_F(RequestTokenTest, RequestIsUnsignedUntilPairedAndItsClaimsWinOverParameters) {
     createKeys();
     auto decoded = test::decode(tokens().makeRequestToken(pairing).value());
     ASSERT_TRUE(decoded);
@@ -51,32 +54,33 @@ TEST_F(RequestTokenTest, UnpairedPairingRequestIsUnsignedAndLogsItsParameters) {
     EXPECT_EQ(decoded->signatureSegment, "");
     // The service refuses a pairing without its three parameters (the communication tests pair).
     EXPECT_FALSE(decoded->claims.contains("iss")) << "the claim set is the unpaired one";
-
     EXPECT_TRUE(
         sink->contains("RequestName=pairings URL=https://api.na.example/v1/pairings, Request Params={"));
     EXPECT_TRUE(sink->contains("\"pairingKey\":\"01KEY\""));
-}
 
-// With a device id too, the service checks the signature, "kid" and the paired claim set of
-// every request in the communication tests.
-TEST_F(RequestTokenTest, PairedRequestIsSignedEvenBeforeTheMobileDeviceIsKnown) {
-    createKeys();
-    fixture.pair(false);
-    auto withoutId = test::decode(tokens().makeRequestToken(pairing).value());
-    ASSERT_TRUE(withoutId);
-    EXPECT_EQ(withoutId->header, (Json{{"alg", "RS256"}, {"typ", "JWT"}}));
-    EXPECT_EQ(withoutId->signatureSegment.size(), 342u) << "signed with an RSA-2048 device key";
-    EXPECT_TRUE(test::verifiesWithDevicePublicKey(withoutId->token, fixture.keychain()));
-}
-
-TEST_F(RequestTokenTest, ClaimsWinOverParametersOfTheSameName) {
-    createKeys();
     Substance hostile = pairing;
     hostile.params = Json{{"fnp", "forged"}, {"metadata", 1}, {"x", Json{{"y", 1}}}};
-    auto decoded = test::decode(tokens().makeRequestToken(hostile).value());
+    decoded = test::decode(tokens().makeRequestToken(hostile).value());
     EXPECT_EQ(decoded->claims["fnp"], fixture.keychain().deviceFingerprint());
     EXPECT_TRUE(decoded->claims["metadata"].is_object());
     EXPECT_EQ(decoded->claims["x"], (Json{{"y", 1}}));
+
+    fixture.pair(false);
+    decoded = test::decode(tokens().makeRequestToken(pairing).value());
+    ASSERT_TRUE(decoded);
+    EXPECT_EQ(decoded->header, (Json{{"alg", "RS256"}, {"typ", "JWT"}}));
+    EXPECT_EQ(decoded->signatureSegment.size(), 342u) << "signed with an RSA-2048 device key";
+    EXPECT_TRUE(test::verifiesWithDevicePublicKey(decoded->token, fixture.keychain()));
+
+    RequestToken shared = tokens();
+    std::vector<std::string> ids(8);
+    std::vector<std::thread> threads;
+    for (std::size_t i = 0; i < ids.size(); ++i)
+        threads.emplace_back(
+            [&, i] { ids[i] = test::decode(shared.makeRequestToken(pairing).value())->claims["jti"]; });
+    for (auto& thread : threads)
+        thread.join();
+    EXPECT_EQ(std::set<std::string>(ids.begin(), ids.end()).size(), ids.size()) << "concurrent jti";
 }
 
 // The payload claim set (its content is the device data's to check): unsigned on a fresh
@@ -141,24 +145,11 @@ TEST_F(RequestTokenTest, FailuresCarryTheirInternalCodes) {
     EXPECT_TRUE(sink->contains("Internal Error."));
 }
 
-TEST_F(RequestTokenTest, ConcurrentRequestsGetDistinctJti) {
-    createKeys();
-    RequestToken shared = tokens();
-    std::vector<std::string> ids(8);
-    std::vector<std::thread> threads;
-    for (std::size_t i = 0; i < ids.size(); ++i)
-        threads.emplace_back(
-            [&, i] { ids[i] = test::decode(shared.makeRequestToken(pairing).value())->claims["jti"]; });
-    for (auto& thread : threads)
-        thread.join();
-    EXPECT_EQ(std::set<std::string>(ids.begin(), ids.end()).size(), ids.size());
-}
-
 // The requests themselves: their address with the bundle step, their names, and the region a
 // pairing key names.
 constexpr const char* kEU = "https://api.eu.example/";
 
-TEST(SubstanceTest, BundleStepAddsTheIdentifierOnlyWhereAQueryExists) {
+TEST(SubstanceTest, BundleStepAddsTheEncodedIdentifierOnlyWhereAQueryExists) {
     const std::pair<const char*, const char*> cases[] = {
         {"https://a.example/v1/push?x=1", "https://a.example/v1/push?x=1&bundleId=com.example.host"},
         {"https://a.example/v1/push", "https://a.example/v1/push"},
@@ -178,23 +169,17 @@ TEST(SubstanceTest, BundleStepAddsTheIdentifierOnlyWhereAQueryExists) {
     for (const auto& [address, expected] : cases)
         EXPECT_EQ(Substance(address, std::nullopt, "validatePush", "com.example.host").urlString, expected)
             << address;
-}
-
-TEST(SubstanceTest, BundleStepEncodesTheIdentifierAndUsesEmptyTextWithoutOne) {
+    // The identifier is encoded; without one the value is empty.
     EXPECT_EQ(Substance("https://a/p?x=1", std::nullopt, "n", std::nullopt).urlString,
               "https://a/p?x=1&bundleId=");
     EXPECT_EQ(Substance("https://a/p?x=1", std::nullopt, "n", "com.example a&b=c").urlString,
               "https://a/p?x=1&bundleId=com.example%20a%26b%3dc"); // libcurl writes hex digits in lower case
 }
 
-class RequestBuilderTest : public ::testing::Test {
-protected:
-    RequestBuilder builder{std::make_shared<test::FixedBundle>(test::hostValues())};
-};
-
 // Each flow's request reaches the reference service in the flow tests, which refuses a wrong address
 // or parameter; the name is what the request log lines carry.
-TEST_F(RequestBuilderTest, ServiceRequestsCarryTheirNames) {
+TEST(RequestBuilderTest, ServiceRequestsCarryTheirNames) {
+    RequestBuilder builder{std::make_shared<test::FixedBundle>(test::hostValues())};
     const std::pair<Substance, const char*> cases[] = {
         {builder.pairingRequest(kEU, "02ABC", "a1b2", "MIIBIjAN"), "pairings"},
         {builder.finalizeRequest(kEU, "abc-123"), "finalize"},

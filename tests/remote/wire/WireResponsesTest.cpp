@@ -11,7 +11,7 @@ namespace velquor::detail {
 namespace {
 
 // One bad member of one device (the second element of "devices") fails the whole reply.
-TEST(DevicesResponseTest, OneDeviceDecidesForTheWholeReply) {
+TEST(DevicesResponseTest, OneDeviceDecidesForTheWholeReplyAndNamesAreExact) {
     const std::pair<const char*, bool> cases[] = {
         {R"({"createdAt": 9223372036854775807, "updatedAt": -3})", true},
         {R"({"createdAt": 9223372036854775808})", false},
@@ -27,9 +27,7 @@ TEST(DevicesResponseTest, OneDeviceDecidesForTheWholeReply) {
         const std::string text = std::string(R"({"devices": [{"id": "ok"}, )") + device + "]}";
         EXPECT_EQ(DevicesResponse::decode(std::string_view(text)).has_value(), decodes) << text;
     }
-}
-
-TEST(DevicesResponseTest, ReadsNestedRecordsUnderTheirExactNames) {
+    // What decodes is read and written under the exact names.
     const Json full =
         Json::parse(R"({"devices": [{"id": "d", "environment": {"id": "e"}, "logs": {"status": "PENDING",
         "level": "debug", "supportID": "s", "receivedAt": 9}, "status": "ACTIVE", "createdAt": 5, "updatedAt": 6,
@@ -58,7 +56,7 @@ TEST(PairingResponseTest, DecodesWholeOrNotAtAll) {
 }
 
 // Missing, null and unknown members are left out when written back; an empty inner error is kept.
-TEST(ServerErrorResponseTest, ReadsEveryMemberAndWritesBackWhatIsPresent) {
+TEST(ServerErrorResponseTest, ReadsEveryMemberWritesBackWhatIsPresentAndFailsWhole) {
     const Json full = Json::parse(R"({"code": "INVALID_DATA", "message": "bad", "id": "42",
         "details": [{"code": "C", "message": "M", "target": "pairingKey",
                      "innerError": {"expected": "E", "actual": "A"}}, {"innerError": {}}, {}]})");
@@ -73,9 +71,7 @@ TEST(ServerErrorResponseTest, ReadsEveryMemberAndWritesBackWhatIsPresent) {
     for (const auto& [text, written] : partial)
         EXPECT_EQ(ServerErrorResponse::decode(std::string_view(text))->encode(), Json::parse(written))
             << text;
-}
-
-TEST(ServerErrorResponseTest, WrongTypeAnywhereFailsTheWholeDecoding) {
+    // A wrong type anywhere fails the whole decoding.
     for (const char* text : {R"({"code": 5})", R"({"id": 1})", R"({"message": ["x"]})", R"({"details": {}})",
                              R"({"details": "none"})", R"({"details": [null]})", R"({"details": [5]})",
                              R"({"details": [{}, {"target": true}]})", R"({"details": [{"code": 1}]})",
