@@ -55,7 +55,7 @@ protected:
     Keychain keychain{memory};
 };
 
-TEST_F(KeychainKeysTest, OnlyNotFoundGeneratesAndAFailedGenerationIsRetried) {
+TEST_F(KeychainKeysTest, OnlyNotFoundMakesAKeyPairOrFingerprintAndAFailedGenerationIsRetried) {
     memory->failNext(Op::copyKeyData, kKeyStoreIOError);
     EXPECT_FALSE(keychain.getDevicePublicKeyString());
     EXPECT_EQ(memory->callCount(Op::generateRSAKeyPair), 0);
@@ -68,6 +68,24 @@ TEST_F(KeychainKeysTest, OnlyNotFoundGeneratesAndAFailedGenerationIsRetried) {
     EXPECT_TRUE(sink->contains("Can't fetch public key"));
     EXPECT_TRUE(keychain.getDevicePublicKeyString());
     EXPECT_EQ(memory->callCount(Op::generateRSAKeyPair), 2);
+
+    // The fingerprint is an upper-case UUID, stored when none is found.
+    const auto fingerprint = keychain.deviceFingerprint();
+    ASSERT_TRUE(fingerprint);
+    EXPECT_TRUE(std::regex_match(
+        *fingerprint, std::regex("^[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}$")))
+        << *fingerprint;
+    EXPECT_EQ(keychain.deviceFingerprint(), fingerprint);
+    // Kept by a removal of local data (KeychainStrings).
+    EXPECT_EQ(keychain.getString("deviceFingerprint").text, fingerprint);
+
+    EXPECT_NE(Keychain(std::make_shared<MemoryKeyStore>()).deviceFingerprint(), fingerprint);
+
+    // A read failure creates nothing.
+    auto failing = std::make_shared<MemoryKeyStore>();
+    failing->failNext(Op::copyPassword, kKeyStoreIOError);
+    EXPECT_FALSE(Keychain(failing).deviceFingerprint());
+    EXPECT_FALSE(failing->password("deviceFingerprint", "deviceFingerprint"));
 }
 
 TEST(KeychainKeysFileStore, ARemoverAndAnExporterInTwoProcessesNeverLeaveHalfAPair) {
@@ -190,25 +208,6 @@ TEST_F(KeychainKeysTest, ServiceKeysAreStoredAsPKCS1OrRefusedWithInternalCodes4A
     }
     EXPECT_EQ(other.setServerPublicKey(base64Encode(pkcs1)), std::nullopt);
     EXPECT_EQ(other.getKeyData(items::kServerPublicKeyTag).data, pkcs1);
-}
-
-TEST_F(KeychainKeysTest, FingerprintIsAStoredUpperCaseUUID) {
-    const auto fingerprint = keychain.deviceFingerprint();
-    ASSERT_TRUE(fingerprint);
-    EXPECT_TRUE(std::regex_match(
-        *fingerprint, std::regex("^[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}$")))
-        << *fingerprint;
-    EXPECT_EQ(keychain.deviceFingerprint(), fingerprint);
-    // Kept by a removal of local data (KeychainTest).
-    EXPECT_EQ(keychain.getString("deviceFingerprint").text, fingerprint);
-
-    EXPECT_NE(Keychain(std::make_shared<MemoryKeyStore>()).deviceFingerprint(), fingerprint);
-
-    // A read failure creates nothing.
-    auto failing = std::make_shared<MemoryKeyStore>();
-    failing->failNext(Op::copyPassword, kKeyStoreIOError);
-    EXPECT_FALSE(Keychain(failing).deviceFingerprint());
-    EXPECT_FALSE(failing->password("deviceFingerprint", "deviceFingerprint"));
 }
 
 // A sink that reads the fingerprint for every line, as the log file does, through a keychain of
