@@ -1,14 +1,250 @@
-#include "state/Keychain.hpp"
-#include "platform/memory/MemoryKeyStore.hpp"
+// Before any OpenSSL header: a replaced random method is the one way to make the process random
+// source fail, and OpenSSL marks it deprecated.
+#define OPENSSL_SUPPRESS_DEPRECATED
 
+#include "state/Keychain.hpp"
+
+#include "log/MemoryLogSink.hpp"
+#include "platform/KeyStoreStatuses.hpp"
+#include "platform/linux/FileKeyStore.hpp"
+#include "platform/memory/MemoryKeyStore.hpp"
+#include "util/Base64.hpp"
+
+#include "FoundationSupport.hpp"
 #include "OpenSSLTestKeys.hpp"
 
 #include <gtest/gtest.h>
+
+#include <openssl/rand.h>
+
+#include <atomic>
+#include <fstream>
+#include <latch>
+#include <regex>
+#include <thread>
+
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace velquor::detail {
 namespace {
 
 using Op = MemoryKeyStore::Operation;
+using test::Bytes;
+
+// The store's private key signs; the public key OpenSSL reads from the SubjectPublicKeyInfo text
+// `publicText` must verify it.
+void expectMatchingPair(const Keychain& keychain, const std::string& publicText) {
+    const auto privateKey = keychain.getKeyRef(items::kDevicePrivateKeyTag);
+    ASSERT_TRUE(privateKey && privateKey->isPrivate());
+    const Bytes digest = test::digestOf(DigestAlgorithm::sha256, "header.claims");
+    Bytes signature;
+    ASSERT_EQ(privateKey->rawSign(DigestAlgorithm::sha256, digest, signature), kKeyStoreSuccess);
+    const Bytes spki = *base64Decode(publicText);
+    const unsigned char* p = spki.data();
+    EVP_PKEY_ptr openSSLKey(d2i_PUBKEY(nullptr, &p, static_cast<long>(spki.size())));
+    ASSERT_TRUE(openSSLKey);
+    EXPECT_TRUE(
+        test::referenceVerify(openSSLKey.get(), EVP_sha256(), test::bytesOf("header.claims"), signature));
+}
+
+class KeychainKeysTest : public ::testing::Test {
+protected:
+    test::ScopedLogSink sink;
+    std::shared_ptr<MemoryKeyStore> memory = std::make_shared<MemoryKeyStore>();
+    Keychain keychain{memory};
+};
+
+TEST_F(KeychainKeysTest, OnlyNotFoundMakesAKeyPairOrFingerprintAndAFailedGenerationIsRetried) {
+    memory->failNext(Op::copyKeyData, kKeyStoreIOError);
+    EXPECT_FALSE(keychain.getDevicePublicKeyString());
+    EXPECT_EQ(memory->callCount(Op::generateRSAKeyPair), 0);
+    EXPECT_FALSE(sink->contains("Can't fetch public key"));
+    // The next export, with the store readable again, generates; a failed generation is logged
+    // and tried again on the export after it.
+    memory->failNext(Op::generateRSAKeyPair, kKeyStoreIOError);
+    EXPECT_FALSE(keychain.getDevicePublicKeyString());
+    EXPECT_TRUE(sink->contains("Error generating key pair: -36"));
+    EXPECT_TRUE(sink->contains("Can't fetch public key"));
+    EXPECT_TRUE(keychain.getDevicePublicKeyString());
+    EXPECT_EQ(memory->callCount(Op::generateRSAKeyPair), 2);
+
+    // The fingerprint is an upper-case UUID, stored when none is found.
+    const auto fingerprint = keychain.deviceFingerprint();
+    ASSERT_TRUE(fingerprint);
+    EXPECT_TRUE(std::regex_match(
+        *fingerprint, std::regex("^[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}$")))
+        << *fingerprint;
+    EXPECT_EQ(keychain.deviceFingerprint(), fingerprint);
+    // Kept by a removal of local data (KeychainStrings).
+    EXPECT_EQ(keychain.getString("deviceFingerprint").text, fingerprint);
+
+    EXPECT_NE(Keychain(std::make_shared<MemoryKeyStore>()).deviceFingerprint(), fingerprint);
+
+    // A read failure creates nothing.
+    auto failing = std::make_shared<MemoryKeyStore>();
+    failing->failNext(Op::copyPassword, kKeyStoreIOError);
+    EXPECT_FALSE(Keychain(failing).deviceFingerprint());
+    EXPECT_FALSE(failing->password("deviceFingerprint", "deviceFingerprint"));
+}
+
+TEST(KeychainKeysFileStore, ARemoverAndAnExporterInTwoProcessesNeverLeaveHalfAPair) {
+    test::TempDir temp;
+    auto store = std::make_shared<FileKeyStore>(temp.path() / "keystore");
+    const Keychain keychain(store);
+    const auto has = [&](const std::string& tag) {
+        std::shared_ptr<const KeyRef> key;
+        return store->copyKeyRef(tag, key) == kKeyStoreSuccess;
+    };
+    for (int round = 0; round < 3; ++round) {
+        const pid_t remover = ::fork();
+        ASSERT_GE(remover, 0);
+        if (remover == 0) {
+            for (int i = 0; i < 40; ++i)
+                Keychain(std::make_shared<FileKeyStore>(temp.path() / "keystore")).removeAllItems();
+            ::_exit(0);
+        }
+        for (int i = 0; i < 6; ++i)
+            keychain.getDevicePublicKeyString();
+        int status = -1;
+        ASSERT_EQ(::waitpid(remover, &status, 0), remover);
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        EXPECT_EQ(has(std::string(items::kDevicePublicKeyTag)), has(std::string(items::kDevicePrivateKeyTag)))
+            << "round " << round;
+    }
+    // A damaged private key file counts as no private key: the pair is made again. (A lone private
+    // key is replaced by the store's next generation: KeyStoreContract.)
+    ASSERT_TRUE(keychain.getDevicePublicKeyString());
+    const auto privateFile =
+        temp.path() / "keystore" / FileKeyStore::keyFileName(std::string(items::kDevicePrivateKeyTag));
+    std::ofstream(privateFile, std::ios::trunc) << "damaged";
+    const auto text = keychain.getDevicePublicKeyString();
+    ASSERT_TRUE(text);
+    expectMatchingPair(keychain, *text);
+
+    // Any other failure reading the private key (here a directory in its place) answers
+    // nothing and generates nothing.
+    std::filesystem::remove(privateFile);
+    std::filesystem::create_directory(privateFile);
+    EXPECT_FALSE(keychain.getDevicePublicKeyString());
+    EXPECT_TRUE(std::filesystem::is_directory(privateFile));
+}
+
+TEST_F(KeychainKeysTest, EightConcurrentExportsOnAnEmptyStoreMakeOnePair) {
+    test::TempDir directory;
+    const Keychain files(std::make_shared<FileKeyStore>(directory.path() / "keys"));
+    for (const Keychain* store : {static_cast<const Keychain*>(&keychain), &files}) {
+        std::vector<std::optional<std::string>> results(8);
+        std::latch start(8);
+        std::atomic<int> finished{0};
+        std::vector<std::thread> threads;
+        for (std::size_t i = 0; i < 8; ++i)
+            threads.emplace_back([&, i] {
+                start.arrive_and_wait();
+                // A keychain of its own over the same store: the pair's lock belongs to the store.
+                results[i] = Keychain(store->store()).getDevicePublicKeyString();
+                ++finished;
+            });
+        const bool done = test::waitUntil([&] { return finished == 8; }, std::chrono::seconds(60));
+        for (auto& thread : threads)
+            done ? thread.join() : thread.detach();
+        ASSERT_TRUE(done) << "exports did not finish";
+        ASSERT_TRUE(results[0]);
+        EXPECT_EQ(results[0]->size(), 392u); // a 2048-bit key's; the encoding is checked by OpenSSL below
+        for (const auto& result : results)
+            EXPECT_EQ(result, results[0]);
+        expectMatchingPair(*store, *results[0]);
+    }
+    EXPECT_EQ(memory->callCount(Op::generateRSAKeyPair), 1);
+    // A second keychain on the same directory (another launch) sees the same pair.
+    const Keychain relaunched(std::make_shared<FileKeyStore>(directory.path() / "keys"));
+    EXPECT_EQ(relaunched.getDevicePublicKeyString(), files.getDevicePublicKeyString());
+    EXPECT_FALSE(sink->contains("Error generating key pair"));
+}
+
+// Text that is no key fails with 4; a key the store cannot take, or one shorter than the device's
+// own, with 5. makePublicKey refuses the same keys and stores nothing. A service key given as
+// SubjectPublicKeyInfo or PKCS#1 is stored as the same PKCS#1 bytes; storing it again changes nothing.
+TEST_F(KeychainKeysTest, ServiceKeysAreStoredAsPKCS1OrRefusedWithInternalCodes4And5) {
+    auto shortKey = test::generateRSAKey(1024);
+    const std::pair<std::string, int> cases[] = {
+        {"not base64", 20004},
+        {"MIIB\nIjAN", 20004},
+        {"QUJD", 20005},
+        {base64Encode(test::subjectPublicKeyInfo(shortKey.get())), 20005},
+        {base64Encode(test::pkcs1PublicKey(shortKey.get())), 20005}};
+    for (const auto& [text, internalCode] : cases) {
+        SCOPED_TRACE(text);
+        const auto error = keychain.setServerPublicKey(text);
+        ASSERT_TRUE(error);
+        EXPECT_EQ(Json({error->domain(), error->code(), error->userInfo().at("internalErrorCode"),
+                        error->userInfo().at("type")}),
+                  Json({"VelquorErrorDomain", 10000, internalCode, "sdk"}));
+        EXPECT_FALSE(keychain.makePublicKey(text));
+    }
+    EXPECT_FALSE(keychain.makePublicKey(""));
+    EXPECT_FALSE(memory->hasKey(std::string(items::kServerPublicKeyTag)));
+
+    auto serviceKey = test::generateRSAKey();
+    const Bytes pkcs1 = test::pkcs1PublicKey(serviceKey.get());
+    const std::string spkiText = base64Encode(test::subjectPublicKeyInfo(serviceKey.get()));
+    for (const std::string& text : {spkiText, base64Encode(pkcs1)}) {
+        const auto publicKey = keychain.makePublicKey(text);
+        ASSERT_TRUE(publicKey);
+        EXPECT_FALSE(publicKey->isPrivate());
+        EXPECT_EQ(publicKey->blockSize(), 256u);
+    }
+    EXPECT_EQ(memory->itemCount(), 0u);
+    memory->failNext(Op::addKey, kKeyStoreIOError);
+    const auto error = keychain.setServerPublicKey(spkiText);
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->userInfo().at("internalErrorCode"), 20005);
+    EXPECT_TRUE(sink->contains("20005"));
+
+    Keychain other(std::make_shared<MemoryKeyStore>());
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(keychain.setServerPublicKey(spkiText), std::nullopt);
+        EXPECT_EQ(keychain.getKeyData(items::kServerPublicKeyTag).data, pkcs1);
+    }
+    EXPECT_EQ(other.setServerPublicKey(base64Encode(pkcs1)), std::nullopt);
+    EXPECT_EQ(other.getKeyData(items::kServerPublicKeyTag).data, pkcs1);
+}
+
+// A sink that reads the fingerprint for every line, as the log file does, through a keychain of
+// its own over the same store, while the random source fails: the failure must be logged after
+// the fingerprint lock is released, or the first read deadlocks.
+TEST_F(KeychainKeysTest, AFingerprintFailureIsLoggedOutsideTheLockASinkReadingItNeeds) {
+    struct ReadingSink : MemoryLogSink {
+        void write(LogLevel level, const std::string& line) override {
+            static thread_local bool inside = false; // the sink's own read fails and logs too
+            if (!inside) {
+                inside = true;
+                Keychain(store).deviceFingerprint();
+                inside = false;
+            }
+            MemoryLogSink::write(level, line);
+        }
+        std::shared_ptr<KeyStore> store;
+    };
+    auto reading = std::make_shared<ReadingSink>();
+    reading->store = memory;
+    setLogSink(reading);
+    static RAND_METHOD failing{};
+    failing.bytes = [](unsigned char*, int) {
+        return 0;
+    };
+    const RAND_METHOD* original = RAND_get_rand_method();
+    ASSERT_EQ(RAND_set_rand_method(&failing), 1);
+    std::atomic<bool> finished{false};
+    std::thread reader([&] { finished = !keychain.deviceFingerprint(); });
+    const bool done = test::waitUntil([&] { return finished.load(); });
+    RAND_set_rand_method(original);
+    setLogSink(nullptr);
+    done ? reader.join() : reader.detach();
+    ASSERT_TRUE(done) << "the fingerprint read deadlocked with the log sink";
+    EXPECT_EQ(reading->count("Random source failed"), 2u); // the read's line and the sink's own
+    EXPECT_FALSE(memory->password("deviceFingerprint", "deviceFingerprint"));
+}
 
 class KeychainStrings : public testing::Test {
 protected:
@@ -17,7 +253,7 @@ protected:
     Keychain keychain{store};
 };
 
-TEST_F(KeychainStrings, ReadsAndWritesKeepTheStatusAndOneItemPerName) {
+TEST_F(KeychainStrings, ReadsAndWritesKeepTheStatusAndOneItemPerNameAndFollowTheStore) {
     // What a read answers: its status, the store's status and the text (string reads carry no data).
     const auto read = [&](std::string_view name) {
         const KeychainResult result = keychain.getString(name);
@@ -50,9 +286,8 @@ TEST_F(KeychainStrings, ReadsAndWritesKeepTheStatusAndOneItemPerName) {
         << "invalid UTF-8 is a success without text";
     keychain.setString("name", "na\xC3\xAFve");
     EXPECT_EQ(keychain.getString("name").text, "na\xC3\xAFve");
-}
 
-TEST_F(KeychainStrings, WriteResultFollowsTheStoreStatus) {
+    // A write succeeds when the store reports success or a duplicate.
     const std::pair<KeyStoreStatus, bool> cases[] = {
         {kKeyStoreDuplicateItem, true}, {kKeyStoreIOError, false}, {kKeyStoreItemNotFound, false}};
     for (const auto& [status, written] : cases) {

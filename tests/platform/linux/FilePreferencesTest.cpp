@@ -26,47 +26,46 @@ protected:
     fs::path file_ = appDir_ / "Preferences" / "com.marvisTel.VelquorSDK.json";
 };
 
-// Reading back what a handle wrote, and removal, are the next test's.
-TEST_F(FilePreferencesTest, StoresEachSuiteAsAJsonFileUnderTheApplicationDirectory) {
-    auto suite = preferences_.open(kSuite);
-    ASSERT_NE(suite, nullptr);
-    EXPECT_FALSE(suite->boolValue("isPaired").has_value());
-    suite->setBool("isPaired", true);
-    suite->setString("tempValue", "true");
-    EXPECT_EQ(nlohmann::json::parse(test::readFile(file_)),
-              (nlohmann::json{{"isPaired", true}, {"tempValue", "true"}}));
-    EXPECT_EQ(fs::status(file_.parent_path()).permissions(), fs::perms::owner_all);
-
-    EXPECT_FALSE(suite->stringValue("isPaired").has_value()) << "values answer only for their own type";
-    EXPECT_FALSE(suite->boolValue("tempValue").has_value());
-
-    suite->remove("tempValue");
-    EXPECT_EQ(nlohmann::json::parse(test::readFile(file_)), (nlohmann::json{{"isPaired", true}}));
-}
-
-// Other handles, instances and processes (here: the file rewritten) change what a handle reads.
-TEST_F(FilePreferencesTest, HandlesSeeEachOthersAndTheDisksChangesAndAReinstallEmptiesTheSuite) {
+// Other handles, instances and processes (here: the file rewritten) change what a handle reads;
+// removing the application directory is how a reinstall looks.
+TEST_F(FilePreferencesTest, SuitesAreJsonFilesSharedByAllHandlesAndEmptiedByAReinstall) {
     auto first = preferences_.open(kSuite);
     auto second = FilePreferences(appDir_).open(kSuite);
     auto otherSuite = preferences_.open("another.suite");
+    ASSERT_TRUE(first && second && otherSuite);
+    EXPECT_FALSE(first->boolValue("isPaired").has_value());
     first->setBool("isPaired", true);
     EXPECT_EQ(second->boolValue("isPaired"), true);
     second->setString("tempValue", "tempValue");
     EXPECT_EQ(first->stringValue("tempValue"), "tempValue");
+    EXPECT_EQ(nlohmann::json::parse(test::readFile(file_)),
+              (nlohmann::json{{"isPaired", true}, {"tempValue", "tempValue"}}));
+    EXPECT_EQ(fs::status(file_.parent_path()).permissions(), fs::perms::owner_all);
+    EXPECT_FALSE(first->stringValue("isPaired").has_value()) << "values answer only for their own type";
+    EXPECT_FALSE(first->boolValue("tempValue").has_value());
     second->remove("isPaired");
     EXPECT_FALSE(first->boolValue("isPaired").has_value());
+    EXPECT_EQ(nlohmann::json::parse(test::readFile(file_)), (nlohmann::json{{"tempValue", "tempValue"}}));
     EXPECT_FALSE(otherSuite->stringValue("tempValue").has_value()) << "suites are separate";
 
     test::writeFile(file_, R"({"isPaired":false,"tempValue":"fromElsewhere"})");
     EXPECT_EQ(first->boolValue("isPaired"), false);
     EXPECT_EQ(first->stringValue("tempValue"), "fromElsewhere");
 
-    // Removing the application directory is how a reinstall looks.
     fs::remove_all(appDir_);
     EXPECT_FALSE(first->boolValue("isPaired").has_value());
     first->setString("tempValue", "tempValue"); // an old handle writes into a recreated directory
     EXPECT_EQ(preferences_.open(kSuite)->stringValue("tempValue"), "tempValue");
-    EXPECT_TRUE(fs::exists(file_));
+
+    // A write that fails stays visible in memory, and synchronize reports it.
+    fs::remove_all(file_.parent_path());
+    test::writeFile(file_.parent_path(), "a file in the way");
+    first->setBool("isPaired", true);
+    EXPECT_EQ(first->boolValue("isPaired"), true);
+    EXPECT_FALSE(first->synchronize());
+    fs::remove(file_.parent_path());
+    EXPECT_TRUE(first->synchronize()) << "the folder is made again";
+    EXPECT_EQ(nlohmann::json::parse(test::readFile(file_)), (nlohmann::json{{"isPaired", true}}));
 }
 
 // On a small stack: a settings file nested 100,000 deep is refused without recursing.
@@ -109,19 +108,6 @@ TEST_F(FilePreferencesTest, TwoProcessesWritingAtOnceKeepEachOthersUpdates) {
     for (int i = 0; i < kWrites; ++i)
         for (const char* writer : {"child", "parent"})
             EXPECT_TRUE(stored.contains(writer + std::to_string(i))) << writer << i;
-}
-
-TEST_F(FilePreferencesTest, FailedWritesStayVisibleAndSynchronizeReportsThem) {
-    auto suite = preferences_.open(kSuite);
-    ASSERT_NE(suite, nullptr);
-    fs::remove_all(file_.parent_path());
-    test::writeFile(file_.parent_path(), "a file in the way");
-    suite->setBool("isPaired", true);
-    EXPECT_EQ(suite->boolValue("isPaired"), true) << "the change is kept in memory";
-    EXPECT_FALSE(suite->synchronize());
-    fs::remove(file_.parent_path());
-    EXPECT_TRUE(suite->synchronize()) << "the folder is made again";
-    EXPECT_EQ(nlohmann::json::parse(test::readFile(file_)), (nlohmann::json{{"isPaired", true}}));
 }
 
 TEST_F(FilePreferencesTest, OpenRefusesUnusableDirectoriesAndNamesAndKeepsFilesInside) {

@@ -8,9 +8,6 @@
 
 #include <atomic>
 #include <future>
-#include <mutex>
-#include <numeric>
-#include <set>
 #include <stdexcept>
 #include <thread>
 #include <vector>
@@ -27,42 +24,28 @@ using Task = DispatchQueues::Task;
 
 const ThreadPoolDispatchQueues::Options kSingleWorker{.minimumWorkers = 1, .maximumWorkers = 1};
 
-// 300 tasks through `submit` run one at a time, in submission order, on one thread for which
-// `onQueue` holds.
+// 300 tasks through `submit` run one at a time, in submission order, all on the thread that ran
+// the first, for which `onQueue` holds. A task that breaks this journals a note beside its number.
 void expectOneAtATimeInOrder(const std::function<void(Task)>& submit, const std::function<bool()>& onQueue) {
-    // Shared with the tasks: the last one is still finishing when the order is complete.
-    struct Seen {
-        std::mutex mutex;
-        std::vector<int> order;
-        std::set<std::thread::id> threads;
-        std::atomic<int> inFlight{0};
-        std::atomic<bool> overlapped{false}, offQueue{false};
-    };
-    auto seen = std::make_shared<Seen>();
-    for (int i = 0; i < 300; ++i)
-        submit([seen, onQueue, i] {
-            seen->overlapped = seen->overlapped || ++seen->inFlight > 1;
-            seen->offQueue = seen->offQueue || !onQueue();
-            {
-                std::lock_guard lock(seen->mutex);
-                seen->order.push_back(i);
-                seen->threads.insert(std::this_thread::get_id());
-            }
+    // Shared with the tasks: the last one is still finishing when the journal is complete.
+    auto journal = std::make_shared<Journal>();
+    auto inFlight = std::make_shared<std::atomic<int>>(0);
+    auto thread = std::make_shared<std::atomic<std::thread::id>>();
+    std::vector<std::string> expected;
+    for (int i = 0; i < 300; ++i) {
+        expected.push_back(std::to_string(i));
+        submit([=] {
+            std::thread::id first;
+            thread->compare_exchange_strong(first, std::this_thread::get_id());
+            const bool alone = ++*inFlight == 1, same = *thread == std::this_thread::get_id();
+            journal->add(std::to_string(i) + (alone && same && onQueue() ? "" : " overlapped, moved or off"));
             if (i % 100 == 0)
                 std::this_thread::yield();
-            --seen->inFlight;
+            --*inFlight;
         });
-    ASSERT_TRUE(waitUntil([&] {
-        std::lock_guard lock(seen->mutex);
-        return seen->order.size() == 300;
-    }));
-    std::lock_guard lock(seen->mutex);
-    std::vector<int> expected(300);
-    std::iota(expected.begin(), expected.end(), 0);
-    EXPECT_EQ(seen->order, expected);
-    EXPECT_EQ(seen->threads.size(), 1u);
-    EXPECT_FALSE(seen->overlapped);
-    EXPECT_FALSE(seen->offQueue);
+    }
+    ASSERT_TRUE(waitUntil([&] { return journal->entries().size() == 300; }));
+    EXPECT_EQ(journal->entries(), expected);
 }
 
 TEST(ThreadPoolDispatchQueues, GrowsSoATaskWaitingForAnotherGlobalTaskIsNotStarved) {

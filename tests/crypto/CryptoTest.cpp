@@ -1,5 +1,7 @@
+// AES-256-CBC for the log, and the public-key header of exported keys.
 #include "crypto/AES256CBC.hpp"
 #include "crypto/AESCipher.hpp"
+#include "crypto/CertificateHandler.hpp"
 
 #include "util/Base64.hpp"
 #include "util/OpenSSLPtr.hpp"
@@ -12,6 +14,7 @@
 
 #include <array>
 #include <cmath>
+#include <random>
 #include <regex>
 #include <tuple>
 
@@ -72,7 +75,8 @@ TEST(AES256CBCTest, EncryptsExactlyLikeOpenSSLAndRoundTripsNonASCIIText) {
     EXPECT_NE(AES256CBC::encryptString("same", kKey), AES256CBC::encryptString("same", kKey));
 }
 
-TEST(AES256CBCTest, EncryptStringGivesNothingForEmptyTextOrAKeyOf31Or33Characters) {
+// Undecodable Base64 used to come back as the text "error", as if it were the plaintext.
+TEST(AES256CBCTest, EncryptAndDecryptFailuresCarryTheirKind) {
     // The last two: 32 characters but 33 bytes; plaintext that could never decrypt back to text.
     for (const auto& [text, key] : {std::pair<std::string, std::string>{"", kKey},
                                     {"text", kKey.substr(0, 31)},
@@ -80,10 +84,7 @@ TEST(AES256CBCTest, EncryptStringGivesNothingForEmptyTextOrAKeyOf31Or33Character
                                     {"text", kKey.substr(0, 31) + "é"},
                                     {"bad \xC3", kKey}})
         EXPECT_FALSE(AES256CBC::encryptString(text, key)) << text << " " << key;
-}
 
-// Undecodable Base64 used to come back as the text "error", as if it were the plaintext.
-TEST(AES256CBCTest, DecryptFailuresCarryTheirKind) {
     const std::string iv = "0123456789abcdef";
     using E = AES256CBC::Error;
     const E badBase64{Kind::invalidBase64, std::nullopt},
@@ -105,24 +106,22 @@ TEST(AES256CBCTest, DecryptFailuresCarryTheirKind) {
 }
 
 // The library draws mixed text only (IVs and the log key); the with-spaces form has no caller.
-TEST(AES256CBCTest, RandomTextUsesOnlyItsAlphabet) {
-    const std::tuple<std::size_t, bool, bool, const char*> cases[] = {
-        {32, false, false, "[a-zA-Z0-9]{32}"}, {0, false, false, ""}, {500, true, false, "[a-z]{500}"}};
-    for (const auto& [length, lower, spaces, pattern] : cases) {
-        const std::string text = AES256CBC::randomText(length, lower, spaces).value_or("?");
+// 256 is not a multiple of 26: reducing a byte modulo 26 would make a..v about 11% likelier than
+// w..z, far beyond the tolerance below (five standard deviations).
+TEST(AES256CBCTest, RandomTextUsesOnlyItsAlphabetUniformly) {
+    for (const auto& [length, pattern] :
+         {std::pair<std::size_t, const char*>{32, "[a-zA-Z0-9]{32}"}, {0, ""}}) {
+        const std::string text = AES256CBC::randomText(length, false, false).value_or("?");
         EXPECT_TRUE(std::regex_match(text, std::regex(pattern))) << text;
     }
-}
-
-TEST(AES256CBCTest, RandomTextIsUniformWithoutModuloBias) {
-    // 256 is not a multiple of 26: reducing a byte modulo 26 would make a..v about 11% likelier
-    // than w..z, far beyond the tolerance below (five standard deviations).
     const std::size_t draws = 260000;
     std::array<std::size_t, 26> counts{};
     const std::string text = AES256CBC::randomText(draws, true, false).value_or("");
     ASSERT_EQ(text.size(), draws);
-    for (char c : text)
+    for (char c : text) {
+        ASSERT_TRUE(c >= 'a' && c <= 'z') << c;
         ++counts[static_cast<std::size_t>(c - 'a')];
+    }
     const double expected = draws / 26.0;
     const double sigma = std::sqrt(draws * (1.0 / 26) * (25.0 / 26));
     for (std::size_t i = 0; i < 26; ++i)
@@ -157,11 +156,10 @@ TEST(AESCipherTest, RefusesWrongKeyIVAndCiphertextLengths) {
     EXPECT_EQ(noIV->encrypt(Bytes(5)).error(), Failure(CBCBlockModeError::MissingInitializationVector));
     EXPECT_EQ(noIV->decrypt(Bytes(16)).error(), Failure(CBCBlockModeError::MissingInitializationVector));
 
-    for (std::size_t length : {1u, 15u, 17u, 31u})
+    for (std::size_t length : {0u, 1u, 15u, 17u, 31u})
         EXPECT_EQ(makeCipher(Bytes(32), Bytes(16)).decrypt(Bytes(length)).error(),
-                  Failure(AESCipherError::blockSizeExceeded));
-    EXPECT_EQ(makeCipher(Bytes(32), Bytes(16)).decrypt(Bytes{}).error(),
-              Failure(AESCipherError::dataPaddingRequired));
+                  Failure(length ? AESCipherError::blockSizeExceeded : AESCipherError::dataPaddingRequired))
+            << length;
 }
 
 TEST(AESCipherTest, PaddingIsDroppedByItsLastByteAloneAndOtherwiseKept) {
@@ -183,6 +181,100 @@ TEST(AESCipherTest, PaddingIsDroppedByItsLastByteAloneAndOtherwiseKept) {
     EXPECT_EQ(decrypted(lastZero), lastZero);
     EXPECT_EQ(decrypted(lastTooLarge), lastTooLarge);
     EXPECT_EQ(decrypted(sloppy), Bytes(29, 0x41));
+}
+
+const Bytes kAlgorithmIdentifier = {0x30, 0x0D, 0x06, 0x09, 0x2A, 0x86, 0x48, 0x86,
+                                    0xF7, 0x0D, 0x01, 0x01, 0x01, 0x05, 0x00};
+
+// One RSA-2048 public key in both forms, made once for the whole suite.
+const std::pair<Bytes, Bytes>& keyForms() {
+    static const auto forms = [] {
+        auto key = test::generateRSAKey();
+        return std::pair(test::pkcs1PublicKey(key.get()), test::subjectPublicKeyInfo(key.get()));
+    }();
+    return forms;
+}
+
+// PKCS#1 and keys of other algorithms come back unchanged; trailing bytes come back with the
+// key, as the lengths are not checked.
+TEST(CertificateHandlerTest, WrapsExactlyAsOpenSSLAndStripsOnlyRSASubjectPublicKeyInfo) {
+    const auto& [pkcs1, spki] = keyForms();
+    ASSERT_EQ(pkcs1.size(), 270u);
+    const Bytes wrapped = CertificateHandler::addPublicKeyHeader(pkcs1);
+    EXPECT_EQ(wrapped, spki);
+    Bytes extended = wrapped, expected = pkcs1;
+    extended.push_back(0xAB);
+    expected.push_back(0xAB);
+    EXPECT_EQ(CertificateHandler::stripPublicKeyHeader(extended), expected);
+    EXPECT_EQ(CertificateHandler::stripPublicKeyHeader(pkcs1), pkcs1);
+
+    // Any changed bit of the algorithm identifier (after 30 82 01 22), not a bit string, unused
+    // bits in it.
+    std::vector<std::pair<std::size_t, std::uint8_t>> changes = {{19, 0x04}, {23, 0x01}};
+    for (std::size_t i = 0; i < kAlgorithmIdentifier.size(); ++i)
+        changes.emplace_back(4 + i, spki[4 + i] ^ 0x01);
+    for (const auto& [at, value] : changes) {
+        Bytes foreign = spki;
+        foreign[at] = value;
+        EXPECT_EQ(CertificateHandler::stripPublicKeyHeader(foreign), foreign) << at;
+    }
+    detail::EVP_PKEY_ptr ec(EVP_EC_gen("P-256"));
+    ASSERT_TRUE(ec);
+    const Bytes ecKey = test::subjectPublicKeyInfo(ec.get());
+    EXPECT_EQ(CertificateHandler::stripPublicKeyHeader(ecKey), ecKey);
+}
+
+TEST(CertificateHandlerTest, NeverReadsPastTheEndOfTruncatedOrRandomInput) {
+    // Every prefix of a real SubjectPublicKeyInfo: unchanged until the unused-bits byte is in,
+    // then the part of the key that is there. (Sanitizer builds catch any read past the end.)
+    const Bytes& spki = keyForms().second;
+    for (std::size_t length = 0; length <= spki.size(); ++length) {
+        const Bytes prefix(spki.begin(), spki.begin() + static_cast<std::ptrdiff_t>(length));
+        const auto kept = prefix.begin() + (length < 24 ? 0 : 24);
+        EXPECT_EQ(CertificateHandler::stripPublicKeyHeader(prefix), Bytes(kept, prefix.end())) << length;
+    }
+    std::mt19937 random(20240601);
+    for (int round = 0; round < 20000; ++round) {
+        Bytes input(random() % 40);
+        for (auto& b : input)
+            b = static_cast<std::uint8_t>(random());
+        if (!input.empty() && round % 2)
+            input[0] = 0x30;
+        if (input.size() > 2 && round % 4 == 1)
+            input[1] = static_cast<std::uint8_t>(0x80 + random() % 12);
+        const Bytes stripped = CertificateHandler::stripPublicKeyHeader(input);
+        EXPECT_LE(stripped.size(), input.size());
+    }
+}
+
+TEST(CertificateHandlerLengthTest, EncodesAndParsesDERLengths) {
+    // Both sides of each form's boundary; longer forms are the same loop as the three-byte one.
+    const std::pair<std::size_t, Bytes> vectors[] = {{0, {0x00}},
+                                                     {127, {0x7F}},
+                                                     {128, {0x81, 0x80}},
+                                                     {255, {0x81, 0xFF}},
+                                                     {256, {0x82, 0x01, 0x00}},
+                                                     {65535, {0x82, 0xFF, 0xFF}},
+                                                     {65536, {0x83, 0x01, 0x00, 0x00}}};
+    for (const auto& [value, bytes] : vectors) {
+        EXPECT_EQ(CertificateHandler::encodeLength(value), bytes) << value;
+        std::size_t p = 0;
+        EXPECT_EQ(CertificateHandler::parseLength(bytes, p), value);
+        EXPECT_EQ(p, bytes.size());
+    }
+    // Malformed: no length bytes, fewer than announced, nothing left. The position stays.
+    for (const Bytes& malformed : {Bytes{0x80}, Bytes{0x83, 0x01}, Bytes{}}) {
+        std::size_t p = 0;
+        EXPECT_FALSE(CertificateHandler::parseLength(malformed, p));
+        EXPECT_EQ(p, 0u);
+    }
+
+    // An empty key wraps and unwraps.
+    Bytes empty = {0x30, 0x12};
+    empty.insert(empty.end(), kAlgorithmIdentifier.begin(), kAlgorithmIdentifier.end());
+    empty.insert(empty.end(), {0x03, 0x01, 0x00});
+    EXPECT_EQ(CertificateHandler::addPublicKeyHeader(Bytes{}), empty);
+    EXPECT_EQ(CertificateHandler::stripPublicKeyHeader(empty), Bytes{});
 }
 
 } // namespace
