@@ -1,4 +1,3 @@
-#include "device/DataManager.hpp"
 
 #include "DeviceTestSupport.hpp"
 

@@ -5,9 +5,6 @@
 #include "TokenTestSupport.hpp"
 #include "flow/Completion.hpp"
 #include "flow/FlowErrors.hpp"
-#include "jwt/JSONWebToken.hpp"
-
-#include <stdexcept>
 
 namespace velquor::detail {
 namespace {
@@ -34,7 +31,8 @@ protected:
 };
 
 // A fresh install writes the version line, logs its start and writes nothing; its refresh asks nothing.
-TEST_F(LogicLayerFlows, FreshInstallWritesTheVersionLineAndNothingElse) {
+// The stored data center selects the region; anything else, or nothing, is North America.
+TEST_F(LogicLayerFlows, FreshInstallWritesTheVersionLineAndNothingElseAndTheDataCenterSelectsTheAddress) {
     auto layer = start();
     EXPECT_EQ(services.console->lines(), std::vector<std::string>{"Velquor Version 1.0.0(92)"});
     EXPECT_EQ(log->count("Velquor init"), 1u);
@@ -50,6 +48,18 @@ TEST_F(LogicLayerFlows, FreshInstallWritesTheVersionLineAndNothingElse) {
     services.queues->runDelayedMain();
     EXPECT_TRUE(services.queues->globalQualities().empty()) << "no device-information body was queued";
     EXPECT_FALSE(log->contains("getPairedUserDevices"));
+
+    const auto& configuration = layer->platform().configuration;
+    const std::pair<const char*, std::string> cases[] = {
+        {"NA", configuration.northAmericaBaseURL}, {"EU", configuration.europeBaseURL},
+        {"AU", configuration.asiaPacificBaseURL},  {"eu", configuration.northAmericaBaseURL},
+        {"XX", configuration.northAmericaBaseURL}, {"", configuration.northAmericaBaseURL},
+        {"EU ", configuration.northAmericaBaseURL}};
+    EXPECT_EQ(layer->baseURL(), configuration.northAmericaBaseURL);
+    for (const auto& [dataCenter, expected] : cases) {
+        Keychain(services.keyStore).setString("dataCenter", dataCenter);
+        EXPECT_EQ(layer->baseURL(), expected) << '"' << dataCenter << '"';
+    }
 }
 
 // Whether "stayPaired" is set; whether the suite loses the probe write; whether it cannot be opened.
@@ -145,22 +155,6 @@ TEST_F(LogicLayerFlows, EachForegroundEventSchedulesItsOwnRefreshUntilTheInstanc
     EXPECT_EQ(log->count("App will enter foreground"), 3u);
     services.queues->runDelayedMain();
     EXPECT_EQ(services.queues->globalQualities().size(), queued);
-}
-
-// The stored data center selects the region; anything else, or nothing, is North America.
-TEST_F(LogicLayerFlows, StoredDataCenterSelectsTheBaseAddress) {
-    auto layer = start();
-    const auto& configuration = layer->platform().configuration;
-    const std::pair<const char*, std::string> cases[] = {
-        {"NA", configuration.northAmericaBaseURL}, {"EU", configuration.europeBaseURL},
-        {"AU", configuration.asiaPacificBaseURL},  {"eu", configuration.northAmericaBaseURL},
-        {"XX", configuration.northAmericaBaseURL}, {"", configuration.northAmericaBaseURL},
-        {"EU ", configuration.northAmericaBaseURL}};
-    EXPECT_EQ(layer->baseURL(), configuration.northAmericaBaseURL);
-    for (const auto& [dataCenter, expected] : cases) {
-        Keychain(services.keyStore).setString("dataCenter", dataCenter);
-        EXPECT_EQ(layer->baseURL(), expected) << '"' << dataCenter << '"';
-    }
 }
 
 // Unpaired, getInfo answers on the global queue, once to each of many concurrent callers, and

@@ -3,7 +3,6 @@
 #include "jwt/JSONWebToken.hpp"
 #include "jwt/RSAPKCS1Signer.hpp"
 #include "jwt/RSAPKCS1Verifier.hpp"
-#include "jwt/SignatureAlgorithm.hpp"
 #include "platform/memory/RefusingKeyRef.hpp"
 #include "util/Base64URL.hpp"
 

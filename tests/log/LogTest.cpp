@@ -1,6 +1,4 @@
 // The log entry point: what reaches the sink, the line's items, text repair, and the thread item.
-#include "log/Log.hpp"
-#include "log/MemoryLogSink.hpp"
 
 #include "platform/linux/ThreadPoolDispatchQueues.hpp"
 #include "remote/ErrorBuilder.hpp"
