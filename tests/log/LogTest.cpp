@@ -19,8 +19,9 @@ protected:
     test::ScopedLogSink sink;
 };
 
-// Errors are logged by their description, filtered as text is.
-TEST_F(LogTest, OnlyInfoWarningAndErrorReachTheSink) {
+// Only info, warning and error reach the sink; an error is logged by its description, filtered
+// by level as text is.
+TEST_F(LogTest, OnlyInfoWarningAndErrorReachTheSinkErrorsByTheirDescription) {
     for (int level : {static_cast<int>(LogLevel::verbose), static_cast<int>(LogLevel::debug), 7, -1,
                       static_cast<int>(LogLevel::info), static_cast<int>(LogLevel::warning),
                       static_cast<int>(LogLevel::error)})
