@@ -12,18 +12,13 @@
 #include <velquor/Velquor.hpp>
 
 #include <atomic>
-#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <future>
 #include <iostream>
-#include <stdexcept>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include <unistd.h>
 

@@ -1,4 +1,3 @@
-#include "device/DataManager.hpp"
 
 #include "DeviceTestSupport.hpp"
 
@@ -121,14 +120,12 @@ TEST_F(DataManagerTest, PermissionAnswersArriveLaterAndShowInTheNextBuild) {
                                                              {"location", "notEnabled"},
                                                              {"push", "denied"},
                                                              {"silentPush", "restricted"}}));
-}
 
-TEST_F(DataManagerTest, AnswersForADroppedManagerAreDiscarded) {
-    auto manager = DataManager::make(fixture.collaborators());
-    int readsBefore = fixture.facts->backgroundReads();
+    // Answers for a dropped manager are discarded: the main-queue read still runs; its completion
+    // finds nothing to write into.
+    const int readsBefore = fixture.facts->backgroundReads();
     manager->refreshPermissions();
     manager.reset();
-    // The main-queue read still runs; its completion finds nothing to write into.
     ASSERT_TRUE(test::waitUntil([&] { return fixture.facts->backgroundReads() > readsBefore; }));
 }
 
@@ -153,43 +150,38 @@ TEST_F(DataManagerTest, TextsThatAreNotUtf8AreCleanedSoJsonCanBeWritten) {
     EXPECT_EQ(data["application"]["name"], "N\xEF\xBF\xBD");
 }
 
-// The claims' values (fingerprint, payload metadata, "dvc") are the request token's tests'.
-TEST_F(DataManagerTest, ClaimSetsBeforeAndAfterPairing) {
-    auto manager = DataManager::make(fixture.collaborators());
-    auto request = manager->getRequestClaims();
-    auto payload = manager->getPayloadClaims();
-    ASSERT_TRUE(request && payload);
-    EXPECT_EQ(keysOf(*request), (std::set<std::string>{"metadata", "fnp", "jti", "exp"}));
-    EXPECT_EQ(keysOf((*request)["metadata"]).size(), 13u);
-    EXPECT_EQ(keysOf(*payload), (std::set<std::string>{"metadata", "fnp", "jti", "exp"}));
-    EXPECT_EQ((*payload)["fnp"], (*request)["fnp"]);
-
-    fixture.pair();
-    request = manager->getRequestClaims();
-    payload = manager->getPayloadClaims();
-    ASSERT_TRUE(request && payload);
-    EXPECT_EQ(keysOf(*request), (std::set<std::string>{"metadata", "fnp", "iss", "dvc", "jti", "exp"}));
-    EXPECT_EQ((*request)["iss"], "app-42");
-    EXPECT_EQ(keysOf(*payload), (std::set<std::string>{"fnp", "iss", "dvc", "jti", "exp"}));
-}
-
-// Distinct "jti" values are the request token's concurrency test's.
-TEST_F(DataManagerTest, ClaimSetsBuiltAtOneInstantDifferInJtiOnly) {
+// Before and after pairing: the claim sets' members, and two sets built at one instant differ in
+// "jti" only. The claims' values (fingerprint, payload metadata, "dvc") and distinct "jti" values
+// are the request token's tests'.
+TEST_F(DataManagerTest, ClaimSetsBeforeAndAfterPairingDifferInJtiOnly) {
+    using Keys = std::set<std::string>;
     auto manager = DataManager::make(fixture.collaborators());
     manager->refreshPermissions();
     settlePermissions(manager);
-
-    for (bool payloadSet : {false, true}) {
-        auto a = payloadSet ? manager->getPayloadClaims() : manager->getRequestClaims();
-        auto b = payloadSet ? manager->getPayloadClaims() : manager->getRequestClaims();
-        ASSERT_TRUE(a && b);
-        EXPECT_EQ((*a)["exp"], 1'700'000'120);
-        EXPECT_TRUE((*a)["exp"].is_number_integer());
-        const std::regex uuid("[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}");
-        EXPECT_TRUE(std::regex_match((*a)["jti"].get<std::string>(), uuid)) << (*a)["jti"];
-        a->erase("jti");
-        b->erase("jti");
-        EXPECT_EQ(*a, *b);
+    const std::regex uuid("[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}");
+    for (bool paired : {false, true}) {
+        SCOPED_TRACE(paired);
+        if (paired)
+            fixture.pair();
+        const auto request = manager->getRequestClaims(), payload = manager->getPayloadClaims();
+        ASSERT_TRUE(request && payload);
+        const Keys unpaired{"metadata", "fnp", "jti", "exp"};
+        EXPECT_EQ(keysOf(*request),
+                  (paired ? Keys{"metadata", "fnp", "iss", "dvc", "jti", "exp"} : unpaired));
+        EXPECT_EQ(keysOf(*payload), (paired ? Keys{"fnp", "iss", "dvc", "jti", "exp"} : unpaired));
+        EXPECT_EQ(keysOf((*request)["metadata"]).size(), 13u);
+        EXPECT_EQ((*payload)["fnp"], (*request)["fnp"]);
+        EXPECT_EQ(request->value("iss", Json()), paired ? Json("app-42") : Json());
+        for (auto claims : {&DataManager::getRequestClaims, &DataManager::getPayloadClaims}) {
+            auto a = ((*manager).*claims)(), b = ((*manager).*claims)();
+            ASSERT_TRUE(a && b);
+            EXPECT_EQ((*a)["exp"], 1'700'000'120);
+            EXPECT_TRUE((*a)["exp"].is_number_integer());
+            EXPECT_TRUE(std::regex_match((*a)["jti"].get<std::string>(), uuid)) << (*a)["jti"];
+            a->erase("jti");
+            b->erase("jti");
+            EXPECT_EQ(*a, *b);
+        }
     }
 }
 

@@ -4,8 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-
 namespace velquor::detail {
 namespace {
 

@@ -3,7 +3,6 @@
 #pragma once
 
 #include "FoundationSupport.hpp"
-#include "TestSupport.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,33 +1,168 @@
-// The operations of the logic layer: the "paired" gate, the thread each handler runs on, one
-// handler call per operation; pairing through an identity token, every failure with its own code.
+// The logic layer over memory stores: start-up (the version line, the reinstall check in each of its
+// states, the foreground refresh), the "paired" gate, the thread each handler runs on, one handler
+// call per operation; pairing through an identity token, every failure with its own code.
 #include "FlowTestSupport.hpp"
 #include "TokenTestSupport.hpp"
 #include "flow/Completion.hpp"
 #include "flow/FlowErrors.hpp"
-#include "jwt/JSONWebToken.hpp"
-
-#include <stdexcept>
 
 namespace velquor::detail {
 namespace {
 
 using test::Delivery;
 
+constexpr const char* kSuite = "com.marvisTel.VelquorSDK";
+
 class LogicLayerFlows : public LayerTest {
 protected:
-    void SetUp() override { layer = start(); }
-    void pairDevice() {
+    // A device that was paired: its items, the device and service keys.
+    void storePairing() {
         Keychain keychain(services.keyStore);
         keychain.setString("isPaired", "isPaired");
-        keychain.setString("installedApplicationID", "app-1");
+        keychain.setString("mobileDeviceID", "device-1");
+        keychain.setString("deviceFingerprint", "FINGERPRINT");
+        const auto devicePublicKey = keychain.getDevicePublicKeyString();
+        ASSERT_TRUE(devicePublicKey);
+        ASSERT_EQ(keychain.setServerPublicKey(*devicePublicKey), std::nullopt);
     }
-
-    std::shared_ptr<LogicLayer> layer;
+    std::optional<MemoryPreferences::Value> suiteValue(const char* key) const {
+        return services.preferences->value(kSuite, key);
+    }
 };
+
+// A fresh install writes the version line, logs its start and writes nothing; its refresh asks nothing.
+// The stored data center selects the region; anything else, or nothing, is North America.
+TEST_F(LogicLayerFlows, FreshInstallWritesTheVersionLineAndNothingElseAndTheDataCenterSelectsTheAddress) {
+    auto layer = start();
+    EXPECT_EQ(services.console->lines(), std::vector<std::string>{"Velquor Version 1.0.0(92)"});
+    EXPECT_EQ(log->count("Velquor init"), 1u);
+    EXPECT_FALSE(log->contains("Velquor Version")) << "the version line is not logged";
+    EXPECT_EQ(services.keyStore->itemCount() +
+                  services.keyStore->callCount(MemoryKeyStore::Operation::replacePassword),
+              0u);
+    EXPECT_FALSE(suiteValue("tempValue") || suiteValue("isPaired"));
+    EXPECT_FALSE(log->contains("Keep trust") || log->contains("Clean up"));
+
+    EXPECT_EQ(services.queues->delayedDelays(),
+              std::vector<std::chrono::milliseconds>{std::chrono::milliseconds(1000)});
+    services.queues->runDelayedMain();
+    EXPECT_TRUE(services.queues->globalQualities().empty()) << "no device-information body was queued";
+    EXPECT_FALSE(log->contains("getPairedUserDevices"));
+
+    const auto& configuration = layer->platform().configuration;
+    const std::pair<const char*, std::string> cases[] = {
+        {"NA", configuration.northAmericaBaseURL}, {"EU", configuration.europeBaseURL},
+        {"AU", configuration.asiaPacificBaseURL},  {"eu", configuration.northAmericaBaseURL},
+        {"XX", configuration.northAmericaBaseURL}, {"", configuration.northAmericaBaseURL},
+        {"EU ", configuration.northAmericaBaseURL}};
+    EXPECT_EQ(layer->baseURL(), configuration.northAmericaBaseURL);
+    for (const auto& [dataCenter, expected] : cases) {
+        Keychain(services.keyStore).setString("dataCenter", dataCenter);
+        EXPECT_EQ(layer->baseURL(), expected) << '"' << dataCenter << '"';
+    }
+}
+
+// Whether "stayPaired" is set; whether the suite loses the probe write; whether it cannot be opened.
+class LogicLayerReinstall : public LogicLayerFlows,
+                            public testing::WithParamInterface<std::tuple<bool, bool, bool>> {};
+
+// A reinstall (a pairing's items, the suite's flag unset) keeps trust with "stayPaired", else
+// cleans up; the probe is removed again either way. A probe write that is lost, or a suite that
+// cannot be opened, must not be taken for a reinstall.
+TEST_P(LogicLayerReinstall, KeepsTrustOnlyWithStayPairedAndOnlyOnAReliableSuite) {
+    const auto [stayPaired, losesWrites, cannotOpen] = GetParam();
+    const bool checked = !losesWrites && !cannotOpen, kept = stayPaired || !checked;
+    storePairing();
+    if (stayPaired)
+        Keychain(services.keyStore).setString("stayPaired", "stayPaired");
+    services.preferences->setLosesWrites(losesWrites);
+    services.preferences->setCannotOpen(cannotOpen);
+    const auto itemsBefore = services.keyStore->itemCount();
+
+    auto layer = start();
+
+    EXPECT_EQ(suiteValue("isPaired"),
+              checked && stayPaired ? std::optional(MemoryPreferences::Value(true)) : std::nullopt);
+    EXPECT_FALSE(suiteValue("tempValue"));
+    // What removal deletes and keeps is the keychain's own test; here only whether it ran.
+    EXPECT_EQ(services.keyStore->itemCount() == itemsBefore, kept);
+    EXPECT_EQ(services.keyStore->callCount(MemoryKeyStore::Operation::deletePassword) == 0, kept);
+    EXPECT_EQ(Keychain(services.keyStore).getString("mobileDeviceID").text.has_value(), kept);
+    EXPECT_EQ(services.keyStore->hasKey(std::string(items::kDevicePrivateKeyTag)), kept);
+    EXPECT_EQ(log->count("Keep trust"), checked && stayPaired ? 1u : 0u);
+    EXPECT_EQ(log->count("Clean up"), kept ? 0u : 1u);
+    EXPECT_EQ(log->count("Velquor init"), 1u);
+    EXPECT_EQ(layer->isPaired(), kept);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, LogicLayerReinstall,
+                         testing::Values(std::tuple(false, false, false), std::tuple(true, false, false),
+                                         std::tuple(false, true, false), std::tuple(false, false, true)));
+
+TEST_F(LogicLayerFlows, ReinstallOnTheLinuxStoresIsDeletingTheApplicationDirectory) {
+    auto firstRun = LogicLayer::create(services.platform(dir.path(), false));
+    Keychain keychain(firstRun->platform().services.keyStore);
+    keychain.setString("isPaired", "isPaired");
+    keychain.setString("mobileDeviceID", "device-1");
+    auto suite = firstRun->platform().services.preferences->open(kSuite);
+    ASSERT_TRUE(suite);
+    suite->setBool("isPaired", true);
+    ASSERT_TRUE(suite->synchronize());
+    suite.reset();
+    firstRun.reset();
+
+    // A normal second start keeps everything.
+    auto secondRun = LogicLayer::create(services.platform(dir.path(), false));
+    EXPECT_TRUE(secondRun->isPaired());
+    EXPECT_FALSE(log->contains("Clean up"));
+    secondRun.reset();
+
+    std::filesystem::remove_all(dir.path() / "application");
+    auto afterReinstall = LogicLayer::create(services.platform(dir.path(), false));
+    EXPECT_EQ(log->count("Clean up"), 1u);
+    EXPECT_FALSE(afterReinstall->isPaired());
+    EXPECT_FALSE(Keychain(afterReinstall->platform().services.keyStore).getString("mobileDeviceID").text);
+}
+
+// A normal paired start does not run the reinstall check. Each foreground event schedules its own
+// refresh; a destroyed instance stops listening and its late refresh does nothing.
+TEST_F(LogicLayerFlows, EachForegroundEventSchedulesItsOwnRefreshUntilTheInstanceIsGone) {
+    storePairing();
+    services.preferences->setValue(kSuite, "isPaired", true);
+    auto layer = start();
+    // Start-up opened the suite once to read "isPaired"; the check would open it again for the
+    // probe, and would read the key store.
+    EXPECT_EQ(services.preferences->openCount(), 1);
+    EXPECT_EQ(services.keyStore->callCount(MemoryKeyStore::Operation::copyPassword), 0);
+    EXPECT_FALSE(suiteValue("tempValue"));
+    services.queues->runDelayedMain();
+    ASSERT_TRUE(test::waitUntil([&] { return log->count("getPairedUserDevices") == 1; }));
+
+    auto center = layer->platform().services.notificationCenter;
+    center->post(LogicLayer::kWillEnterForegroundNotification, nullptr);
+    center->post(LogicLayer::kWillEnterForegroundNotification, nullptr);
+    EXPECT_EQ(log->count("App will enter foreground"), 2u);
+    EXPECT_EQ(services.queues->delayedDelays().size(), 2u);
+    services.queues->runDelayedMain();
+    EXPECT_TRUE(test::waitUntil([&] { return log->count("getPairedUserDevices") == 3; }));
+
+    center->post(LogicLayer::kWillEnterForegroundNotification, nullptr);
+    const auto queued = services.queues->globalQualities().size();
+    std::weak_ptr<LogicLayer> gone = layer;
+    layer.reset();
+    ASSERT_TRUE(test::waitUntil([&] { return gone.expired(); }));
+    center->post(LogicLayer::kWillEnterForegroundNotification, nullptr);
+    EXPECT_EQ(log->count("App will enter foreground"), 3u);
+    services.queues->runDelayedMain();
+    EXPECT_EQ(services.queues->globalQualities().size(), queued);
+}
 
 // Unpaired, getInfo answers on the global queue, once to each of many concurrent callers, and
 // sendLogs on the caller's thread before it returns; without a handler the outcome is still logged.
-TEST_F(LogicLayerFlows, UnpairedGatesAnswerNotPairedOnTheirThreadsOnce) {
+// A host's bug, in its handler or in a service the operation uses, is logged; the handler still gets
+// exactly one answer.
+TEST_F(LogicLayerFlows, UnpairedGatesAnswerNotPairedOnTheirThreadsOnceAndHostBugsAreLogged) {
+    const auto layer = start();
     constexpr int kCalls = 64;
     std::vector<Delivery<Call<Json>>> info(kCalls);
     for (std::vector<std::jthread> callers; callers.size() < 4;)
@@ -63,11 +198,28 @@ TEST_F(LogicLayerFlows, UnpairedGatesAnswerNotPairedOnTheirThreadsOnce) {
     EXPECT_GT(log->count("\"internalErrorCode\":20047"), logged47);
     layer->getDeviceInfo({});
     EXPECT_TRUE(test::waitUntil([&] { return log->count("\"internalErrorCode\":20051") > logged51; }));
+
+    Delivery<int> after;
+    layer->getDeviceInfo(
+        [](std::optional<Json>, std::optional<Error>) { throw std::runtime_error("host bug"); });
+    layer->sendLogs([](std::optional<std::string>, std::optional<Error>) { throw 42; });
+    layer->getDeviceInfo([&](std::optional<Json>, std::optional<Error>) { after.deliver(1); });
+    ASSERT_TRUE(after.wait());
+    EXPECT_TRUE(test::waitUntil([&] { return log->contains("Completion handler threw: host bug"); }));
+    EXPECT_TRUE(log->contains("Completion handler threw a non-standard exception"));
+    EXPECT_TRUE(log->contains(R"(logLevel="ERROR" Completion handler threw)"));
+
+    services.keyStore->failNext(MemoryKeyStore::Operation::copyPassword, MemoryKeyStore::kThrows);
+    Delivery<Call<>> failed;
+    layer->pair("key", recorder(failed));
+    expectError(once(failed).error, 10000, 254);
+    EXPECT_TRUE(log->contains("Unexpected failure: injected key store failure"));
 }
 
 // "isPaired" is the item's presence with any text; removing local data unpairs and leaves the suite's
 // flag; "stayPaired" is the host's choice, written and deleted (what removal keeps: the keychain's test).
 TEST_F(LogicLayerFlows, PairedGateIsPresenceAndStayPairedFlagIsWrittenAndDeleted) {
+    const auto layer = start();
     for (const char* text : {"no", ""}) {
         Keychain(services.keyStore).setString("isPaired", text);
         EXPECT_TRUE(layer->isPaired()) << '"' << text << '"';
@@ -76,14 +228,13 @@ TEST_F(LogicLayerFlows, PairedGateIsPresenceAndStayPairedFlagIsWrittenAndDeleted
     services.keyStore->addPassword("isPaired", "isPaired", {0xFF});
     EXPECT_FALSE(layer->isPaired()) << "an item without text counts as absent";
 
-    pairDevice();
-    services.preferences->setValue("com.marvisTel.VelquorSDK", "isPaired", true);
+    Keychain(services.keyStore).setString("isPaired", "isPaired");
+    services.preferences->setValue(kSuite, "isPaired", true);
     layer->setDevicePairedAfterReinstall(true);
     EXPECT_EQ(Keychain(services.keyStore).getString("stayPaired").text, "stayPaired");
     layer->removeVelquorLocalData();
     EXPECT_FALSE(layer->isPaired());
-    EXPECT_EQ(services.preferences->value("com.marvisTel.VelquorSDK", "isPaired"),
-              MemoryPreferences::Value(true));
+    EXPECT_EQ(suiteValue("isPaired"), MemoryPreferences::Value(true));
     layer->setDevicePairedAfterReinstall(false);
     EXPECT_FALSE(Keychain(services.keyStore).getString("stayPaired").text);
 }
@@ -91,6 +242,7 @@ TEST_F(LogicLayerFlows, PairedGateIsPresenceAndStayPairedFlagIsWrittenAndDeleted
 // Unpaired, the token stays in memory and nothing is told to the service; paired, a changed one
 // needs the installed application's id (what the service is told: ServiceFlowsTest).
 TEST_F(LogicLayerFlows, SetDeviceToken) {
+    const auto layer = start();
     Delivery<Call<>> first, emptied, changed;
     layer->setDeviceToken({0x00, 0xAB, 0x10}, APNSDeviceTokenType::sandbox, recorder(first));
     const auto call = once(first);
@@ -108,33 +260,12 @@ TEST_F(LogicLayerFlows, SetDeviceToken) {
     EXPECT_FALSE(layer->push().isApnsSandbox());
     EXPECT_TRUE(log->contains(R"(deviceToken=*** file=)"));
 
-    pairDevice();
     Keychain keychain(services.keyStore);
+    keychain.setString("isPaired", "isPaired");
     keychain.setString("deviceTokenStr", "0a0b");
-    keychain.deleteString("installedApplicationID");
     layer->setDeviceToken({0x0C}, APNSDeviceTokenType::production, recorder(changed));
     expectError(once(changed).error, 10000, 6);
     EXPECT_EQ(keychain.getString("deviceTokenStr").text, "0a0b") << "stored token unchanged";
-}
-
-// A host's bug, in its handler or in a service the operation uses, is logged; the handler still
-// gets exactly one answer.
-TEST_F(LogicLayerFlows, HostBugsAreCaughtAndLogged) {
-    services.keyStore->failNext(MemoryKeyStore::Operation::copyPassword, MemoryKeyStore::kThrows);
-    Delivery<Call<>> failed;
-    layer->pair("key", recorder(failed));
-    expectError(once(failed).error, 10000, 254);
-    EXPECT_TRUE(log->contains("Unexpected failure: injected key store failure"));
-
-    Delivery<int> after;
-    layer->getDeviceInfo(
-        [](std::optional<Json>, std::optional<Error>) { throw std::runtime_error("host bug"); });
-    layer->sendLogs([](std::optional<std::string>, std::optional<Error>) { throw 42; });
-    layer->getDeviceInfo([&](std::optional<Json>, std::optional<Error>) { after.deliver(1); });
-    ASSERT_TRUE(after.wait());
-    EXPECT_TRUE(test::waitUntil([&] { return log->contains("Completion handler threw: host bug"); }));
-    EXPECT_TRUE(log->contains("Completion handler threw a non-standard exception"));
-    EXPECT_TRUE(log->contains(R"(logLevel="ERROR" Completion handler threw)"));
 }
 
 // An unsigned identity token with `claims` (a text: the token itself).

@@ -11,19 +11,13 @@
 namespace velquor::detail {
 namespace {
 
-// Translates the two action titles.
-struct TranslatingBundle : test::FixedBundle {
-    TranslatingBundle()
-        : FixedBundle({}) {}
-    std::string localizedString(const std::string& key, const std::string& fallback) const override {
-        return key == "notification.confirm" ? "Approve" : key == "notification.deny" ? "Refuse" : fallback;
-    }
-};
-
 // Without a translation (or without a bundle) the title is the key.
 TEST(PushManager, CategoryHasBothActionsWithTitlesAndOptions) {
     const std::pair<std::shared_ptr<const BundleInfo>, std::pair<std::string, std::string>> cases[] = {
-        {std::make_shared<TranslatingBundle>(), {"Approve", "Refuse"}},
+        {std::make_shared<test::FixedBundle>(
+             test::hostValues(), std::map<std::string, std::string>{{"notification.confirm", "Approve"},
+                                                                    {"notification.deny", "Refuse"}}),
+         {"Approve", "Refuse"}},
         {std::make_shared<test::FixedBundle>(test::hostValues()),
          {"notification.confirm", "notification.deny"}},
         {nullptr, {"notification.confirm", "notification.deny"}}};

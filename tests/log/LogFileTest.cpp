@@ -3,13 +3,10 @@
 #include "log/LogFile.hpp"
 #include "log/FileLogSink.hpp"
 #include "log/LogLine.hpp"
-#include "log/MemoryLogSink.hpp"
 #include "log/ZipLog.hpp"
-#include "platform/PlatformContext.hpp"
 #include "platform/linux/ConfiguredBundleInfo.hpp"
 #include "platform/linux/FileKeyStore.hpp"
 #include "platform/linux/LinuxDeviceFacts.hpp"
-#include "platform/memory/MemoryKeyStore.hpp"
 #include "zip/LittleEndian.hpp"
 
 #include "FoundationSupport.hpp"
@@ -23,7 +20,6 @@
 #include <fstream>
 #include <regex>
 #include <thread>
-#include <tuple>
 
 #include <sys/stat.h>
 
@@ -240,29 +236,25 @@ std::string logText(std::size_t size) {
     return text;
 }
 
-class ZipLogTest : public ::testing::TestWithParam<std::size_t> {};
-
-TEST_P(ZipLogTest, ArchiveHoldsTheTextForUnzip) {
-    const std::string text = logText(GetParam());
-    const auto zip = ZipLog::zip(text);
-    ASSERT_TRUE(zip);
-    // The layout is the archive's (checked there): one deflated entry and nothing else.
-    ASSERT_GE(zip->size(), 124u);
-    EXPECT_EQ(le::get16(*zip, 8), 8);
-    EXPECT_EQ(zip->size(), 124 + le::get32(*zip, 18));
-
-    test::TempDir dir;
-    const auto path = (dir.path() / "logs.zip").string();
-    test::writeFile(path, std::string(zip->begin(), zip->end()));
-    EXPECT_EQ(std::system(("unzip -tqq " + path).c_str()), 0);
-    ASSERT_EQ(std::system(("unzip -p " + path + " velquorv2.log > " + path + ".out").c_str()), 0);
-    EXPECT_EQ(test::readFile(path + ".out"), text);
-}
-
-INSTANTIATE_TEST_SUITE_P(Sizes, ZipLogTest, ::testing::Values(0, 1'000, 16'384, 3'000'000));
-
-TEST(ZipLogTest, TextThatIsNotUtf8GivesNothing) {
+// Text that is not UTF-8 gives nothing.
+TEST(ZipLogTest, ArchiveHoldsTheTextForUnzip) {
     EXPECT_FALSE(ZipLog::zip("line \xC3\x28 torn\n"));
+    test::TempDir dir;
+    for (std::size_t size : {0, 1'000, 16'384, 3'000'000}) {
+        SCOPED_TRACE(size);
+        const std::string text = logText(size);
+        const auto zip = ZipLog::zip(text);
+        ASSERT_TRUE(zip);
+        // The layout is the archive's (checked there): one deflated entry and nothing else.
+        ASSERT_GE(zip->size(), 124u);
+        EXPECT_EQ(le::get16(*zip, 8), 8);
+        EXPECT_EQ(zip->size(), 124 + le::get32(*zip, 18));
+        const auto path = (dir.path() / "logs.zip").string();
+        test::writeFile(path, std::string(zip->begin(), zip->end()));
+        EXPECT_EQ(std::system(("unzip -tqq " + path).c_str()), 0);
+        ASSERT_EQ(std::system(("unzip -p " + path + " velquorv2.log > " + path + ".out").c_str()), 0);
+        EXPECT_EQ(test::readFile(path + ".out"), text);
+    }
 }
 
 } // namespace

@@ -1,6 +1,4 @@
 // The log entry point: what reaches the sink, the line's items, text repair, and the thread item.
-#include "log/Log.hpp"
-#include "log/MemoryLogSink.hpp"
 
 #include "platform/linux/ThreadPoolDispatchQueues.hpp"
 #include "remote/ErrorBuilder.hpp"
@@ -21,7 +19,9 @@ protected:
     test::ScopedLogSink sink;
 };
 
-TEST_F(LogTest, OnlyInfoWarningAndErrorReachTheSink) {
+// Only info, warning and error reach the sink; an error is logged by its description, filtered
+// by level as text is.
+TEST_F(LogTest, OnlyInfoWarningAndErrorReachTheSinkErrorsByTheirDescription) {
     for (int level : {static_cast<int>(LogLevel::verbose), static_cast<int>(LogLevel::debug), 7, -1,
                       static_cast<int>(LogLevel::info), static_cast<int>(LogLevel::warning),
                       static_cast<int>(LogLevel::error)})
@@ -34,9 +34,18 @@ TEST_F(LogTest, OnlyInfoWarningAndErrorReachTheSink) {
                                 std::to_string(static_cast<int>(LogLevel::info) + i) + " "),
                   std::string::npos)
             << lines[i];
+
+    log(ErrorBuilder::build(ErrorCode::deviceNotPaired, 51), LogLevel::error, "Core/LogicLayer", 9, "f()");
+    log(ErrorBuilder::build(ErrorCode::deviceNotPaired, 52), LogLevel::debug, "Core/LogicLayer", 9, "f()");
+    ASSERT_EQ(sink->lines().size(), 4u);
+    const std::string error = sink->lines()[3];
+    EXPECT_NE(error.find(R"(Error Domain=VelquorErrorDomain Code=10008 "Device is not paired." UserInfo={)"),
+              std::string::npos)
+        << error;
+    EXPECT_NE(error.find(R"("internalErrorCode":20051)"), std::string::npos);
 }
 
-TEST_F(LogTest, LineCarriesTheItemsInOrderAndTheFileIsTheLastPathComponent) {
+TEST_F(LogTest, LineCarriesTheItemsInOrderTheFileIsTheLastPathComponentAndTextIsRepaired) {
     VQ_LOG(LogLevel::info, "Core/LogicLayer", "pair(withPairingKey:completionHandler:)", "pairingKey=01AB");
     const int line = __LINE__ - 1;
     const std::string text = sink->lines().at(0);
@@ -55,32 +64,18 @@ TEST_F(LogTest, LineCarriesTheItemsInOrderAndTheFileIsTheLastPathComponent) {
         log("m", LogLevel::info, unit, 1, "f()");
         EXPECT_NE(sink->lines().back().find(" file=\"" + file + "\" "), std::string::npos) << unit;
     }
-}
 
-TEST_F(LogTest, InvalidUtf8IsReplacedNeverThrown) {
+    // Invalid UTF-8 is replaced, never thrown.
     std::string broken = "ab\xC3\x28 \xFF end";
     EXPECT_NO_THROW(log(broken, LogLevel::warning, std::string("Core/\xFE"), 1, std::string("op\x80()")));
-    auto lines = sink->lines();
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_NE(lines[0].find("ab\xEF\xBF\xBD( \xEF\xBF\xBD end"), std::string::npos);
-    EXPECT_NE(lines[0].find("file=\"\xEF\xBF\xBD\""), std::string::npos);
-    EXPECT_NE(lines[0].find("method=\"op\xEF\xBF\xBD()\""), std::string::npos);
+    ASSERT_EQ(sink->lines().size(), 5u);
+    const std::string repaired = sink->lines()[4];
+    EXPECT_NE(repaired.find("ab\xEF\xBF\xBD( \xEF\xBF\xBD end"), std::string::npos);
+    EXPECT_NE(repaired.find("file=\"\xEF\xBF\xBD\""), std::string::npos);
+    EXPECT_NE(repaired.find("method=\"op\xEF\xBF\xBD()\""), std::string::npos);
     std::string embeddedNul("a\0b", 3);
     log(embeddedNul, LogLevel::info, "U", 1, "f()");
-    EXPECT_EQ(sink->lines().size(), 2u);
-}
-
-// Written levels are the ones above: errors are filtered as text is.
-TEST_F(LogTest, ErrorsAreLoggedByTheirDescription) {
-    Error error = ErrorBuilder::build(ErrorCode::deviceNotPaired, 51);
-    log(error, LogLevel::error, "Core/LogicLayer", 9, "getDeviceInfo(completionHandler:)");
-    auto lines = sink->lines();
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_NE(
-        lines[0].find(R"(Error Domain=VelquorErrorDomain Code=10008 "Device is not paired." UserInfo={)"),
-        std::string::npos)
-        << lines[0];
-    EXPECT_NE(lines[0].find(R"("internalErrorCode":20051)"), std::string::npos);
+    EXPECT_EQ(sink->lines().size(), 6u);
 }
 
 // "Main" on the initial thread and on a registered main queue's thread; "Background" elsewhere.
@@ -127,13 +122,10 @@ struct ThrowingSink : LogSink {
     void write(LogLevel, const std::string&) override { throw std::runtime_error("disk full"); }
 };
 
-TEST(Log, ThrowingSinkNeverReachesTheCaller) {
+// A throwing sink never reaches the caller; concurrent lines all reach a sink that keeps them.
+TEST(Log, ThrowingSinkNeverReachesTheCallerAndConcurrentLoggingLosesNoLine) {
     setLogSink(std::make_shared<ThrowingSink>());
     EXPECT_NO_THROW(log("lost", LogLevel::error, "U", 1, "f()"));
-    setLogSink(nullptr);
-}
-
-TEST(Log, ConcurrentLoggingLosesNoLine) {
     auto sink = std::make_shared<MemoryLogSink>(10000);
     setLogSink(sink);
     for (std::vector<std::jthread> threads; threads.size() < 4;) // joined as the loop ends
@@ -143,16 +135,14 @@ TEST(Log, ConcurrentLoggingLosesNoLine) {
         });
     setLogSink(nullptr);
     EXPECT_EQ(sink->count("concurrent"), 1000u);
-}
 
-TEST(MemoryLogSink, KeepsTheNewestLinesUpToItsCapacity) {
-    MemoryLogSink sink(3);
+    MemoryLogSink small(3); // keeps the newest lines up to its capacity
     for (int i = 0; i < 5; ++i)
-        sink.write(LogLevel::info, "line " + std::to_string(i));
-    EXPECT_EQ(sink.lines(), (std::vector<std::string>{"line 2", "line 3", "line 4"}));
-    EXPECT_EQ(sink.count("line"), 3u);
-    sink.clear();
-    EXPECT_TRUE(sink.lines().empty());
+        small.write(LogLevel::info, "line " + std::to_string(i));
+    EXPECT_EQ(small.lines(), (std::vector<std::string>{"line 2", "line 3", "line 4"}));
+    EXPECT_EQ(small.count("line"), 3u);
+    small.clear();
+    EXPECT_TRUE(small.lines().empty());
 }
 
 } // namespace

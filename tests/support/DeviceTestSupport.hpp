@@ -89,21 +89,23 @@ private:
     mutable std::atomic<int> backgroundReads_{0};
 };
 
-// Main-bundle values chosen by the test.
+// Main-bundle values and translations chosen by the test.
 class FixedBundle : public BundleInfo {
 public:
-    explicit FixedBundle(std::map<std::string, std::string> main)
-        : main_(std::move(main)) {}
+    explicit FixedBundle(std::map<std::string, std::string> main,
+                         std::map<std::string, std::string> strings = {})
+        : main_(std::move(main))
+        , strings_(std::move(strings)) {}
 
     std::optional<std::string> mainBundleValue(const std::string& key) const override {
         return main_.contains(key) ? std::optional(main_.at(key)) : std::nullopt;
     }
-    std::string localizedString(const std::string&, const std::string& fallback) const override {
-        return fallback;
+    std::string localizedString(const std::string& key, const std::string& fallback) const override {
+        return strings_.contains(key) ? strings_.at(key) : fallback;
     }
 
 private:
-    std::map<std::string, std::string> main_;
+    std::map<std::string, std::string> main_, strings_;
 };
 
 inline std::map<std::string, std::string> hostValues() {

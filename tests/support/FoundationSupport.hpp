@@ -14,12 +14,7 @@
 
 #include <velquor/Platform.hpp>
 
-#include <chrono>
-#include <filesystem>
 #include <memory>
-#include <mutex>
-#include <string>
-#include <vector>
 
 namespace velquor::test {
 

@@ -115,25 +115,23 @@ inline Bytes freshPublicKey(unsigned bits = 1024) {
 // bytes of content, no leading zero needed for the exponent).
 inline std::vector<std::uint8_t> pkcs1Of(std::vector<std::uint8_t> modulus,
                                          std::vector<std::uint8_t> exponent) {
-    auto integer = [](std::vector<std::uint8_t> value) {
-        if (value.front() & 0x80)
-            value.insert(value.begin(), 0x00);
-        std::vector<std::uint8_t> out{0x02};
-        if (value.size() > 127)
+    auto element = [](std::uint8_t tag, const std::vector<std::uint8_t>& content) {
+        std::vector<std::uint8_t> out{tag};
+        if (content.size() > 127)
             out.push_back(0x81);
-        out.push_back(static_cast<std::uint8_t>(value.size()));
-        out.insert(out.end(), value.begin(), value.end());
+        out.push_back(static_cast<std::uint8_t>(content.size()));
+        out.insert(out.end(), content.begin(), content.end());
         return out;
     };
+    auto integer = [&](std::vector<std::uint8_t> value) {
+        if (value.front() & 0x80)
+            value.insert(value.begin(), 0x00);
+        return element(0x02, value);
+    };
     auto body = integer(std::move(modulus));
-    auto e = integer(std::move(exponent));
+    const auto e = integer(std::move(exponent));
     body.insert(body.end(), e.begin(), e.end());
-    std::vector<std::uint8_t> out{0x30};
-    if (body.size() > 127)
-        out.push_back(0x81);
-    out.push_back(static_cast<std::uint8_t>(body.size()));
-    out.insert(out.end(), body.begin(), body.end());
-    return out;
+    return element(0x30, body);
 }
 
 // A modulus of `bytes` bytes, top bit set, ending in `last`.

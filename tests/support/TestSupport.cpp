@@ -4,12 +4,9 @@
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <csignal>
-#include <cstdlib>
 #include <fstream>
 #include <random>
-#include <system_error>
 #include <thread>
 
 #include <fcntl.h>
@@ -50,18 +47,6 @@ struct ProcessDirectory {
 
 } // namespace
 
-TempDir::TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "velquor-test-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr)
-        throw std::system_error(errno, std::generic_category(), "mkdtemp");
-    path_ = pattern;
-}
-
-TempDir::~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-}
-
 std::string readFile(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), {}};
@@ -85,17 +70,6 @@ void runOnSmallStack(const std::function<void()>& body) {
     ASSERT_EQ(pthread_create(&thread, &attributes, run, const_cast<std::function<void()>*>(&body)), 0);
     pthread_join(thread, nullptr);
     pthread_attr_destroy(&attributes);
-}
-
-ScopedEnv::ScopedEnv(const char* name, const std::optional<std::string>& value)
-    : name_(name) {
-    if (const char* old = std::getenv(name))
-        old_ = old;
-    value ? ::setenv(name, value->c_str(), 1) : ::unsetenv(name);
-}
-
-ScopedEnv::~ScopedEnv() {
-    old_ ? ::setenv(name_, old_->c_str(), 1) : ::unsetenv(name_);
 }
 
 bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds deadline) {

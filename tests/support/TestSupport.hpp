@@ -1,14 +1,17 @@
 // Small helpers shared by the test suites: temporary directories and deadline-bounded waits.
 #pragma once
 
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <future>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <system_error>
 #include <vector>
 
 namespace velquor::test {
@@ -16,8 +19,16 @@ namespace velquor::test {
 // A fresh directory under the system temp directory, removed with its contents on destruction.
 class TempDir {
 public:
-    TempDir();
-    ~TempDir();
+    TempDir() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "velquor-test-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) == nullptr)
+            throw std::system_error(errno, std::generic_category(), "mkdtemp");
+        path_ = pattern;
+    }
+    ~TempDir() {
+        std::error_code ec;
+        std::filesystem::remove_all(path_, ec);
+    }
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
     const std::filesystem::path& path() const { return path_; }
@@ -36,8 +47,13 @@ void runOnSmallStack(const std::function<void()>& body);
 // Sets (or, with no value, removes) an environment variable and restores it on destruction.
 class ScopedEnv {
 public:
-    ScopedEnv(const char* name, const std::optional<std::string>& value);
-    ~ScopedEnv();
+    ScopedEnv(const char* name, const std::optional<std::string>& value)
+        : name_(name) {
+        if (const char* old = std::getenv(name))
+            old_ = old;
+        value ? ::setenv(name, value->c_str(), 1) : ::unsetenv(name);
+    }
+    ~ScopedEnv() { old_ ? ::setenv(name_, old_->c_str(), 1) : ::unsetenv(name_); }
     ScopedEnv(const ScopedEnv&) = delete;
     ScopedEnv& operator=(const ScopedEnv&) = delete;
 
