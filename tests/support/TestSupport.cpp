@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <pthread.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -46,6 +47,12 @@ struct ProcessDirectory {
 } gProcessDirectory;
 
 } // namespace
+
+unsigned modeOf(const std::filesystem::path& path) {
+    struct stat info {};
+    EXPECT_EQ(::lstat(path.c_str(), &info), 0) << path;
+    return info.st_mode & 07777;
+}
 
 std::string readFile(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);

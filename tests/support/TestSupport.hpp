@@ -40,6 +40,8 @@ private:
 // A file's whole content (empty when it cannot be read), and a file written whole (its folder made).
 std::string readFile(const std::filesystem::path& path);
 void writeFile(const std::filesystem::path& path, const std::string& content);
+// The permission bits of `path` itself (a link is not followed); a failed lstat fails the test.
+unsigned modeOf(const std::filesystem::path& path);
 
 // Runs `body` on a thread with a 256 KiB stack, where unbounded recursion overflows.
 void runOnSmallStack(const std::function<void()>& body);

@@ -25,16 +25,11 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::bytesOf;
+using test::modeOf;
 using test::readFile;
 using test::writeFile;
 
 const std::string kPublicTag(items::kDevicePublicKeyTag), kPrivateTag(items::kDevicePrivateKeyTag);
-
-mode_t modeOf(const fs::path& path) {
-    struct stat info {};
-    EXPECT_EQ(::lstat(path.c_str(), &info), 0) << path;
-    return info.st_mode & 07777;
-}
 
 std::vector<std::string> entries(const fs::path& directory) {
     std::vector<std::string> names;

@@ -5,8 +5,6 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include <functional>
-
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -117,30 +115,24 @@ TEST_F(FilePreferencesTest, OpenRefusesUnusableDirectoriesAndNamesAndKeepsFilesI
     fs::remove(appDir_);
 
     // Planted or loosened folders are refused as they are, never narrowed or written into.
-    const auto elsewhere = temp_.path() / "planted";
+    const auto elsewhere = temp_.path() / "planted", prefs = appDir_ / "Preferences";
     fs::create_directories(elsewhere / "Preferences");
     ::chmod((elsewhere / "Preferences").c_str(), 0700);
-    const std::vector<std::function<void()>> plants = {
-        [&] { fs::create_directory_symlink(elsewhere, appDir_); },
-        [&] { fs::create_directory(appDir_), ::chmod(appDir_.c_str(), 0775); },
-        [&] {
-            fs::create_directories(appDir_ / "Preferences"), ::chmod((appDir_ / "Preferences").c_str(), 0750);
-        },
-        [&] {
-            fs::create_directories(appDir_ / "Preferences");
-            ::chmod((appDir_ / "Preferences").c_str(), 0700);
-            ASSERT_EQ(::chown((appDir_ / "Preferences").c_str(), 65534, 65534), 0);
-        },
-    };
-    for (std::size_t i = 0; i < plants.size(); ++i) {
-        plants[i]();
-        struct stat before {};
-        ::lstat((appDir_ / "Preferences").c_str(), &before);
-        EXPECT_EQ(preferences_.open(kSuite), nullptr) << "plant " << i;
-        struct stat after {};
-        ::lstat((appDir_ / "Preferences").c_str(), &after);
-        EXPECT_EQ(before.st_mode, after.st_mode) << "plant " << i;
-        EXPECT_TRUE(fs::is_empty(elsewhere / "Preferences")) << "plant " << i;
+    for (const std::string plant :
+         {"application link", "application 0775", "folder 0750", "foreign folder"}) {
+        SCOPED_TRACE(plant);
+        if (plant == "application link")
+            fs::create_directory_symlink(elsewhere, appDir_);
+        else if (plant == "application 0775")
+            fs::create_directory(appDir_), ::chmod(appDir_.c_str(), 0775);
+        else
+            fs::create_directories(prefs), ::chmod(prefs.c_str(), plant == "folder 0750" ? 0750 : 0700);
+        ASSERT_TRUE(plant != "foreign folder" || ::chown(prefs.c_str(), 65534, 65534) == 0) << "run as root";
+        const fs::path& planted = plant.starts_with("application") ? appDir_ : prefs;
+        const unsigned before = test::modeOf(planted);
+        EXPECT_EQ(preferences_.open(kSuite), nullptr);
+        EXPECT_EQ(test::modeOf(planted), before);
+        EXPECT_TRUE(fs::is_empty(elsewhere / "Preferences"));
         fs::remove_all(appDir_);
     }
 
