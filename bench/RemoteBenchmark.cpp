@@ -115,6 +115,20 @@ void BM_SignRawWithParsedKey(benchmark::State& state) {
 }
 BENCHMARK(BM_SignRawWithParsedKey)->Unit(benchmark::kMicrosecond);
 
+// A POST to `url` over TLS trusting `ca` (which must outlive the handle), its reply into `reply`.
+void preparePost(CURL* curl, const std::string& url, const std::string& ca, curl_slist* headers,
+                 std::string& reply) {
+    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(curl, CURLOPT_CAINFO, ca.c_str());
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+    curl_easy_setopt(
+        curl, CURLOPT_WRITEFUNCTION, +[](char* data, size_t size, size_t count, void* out) {
+            static_cast<std::string*>(out)->append(data, size * count);
+            return size * count;
+        });
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &reply);
+}
+
 // A reference service on loopback and a device paired with it through Communication.
 struct PairedDevice {
     ScratchDir dir;
@@ -169,16 +183,8 @@ struct PairedDevice {
         const std::string url = service.adminURL() + "pairing-keys", body = R"({"region": "NA"})";
         const std::string ca = service.caCertificatePath().string();
         curl_slist_ptr headers(curl_slist_append(nullptr, "content-type: application/json"));
-        curl_easy_setopt(curl.get(), CURLOPT_URL, url.c_str());
-        curl_easy_setopt(curl.get(), CURLOPT_CAINFO, ca.c_str());
-        curl_easy_setopt(curl.get(), CURLOPT_HTTPHEADER, headers.get());
+        preparePost(curl.get(), url, ca, headers.get(), reply);
         curl_easy_setopt(curl.get(), CURLOPT_POSTFIELDS, body.c_str());
-        curl_easy_setopt(
-            curl.get(), CURLOPT_WRITEFUNCTION, +[](char* data, size_t size, size_t count, void* out) {
-                static_cast<std::string*>(out)->append(data, size * count);
-                return size * count;
-            });
-        curl_easy_setopt(curl.get(), CURLOPT_WRITEDATA, &reply);
         curl_easy_perform(curl.get());
         return Json::parse(reply, nullptr, false).value("pairingKey", "");
     }
@@ -217,15 +223,7 @@ public:
         const RequestToken tokens(DataManager::make(collaborators), device.store);
         for (int i = 0; i <= trips; ++i)
             prebuilt_.push_back(tokens.makeRequestToken(substance).value());
-        curl_easy_setopt(curl_.get(), CURLOPT_URL, substance.urlString.c_str());
-        curl_easy_setopt(curl_.get(), CURLOPT_CAINFO, ca_.c_str());
-        curl_easy_setopt(curl_.get(), CURLOPT_HTTPHEADER, headers_.get());
-        curl_easy_setopt(
-            curl_.get(), CURLOPT_WRITEFUNCTION, +[](char* data, size_t size, size_t count, void* out) {
-                static_cast<std::string*>(out)->append(data, size * count);
-                return size * count;
-            });
-        curl_easy_setopt(curl_.get(), CURLOPT_WRITEDATA, &reply_);
+        preparePost(curl_.get(), substance.urlString, ca_, headers_.get(), reply_);
         post(); // the handshake
     }
 
