@@ -14,8 +14,10 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <mutex>
 #include <new>
 #include <optional>
+#include <unordered_map>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -80,7 +82,25 @@ std::string fileName(char prefix, std::string_view first, std::string_view secon
     std::string identity(1, prefix);
     appendField(identity, first);
     appendField(identity, second);
-    return std::string(1, prefix) + "-" + hex(sha256(identity));
+    // Every item access names its file, and the digest costs more than the rest of a cached
+    // read; a process uses a handful of names, so they are kept (up to a bound, whatever the
+    // caller asks for). Never destroyed: threads may still use a store while the process exits.
+    constexpr std::size_t kKeptNames = 256;
+    struct Names {
+        std::mutex mutex;
+        std::unordered_map<std::string, std::string> byIdentity;
+    };
+    static Names* const names = new Names;
+    {
+        std::lock_guard lock(names->mutex);
+        if (const auto found = names->byIdentity.find(identity); found != names->byIdentity.end())
+            return found->second;
+    }
+    std::string name = std::string(1, prefix) + "-" + hex(sha256(identity));
+    std::lock_guard lock(names->mutex);
+    if (names->byIdentity.size() < kKeptNames)
+        names->byIdentity.emplace(std::move(identity), name);
+    return name;
 }
 
 KeyStoreStatus statusForErrno(int error) {

@@ -204,19 +204,23 @@ void ThreadPoolDispatchQueues::asyncGlobal(QualityOfService qos, Task task) {
     auto index = static_cast<std::size_t>(qos);
     if (index >= kQoSCount)
         index = static_cast<std::size_t>(QualityOfService::defaultQoS);
-    std::unique_lock lock(state_->mutex);
-    if (state_->stopping || ProcessExit::exiting()) {
+    // Once the lock is released, a task may already have destroyed this object: the wake-up goes
+    // through a reference of our own to the state. It is sent after the release, so the woken
+    // worker does not block at once on the lock this thread still holds.
+    const std::shared_ptr<State> state = state_;
+    std::unique_lock lock(state->mutex);
+    if (state->stopping || ProcessExit::exiting()) {
         lock.unlock();
         return; // `task` is destroyed here, unrun
     }
-    state_->global[index].push_back(std::move(task));
-    ++state_->pendingGlobal;
-    if (state_->pendingGlobal > state_->idleWorkers && state_->workers < state_->options.maximumWorkers) {
-        if (startThread(workerMain, state_))
-            ++state_->workers;
+    state->global[index].push_back(std::move(task));
+    ++state->pendingGlobal;
+    if (state->pendingGlobal > state->idleWorkers && state->workers < state->options.maximumWorkers) {
+        if (startThread(workerMain, state))
+            ++state->workers;
     }
-    // Under the lock: once it is released, a task may already have destroyed this object.
-    state_->workAvailable.notify_one();
+    lock.unlock();
+    state->workAvailable.notify_one();
 }
 
 void ThreadPoolDispatchQueues::asyncMain(Task task) {
@@ -227,16 +231,18 @@ void ThreadPoolDispatchQueues::asyncMainAfter(std::chrono::milliseconds delay, T
     // Clamped so that the due time cannot overflow; a year is "never" for a process.
     const auto due = Clock::now() + std::clamp(delay, std::chrono::milliseconds(0),
                                                std::chrono::milliseconds(std::chrono::hours(24 * 365)));
-    std::unique_lock lock(state_->mutex);
-    if (state_->stopping || ProcessExit::exiting()) {
+    const std::shared_ptr<State> state = state_; // as in asyncGlobal
+    std::unique_lock lock(state->mutex);
+    if (state->stopping || ProcessExit::exiting()) {
         lock.unlock();
         return;
     }
-    state_->mainHeap.push_back(TimedTask{due, state_->nextSequence++, std::move(task)});
-    std::push_heap(state_->mainHeap.begin(), state_->mainHeap.end(), laterThan);
-    if (!state_->mainStarted)
-        state_->mainStarted = startThread(mainQueueMain, state_);
-    state_->mainWake.notify_one(); // under the lock, as in asyncGlobal
+    state->mainHeap.push_back(TimedTask{due, state->nextSequence++, std::move(task)});
+    std::push_heap(state->mainHeap.begin(), state->mainHeap.end(), laterThan);
+    if (!state->mainStarted)
+        state->mainStarted = startThread(mainQueueMain, state);
+    lock.unlock();
+    state->mainWake.notify_one();
 }
 
 bool ThreadPoolDispatchQueues::isMainQueueThread() const {
