@@ -96,8 +96,6 @@ TEST(FileKeyStorePlanted, DirectoryIsRefusedAsItIsAndNothingIsReadOrWrittenThere
         SCOPED_TRACE(plant);
         test::TempDir temp;
         const auto dir = temp.path() / "keystore", forged = temp.path() / "forged";
-        fs::create_directory(forged);
-        ::chmod(forged.c_str(), 0700);
         ASSERT_EQ(FileKeyStore(forged).replacePassword("isPaired", "isPaired", bytesOf("forged")),
                   kKeyStoreSuccess);
         if (plant == "symlink to forged")
