@@ -44,6 +44,21 @@ OpenSSLKeyRef::OpenSSLKeyRef(EVP_PKEY_ptr key, bool isPrivate)
     : key_(std::move(key))
     , isPrivate_(isPrivate) {}
 
+EVP_PKEY_CTX_ptr OpenSSLKeyRef::takeContext(const EVP_MD* md, bool forSigning) const {
+    {
+        std::lock_guard lock(keptMutex_);
+        KeptContext& kept = kept_[forSigning ? 1 : 0];
+        if (kept.context && kept.md == md)
+            return std::move(kept.context);
+    }
+    return makeContext(key_.get(), md, forSigning);
+}
+
+void OpenSSLKeyRef::keepContext(EVP_PKEY_CTX_ptr context, const EVP_MD* md, bool forSigning) const {
+    std::lock_guard lock(keptMutex_);
+    kept_[forSigning ? 1 : 0] = KeptContext{std::move(context), md};
+}
+
 std::size_t OpenSSLKeyRef::blockSize() const {
     const int size = key_ ? EVP_PKEY_get_size(key_.get()) : 0;
     return size > 0 ? static_cast<std::size_t>(size) : 0;
@@ -55,7 +70,7 @@ KeyStoreStatus OpenSSLKeyRef::rawSign(DigestAlgorithm algorithm, const std::vect
     const EVP_MD* md = digestFor(algorithm);
     if (!isPrivate_ || !key_ || !digestFits(md, digest))
         return kKeyStoreParameterError;
-    auto context = makeContext(key_.get(), md, true);
+    auto context = takeContext(md, true);
     std::size_t length = 0;
     if (!context || EVP_PKEY_sign(context.get(), nullptr, &length, digest.data(), digest.size()) <= 0) {
         drainOpenSSLErrors();
@@ -65,9 +80,10 @@ KeyStoreStatus OpenSSLKeyRef::rawSign(DigestAlgorithm algorithm, const std::vect
     if (EVP_PKEY_sign(context.get(), signature.data(), &length, digest.data(), digest.size()) <= 0) {
         drainOpenSSLErrors();
         signature.clear();
-        return kKeyStoreInternalError;
+        return kKeyStoreInternalError; // the context is not kept after a failure
     }
     signature.resize(length);
+    keepContext(std::move(context), md, true);
     return kKeyStoreSuccess;
 }
 
@@ -76,7 +92,7 @@ KeyStoreStatus OpenSSLKeyRef::rawVerify(DigestAlgorithm algorithm, const std::ve
     const EVP_MD* md = digestFor(algorithm);
     if (!key_ || !digestFits(md, digest))
         return kKeyStoreParameterError;
-    auto context = makeContext(key_.get(), md, false);
+    auto context = takeContext(md, false);
     if (!context) {
         drainOpenSSLErrors();
         return kKeyStoreInternalError;
@@ -84,6 +100,9 @@ KeyStoreStatus OpenSSLKeyRef::rawVerify(DigestAlgorithm algorithm, const std::ve
     const int verdict =
         EVP_PKEY_verify(context.get(), signature.data(), signature.size(), digest.data(), digest.size());
     drainOpenSSLErrors(); // a mismatch leaves an entry behind
+    // A mismatch leaves the context as usable as a match; an internal failure (below 0) does not.
+    if (verdict >= 0)
+        keepContext(std::move(context), md, false);
     return verdict == 1 ? kKeyStoreSuccess : kKeyStoreVerifyFailed;
 }
 

@@ -9,11 +9,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 #include <vector>
 
 namespace velquor::detail {
 
-// Immutable after construction; safe from any thread at the same time.
+// The key is immutable after construction; safe from any thread at the same time (the kept
+// contexts below are guarded by their own lock).
 class OpenSSLKeyRef final : public KeyRef {
 public:
     // `key` must be an RSA key, non-null; with `isPrivate` it must hold the private half.
@@ -31,8 +33,20 @@ public:
                              const std::vector<std::uint8_t>& signature) const override;
 
 private:
+    // Making a context set up for this key costs about as much as verifying a signature with
+    // it, and every request signs while every reply verifies with the same few keys: one set-up
+    // context per use is kept for the next call. A concurrent call makes its own.
+    struct KeptContext {
+        EVP_PKEY_CTX_ptr context;
+        const EVP_MD* md = nullptr;
+    };
+    EVP_PKEY_CTX_ptr takeContext(const EVP_MD* md, bool forSigning) const;
+    void keepContext(EVP_PKEY_CTX_ptr context, const EVP_MD* md, bool forSigning) const;
+
     EVP_PKEY_ptr key_;
     bool isPrivate_;
+    mutable std::mutex keptMutex_;
+    mutable KeptContext kept_[2]; // [0] verifying, [1] signing
 };
 
 } // namespace velquor::detail

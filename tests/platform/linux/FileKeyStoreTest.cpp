@@ -336,9 +336,14 @@ TEST(OpenSSLKeyRef, RawSignEqualsOneShotSigningAndRefusesWhatDoesNotMatch) {
               kKeyStoreVerifyFailed)
         << "the digest algorithm is part of what is verified";
     EXPECT_EQ(publicRef.rawVerify(DigestAlgorithm::sha1, digest, {}), kKeyStoreVerifyFailed);
+    // What a key keeps between calls follows the algorithm asked for and outlasts refusals.
+    EXPECT_EQ(publicRef.rawVerify(DigestAlgorithm::sha1, digest, signature), kKeyStoreSuccess);
+    const auto sha256 = test::digestOf(DigestAlgorithm::sha256, "m");
+    std::vector<std::uint8_t> second;
+    ASSERT_EQ(privateRef->rawSign(DigestAlgorithm::sha256, sha256, second), kKeyStoreSuccess);
+    EXPECT_EQ(second, test::referenceSign(reference.get(), EVP_sha256(), test::bytesOf("m")));
 
     // Bad parameters are refused.
-    const auto sha256 = test::digestOf(DigestAlgorithm::sha256, "m");
     EXPECT_EQ(privateRef->rawSign(DigestAlgorithm::sha1, sha256, signature), kKeyStoreParameterError);
     EXPECT_TRUE(signature.empty());
     EXPECT_EQ(privateRef->rawSign(DigestAlgorithm::sha256, {}, signature), kKeyStoreParameterError);
