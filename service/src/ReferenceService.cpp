@@ -549,14 +549,14 @@ void ReferenceService::Impl::shutDown() {
     for (auto& listener : listeners) {
         if (!listener->serving.joinable()) {
             if (listener->server)
-                listener->server->stop(); // bound but never served: closes the socket
+                listener->server->stopServing(); // bound but never served: closes the socket
             continue;
         }
         // stop() only takes effect once the accept loop runs; repeat until serving has ended.
         std::unique_lock lock(stateMutex);
         while (!listener->finished) {
             lock.unlock();
-            listener->server->stop();
+            listener->server->stopServing();
             lock.lock();
             stateChanged.wait_for(lock, std::chrono::milliseconds(20), [&] { return listener->finished; });
         }

@@ -2,18 +2,18 @@
 
 #include "TlsStream.hpp"
 
+#include <cerrno>
 #include <chrono>
+#include <cstdint>
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 namespace velquor::service {
 namespace {
-
-// How often an idle kept-alive connection looks whether the server is stopping.
-constexpr int stopCheckMs = 10;
 
 bool setBlocking(int socket, bool blocking) {
     const int flags = ::fcntl(socket, F_GETFL);
@@ -23,7 +23,8 @@ bool setBlocking(int socket, bool blocking) {
 } // namespace
 
 TlsServer::TlsServer(const std::function<bool(SSL_CTX&)>& setUp)
-    : context_(SSL_CTX_new(TLS_server_method())) {
+    : context_(SSL_CTX_new(TLS_server_method()))
+    , stopEvent_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
     if (!context_)
         return;
     SSL_CTX_set_options(context_, SSL_OP_NO_COMPRESSION | SSL_OP_NO_SESSION_RESUMPTION_ON_RENEGOTIATION);
@@ -35,10 +36,18 @@ TlsServer::TlsServer(const std::function<bool(SSL_CTX&)>& setUp)
 
 TlsServer::~TlsServer() {
     SSL_CTX_free(context_);
+    if (stopEvent_ >= 0)
+        ::close(stopEvent_);
 }
 
 bool TlsServer::is_valid() const {
-    return context_ != nullptr;
+    return context_ != nullptr && stopEvent_ >= 0;
+}
+
+void TlsServer::stopServing() {
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const auto written = ::write(stopEvent_, &one, sizeof one);
+    stop();
 }
 
 bool TlsServer::handshake(int socket, SSL* ssl) const {
@@ -67,16 +76,19 @@ bool TlsServer::handshake(int socket, SSL* ssl) const {
 bool TlsServer::awaitRequest(int socket, const TlsStream& stream) const {
     if (stream.hasBuffered())
         return true;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(keep_alive_timeout_sec_);
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::seconds(keep_alive_timeout_sec_);
     while (svr_sock_ != INVALID_SOCKET) {
-        pollfd entry{socket, POLLIN, 0};
-        const int ready = ::poll(&entry, 1, stopCheckMs);
-        if (ready > 0)
-            return true; // a request, or the peer's close, which the read then reports
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0)
+            return false;
+        pollfd entries[] = {{socket, POLLIN, 0}, {stopEvent_, POLLIN, 0}};
+        const int ready = ::poll(entries, 2, static_cast<int>(left));
         if (ready < 0 && errno != EINTR)
             return false;
-        if (std::chrono::steady_clock::now() >= deadline)
-            return false;
+        if (ready > 0)
+            // A request, or the peer's close, which the read then reports; unless stopping.
+            return entries[1].revents == 0;
     }
     return false;
 }

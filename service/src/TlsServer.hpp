@@ -29,6 +29,10 @@ public:
 
     bool is_valid() const override;
 
+    // httplib::Server::stop(), and every idle kept-alive connection ends at once instead of
+    // at its keep-alive limit. Thread-safe; may be repeated.
+    void stopServing();
+
 private:
     bool process_and_close_socket(int socket) override;
     // The TLS handshake on `ssl`, each wait bounded by the read limit; false when it failed.
@@ -38,6 +42,9 @@ private:
     bool awaitRequest(int socket, const TlsStream& stream) const;
 
     SSL_CTX* context_ = nullptr;
+    // Readable once stopServing() has run: idle connections wait on it beside their socket, so
+    // they sleep until a request, their limit or the stop, with no periodic look.
+    int stopEvent_ = -1;
 };
 
 } // namespace velquor::service
