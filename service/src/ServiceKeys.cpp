@@ -206,8 +206,10 @@ bool ServiceKeys::verifySha256(std::string_view data, std::string_view signature
     const int result =
         EVP_PKEY_verify(context.get(), reinterpret_cast<const unsigned char*>(signature.data()),
                         signature.size(), hash, sizeof hash);
-    // A refused signature leaves the context as usable as an accepted one.
-    contexts_->giveBack(Use::verify, std::move(context));
+    // A refused signature leaves the context as usable as an accepted one; an internal failure
+    // (below 0) does not.
+    if (result >= 0)
+        contexts_->giveBack(Use::verify, std::move(context));
     drainOpenSSLErrors();
     return result == 1;
 }

@@ -13,6 +13,7 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <stdexcept>
 #include <string_view>
 #include <utility>
 
@@ -132,8 +133,11 @@ void Communication::post(Substance substance, Handler handler) const {
                                 outcome.emplace(std::move(claims), std::move(failure));
                             });
                     }
-                    if (outcome)
-                        once(std::move(outcome->first), std::move(outcome->second));
+                    // Every path of the reply handling answers; should one not, the fallback
+                    // below does, so the caller is never left waiting.
+                    if (!outcome)
+                        throw std::logic_error("the reply was handled without an answer");
+                    once(std::move(outcome->first), std::move(outcome->second));
                 },
                 [] { return fail(ErrorCode::serverError, 15, kPost); });
         });
