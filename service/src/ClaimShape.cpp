@@ -1,6 +1,7 @@
 #include "ClaimShape.hpp"
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace velquor::service {
@@ -86,30 +87,30 @@ bool hasKind(const nlohmann::json& value, Kind kind) {
 std::optional<ServiceError> checkObject(const nlohmann::json& object, const std::vector<Member>& members,
                                         const std::string& prefix) {
     for (const auto& member : members) {
-        // Built only for a refusal: most requests pass every member.
-        const auto target = [&] {
-            return prefix + member.name;
+        // The member's path is built only for a refusal: most requests pass every member.
+        const auto refuse = [&](const char* code, std::string_view before, std::string_view after) {
+            const std::string target = prefix + member.name;
+            std::string message(before);
+            message.append("\"").append(target).append("\"").append(after);
+            return refusal(target, code, message);
         };
         const auto it = object.find(member.name);
         if (it == object.end())
-            return refusal(target(), "DEVICE_DATA_MISSING", "The device data lacks \"" + target() + "\".");
+            return refuse("DEVICE_DATA_MISSING", "The device data lacks ", ".");
         if (!hasKind(*it, member.kind))
-            return refusal(target(), "DEVICE_DATA_INVALID",
-                           "\"" + target() + "\" must be " + kindName(member.kind) + ".");
+            return refuse("DEVICE_DATA_INVALID", "", std::string(" must be ") + kindName(member.kind) + ".");
         if (member.kind == Kind::text && !member.values.empty()) {
             const auto& text = it->get_ref<const std::string&>();
             bool allowed = false;
             for (const auto& value : member.values)
                 allowed = allowed || value == text;
             if (!allowed)
-                return refusal(target(), "DEVICE_DATA_INVALID",
-                               "\"" + target() + "\" has a value it never takes.");
+                return refuse("DEVICE_DATA_INVALID", "", " has a value it never takes.");
         }
         if (member.fixed && it->get<bool>() != *member.fixed)
-            return refusal(target(), "DEVICE_DATA_INVALID",
-                           "\"" + target() + "\" has a value it never takes.");
+            return refuse("DEVICE_DATA_INVALID", "", " has a value it never takes.");
         if (member.kind == Kind::object)
-            if (auto refused = checkObject(*it, member.members, target() + "."))
+            if (auto refused = checkObject(*it, member.members, prefix + member.name + "."))
                 return refused;
     }
     for (const auto& [name, value] : object.items()) {
