@@ -6,8 +6,6 @@
 
 #include <chrono>
 #include <csignal>
-#include <fstream>
-#include <thread>
 
 #include <fcntl.h>
 #include <spawn.h>
@@ -21,6 +19,9 @@ namespace velquor::service::test {
 namespace {
 
 using namespace std::chrono_literals;
+using velquor::test::modeOf;
+using velquor::test::waitUntil;
+using velquor::test::writeFile;
 
 // Runs the program with `arguments`, output to `log`. The child is killed if the test leaves early.
 class Program {
@@ -50,13 +51,8 @@ public:
     // The exit status; -1 when still running after `deadline`, -2 when ended by a signal.
     int exitCode(std::chrono::milliseconds deadline) {
         int status = 0;
-        for (const auto until = std::chrono::steady_clock::now() + deadline; !exited_;
-             std::this_thread::sleep_for(20ms)) {
-            exited_ = ::waitpid(pid_, &status, WNOHANG) == pid_;
-            if (!exited_ && std::chrono::steady_clock::now() >= until)
-                return -1;
-        }
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -2;
+        exited_ = exited_ || waitUntil([&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; }, deadline);
+        return !exited_ ? -1 : WIFEXITED(status) ? WEXITSTATUS(status) : -2;
     }
 
 private:
@@ -64,46 +60,43 @@ private:
     bool exited_ = false;
 };
 
-class ExecutableTest : public ::testing::TestWithParam<int> {};
+TEST(ExecutableTest, WritesTheReadyFileServesAndExitsZeroOnTheSignal) {
+    for (const int stopSignal : {SIGTERM, SIGINT}) {
+        SCOPED_TRACE(stopSignal == SIGTERM ? "SIGTERM" : "SIGINT");
+        TempDir temp;
+        const auto readyFile = temp.path() / "ready.json";
+        // Left by an earlier run: replaced, never read as this run's.
+        writeFile(readyFile, R"({"port": 1})");
+        Program program({"--state-dir", (temp.path() / "state").string(), "--port", "0", "--ready-file",
+                         readyFile.string()},
+                        temp.path() / "output.log");
+        ASSERT_GT(program.pid(), 0);
 
-TEST_P(ExecutableTest, WritesTheReadyFileServesAndExitsZeroOnTheSignal) {
-    TempDir temp;
-    const auto readyFile = temp.path() / "ready.json";
-    // Left by an earlier run: replaced, never read as this run's.
-    std::ofstream(readyFile) << R"({"port": 1})";
-    Program program(
-        {"--state-dir", (temp.path() / "state").string(), "--port", "0", "--ready-file", readyFile.string()},
-        temp.path() / "output.log");
-    ASSERT_GT(program.pid(), 0);
+        json ready;
+        ASSERT_TRUE(waitUntil(
+            [&] {
+                ready = json::parse(readFile(readyFile), nullptr, false);
+                return ready.is_object() && ready.value("port", 1) != 1;
+            },
+            30s))
+            << readFile(temp.path() / "output.log");
+        const int port = ready["port"];
+        const auto prefix = "https://127.0.0.1:" + std::to_string(port) + "/";
+        EXPECT_EQ(ready["baseURLs"],
+                  json({{"NA", prefix + "na/"}, {"EU", prefix + "eu/"}, {"AU", prefix + "au/"}}));
+        EXPECT_EQ(ready["adminURL"], prefix + "admin/");
+        EXPECT_EQ(std::filesystem::path(ready["caCertificate"].get<std::string>()),
+                  std::filesystem::weakly_canonical(temp.path() / "state" / "ca.pem"));
 
-    json ready;
-    int port = 1;
-    for (const auto until = std::chrono::steady_clock::now() + 30s;
-         port == 1 && std::chrono::steady_clock::now() < until; std::this_thread::sleep_for(20ms)) {
-        ready = json::parse(readFile(readyFile), nullptr, false);
-        port = ready.is_object() ? ready.value("port", 1) : 1;
+        HttpsClient client(ready["caCertificate"].get<std::string>());
+        const auto state = client.request("GET", prefix + "admin/state", {});
+        EXPECT_EQ(state.status, 200) << state.transportError;
+
+        ASSERT_EQ(::kill(program.pid(), stopSignal), 0);
+        EXPECT_EQ(program.exitCode(30s), 0) << readFile(temp.path() / "output.log");
+        EXPECT_FALSE(std::filesystem::exists(readyFile)) << "a stopped service left its ready file";
     }
-    ASSERT_NE(port, 1) << readFile(temp.path() / "output.log");
-    const auto prefix = "https://127.0.0.1:" + std::to_string(port) + "/";
-    EXPECT_EQ(ready["baseURLs"],
-              json({{"NA", prefix + "na/"}, {"EU", prefix + "eu/"}, {"AU", prefix + "au/"}}));
-    EXPECT_EQ(ready["adminURL"], prefix + "admin/");
-    EXPECT_EQ(std::filesystem::path(ready["caCertificate"].get<std::string>()),
-              std::filesystem::weakly_canonical(temp.path() / "state" / "ca.pem"));
-
-    HttpsClient client(ready["caCertificate"].get<std::string>());
-    const auto state = client.request("GET", prefix + "admin/state", {});
-    EXPECT_EQ(state.status, 200) << state.transportError;
-
-    ASSERT_EQ(::kill(program.pid(), GetParam()), 0);
-    EXPECT_EQ(program.exitCode(30s), 0) << readFile(temp.path() / "output.log");
-    EXPECT_FALSE(std::filesystem::exists(readyFile)) << "a stopped service left its ready file";
 }
-
-INSTANTIATE_TEST_SUITE_P(StopSignals, ExecutableTest, ::testing::Values(SIGTERM, SIGINT),
-                         [](const ::testing::TestParamInfo<int>& info) {
-                             return std::string(info.param == SIGTERM ? "SIGTERM" : "SIGINT");
-                         });
 
 // The help is documentation: here only that it is printed, and that an unknown option is named.
 // Another user's directory, or one open to others, is refused with the reason and exit status 1:
@@ -136,15 +129,14 @@ TEST(ExecutableOptionsTest, DocumentsItsOptionsAndRefusesUnknownOnesAndDirectori
         ASSERT_EQ(::chown(state.c_str(), c.owner, static_cast<gid_t>(-1)), 0);
         ASSERT_EQ(::chmod(state.c_str(), c.mode), 0);
         if (c.readyFile.parent_path() == temp.path())
-            std::ofstream(c.readyFile) << R"({"port": 1})";
+            writeFile(c.readyFile, R"({"port": 1})");
         Program program({"--state-dir", state.string(), "--ready-file", c.readyFile.string()},
                         temp.path() / "log");
         EXPECT_EQ(program.exitCode(30s), 1);
         EXPECT_NE(readFile(temp.path() / "log").find(c.complaint), std::string::npos)
             << readFile(temp.path() / "log");
         EXPECT_FALSE(std::filesystem::exists(c.readyFile));
-        EXPECT_EQ(std::filesystem::status(state).permissions(), std::filesystem::perms(c.mode))
-            << "the directory was changed";
+        EXPECT_EQ(modeOf(state), c.mode) << "the directory was changed";
         EXPECT_FALSE(std::filesystem::exists(state / "ca-key.pem"));
     }
     if (!privileged)
@@ -190,12 +182,11 @@ TEST(PersistenceTest, ARestartedServiceKnowsItsDevicesUploadsKeysAndUsedTokens) 
 
     for (const char* name :
          {"ca-key.pem", "server-key.pem", "service-key.pem", "service.db", "service.db-wal"})
-        EXPECT_EQ(std::filesystem::status(directory / name).permissions(), std::filesystem::perms(0600))
-            << name;
+        EXPECT_EQ(modeOf(directory / name), 0600u) << name;
 
     // A damaged CA stops the next start and is left as it is.
     second.stop();
-    std::ofstream(directory / "ca.pem", std::ios::trunc) << "not a certificate";
+    writeFile(directory / "ca.pem", "not a certificate");
     const auto error = ReferenceService({.stateDirectory = directory}).start();
     ASSERT_TRUE(error);
     EXPECT_NE(error->find("ca.pem"), std::string::npos) << *error;

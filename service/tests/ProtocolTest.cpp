@@ -28,16 +28,6 @@ std::string nested(size_t depth) {
     return text + "{}" + std::string(depth - 1, '}');
 }
 
-int connectTo(int port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    EXPECT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    return fd;
-}
-
 size_t trickle(char* buffer, size_t, size_t, void* stop) {
     if (static_cast<std::atomic<int>*>(stop)->load() < 0)
         return CURL_READFUNC_ABORT;
@@ -283,9 +273,15 @@ TEST_F(ProtocolTest, RefusesJsonNestedPastTheLimitAndAnswersWhileThirtyConnectio
     EXPECT_EQ(refused.status, 400);
     EXPECT_EQ(running.replyClaims(refused)["details"][0]["target"], "token");
 
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(running.service().port()));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     std::vector<int> idle;
-    for (int i = 0; i < 15; ++i)
-        idle.push_back(connectTo(running.service().port()));
+    for (int i = 0; i < 15; ++i) {
+        idle.push_back(::socket(AF_INET, SOCK_STREAM, 0));
+        EXPECT_EQ(::connect(idle.back(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    }
     std::atomic<int> progress{0};
     std::vector<std::thread> tricklers;
     for (int i = 0; i < 15; ++i)
@@ -304,10 +300,8 @@ TEST_F(ProtocolTest, RefusesJsonNestedPastTheLimitAndAnswersWhileThirtyConnectio
             curl_slist_free_all(headers);
             curl_easy_cleanup(curl);
         });
-    const auto deadline = std::chrono::steady_clock::now() + 30s;
-    while (progress < 30 && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(10ms);
-    EXPECT_GE(progress, 30) << "the trickling uploads did not start";
+    EXPECT_TRUE(velquor::test::waitUntil([&] { return progress >= 30; }, 30s))
+        << "the trickling uploads did not start";
 
     EXPECT_EQ(running.client().postJwt(device.baseURL + "v1/deviceInfo", device.token()).status, 200);
 

@@ -7,6 +7,7 @@
 #include "ServiceBase64.hpp"
 #include "ServiceClock.hpp"
 #include "ServiceKeys.hpp"
+#include "TestSupport.hpp"
 
 #include <nlohmann/json.hpp>
 
@@ -22,21 +23,8 @@
 namespace velquor::service::test {
 
 using nlohmann::json;
-
-// A private (0700) temporary directory, removed with everything in it.
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::filesystem::path& path() const { return path_; }
-
-private:
-    std::filesystem::path path_;
-};
-
-std::string readFile(const std::filesystem::path& path);
+using velquor::test::readFile;
+using velquor::test::TempDir;
 
 struct HttpReply {
     long status = 0;
