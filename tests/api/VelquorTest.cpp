@@ -14,8 +14,6 @@
 namespace velquor {
 namespace {
 
-using test::Delivery;
-
 // The compile-time macros say the same as the symbols (which follow the build number, and the
 // "sdkVersion" macro with them: the install test with another build number).
 TEST(VelquorVersionSymbols, MacrosMatchTheSymbols) {
@@ -44,7 +42,7 @@ TEST(VelquorRawValues, ConstructOnlyFromTheirRawValues) {
 // layer, working on the process's key store. (A refused configure: the process log test.)
 TEST(VelquorPublicInterface, OperationsReachTheProcessLayer) {
     test::ScopedLogSink log;
-    Delivery<std::optional<Error>> logs;
+    test::Delivery<std::optional<Error>> logs;
     Velquor::sendLogs([&](std::optional<std::string>, std::optional<Error> error) { logs.deliver(error); });
     const auto answer = logs.wait();
     ASSERT_TRUE(answer && *answer);

@@ -129,12 +129,8 @@ int httpInFlightScenario(const std::filesystem::path& dir) {
     static std::atomic<int> lost{0};
     for (int i = 0; i < 60; ++i) {
         const bool cut = i % 20 == 0;
-        http->send({"POST",
-                    base + (cut      ? "/close"
-                            : i % 10 ? "/echo"
-                                     : "/stall"),
-                    {},
-                    std::vector<std::uint8_t>(cut ? 8u << 20 : 1000, 'x')},
+        const char* path = cut ? "/close" : i % 10 ? "/echo" : "/stall";
+        http->send({"POST", base + path, {}, std::vector<std::uint8_t>(cut ? 8u << 20 : 1000, 'x')},
                    [cut](auto, auto error) {
                        startedAfterExit();
                        lost += cut && error && error->code == -1005;

@@ -53,7 +53,8 @@ TEST_F(DataManagerTest, DeviceDataCarriesEveryKeyWithItsTextAndType) {
 }
 
 // Also with a key store that cannot be read: the device data never fails, the claim sets do.
-TEST_F(DataManagerTest, MissingFactsBecomeTheirFallbackTexts) {
+// Texts that are not UTF-8 are cleaned, so the JSON can be written.
+TEST_F(DataManagerTest, MissingFactsBecomeTheirFallbackTextsAndBrokenTextsAreCleaned) {
     fixture.store->setForcedStatus(MemoryKeyStore::Operation::copyPassword, kKeyStoreIOError);
     fixture.keychain().setString("deviceMarketName", "iPhone 11");
     FixedDeviceFacts::Values none{.locale = {"en", std::nullopt}, .lock = false};
@@ -76,6 +77,21 @@ TEST_F(DataManagerTest, MissingFactsBecomeTheirFallbackTexts) {
     EXPECT_EQ(manager->appVersion(), std::nullopt);
     EXPECT_EQ(manager->getRequestClaims(), std::nullopt) << "no fingerprint";
     EXPECT_EQ(manager->getPayloadClaims(), std::nullopt);
+
+    fixture.facts->set({.systemVersion = std::string("17\xc3"),
+                        .deviceName = std::string("Phone\xff"),
+                        .modelIdentifier = std::string("x\x80"),
+                        .locale = {std::string("e\xfe"), std::string("U\xfe")}});
+    collaborators.bundle = std::make_shared<FixedBundle>(
+        std::map<std::string, std::string>{{"CFBundleIdentifier", "com.\xff"}, {"CFBundleName", "N\xff"}});
+    Json data = DataManager::make(collaborators)->getDeviceData();
+    EXPECT_NO_THROW((void)data.dump());
+    EXPECT_EQ(data["name"], "Phone\xEF\xBF\xBD");
+    EXPECT_EQ(data["os"]["version"], "17\xEF\xBF\xBD");
+    EXPECT_EQ(data["model"]["name"], "x\xEF\xBF\xBD");
+    EXPECT_EQ(data["locale"], "e\xEF\xBF\xBD-U\xEF\xBF\xBD");
+    EXPECT_EQ(data["application"]["bundleId"], "com.\xEF\xBF\xBD");
+    EXPECT_EQ(data["application"]["name"], "N\xEF\xBF\xBD");
 }
 
 TEST_F(DataManagerTest, NetworkTypeFollowsTheRoutingTable) {
@@ -127,27 +143,6 @@ TEST_F(DataManagerTest, PermissionAnswersArriveLaterAndShowInTheNextBuild) {
     manager->refreshPermissions();
     manager.reset();
     ASSERT_TRUE(test::waitUntil([&] { return fixture.facts->backgroundReads() > readsBefore; }));
-}
-
-TEST_F(DataManagerTest, TextsThatAreNotUtf8AreCleanedSoJsonCanBeWritten) {
-    auto values = fixture.facts->values();
-    values.deviceName = std::string("Phone\xff");
-    values.systemVersion = std::string("17\xc3");
-    values.modelIdentifier = std::string("x\x80");
-    values.locale = {std::string("e\xfe"), std::string("U\xfe")};
-    fixture.facts->set(values);
-    auto collaborators = fixture.collaborators();
-    collaborators.bundle = std::make_shared<FixedBundle>(
-        std::map<std::string, std::string>{{"CFBundleIdentifier", "com.\xff"}, {"CFBundleName", "N\xff"}});
-    auto manager = DataManager::make(collaborators);
-    Json data = manager->getDeviceData();
-    EXPECT_NO_THROW((void)data.dump());
-    EXPECT_EQ(data["name"], "Phone\xEF\xBF\xBD");
-    EXPECT_EQ(data["os"]["version"], "17\xEF\xBF\xBD");
-    EXPECT_EQ(data["model"]["name"], "x\xEF\xBF\xBD");
-    EXPECT_EQ(data["locale"], "e\xEF\xBF\xBD-U\xEF\xBF\xBD");
-    EXPECT_EQ(data["application"]["bundleId"], "com.\xEF\xBF\xBD");
-    EXPECT_EQ(data["application"]["name"], "N\xEF\xBF\xBD");
 }
 
 // Before and after pairing: the claim sets' members, and two sets built at one instant differ in

@@ -8,6 +8,7 @@
 
 #include "DeviceTestSupport.hpp"
 #include "FoundationSupport.hpp"
+#include "OpenSSLTestKeys.hpp"
 #include "ServiceTestSupport.hpp"
 #include "TokenTestSupport.hpp"
 

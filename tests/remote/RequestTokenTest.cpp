@@ -51,7 +51,7 @@ TEST_F(RequestTokenTest, RequestIsUnsignedUntilPairedAndItsClaimsWinOverParamete
     auto decoded = test::decode(tokens().makeRequestToken(pairing).value());
     ASSERT_TRUE(decoded);
     EXPECT_EQ(decoded->header, (Json{{"alg", "none"}, {"typ", "JWT"}}));
-    EXPECT_EQ(decoded->signatureSegment, "");
+    EXPECT_EQ(decoded->token.base64Parts.signature, "");
     // The service refuses a pairing without its three parameters (the communication tests pair).
     EXPECT_FALSE(decoded->claims.contains("iss")) << "the claim set is the unpaired one";
     EXPECT_TRUE(
@@ -69,7 +69,7 @@ TEST_F(RequestTokenTest, RequestIsUnsignedUntilPairedAndItsClaimsWinOverParamete
     decoded = test::decode(tokens().makeRequestToken(pairing).value());
     ASSERT_TRUE(decoded);
     EXPECT_EQ(decoded->header, (Json{{"alg", "RS256"}, {"typ", "JWT"}}));
-    EXPECT_EQ(decoded->signatureSegment.size(), 342u) << "signed with an RSA-2048 device key";
+    EXPECT_EQ(decoded->token.base64Parts.signature.size(), 342u) << "signed with an RSA-2048 device key";
     EXPECT_TRUE(test::verifiesWithDevicePublicKey(decoded->token, fixture.keychain()));
 
     RequestToken shared = tokens();
@@ -93,7 +93,7 @@ TEST_F(RequestTokenTest, PayloadCarriesThePayloadClaimSet) {
     EXPECT_TRUE(fixture.store->hasKey(std::string(items::kDevicePrivateKeyTag)));
     ASSERT_TRUE(fresh);
     EXPECT_EQ(fresh->header, (Json{{"alg", "none"}, {"typ", "JWT"}}));
-    EXPECT_EQ(fresh->signatureSegment, "");
+    EXPECT_EQ(fresh->token.base64Parts.signature, "");
     EXPECT_EQ(fresh->claims["metadata"], (Json{{"application", Json{{"bundleId", "com.example.host"}}}}));
     EXPECT_TRUE(sink->contains("Payload Params={"));
 

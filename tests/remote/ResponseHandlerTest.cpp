@@ -1,6 +1,5 @@
 #include "remote/ResponseHandler.hpp"
 
-#include "platform/memory/MemoryKeyStore.hpp"
 #include "util/Base64.hpp"
 
 #include "FoundationSupport.hpp"

@@ -1,6 +1,6 @@
-// Fixtures for the device data, request token and payload tests: device facts the test fixes,
-// a key store whose private key refuses to sign, a bundle with chosen values, and a DataManager
-// over real queues, a memory key store and a routing table in a temp directory.
+// Fixtures for the device data, request token and payload tests: device facts the test fixes, a
+// bundle with chosen values, and a DataManager over real queues, a memory key store and a routing
+// table in a temp directory.
 #pragma once
 
 #include "device/DataManager.hpp"
@@ -10,7 +10,6 @@
 #include "platform/memory/MemoryKeyStore.hpp"
 #include "state/Keychain.hpp"
 
-#include "OpenSSLTestKeys.hpp"
 #include "TestSupport.hpp"
 
 #include <velquor/DeviceFacts.hpp>
@@ -141,8 +140,6 @@ struct DeviceFixture {
 
     DeviceFixture() { writeRoutes(routes.path(), "wlan0"); }
     ~DeviceFixture() { facts->release(); }
-    DeviceFixture(const DeviceFixture&) = delete;
-    DeviceFixture& operator=(const DeviceFixture&) = delete;
 
     detail::DataManager::Collaborators collaborators(std::shared_ptr<KeyStore> keyStore = nullptr) {
         detail::DataManager::Collaborators c;

@@ -16,8 +16,7 @@ namespace velquor::test {
 struct DecodedToken {
     Json header;
     Json claims;
-    std::string signatureSegment;
-    detail::JSONWebToken token;
+    detail::JSONWebToken token; // its signature segment included
 };
 
 inline std::optional<DecodedToken> decode(const std::string& compact) {
@@ -28,7 +27,7 @@ inline std::optional<DecodedToken> decode(const std::string& compact) {
     }
     auto header = detail::base64URLDecoded(parsed->base64Parts.header);
     return DecodedToken{Json::parse(header->begin(), header->end()), parsed->payload.jsonPayload,
-                        parsed->base64Parts.signature, parsed.value()};
+                        parsed.value()};
 }
 
 // True when the token's RS256 signature verifies with the exported device public key.
