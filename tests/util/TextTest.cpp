@@ -6,7 +6,6 @@
 #include "util/BoundedJson.hpp"
 #include "util/Utf8.hpp"
 
-#include "flow/LogicLayer.hpp"
 #include "jwt/JSONWebToken.hpp"
 #include "remote/wire/EnrollmentResponse.hpp"
 #include "remote/wire/ServerErrorResponse.hpp"
@@ -162,19 +161,6 @@ TEST(BoundedJsonDepth, EveryOutsideReaderAcceptsUpTo64Levels) {
                 }
                 EXPECT_EQ(EnrollmentResponse::decode(std::string_view(text)).has_value(), accepted);
                 EXPECT_EQ(ServerErrorResponse::decode(std::string_view(text)).has_value(), accepted);
-
-                std::optional<Error> error;
-                int calls = 0;
-                LogicLayer::pairWithIdToken(token, [&](std::optional<PairingObject>, std::optional<Error> e) {
-                    ++calls;
-                    error = std::move(e);
-                });
-                EXPECT_EQ(calls, 1);
-                if (!accepted) {
-                    ASSERT_TRUE(error);
-                    EXPECT_EQ(error->code(), 10005); // pairingKeyError
-                    EXPECT_EQ(error->userInfo().at("internalErrorCode"), 20018);
-                }
             }
         });
 }

@@ -12,7 +12,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <functional>
 #include <regex>
 #include <thread>
 
@@ -186,6 +185,8 @@ TEST_F(FileKeyStoreTest, DamagedOrForeignItemFilesReadAsFailure) {
     EXPECT_EQ(store_.replacePassword("s", "a", bytesOf("repaired")), kKeyStoreSuccess);
     EXPECT_EQ(store_.copyPassword("s", "a", data), kKeyStoreSuccess);
     EXPECT_EQ(data, bytesOf("repaired"));
+    writeFile(itemA, "damaged");
+    EXPECT_EQ(store_.deletePassword("s", "a"), kKeyStoreSuccess);
 }
 
 // Each thread uses a handle of its own, as another process would.
@@ -230,8 +231,8 @@ TEST_F(FileKeyStoreTest, ConcurrentHandlesSeeAtomicReplacesAndExactlyOneWinnerOf
 }
 
 // The other store stands for another process: its changes reach this one only through the files;
-// a parsed key is reused until its file changes.
-TEST_F(FileKeyStoreTest, KeysAreParsedOnceAndItemsReadAgainSeeChangesFromAnyProcess) {
+// a parsed key is reused until its file changes. (Passwords: FileKeyStoreOperation.)
+TEST_F(FileKeyStoreTest, KeysAreParsedOnceAndReadAgainAfterAnotherProcessChangesThem) {
     FileKeyStore other(dir_);
     ASSERT_EQ(store_.generateRSAKeyPair(kPublicTag, kPrivateTag, 2048), kKeyStoreSuccess);
     std::shared_ptr<const KeyRef> first, again, changed;
@@ -251,15 +252,6 @@ TEST_F(FileKeyStoreTest, KeysAreParsedOnceAndItemsReadAgainSeeChangesFromAnyProc
         << "signs with the new key";
     ASSERT_EQ(other.deleteKey(kPrivateTag), kKeyStoreSuccess);
     EXPECT_EQ(store_.copyKeyRef(kPrivateTag, changed), kKeyStoreItemNotFound);
-
-    // Passwords are read from their files each time.
-    ASSERT_EQ(store_.addPassword("s", "a", bytesOf("one")), kKeyStoreSuccess);
-    ASSERT_EQ(store_.copyPassword("s", "a", data), kKeyStoreSuccess);
-    ASSERT_EQ(other.replacePassword("s", "a", bytesOf("two")), kKeyStoreSuccess);
-    ASSERT_EQ(store_.copyPassword("s", "a", data), kKeyStoreSuccess);
-    EXPECT_EQ(data, bytesOf("two"));
-    ASSERT_EQ(other.deletePassword("s", "a"), kKeyStoreSuccess);
-    EXPECT_EQ(store_.copyPassword("s", "a", data), kKeyStoreItemNotFound);
 }
 
 std::string readItem(FileKeyStore& store) {
@@ -296,6 +288,8 @@ TEST(FileKeyStoreOperation, EachOperationChecksTheDirectoryOnceAndTheNextAfresh)
         const KeyStoreOperation operation;
         EXPECT_EQ(readItem(store), "two");
     }
+    ASSERT_EQ(elsewhere.deletePassword("service", "account"), kKeyStoreSuccess);
+    EXPECT_EQ(readItem(store), "status " + std::to_string(kKeyStoreItemNotFound));
     fs::rename(path, root.path() / "moved");
     fs::create_directory_symlink(other, path); // a planted link to an acceptable directory
     {
@@ -305,8 +299,8 @@ TEST(FileKeyStoreOperation, EachOperationChecksTheDirectoryOnceAndTheNextAfresh)
     EXPECT_EQ(readItem(store), "status " + std::to_string(kKeyStoreIOError)) << "outside any operation too";
 }
 
-// SHA-256 to SHA-512 are signed through these references in the token signer's tests; SHA-1 only
-// here.
+// SHA-256 to SHA-512 are signed through these references, and verified through a private key's
+// public half, in the token signer's tests; SHA-1 only here.
 TEST(OpenSSLKeyRef, RawSignEqualsOneShotSigningAndRefusesWhatDoesNotMatch) {
     // A key as the key store's private reference, a public one read back from PKCS#1 as the store
     // does, and OpenSSL's own handle.
@@ -321,16 +315,11 @@ TEST(OpenSSLKeyRef, RawSignEqualsOneShotSigningAndRefusesWhatDoesNotMatch) {
     EXPECT_EQ(signature, test::referenceSign(reference.get(), EVP_sha1(), test::bytesOf(message)))
         << "the DigestInfo must be part of the signature";
     EXPECT_EQ(publicRef.rawVerify(DigestAlgorithm::sha1, digest, signature), kKeyStoreSuccess);
-    EXPECT_EQ(privateRef->rawVerify(DigestAlgorithm::sha1, digest, signature), kKeyStoreSuccess)
-        << "a private key verifies through its public half";
 
     // Signatures that do not match are rejected.
     auto tampered = signature;
     tampered[10] ^= 0x80;
     EXPECT_EQ(publicRef.rawVerify(DigestAlgorithm::sha1, digest, tampered), kKeyStoreVerifyFailed);
-    EXPECT_EQ(
-        publicRef.rawVerify(DigestAlgorithm::sha1, test::digestOf(DigestAlgorithm::sha1, "other"), signature),
-        kKeyStoreVerifyFailed);
     EXPECT_EQ(publicRef.rawVerify(DigestAlgorithm::sha256, test::digestOf(DigestAlgorithm::sha256, message),
                                   signature),
               kKeyStoreVerifyFailed)

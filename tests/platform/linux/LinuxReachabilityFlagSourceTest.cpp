@@ -50,13 +50,10 @@ protected:
         test::writeFile(root.path() / relative, text);
     }
     void routes(const std::string& lines) { write("proc/net/route", kHeader + lines); }
-    void link(const std::string& name, const std::string& operstate = "up", const std::string& uevent = "",
-              bool wireless = false) {
+    void link(const std::string& name, const std::string& operstate = "up", const std::string& uevent = "") {
         write("sys/class/net/" + name + "/operstate", operstate + "\n");
         write("sys/class/net/" + name + "/type", "1\n");
         write("sys/class/net/" + name + "/uevent", "INTERFACE=" + name + "\nIFINDEX=3\n" + uevent);
-        if (wireless)
-            std::filesystem::create_directories(root.path() / "sys/class/net" / name / "wireless");
     }
 
     test::TempDir root;
@@ -73,8 +70,8 @@ TEST_F(LinuxReachabilityFlagSourceTest, FlagsFollowTheBestUsableDefaultRoute) {
     link("eth2", "dormant");
     link("lo", "unknown");
     write("sys/class/net/loop1/type", "772\n");
-    link("wlp2s0", "up", "DEVTYPE=wlan\n", true);
-    link("wlan1", "down", "DEVTYPE=wlan\n", true);
+    link("wlp2s0", "up", "DEVTYPE=wlan\n");
+    link("wlan1", "down", "DEVTYPE=wlan\n");
     link("wwan0", "unknown");
     link("usb0", "up", "DEVTYPE=wwan\n");
     const std::string lan = ipv4Route("eth0", "000200C0", "0001", 0, "00FFFFFF");
