@@ -302,6 +302,13 @@ struct Fixture {
         return signWithKid(header, claims, device);
     }
 
+    std::vector<std::string> tokens(const Device& device, int count) const {
+        std::vector<std::string> made;
+        while (static_cast<int>(made.size()) < count)
+            made.push_back(token(device));
+        return made;
+    }
+
     static std::string signWithKid(const std::string& header, const json& claims, const Device& device);
 };
 
@@ -313,6 +320,15 @@ Fixture& fixture() {
 Fixture& childFixture() {
     static Fixture instance(true);
     return instance;
+}
+
+// The service program's fixture, or nullptr when it did not start (the run is then skipped).
+Fixture* startedChild(benchmark::State& state) {
+    auto& setup = childFixture();
+    if (setup.error.empty())
+        return &setup;
+    state.SkipWithError(("no service program: " + setup.error).c_str());
+    return nullptr;
 }
 
 std::string base64Url(const std::string& bytes) {
@@ -357,9 +373,7 @@ void BM_SignedDeviceInfoRoundTrips(benchmark::State& state) {
         return;
     }
     const auto& device = setup.devices[static_cast<size_t>(state.thread_index())];
-    std::vector<std::string> tokens;
-    for (int i = 0; i < requestsPerThread; ++i)
-        tokens.push_back(setup.token(device));
+    const auto tokens = setup.tokens(device, requestsPerThread);
     const auto url = setup.baseURL + "v1/deviceInfo";
     Client client(setup.caFile);
     std::string reply;
@@ -433,15 +447,12 @@ void measureCpuPerReply(benchmark::State& state, Client& client, const std::stri
 }
 
 void BM_ChildServiceCpuPerReply(benchmark::State& state) {
-    auto& setup = childFixture();
-    if (!setup.error.empty()) {
-        state.SkipWithError(("no service program: " + setup.error).c_str());
+    auto* started = startedChild(state);
+    if (!started)
         return;
-    }
+    auto& setup = *started;
     const auto& device = setup.devices[0];
-    std::vector<std::string> tokens;
-    for (int i = 0; i < childRequests; ++i)
-        tokens.push_back(setup.token(device));
+    const auto tokens = setup.tokens(device, childRequests);
     const auto url = setup.baseURL + "v1/deviceInfo";
     Client client(setup.caFile);
     std::string reply;
@@ -555,8 +566,8 @@ private:
             const auto signature = ServiceBase64::decodeURL(token.substr(dot + 1));
             const bool valid = dot != std::string_view::npos && signature &&
                                deviceKey_.verifySha256(token.substr(0, dot), *signature);
-            const auto body =
-                signingInput_ + "." + ServiceBase64::encodeURL(*signingKey_->signSha256(signingInput_));
+            const auto body = signingInput_ + "." +
+                              ServiceBase64::encodeURL(signingKey_->signSha256(signingInput_).value_or(""));
             const auto reply =
                 std::string(valid ? "HTTP/1.1 200 OK" : "HTTP/1.1 401 Unauthorized") +
                 "\r\ncontent-type: application/jwt\r\ncontent-length: " + std::to_string(body.size()) +
@@ -588,19 +599,16 @@ private:
 };
 
 void BM_MinimalSignerCpuPerReply(benchmark::State& state) {
-    auto& setup = childFixture();
-    if (!setup.error.empty()) {
-        state.SkipWithError(("no service program: " + setup.error).c_str());
+    auto* started = startedChild(state);
+    if (!started)
         return;
-    }
+    auto& setup = *started;
     const auto& device = setup.devices[0];
     Client client(setup.caFile);
     std::string reply;
     client.post(setup.baseURL + "v1/deviceInfo", setup.token(device), reply);
     MinimalSigner signer(setup.directory / "state", *device.key, reply);
-    std::vector<std::string> tokens;
-    for (int i = 0; i < childRequests; ++i)
-        tokens.push_back(setup.token(device));
+    const auto tokens = setup.tokens(device, childRequests);
     if (signer.url().empty() || client.post(signer.url(), tokens[0], reply) != 200) {
         state.SkipWithError(("the minimal signer did not answer: " + reply).c_str());
         return;
