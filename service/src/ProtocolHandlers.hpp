@@ -12,14 +12,15 @@
 namespace velquor::service {
 
 // Thread-safe: handlers run concurrently on the server's request threads; all state is in the
-// store, which serialises its own access.
+// store and the token ids, which serialise their own access.
 class ProtocolHandlers {
 public:
     // `maxUploadBytes` bounds the archives stored in total.
-    ProtocolHandlers(ServiceStore& store, const ServiceKeys& serviceKey, uint64_t maxUploadBytes)
+    ProtocolHandlers(ServiceStore& store, TokenIdLog& tokenIds, const ServiceKeys& serviceKey,
+                     uint64_t maxUploadBytes)
         : store_(store)
         , serviceKey_(serviceKey)
-        , authenticator_(store)
+        , authenticator_(store, tokenIds)
         , maxUploadBytes_(maxUploadBytes) {}
 
     // Whether `path` (relative to a region's base address) names a request kind.

@@ -6,10 +6,12 @@
 #include "FaultInjector.hpp"
 #include "ProtocolHandlers.hpp"
 #include "RandomIds.hpp"
+#include "ServiceClock.hpp"
 #include "ServiceKeys.hpp"
 #include "ServiceStore.hpp"
 #include "ServiceToken.hpp"
 #include "TlsServer.hpp"
+#include "TokenIdLog.hpp"
 
 #include <httplib.h>
 
@@ -136,6 +138,7 @@ struct ReferenceService::Impl {
     std::optional<ServiceKeys> foreignKey;
     std::string foreignPublicKey;
     std::unique_ptr<ServiceStore> store;
+    std::unique_ptr<TokenIdLog> tokenIds;
     FaultInjector faults;
     std::unique_ptr<ProtocolHandlers> protocol;
     std::unique_ptr<AdminHandlers> admin;
@@ -194,7 +197,10 @@ std::optional<std::string> ReferenceService::Impl::prepareState() {
     store = ServiceStore::open(directory / "service.db", error);
     if (!store)
         return error;
-    protocol = std::make_unique<ProtocolHandlers>(*store, *serviceKey, options.maxUploadBytes);
+    tokenIds = TokenIdLog::open(directory / "token-ids", nowSeconds(), error);
+    if (!tokenIds)
+        return error;
+    protocol = std::make_unique<ProtocolHandlers>(*store, *tokenIds, *serviceKey, options.maxUploadBytes);
     admin = std::make_unique<AdminHandlers>(*store, *serviceKey, faults, [this](Region region) {
         return baseURL(listeners.empty() ? 0 : listeners[0]->port, region);
     });

@@ -19,7 +19,7 @@ std::optional<std::string> textClaim(const nlohmann::json& claims, const char* n
 std::variant<AuthenticatedRequest, ServiceError>
 RequestAuthenticator::authenticate(std::string_view compact, Region region, ClaimSet expected) {
     std::string problem;
-    const auto token = ServiceToken::parse(compact, problem);
+    auto token = ServiceToken::parse(compact, problem);
     if (!token)
         return ServiceError::invalidData("token", "MALFORMED_TOKEN",
                                          "The request token is malformed: " + problem + ".");
@@ -56,7 +56,7 @@ RequestAuthenticator::authenticate(std::string_view compact, Region region, Clai
         return *refused;
     if (auto replayed = recordTokenId(claims))
         return *replayed;
-    return AuthenticatedRequest{std::move(*device), claims};
+    return AuthenticatedRequest{std::move(*device), std::move(*token).claims()};
 }
 
 std::optional<ServiceKeys> RequestAuthenticator::deviceKey(const std::string& publicKeyBase64) {
@@ -102,8 +102,8 @@ std::optional<ServiceError> RequestAuthenticator::checkFreshness(const nlohmann:
 }
 
 std::optional<ServiceError> RequestAuthenticator::recordTokenId(const nlohmann::json& claims) {
-    if (!store_.recordTokenId(claims.at("jti").get<std::string>(), claims.at("exp").get<int64_t>(),
-                              nowSeconds()))
+    if (!tokenIds_.record(claims.at("jti").get_ref<const std::string&>(), claims.at("exp").get<int64_t>(),
+                          nowSeconds()))
         return ServiceError::unauthorized("jti", "TOKEN_REPLAYED", "This request token was already used.");
     return std::nullopt;
 }

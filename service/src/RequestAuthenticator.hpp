@@ -7,6 +7,7 @@
 #include "ClaimShape.hpp"
 #include "ServiceError.hpp"
 #include "ServiceStore.hpp"
+#include "TokenIdLog.hpp"
 
 #include "ServiceKeys.hpp"
 
@@ -26,11 +27,13 @@ struct AuthenticatedRequest {
     nlohmann::json claims;
 };
 
-// Thread-safe (the store serialises its own access; the key cache has its own lock).
+// Thread-safe (the store and the token ids serialise their own access; the key cache has its own
+// lock).
 class RequestAuthenticator {
 public:
-    explicit RequestAuthenticator(ServiceStore& store)
-        : store_(store) {}
+    RequestAuthenticator(ServiceStore& store, TokenIdLog& tokenIds)
+        : store_(store)
+        , tokenIds_(tokenIds) {}
 
     // The device and the verified claims, or the refusal. The "jti" is recorded only when every
     // other check has passed, so a refused token does not burn its id.
@@ -49,6 +52,7 @@ private:
     std::optional<ServiceKeys> deviceKey(const std::string& publicKeyBase64);
 
     ServiceStore& store_;
+    TokenIdLog& tokenIds_;
     std::mutex keysMutex_;
     std::map<std::string, ServiceKeys> keys_;
 };

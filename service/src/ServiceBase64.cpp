@@ -11,16 +11,16 @@ constexpr std::string_view standardAlphabet =
 constexpr std::string_view urlAlphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
 
 std::string encodeWith(std::string_view bytes, std::string_view alphabet, bool pad) {
-    std::string out;
-    out.reserve((bytes.size() + 2) / 3 * 4);
+    std::string out((bytes.size() / 3) * 4, '\0');
+    char* next = out.data();
     size_t i = 0;
     for (; i + 2 < bytes.size(); i += 3) {
         const uint32_t n = (uint32_t(uint8_t(bytes[i])) << 16) | (uint32_t(uint8_t(bytes[i + 1])) << 8) |
                            uint32_t(uint8_t(bytes[i + 2]));
-        out += alphabet[(n >> 18) & 63];
-        out += alphabet[(n >> 12) & 63];
-        out += alphabet[(n >> 6) & 63];
-        out += alphabet[n & 63];
+        *next++ = alphabet[(n >> 18) & 63];
+        *next++ = alphabet[(n >> 12) & 63];
+        *next++ = alphabet[(n >> 6) & 63];
+        *next++ = alphabet[n & 63];
     }
     const size_t rest = bytes.size() - i;
     if (rest == 1) {
@@ -53,8 +53,8 @@ std::array<int8_t, 256> reverseOf(std::string_view alphabet) {
 std::optional<std::string> decodeSymbols(std::string_view text, const std::array<int8_t, 256>& table) {
     if (text.size() % 4 == 1)
         return std::nullopt;
-    std::string out;
-    out.reserve(text.size() * 3 / 4);
+    std::string out(text.size() * 3 / 4, '\0');
+    char* next = out.data();
     uint32_t buffer = 0;
     int bits = 0;
     for (const char c : text) {
@@ -65,7 +65,7 @@ std::optional<std::string> decodeSymbols(std::string_view text, const std::array
         bits += 6;
         if (bits >= 8) {
             bits -= 8;
-            out += char((buffer >> bits) & 0xFF);
+            *next++ = char((buffer >> bits) & 0xFF);
         }
     }
     if (bits > 0 && (buffer & ((1u << bits) - 1)) != 0)

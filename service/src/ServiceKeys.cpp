@@ -20,18 +20,10 @@ namespace {
 
 enum class Use { sign, verify };
 
-constexpr size_t sha256Size = 32;
-
 // Fetched once: an implicit fetch by name on every digest costs a lookup in OpenSSL's method store.
-const EVP_MD* sha256() {
+const EVP_MD* sha256Method() {
     static EVP_MD* const md = EVP_MD_fetch(nullptr, "SHA2-256", nullptr);
     return md;
-}
-
-bool digest(std::string_view data, unsigned char (&out)[sha256Size]) {
-    unsigned int length = 0;
-    return sha256() && EVP_Digest(data.data(), data.size(), out, &length, sha256(), nullptr) == 1 &&
-           length == sha256Size;
 }
 
 } // namespace
@@ -67,7 +59,7 @@ public:
                            (use == Use::sign ? EVP_PKEY_sign_init(context.get())
                                              : EVP_PKEY_verify_init(context.get())) == 1 &&
                            EVP_PKEY_CTX_set_rsa_padding(context.get(), RSA_PKCS1_PADDING) == 1 &&
-                           EVP_PKEY_CTX_set_signature_md(context.get(), sha256()) == 1;
+                           EVP_PKEY_CTX_set_signature_md(context.get(), sha256Method()) == 1;
         return ready ? std::move(context) : nullptr;
     }
     void giveBack(Use use, EVP_PKEY_CTX_ptr context) {
@@ -173,21 +165,28 @@ std::string ServiceKeys::encodePublic() const {
     return ServiceBase64::encode(publicKeyDer());
 }
 
+bool ServiceKeys::sha256(std::string_view data, Sha256& out) {
+    unsigned int length = 0;
+    const EVP_MD* md = sha256Method();
+    return md && EVP_Digest(data.data(), data.size(), out.data(), &length, md, nullptr) == 1 &&
+           length == out.size();
+}
+
 int ServiceKeys::bits() const {
     return EVP_PKEY_get_bits(key_.get());
 }
 
 std::optional<std::string> ServiceKeys::signSha256(std::string_view data) const {
-    unsigned char hash[sha256Size];
-    auto context = key_ && digest(data, hash) ? contexts_->take(Use::sign) : nullptr;
+    Sha256 hash;
+    auto context = key_ && sha256(data, hash) ? contexts_->take(Use::sign) : nullptr;
     size_t length = 0;
-    if (!context || EVP_PKEY_sign(context.get(), nullptr, &length, hash, sizeof hash) != 1) {
+    if (!context || EVP_PKEY_sign(context.get(), nullptr, &length, hash.data(), hash.size()) != 1) {
         drainOpenSSLErrors();
         return std::nullopt;
     }
     std::string signature(length, '\0');
-    if (EVP_PKEY_sign(context.get(), reinterpret_cast<unsigned char*>(signature.data()), &length, hash,
-                      sizeof hash) != 1) {
+    if (EVP_PKEY_sign(context.get(), reinterpret_cast<unsigned char*>(signature.data()), &length, hash.data(),
+                      hash.size()) != 1) {
         drainOpenSSLErrors();
         return std::nullopt;
     }
@@ -197,15 +196,15 @@ std::optional<std::string> ServiceKeys::signSha256(std::string_view data) const 
 }
 
 bool ServiceKeys::verifySha256(std::string_view data, std::string_view signature) const {
-    unsigned char hash[sha256Size];
-    auto context = key_ && digest(data, hash) ? contexts_->take(Use::verify) : nullptr;
+    Sha256 hash;
+    auto context = key_ && sha256(data, hash) ? contexts_->take(Use::verify) : nullptr;
     if (!context) {
         drainOpenSSLErrors();
         return false;
     }
     const int result =
         EVP_PKEY_verify(context.get(), reinterpret_cast<const unsigned char*>(signature.data()),
-                        signature.size(), hash, sizeof hash);
+                        signature.size(), hash.data(), hash.size());
     // A refused signature leaves the context as usable as an accepted one; an internal failure
     // (below 0) does not.
     if (result >= 0)

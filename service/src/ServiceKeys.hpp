@@ -5,6 +5,7 @@
 
 #include "util/OpenSSLPtr.hpp"
 
+#include <array>
 #include <memory>
 #include <optional>
 #include <string>
@@ -24,6 +25,10 @@ public:
     // A device public key from standard Base64 of an X.509 SubjectPublicKeyInfo. Anything else (a
     // bare PKCS#1 key included), trailing bytes, non-RSA keys and keys under 2048 bits are refused.
     static std::optional<ServiceKeys> fromPublicBase64(std::string_view text, std::string& error);
+
+    using Sha256 = std::array<unsigned char, 32>;
+    // The SHA-256 of `data` into `out`; false only when OpenSSL cannot digest.
+    static bool sha256(std::string_view data, Sha256& out);
 
     // PKCS#8 PEM of the private key ("" when this is a public key).
     std::string privatePem() const;

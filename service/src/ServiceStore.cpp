@@ -21,9 +21,8 @@ CREATE TABLE IF NOT EXISTS devices(
     region TEXT NOT NULL, public_key TEXT NOT NULL, marketing_name TEXT NOT NULL,
     user_id TEXT NOT NULL, push_token TEXT, sandbox INTEGER NOT NULL, finalized INTEGER NOT NULL,
     created_at INTEGER NOT NULL, updated_at INTEGER NOT NULL);
--- Written on every signed request, so one B-tree and no index: the minutely prune scans it.
-CREATE TABLE IF NOT EXISTS token_ids(jti TEXT PRIMARY KEY, expires_at INTEGER NOT NULL) WITHOUT ROWID;
-DROP INDEX IF EXISTS token_ids_expiry;
+-- Token ids moved to their own append-only file (TokenIdLog); an older database's table goes.
+DROP TABLE IF EXISTS token_ids;
 CREATE TABLE IF NOT EXISTS authentications(
     seq INTEGER PRIMARY KEY AUTOINCREMENT, id TEXT UNIQUE NOT NULL, device_id TEXT NOT NULL,
     status TEXT NOT NULL, created_at_ms INTEGER NOT NULL, expires_at_ms INTEGER NOT NULL,
@@ -357,20 +356,6 @@ void ServiceStore::setPushToken(const std::string& deviceId, const std::string& 
     keptDevices_.erase(deviceId);
     Statement update(*this, "UPDATE devices SET push_token = ?, sandbox = ?, updated_at = ? WHERE id = ?");
     update.bind(1, token).bind(2, int64_t{sandbox}).bind(3, now).bind(4, deviceId).step();
-}
-
-bool ServiceStore::recordTokenId(const std::string& jti, int64_t expiresAt, int64_t now) {
-    constexpr int64_t pruneEverySeconds = 60;
-    std::lock_guard lock(mutex_);
-    // Expired ids go once a minute, not on every request: an expired token is refused anyway.
-    if (now >= nextPrune_) {
-        Statement prune(*this, "DELETE FROM token_ids WHERE expires_at < ?");
-        prune.bind(1, now).step();
-        nextPrune_ = now + pruneEverySeconds;
-    }
-    Statement insert(*this, "INSERT INTO token_ids(jti, expires_at) VALUES(?, ?)");
-    insert.bind(1, jti).bind(2, expiresAt);
-    return insert.stepUnlessDuplicate();
 }
 
 void ServiceStore::insertAuthentication(const AuthenticationRecord& record) {

@@ -96,10 +96,6 @@ public:
     void setFinalized(const std::string& deviceId, int64_t now);
     void setPushToken(const std::string& deviceId, const std::string& token, bool sandbox, int64_t now);
 
-    // Records a token id; false when it was seen before. Ids whose token has expired are dropped
-    // about once a minute, since an expired token is refused anyway.
-    bool recordTokenId(const std::string& jti, int64_t expiresAt, int64_t now);
-
     void insertAuthentication(const AuthenticationRecord& record);
     std::optional<AuthenticationRecord> authentication(const std::string& id);
     std::vector<AuthenticationRecord> authentications();
@@ -130,7 +126,6 @@ private:
     static constexpr size_t mostKeptRows = 4096;
 
     std::unordered_map<std::string, sqlite3_stmt*> statements_; // guarded by mutex_
-    int64_t nextPrune_ = 0;                                     // guarded by mutex_
     // Rows read before, by device id; a log request entry of nullopt: the device has none.
     std::unordered_map<std::string, DeviceRecord> keptDevices_;                        // guarded by mutex_
     std::unordered_map<std::string, std::optional<LogRequestRecord>> keptLogRequests_; // guarded by mutex_

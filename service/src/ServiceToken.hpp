@@ -27,7 +27,9 @@ public:
     static std::string unsignedToken(const nlohmann::json& claims);
 
     const nlohmann::json& header() const { return header_; }
-    const nlohmann::json& claims() const { return claims_; }
+    const nlohmann::json& claims() const& { return claims_; }
+    // Moves the claims out of a token no longer needed, sparing a copy of the whole tree.
+    nlohmann::json claims() && { return std::move(claims_); }
     const std::string& algorithm() const { return algorithm_; }
     // The header's "kid" when it is text.
     std::optional<std::string> keyId() const;
