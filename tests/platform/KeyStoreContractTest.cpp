@@ -9,8 +9,6 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
-
 namespace velquor::detail {
 namespace {
 

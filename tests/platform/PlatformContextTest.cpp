@@ -10,7 +10,6 @@
 #include <gtest/gtest.h>
 
 #include <regex>
-
 #include <tuple>
 
 namespace velquor::detail {
@@ -18,9 +17,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
-TEST(PlatformContextResolve, FillsEveryDefaultPerHostUnderTheDataDirectory) {
-    test::TempDir data;
-    test::ScopedEnv xdg("XDG_DATA_HOME", data.path().string());
+// Without a bundle identifier the executable path names the directories, under HOME when the data
+// directory is not absolute.
+TEST(PlatformContextResolve, FillsEveryDefaultPerHostUnderTheDataDirectoryOrHome) {
+    test::TempDir data, home;
+    test::ScopedEnv xdg("XDG_DATA_HOME", data.path().string()); // restored at the end
     Configuration configuration;
     configuration.hostApplication.bundleIdentifier = "com.example/host";
     const Platform platform = PlatformContext::resolve(configuration);
@@ -35,20 +36,17 @@ TEST(PlatformContextResolve, FillsEveryDefaultPerHostUnderTheDataDirectory) {
     EXPECT_EQ(platform.services.queues, ThreadPoolDispatchQueues::processWide())
         << "one main queue per process";
     EXPECT_FALSE(fs::exists(data.path() / "velquor")) << "resolving creates no directory";
-}
 
-TEST(PlatformContextResolve, WithoutABundleIdentifierTheExecutablePathNamesTheDirectories) {
-    test::TempDir home;
-    test::ScopedEnv xdg("XDG_DATA_HOME", "relative/is/ignored");
+    ::setenv("XDG_DATA_HOME", "relative/is/ignored", 1);
     test::ScopedEnv homeEnv("HOME", home.path().string());
-    const Platform platform = PlatformContext::resolve({});
-    const auto name = platform.configuration.keyStoreDirectory.filename().string();
+    const Platform defaults = PlatformContext::resolve({});
+    const auto name = defaults.configuration.keyStoreDirectory.filename().string();
     const auto program = fs::canonical("/proc/self/exe").filename().string();
     EXPECT_TRUE(std::regex_match(name, std::regex(program + "-[0-9a-f]{16}"))) << name;
-    EXPECT_EQ(platform.configuration.keyStoreDirectory, home.path() / ".local/share/velquor/keystore" / name);
-    EXPECT_EQ(platform.configuration.applicationDirectory,
+    EXPECT_EQ(defaults.configuration.keyStoreDirectory, home.path() / ".local/share/velquor/keystore" / name);
+    EXPECT_EQ(defaults.configuration.applicationDirectory,
               home.path() / ".local/share/velquor/applications" / name);
-    EXPECT_FALSE(platform.services.bundle->mainBundleValue("CFBundleIdentifier").has_value());
+    EXPECT_FALSE(defaults.services.bundle->mainBundleValue("CFBundleIdentifier").has_value());
 }
 
 // That the default stores use the directories set here is the logic layer's reinstall test's.

@@ -4,7 +4,6 @@
 
 #include "state/Keychain.hpp"
 
-#include "log/MemoryLogSink.hpp"
 #include "platform/KeyStoreStatuses.hpp"
 #include "platform/linux/FileKeyStore.hpp"
 #include "platform/memory/MemoryKeyStore.hpp"
@@ -18,7 +17,6 @@
 #include <openssl/rand.h>
 
 #include <atomic>
-#include <fstream>
 #include <latch>
 #include <regex>
 #include <thread>
@@ -48,26 +46,26 @@ void expectMatchingPair(const Keychain& keychain, const std::string& publicText)
         test::referenceVerify(openSSLKey.get(), EVP_sha256(), test::bytesOf("header.claims"), signature));
 }
 
-class KeychainKeysTest : public ::testing::Test {
+class KeychainTest : public ::testing::Test {
 protected:
     test::ScopedLogSink sink;
-    std::shared_ptr<MemoryKeyStore> memory = std::make_shared<MemoryKeyStore>();
-    Keychain keychain{memory};
+    std::shared_ptr<MemoryKeyStore> store = std::make_shared<MemoryKeyStore>();
+    Keychain keychain{store};
 };
 
-TEST_F(KeychainKeysTest, OnlyNotFoundMakesAKeyPairOrFingerprintAndAFailedGenerationIsRetried) {
-    memory->failNext(Op::copyKeyData, kKeyStoreIOError);
+TEST_F(KeychainTest, OnlyNotFoundMakesAKeyPairOrFingerprintAndAFailedGenerationIsRetried) {
+    store->failNext(Op::copyKeyData, kKeyStoreIOError);
     EXPECT_FALSE(keychain.getDevicePublicKeyString());
-    EXPECT_EQ(memory->callCount(Op::generateRSAKeyPair), 0);
+    EXPECT_EQ(store->callCount(Op::generateRSAKeyPair), 0);
     EXPECT_FALSE(sink->contains("Can't fetch public key"));
     // The next export, with the store readable again, generates; a failed generation is logged
     // and tried again on the export after it.
-    memory->failNext(Op::generateRSAKeyPair, kKeyStoreIOError);
+    store->failNext(Op::generateRSAKeyPair, kKeyStoreIOError);
     EXPECT_FALSE(keychain.getDevicePublicKeyString());
     EXPECT_TRUE(sink->contains("Error generating key pair: -36"));
     EXPECT_TRUE(sink->contains("Can't fetch public key"));
     EXPECT_TRUE(keychain.getDevicePublicKeyString());
-    EXPECT_EQ(memory->callCount(Op::generateRSAKeyPair), 2);
+    EXPECT_EQ(store->callCount(Op::generateRSAKeyPair), 2);
 
     // The fingerprint is an upper-case UUID, stored when none is found.
     const auto fingerprint = keychain.deviceFingerprint();
@@ -76,7 +74,7 @@ TEST_F(KeychainKeysTest, OnlyNotFoundMakesAKeyPairOrFingerprintAndAFailedGenerat
         *fingerprint, std::regex("^[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}$")))
         << *fingerprint;
     EXPECT_EQ(keychain.deviceFingerprint(), fingerprint);
-    // Kept by a removal of local data (KeychainStrings).
+    // Kept by a removal of local data (RemoveAllItemsRemovesLocalDataAndKeepsFingerprintAndStayPaired).
     EXPECT_EQ(keychain.getString("deviceFingerprint").text, fingerprint);
 
     EXPECT_NE(Keychain(std::make_shared<MemoryKeyStore>()).deviceFingerprint(), fingerprint);
@@ -116,7 +114,7 @@ TEST(KeychainKeysFileStore, ARemoverAndAnExporterInTwoProcessesNeverLeaveHalfAPa
     ASSERT_TRUE(keychain.getDevicePublicKeyString());
     const auto privateFile =
         temp.path() / "keystore" / FileKeyStore::keyFileName(std::string(items::kDevicePrivateKeyTag));
-    std::ofstream(privateFile, std::ios::trunc) << "damaged";
+    test::writeFile(privateFile, "damaged");
     const auto text = keychain.getDevicePublicKeyString();
     ASSERT_TRUE(text);
     expectMatchingPair(keychain, *text);
@@ -129,10 +127,10 @@ TEST(KeychainKeysFileStore, ARemoverAndAnExporterInTwoProcessesNeverLeaveHalfAPa
     EXPECT_TRUE(std::filesystem::is_directory(privateFile));
 }
 
-TEST_F(KeychainKeysTest, EightConcurrentExportsOnAnEmptyStoreMakeOnePair) {
+TEST_F(KeychainTest, EightConcurrentExportsOnAnEmptyStoreMakeOnePair) {
     test::TempDir directory;
     const Keychain files(std::make_shared<FileKeyStore>(directory.path() / "keys"));
-    for (const Keychain* store : {static_cast<const Keychain*>(&keychain), &files}) {
+    for (const Keychain* subject : {static_cast<const Keychain*>(&keychain), &files}) {
         std::vector<std::optional<std::string>> results(8);
         std::latch start(8);
         std::atomic<int> finished{0};
@@ -141,7 +139,7 @@ TEST_F(KeychainKeysTest, EightConcurrentExportsOnAnEmptyStoreMakeOnePair) {
             threads.emplace_back([&, i] {
                 start.arrive_and_wait();
                 // A keychain of its own over the same store: the pair's lock belongs to the store.
-                results[i] = Keychain(store->store()).getDevicePublicKeyString();
+                results[i] = Keychain(subject->store()).getDevicePublicKeyString();
                 ++finished;
             });
         const bool done = test::waitUntil([&] { return finished == 8; }, std::chrono::seconds(60));
@@ -152,9 +150,9 @@ TEST_F(KeychainKeysTest, EightConcurrentExportsOnAnEmptyStoreMakeOnePair) {
         EXPECT_EQ(results[0]->size(), 392u); // a 2048-bit key's; the encoding is checked by OpenSSL below
         for (const auto& result : results)
             EXPECT_EQ(result, results[0]);
-        expectMatchingPair(*store, *results[0]);
+        expectMatchingPair(*subject, *results[0]);
     }
-    EXPECT_EQ(memory->callCount(Op::generateRSAKeyPair), 1);
+    EXPECT_EQ(store->callCount(Op::generateRSAKeyPair), 1);
     // A second keychain on the same directory (another launch) sees the same pair.
     const Keychain relaunched(std::make_shared<FileKeyStore>(directory.path() / "keys"));
     EXPECT_EQ(relaunched.getDevicePublicKeyString(), files.getDevicePublicKeyString());
@@ -164,7 +162,7 @@ TEST_F(KeychainKeysTest, EightConcurrentExportsOnAnEmptyStoreMakeOnePair) {
 // Text that is no key fails with 4; a key the store cannot take, or one shorter than the device's
 // own, with 5. makePublicKey refuses the same keys and stores nothing. A service key given as
 // SubjectPublicKeyInfo or PKCS#1 is stored as the same PKCS#1 bytes; storing it again changes nothing.
-TEST_F(KeychainKeysTest, ServiceKeysAreStoredAsPKCS1OrRefusedWithInternalCodes4And5) {
+TEST_F(KeychainTest, ServiceKeysAreStoredAsPKCS1OrRefusedWithInternalCodes4And5) {
     auto shortKey = test::generateRSAKey(1024);
     const std::pair<std::string, int> cases[] = {
         {"not base64", 20004},
@@ -182,15 +180,15 @@ TEST_F(KeychainKeysTest, ServiceKeysAreStoredAsPKCS1OrRefusedWithInternalCodes4A
         EXPECT_FALSE(keychain.makePublicKey(text));
     }
     EXPECT_FALSE(keychain.makePublicKey(""));
-    EXPECT_FALSE(memory->hasKey(std::string(items::kServerPublicKeyTag)));
+    EXPECT_FALSE(store->hasKey(std::string(items::kServerPublicKeyTag)));
 
     auto serviceKey = test::generateRSAKey();
     const Bytes pkcs1 = test::pkcs1PublicKey(serviceKey.get());
     const std::string spkiText = base64Encode(test::subjectPublicKeyInfo(serviceKey.get()));
     for (const std::string& text : {spkiText, base64Encode(pkcs1)})
         EXPECT_TRUE(keychain.makePublicKey(text)) << text;
-    EXPECT_EQ(memory->itemCount(), 0u);
-    memory->failNext(Op::addKey, kKeyStoreIOError);
+    EXPECT_EQ(store->itemCount(), 0u);
+    store->failNext(Op::addKey, kKeyStoreIOError);
     const auto error = keychain.setServerPublicKey(spkiText);
     ASSERT_TRUE(error);
     EXPECT_EQ(error->userInfo().at("internalErrorCode"), 20005);
@@ -208,7 +206,7 @@ TEST_F(KeychainKeysTest, ServiceKeysAreStoredAsPKCS1OrRefusedWithInternalCodes4A
 // A sink that reads the fingerprint for every line, as the log file does, through a keychain of
 // its own over the same store, while the random source fails: the failure must be logged after
 // the fingerprint lock is released, or the first read deadlocks.
-TEST_F(KeychainKeysTest, AFingerprintFailureIsLoggedOutsideTheLockASinkReadingItNeeds) {
+TEST_F(KeychainTest, AFingerprintFailureIsLoggedOutsideTheLockASinkReadingItNeeds) {
     struct ReadingSink : MemoryLogSink {
         void write(LogLevel level, const std::string& line) override {
             static thread_local bool inside = false; // the sink's own read fails and logs too
@@ -222,7 +220,7 @@ TEST_F(KeychainKeysTest, AFingerprintFailureIsLoggedOutsideTheLockASinkReadingIt
         std::shared_ptr<KeyStore> store;
     };
     auto reading = std::make_shared<ReadingSink>();
-    reading->store = memory;
+    reading->store = store;
     setLogSink(reading);
     static RAND_METHOD failing{};
     failing.bytes = [](unsigned char*, int) {
@@ -238,17 +236,10 @@ TEST_F(KeychainKeysTest, AFingerprintFailureIsLoggedOutsideTheLockASinkReadingIt
     done ? reader.join() : reader.detach();
     ASSERT_TRUE(done) << "the fingerprint read deadlocked with the log sink";
     EXPECT_EQ(reading->count("Random source failed"), 2u); // the read's line and the sink's own
-    EXPECT_FALSE(memory->password("deviceFingerprint", "deviceFingerprint"));
+    EXPECT_FALSE(store->password("deviceFingerprint", "deviceFingerprint"));
 }
 
-class KeychainStrings : public testing::Test {
-protected:
-    std::shared_ptr<MemoryKeyStore> store =
-        std::make_shared<MemoryKeyStore>(MemoryKeyStore::KeyGeneration::shared);
-    Keychain keychain{store};
-};
-
-TEST_F(KeychainStrings, ReadsAndWritesKeepTheStatusAndOneItemPerNameAndFollowTheStore) {
+TEST_F(KeychainTest, ReadsAndWritesKeepTheStatusAndOneItemPerNameAndFollowTheStore) {
     // What a read answers: its status, the store's status and the text (string reads carry no data).
     const auto read = [&](std::string_view name) {
         const KeychainResult result = keychain.getString(name);
@@ -291,7 +282,7 @@ TEST_F(KeychainStrings, ReadsAndWritesKeepTheStatusAndOneItemPerNameAndFollowThe
     }
 }
 
-TEST_F(KeychainStrings, RemoveAllItemsRemovesLocalDataAndKeepsFingerprintAndStayPaired) {
+TEST_F(KeychainTest, RemoveAllItemsRemovesLocalDataAndKeepsFingerprintAndStayPaired) {
     const char* removed[] = {"isPaired",         "deviceTokenStr",         "mobileDeviceID",
                              "deviceMarketName", "installedApplicationID", "dataCenter",
                              "logsKey"};
@@ -318,7 +309,7 @@ TEST_F(KeychainStrings, RemoveAllItemsRemovesLocalDataAndKeepsFingerprintAndStay
     EXPECT_TRUE(store->hasKey(strippedTag));
 }
 
-TEST_F(KeychainStrings, RemoveAllItemsRunsEveryStepWhateverTheOthersAnswer) {
+TEST_F(KeychainTest, RemoveAllItemsRunsEveryStepWhateverTheOthersAnswer) {
     keychain.setString("isPaired", "isPaired");
     keychain.setString("deviceMarketName", "Phone");
     store->setForcedStatus(Op::deleteKey, kKeyStoreIOError);

@@ -5,20 +5,10 @@
 
 #include "platform/linux/OpenSSLKeyRef.hpp"
 #include "platform/linux/RSAKeyCodec.hpp"
-#include "util/OpenSSLPtr.hpp"
 
-#include <velquor/Platform.hpp>
-
-#include <openssl/err.h>
-#include <openssl/evp.h>
 #include <openssl/rsa.h>
-#include <openssl/x509.h>
 
-#include <cstdint>
-#include <memory>
 #include <stdexcept>
-#include <string>
-#include <vector>
 
 namespace velquor::test {
 
@@ -48,29 +38,22 @@ inline Bytes digestOf(DigestAlgorithm algorithm, const std::string& message) {
     return digest;
 }
 
-// The standard RSASSA-PKCS1-v1_5 signature of `message`, computed by OpenSSL end to end.
+// The standard RSASSA-PKCS1-v1_5 signature of `message` (OpenSSL's default RSA padding), computed by
+// OpenSSL end to end.
 inline Bytes referenceSign(EVP_PKEY* key, const EVP_MD* md, const Bytes& message) {
     detail::EVP_MD_CTX_ptr ctx(EVP_MD_CTX_new());
-    EVP_PKEY_CTX* pctx = nullptr;
-    size_t length = 0;
-    if (EVP_DigestSignInit(ctx.get(), &pctx, md, nullptr, key) != 1 ||
-        EVP_PKEY_CTX_set_rsa_padding(pctx, RSA_PKCS1_PADDING) != 1 ||
-        EVP_DigestSign(ctx.get(), nullptr, &length, message.data(), message.size()) != 1)
+    Bytes signature(static_cast<std::size_t>(EVP_PKEY_get_size(key)));
+    std::size_t length = signature.size();
+    if (EVP_DigestSignInit(ctx.get(), nullptr, md, nullptr, key) != 1 ||
+        EVP_DigestSign(ctx.get(), signature.data(), &length, message.data(), message.size()) != 1)
         throw std::runtime_error("EVP_DigestSign failed");
-    Bytes signature(length);
-    if (EVP_DigestSign(ctx.get(), signature.data(), &length, message.data(), message.size()) != 1)
-        throw std::runtime_error("EVP_DigestSign failed");
-    signature.resize(length);
     return signature;
 }
 
 inline bool referenceVerify(EVP_PKEY* key, const EVP_MD* md, const Bytes& message, const Bytes& signature) {
     detail::EVP_MD_CTX_ptr ctx(EVP_MD_CTX_new());
-    EVP_PKEY_CTX* pctx = nullptr;
-    if (EVP_DigestVerifyInit(ctx.get(), &pctx, md, nullptr, key) != 1 ||
-        EVP_PKEY_CTX_set_rsa_padding(pctx, RSA_PKCS1_PADDING) != 1)
-        return false;
     const bool ok =
+        EVP_DigestVerifyInit(ctx.get(), nullptr, md, nullptr, key) == 1 &&
         EVP_DigestVerify(ctx.get(), signature.data(), signature.size(), message.data(), message.size()) == 1;
     ERR_clear_error();
     return ok;

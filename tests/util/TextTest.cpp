@@ -51,8 +51,10 @@ TEST(Base64URLTest, EncodesWithTheURLAlphabetUnpaddedAndDecodesEitherAlphabet) {
                                       {{0x61}, "YQ"},
                                       {{0xFB, 0xFF}, "-_8"},
                                       {{0xFB, 0xEF, 0xBE}, "----"},
-                                      {{0xFF, 0xFF, 0xFF}, "____"}})
+                                      {{0xFF, 0xFF, 0xFF}, "____"}}) {
         EXPECT_EQ(base64URLEncodedString(bytes), text);
+        EXPECT_EQ(base64URLDecoded(text), bytes) << text;
+    }
 
     Bytes long_(3000);
     RAND_bytes(long_.data(), static_cast<int>(long_.size()));
@@ -60,16 +62,11 @@ TEST(Base64URLTest, EncodesWithTheURLAlphabetUnpaddedAndDecodesEitherAlphabet) {
     EXPECT_EQ(encoded.size(), 4000u); // no padding, no line breaks (the alphabet is the table's)
     EXPECT_EQ(base64URLDecoded(encoded), long_);
 
-    // Decoding takes either alphabet, with or without padding; nothing else.
-    const std::pair<std::string, Bytes> accepted[] = {{"", {}},
-                                                      {"YQ", {0x61}},
-                                                      {"YQ==", {0x61}},
-                                                      {"YQ=", {0x61}},
-                                                      {"-_8", {0xFB, 0xFF}},
-                                                      {"+/8=", {0xFB, 0xFF}},
-                                                      {"+/8", {0xFB, 0xFF}}};
-    for (const auto& [text, bytes] : accepted)
-        EXPECT_EQ(base64URLDecoded(text), bytes) << text;
+    // Decoding also takes the standard alphabet and padding; nothing else.
+    for (const std::string text : {"YQ==", "YQ="})
+        EXPECT_EQ(base64URLDecoded(text), Bytes{0x61}) << text;
+    for (const std::string text : {"+/8=", "+/8"})
+        EXPECT_EQ(base64URLDecoded(text), (Bytes{0xFB, 0xFF})) << text;
     for (const std::string text :
          {"Y", "YQ.", "YQ YQ", "YQ\n", "YQ\r\n", "Y Q", "YQ=A", "YQ*", "YQ===", "abcde"})
         EXPECT_FALSE(base64URLDecoded(text)) << '"' << text << '"';

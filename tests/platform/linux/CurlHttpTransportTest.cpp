@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 
-#include <fstream>
 #include <thread>
 
 #include <sys/socket.h>
@@ -147,7 +146,7 @@ TEST_F(CurlHttpTransportTest, ProxyVariablesAreReadWhenTheTransportIsMade) {
 }
 
 TEST_F(CurlHttpTransportTest, TheProcessExitsWithTransfersInFlight) {
-    std::ofstream(dir.path() / "server") << url("") << '\n' << tls.caCertificate.string() << '\n';
+    test::writeFile(dir.path() / "server", url("") + "\n" + tls.caCertificate.string() + "\n");
     // Status 42: a completion ran after exit began.
     test::expectChildExit(VELQUOR_TEST_HOST, {"http-in-flight", dir.path().string()}, 0,
                           "exiting with transfers in flight\n");

@@ -2,8 +2,6 @@
 
 #include "platform/KeyStoreOperation.hpp"
 #include "platform/KeyStoreStatuses.hpp"
-#include "platform/linux/OpenSSLKeyRef.hpp"
-#include "platform/linux/RSAKeyCodec.hpp"
 #include "state/ItemNames.hpp"
 
 #include "OpenSSLTestKeys.hpp"
@@ -23,10 +21,7 @@ namespace velquor::detail {
 namespace {
 
 namespace fs = std::filesystem;
-using test::bytesOf;
-using test::modeOf;
-using test::readFile;
-using test::writeFile;
+using namespace test;
 
 const std::string kPublicTag(items::kDevicePublicKeyTag), kPrivateTag(items::kDevicePrivateKeyTag);
 
@@ -123,7 +118,7 @@ TEST(FileKeyStorePlanted, DirectoryIsRefusedAsItIsAndNothingIsReadOrWrittenThere
     }
 }
 
-TEST_F(FileKeyStoreTest, LeftoverTemporaryFilesAreNeverItemsAndStaleOnesAreSwept) {
+TEST_F(FileKeyStoreTest, LeftoverTemporariesAreNeverItemsStaleOnesAreSweptAndDamagedItemsReadAsFailure) {
     ASSERT_EQ(store_.addPassword("isPaired", "isPaired", bytesOf("isPaired")), kKeyStoreSuccess);
     const auto itemFile = dir_ / FileKeyStore::passwordFileName("isPaired", "isPaired");
     // An interrupted replace leaves a complete temporary file beside a removed item.
@@ -142,9 +137,8 @@ TEST_F(FileKeyStoreTest, LeftoverTemporaryFilesAreNeverItemsAndStaleOnesAreSwept
     EXPECT_FALSE(fs::exists(dir_ / ".tmp-stale000000000000000000"));
     EXPECT_TRUE(fs::exists(dir_ / ".tmp-0123456789abcdef01234567"))
         << "a recent one may belong to a running write";
-}
 
-TEST_F(FileKeyStoreTest, DamagedOrForeignItemFilesReadAsFailure) {
+    // Damaged or foreign item files read as failure.
     ASSERT_EQ(store_.addPassword("s", "a", bytesOf("value")), kKeyStoreSuccess);
     ASSERT_EQ(store_.addPassword("s", "b", bytesOf("other")), kKeyStoreSuccess);
     ASSERT_EQ(store_.addKey("k", test::freshPublicKey()), kKeyStoreSuccess);
@@ -168,7 +162,6 @@ TEST_F(FileKeyStoreTest, DamagedOrForeignItemFilesReadAsFailure) {
     // A key file that is a password item is no key.
     writeFile(keyItem, readFile(itemB));
     std::shared_ptr<const KeyRef> key;
-    std::vector<std::uint8_t> data;
     EXPECT_EQ(store_.copyKeyRef("k", key), kKeyStoreDecodeError);
     EXPECT_EQ(key, nullptr);
     EXPECT_EQ(store_.copyKeyData("k", data), kKeyStoreDecodeError);

@@ -9,11 +9,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <fstream>
 #include <map>
 #include <stdexcept>
 #include <thread>
-#include <vector>
 
 namespace velquor::detail {
 namespace {
@@ -135,15 +133,15 @@ TEST(ConfiguredBundleInfo, ValuesComeFromTheHostEmptyMeansAbsentAndStringsFromIt
     // Localized strings come from the host's table in the directory, or the fallback.
     EXPECT_EQ(bundle.localizedString("Authenticate", "Authenticate"), "Authenticate") << "no table";
     const auto table = dir.path() / "Localizable.json";
-    std::ofstream(table) << R"({"Authenticate":"Bestätigen","Deny":42})";
+    writeFile(table, R"({"Authenticate":"Bestätigen","Deny":42})");
     EXPECT_EQ(bundle.localizedString("Authenticate", "Authenticate"), "Bestätigen");
     EXPECT_EQ(bundle.localizedString("Deny", "Deny"), "Deny") << "a value that is no text";
     EXPECT_EQ(bundle.localizedString("Missing", "Missing"), "Missing");
-    std::ofstream(table, std::ios::trunc) << R"({"Authenticate": )";
+    writeFile(table, R"({"Authenticate": )");
     EXPECT_EQ(bundle.localizedString("Authenticate", "Authenticate"), "Authenticate") << "malformed table";
 }
 
-TEST(LinuxNotificationCenter, DeliversToObserversOfTheNameOnlyPastOneThatThrowsAndAllowsChangesInACall) {
+TEST(LinuxNotificationCenter, DeliversByNamePastAThrowingObserverAllowingChangesInACallAndConcurrentUse) {
     LinuxNotificationCenter center;
     std::vector<std::string> calls;
     int sender = 0;
@@ -179,17 +177,15 @@ TEST(LinuxNotificationCenter, DeliversToObserversOfTheNameOnlyPastOneThatThrowsA
     EXPECT_EQ(std::tuple(selfCalls, laterCalls, survivorCalls, innerCalls), std::tuple(1, 0, 2, 1));
     center.removeObserver(self); // removing twice, or an unknown token, is harmless
     center.removeObserver(12345);
-}
 
-TEST(LinuxNotificationCenter, ConcurrentPostsAddsAndRemovesStayConsistent) {
-    LinuxNotificationCenter center;
+    // Concurrent posts, adds and removes stay consistent.
     std::atomic<int> stableCalls{0};
-    center.addObserver("n", [&](const std::string&, const void*) { ++stableCalls; });
+    center.addObserver("busy", [&](const std::string&, const void*) { ++stableCalls; });
     for (std::vector<std::jthread> threads; threads.size() < 4;) // joined as the loop ends
         threads.emplace_back([&] {
             for (int i = 0; i < 500; ++i) {
-                auto token = center.addObserver("n", [](const std::string&, const void*) {});
-                center.post("n", nullptr);
+                auto token = center.addObserver("busy", [](const std::string&, const void*) {});
+                center.post("busy", nullptr);
                 center.removeObserver(token);
             }
         });

@@ -7,19 +7,14 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <future>
 #include <stdexcept>
 #include <thread>
-#include <vector>
 
 namespace velquor::detail {
 namespace {
 
 using namespace std::chrono_literals;
-using test::Delivery;
-using test::Gate;
-using test::Journal;
-using test::waitUntil;
+using namespace test;
 using Task = DispatchQueues::Task;
 
 const ThreadPoolDispatchQueues::Options kSingleWorker{.minimumWorkers = 1, .maximumWorkers = 1};
