@@ -19,7 +19,6 @@ class LogicLayerFlows : public LayerTest {
 protected:
     // A device that was paired: its items, the device and service keys.
     void storePairing() {
-        Keychain keychain(services.keyStore);
         keychain.setString("isPaired", "isPaired");
         keychain.setString("mobileDeviceID", "device-1");
         keychain.setString("deviceFingerprint", "FINGERPRINT");
@@ -30,6 +29,8 @@ protected:
     std::optional<MemoryPreferences::Value> suiteValue(const char* key) const {
         return services.preferences->value(kSuite, key);
     }
+
+    Keychain keychain{services.keyStore};
 };
 
 // A fresh install writes the version line, logs its start and writes nothing; its refresh asks nothing.
@@ -59,7 +60,7 @@ TEST_F(LogicLayerFlows, FreshInstallWritesTheVersionLineAndNothingElseAndTheData
         {"EU ", configuration.northAmericaBaseURL}};
     EXPECT_EQ(layer->baseURL(), configuration.northAmericaBaseURL);
     for (const auto& [dataCenter, expected] : cases) {
-        Keychain(services.keyStore).setString("dataCenter", dataCenter);
+        keychain.setString("dataCenter", dataCenter);
         EXPECT_EQ(layer->baseURL(), expected) << '"' << dataCenter << '"';
     }
 }
@@ -76,7 +77,7 @@ TEST_P(LogicLayerReinstall, KeepsTrustOnlyWithStayPairedAndOnlyOnAReliableSuite)
     const bool checked = !losesWrites && !cannotOpen, kept = stayPaired || !checked;
     storePairing();
     if (stayPaired)
-        Keychain(services.keyStore).setString("stayPaired", "stayPaired");
+        keychain.setString("stayPaired", "stayPaired");
     services.preferences->setLosesWrites(losesWrites);
     services.preferences->setCannotOpen(cannotOpen);
     const auto itemsBefore = services.keyStore->itemCount();
@@ -89,7 +90,7 @@ TEST_P(LogicLayerReinstall, KeepsTrustOnlyWithStayPairedAndOnlyOnAReliableSuite)
     // What removal deletes and keeps is the keychain's own test; here only whether it ran.
     EXPECT_EQ(services.keyStore->itemCount() == itemsBefore, kept);
     EXPECT_EQ(services.keyStore->callCount(MemoryKeyStore::Operation::deletePassword) == 0, kept);
-    EXPECT_EQ(Keychain(services.keyStore).getString("mobileDeviceID").text.has_value(), kept);
+    EXPECT_EQ(keychain.getString("mobileDeviceID").text.has_value(), kept);
     EXPECT_EQ(services.keyStore->hasKey(std::string(items::kDevicePrivateKeyTag)), kept);
     EXPECT_EQ(log->count("Keep trust"), checked && stayPaired ? 1u : 0u);
     EXPECT_EQ(log->count("Clean up"), kept ? 0u : 1u);
@@ -164,9 +165,9 @@ TEST_F(LogicLayerFlows, EachForegroundEventSchedulesItsOwnRefreshUntilTheInstanc
 }
 
 // Unpaired, getInfo answers on the global queue, once to each of many concurrent callers, and
-// sendLogs on the caller's thread before it returns; without a handler the outcome is still logged.
-// A host's bug, in its handler or in a service the operation uses, is logged; the handler still gets
-// exactly one answer.
+// sendLogs on the caller's thread before it returns (without a handler the outcome is still logged:
+// the public interface test). A host's bug, in its handler or in a service the operation uses, is logged; the
+// handler still gets exactly one answer.
 TEST_F(LogicLayerFlows, UnpairedGatesAnswerNotPairedOnTheirThreadsOnceAndHostBugsAreLogged) {
     const auto layer = start();
     constexpr int kCalls = 64;
@@ -198,13 +199,6 @@ TEST_F(LogicLayerFlows, UnpairedGatesAnswerNotPairedOnTheirThreadsOnceAndHostBug
     EXPECT_EQ(logsCall.thread, std::this_thread::get_id());
     EXPECT_EQ(services.queues->globalQualities().size(), std::size_t(kCalls)) << "nothing more queued";
 
-    const auto logged47 = log->count("\"internalErrorCode\":20047");
-    const auto logged51 = log->count("\"internalErrorCode\":20051");
-    layer->sendLogs({});
-    EXPECT_GT(log->count("\"internalErrorCode\":20047"), logged47);
-    layer->getDeviceInfo({});
-    EXPECT_TRUE(test::waitUntil([&] { return log->count("\"internalErrorCode\":20051") > logged51; }));
-
     Delivery<int> after;
     layer->getDeviceInfo(
         [](std::optional<Json>, std::optional<Error>) { throw std::runtime_error("host bug"); });
@@ -227,22 +221,22 @@ TEST_F(LogicLayerFlows, UnpairedGatesAnswerNotPairedOnTheirThreadsOnceAndHostBug
 TEST_F(LogicLayerFlows, PairedGateIsPresenceAndStayPairedFlagIsWrittenAndDeleted) {
     const auto layer = start();
     for (const char* text : {"no", ""}) {
-        Keychain(services.keyStore).setString("isPaired", text);
+        keychain.setString("isPaired", text);
         EXPECT_TRUE(layer->isPaired()) << '"' << text << '"';
     }
     services.keyStore->deletePassword("isPaired", "isPaired");
     services.keyStore->addPassword("isPaired", "isPaired", {0xFF});
     EXPECT_FALSE(layer->isPaired()) << "an item without text counts as absent";
 
-    Keychain(services.keyStore).setString("isPaired", "isPaired");
+    keychain.setString("isPaired", "isPaired");
     services.preferences->setValue(kSuite, "isPaired", true);
     layer->setDevicePairedAfterReinstall(true);
-    EXPECT_EQ(Keychain(services.keyStore).getString("stayPaired").text, "stayPaired");
+    EXPECT_EQ(keychain.getString("stayPaired").text, "stayPaired");
     layer->removeVelquorLocalData();
     EXPECT_FALSE(layer->isPaired());
     EXPECT_EQ(suiteValue("isPaired"), MemoryPreferences::Value(true));
     layer->setDevicePairedAfterReinstall(false);
-    EXPECT_FALSE(Keychain(services.keyStore).getString("stayPaired").text);
+    EXPECT_FALSE(keychain.getString("stayPaired").text);
 }
 
 // Unpaired, the token stays in memory and nothing is told to the service; paired, a changed one
@@ -251,9 +245,7 @@ TEST_F(LogicLayerFlows, SetDeviceToken) {
     const auto layer = start();
     Delivery<Call<>> first, emptied, changed;
     layer->setDeviceToken({0x00, 0xAB, 0x10}, APNSDeviceTokenType::sandbox, recorder(first));
-    const auto call = once(first);
-    EXPECT_FALSE(call.error);
-    EXPECT_TRUE(call.onGlobalQueue);
+    once(first);
     EXPECT_EQ(layer->push().deviceTokenString(), "00ab10");
     EXPECT_TRUE(layer->push().isApnsSandbox());
     EXPECT_TRUE(log->contains("deviceToken=00a***b10"));
@@ -266,7 +258,6 @@ TEST_F(LogicLayerFlows, SetDeviceToken) {
     EXPECT_FALSE(layer->push().isApnsSandbox());
     EXPECT_TRUE(log->contains(R"(deviceToken=*** file=)"));
 
-    Keychain keychain(services.keyStore);
     keychain.setString("isPaired", "isPaired");
     keychain.setString("deviceTokenStr", "0a0b");
     layer->setDeviceToken({0x0C}, APNSDeviceTokenType::production, recorder(changed));
@@ -317,7 +308,6 @@ TEST(PairingFlowIdToken, EachTokenHasItsOwnAnswer) {
     EXPECT_FALSE(log->contains("Velquor init")) << "no start-up";
 
     const Json serviceError = {{"code", "OTHER"}, {"message", "no"}};
-    const Json badKey = {{"code", "INVALID_DATA"}, {"details", Json::array({{{"target", "pairingKey"}}})}};
     const std::tuple<Json, int, int> cases[] = {
         {Json{{"sub", "u"}}, 0, 0},
         {enrollment("text"), 0, 0},
@@ -334,7 +324,6 @@ TEST(PairingFlowIdToken, EachTokenHasItsOwnAnswer) {
         {enrollment(Json::object()), 10000, 31},
         {enrollment({{"pairingKey", "01"}, {"status", nullptr}}), 10000, 31},
         {enrollment({{"status", "FAILED"}, {"error", serviceError}}), 10003, 26},
-        {enrollment({{"status", "FAILED"}, {"error", badKey}}), 10005, 26},
     };
     for (const auto& [claims, code, internalCode] : cases) {
         SCOPED_TRACE(claims.dump());

