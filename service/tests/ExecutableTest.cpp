@@ -166,26 +166,27 @@ TEST(PersistenceTest, ARestartedServiceKnowsItsDevicesUploadsKeysAndUsedTokens) 
     }
     // A server certificate that no longer matches its key is issued again (every request below verifies it).
     std::filesystem::remove(directory / "server-key.pem");
-    RunningService second({.stateDirectory = directory});
-    EXPECT_EQ(readFile(directory / "ca.pem"), caBefore);
-    EXPECT_EQ(second.serverPublicKey(), serverKeyBefore);
-    device.baseURL = second.baseURL(Region::eu);
-    const auto info = second.post(device.baseURL + "v1/deviceInfo", device.token());
-    ASSERT_EQ(info.status, 200) << info.body;
-    EXPECT_EQ(second.replyClaims(info)["public"]["id"], device.id);
-    EXPECT_EQ(second.post(device.baseURL + "v1/deviceInfo", usedToken).status, 401);
-    EXPECT_EQ(second.adminRaw("GET", "uploads/42").body, zip);
-    const auto state = second.adminGet("state");
-    EXPECT_EQ(state["devices"].size(), 1u);
-    EXPECT_EQ(state["devices"][0]["finalized"], true);
-    EXPECT_EQ(state["uploads"][0]["supportId"], "42");
+    {
+        RunningService second({.stateDirectory = directory});
+        EXPECT_EQ(readFile(directory / "ca.pem"), caBefore);
+        EXPECT_EQ(second.serverPublicKey(), serverKeyBefore);
+        device.baseURL = second.baseURL(Region::eu);
+        const auto info = second.post(device.baseURL + "v1/deviceInfo", device.token());
+        ASSERT_EQ(info.status, 200) << info.body;
+        EXPECT_EQ(second.replyClaims(info)["public"]["id"], device.id);
+        EXPECT_EQ(second.post(device.baseURL + "v1/deviceInfo", usedToken).status, 401);
+        EXPECT_EQ(second.adminRaw("GET", "uploads/42").body, zip);
+        const auto state = second.adminGet("state");
+        EXPECT_EQ(state["devices"].size(), 1u);
+        EXPECT_EQ(state["devices"][0]["finalized"], true);
+        EXPECT_EQ(state["uploads"][0]["supportId"], "42");
 
-    for (const char* name :
-         {"ca-key.pem", "server-key.pem", "service-key.pem", "service.db", "service.db-wal"})
-        EXPECT_EQ(modeOf(directory / name), 0600u) << name;
+        for (const char* name :
+             {"ca-key.pem", "server-key.pem", "service-key.pem", "service.db", "service.db-wal"})
+            EXPECT_EQ(modeOf(directory / name), 0600u) << name;
+    }
 
     // A damaged CA stops the next start and is left as it is.
-    second.stop();
     writeFile(directory / "ca.pem", "not a certificate");
     const auto error = ReferenceService({.stateDirectory = directory}).start();
     ASSERT_TRUE(error);
