@@ -53,8 +53,8 @@ protected:
 TEST_F(ProtocolTest, ServesPairingFinalizeDeviceInfoPushAnswerAndLogUpload) {
     const auto& key = testKey(0);
     const auto base = running.baseURL(Region::eu);
+    // Its prefix naming the region is the pairing flow's: the library picks the address by it.
     const auto pairingKey = running.pairingKey("EU");
-    ASSERT_EQ(pairingKey.substr(0, 2), "02");
 
     // Pairing: unsigned; the reply carries the key that signed it.
     const auto paired = running.post(
