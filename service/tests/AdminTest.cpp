@@ -122,22 +122,19 @@ TEST_F(FaultTest, ProducesEveryReplyAndTransportFailureAClientMustSurvive) {
     struct Case {
         json fault;
         CURLcode code;
-        std::string body;                // "*": a token, checked below
-        std::string correlationId = "*"; // "*": generated; "": none at all
+        std::string body; // "*": a token, checked below
         std::string alg = "", keyUsed = "";
     };
     const std::string key = running.serverPublicKey();
     const std::vector<Case> cases{
-        {{{"status", 503}, {"body", {{"code", "BUSY"}}}}, CURLE_OK, "*", "*", "RS256", key},
-        {{{"body", {{"code", "X"}}}, {"signature", "none"}}, CURLE_OK, "*", "*", "none"},
-        {{{"body", {{"public", 1}}}, {"signature", "foreign"}}, CURLE_OK, "*", "*", "RS256", foreignKey},
-        {{{"body", {{"id", "p"}}}, {"serverPublicKey", "foreign"}}, CURLE_OK, "*", "*", "RS256", foreignKey},
+        {{{"status", 503}, {"body", {{"code", "BUSY"}}}}, CURLE_OK, "*", "RS256", key},
+        {{{"body", {{"code", "X"}}}, {"signature", "none"}}, CURLE_OK, "*", "none"},
+        {{{"body", {{"public", 1}}}, {"signature", "foreign"}}, CURLE_OK, "*", "RS256", foreignKey},
+        {{{"body", {{"id", "p"}}}, {"serverPublicKey", "foreign"}}, CURLE_OK, "*", "RS256", foreignKey},
         {{{"body", "not a token at all"}}, CURLE_OK, "not a token at all"},
         {{{"bodyBase64", "//4AYWJj"}}, CURLE_OK, std::string("\xff\xfe\0abc", 6)},
-        {{{"abort", "beforeReply"}, {"body", "0123456789"}}, CURLE_GOT_NOTHING, "", ""},
+        {{{"abort", "beforeReply"}, {"body", "0123456789"}}, CURLE_GOT_NOTHING, ""},
         {{{"abort", 4}, {"body", "0123456789"}}, CURLE_PARTIAL_FILE, "0123"},
-        {{{"correlationId", "chosen-id"}}, CURLE_OK, "", "chosen-id"},
-        {{{"correlationId", nullptr}}, CURLE_OK, "", ""},
     };
     for (auto c : cases) {
         SCOPED_TRACE(c.fault.dump());
@@ -148,11 +145,7 @@ TEST_F(FaultTest, ProducesEveryReplyAndTransportFailureAClientMustSurvive) {
         const auto reply = client.postJwt(device.baseURL + "v1/deviceInfo", device.token());
         EXPECT_EQ(reply.code, c.code) << reply.transportError;
         EXPECT_EQ(reply.status, c.code == CURLE_OK ? c.fault.value("status", 500) : 0);
-        const auto header = reply.headers.find("correlation-id");
-        EXPECT_EQ(header == reply.headers.end() ? ""
-                  : c.correlationId == "*"      ? "*"
-                                                : header->second,
-                  c.correlationId);
+        EXPECT_EQ(reply.headers.count("correlation-id"), c.code == CURLE_GOT_NOTHING ? 0u : 1u);
         if (c.body != "*") {
             EXPECT_EQ(reply.body, c.body);
             continue;
@@ -180,8 +173,8 @@ TEST_F(FaultTest, CertifiesTheHostItListensOnAndServesACertificateWrongOnlyInIts
     const std::string wrongName = ready["tlsFaultURLs"]["wrongName"]["EU"];
     const auto port =
         wrongName.substr(wrongName.rfind(':') + 1, wrongName.find('/', 8) - wrongName.rfind(':') - 1);
-    HttpsClient client(ready["caCertificate"].get<std::string>());
-    client.resolve({"wrong-name.invalid:" + port + ":127.0.0.1"});
+    HttpsClient client(ready["caCertificate"].get<std::string>(),
+                       {"wrong-name.invalid:" + port + ":127.0.0.1"});
     const auto reply = client.request("GET", "https://wrong-name.invalid:" + port + "/eu/v1/deviceInfo", {});
     EXPECT_EQ(reply.status, 405) << reply.transportError;
 

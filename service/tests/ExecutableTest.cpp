@@ -24,40 +24,36 @@ using velquor::test::waitUntil;
 using velquor::test::writeFile;
 
 // Runs the program with `arguments`, output to `log`. The child is killed if the test leaves early.
-class Program {
-public:
-    Program(const std::vector<std::string>& arguments, const std::filesystem::path& log) {
+struct Program {
+    Program(std::vector<std::string> arguments, const std::filesystem::path& log) {
+        arguments.insert(arguments.begin(), VELQUOR_SERVICE_EXECUTABLE);
         std::vector<char*> argv;
-        std::vector<std::string> all{VELQUOR_SERVICE_EXECUTABLE};
-        all.insert(all.end(), arguments.begin(), arguments.end());
-        for (auto& argument : all)
+        for (auto& argument : arguments)
             argv.push_back(argument.data());
         argv.push_back(nullptr);
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         posix_spawn_file_actions_adddup2(&actions, 1, 2);
-        if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0)
-            pid_ = -1;
+        if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0)
+            pid = -1;
         posix_spawn_file_actions_destroy(&actions);
     }
     ~Program() {
-        if (pid_ > 0 && !exited_) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
+        if (pid > 0 && !exited) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
         }
     }
-    pid_t pid() const { return pid_; }
     // The exit status; -1 when still running after `deadline`, -2 when ended by a signal.
     int exitCode(std::chrono::milliseconds deadline) {
         int status = 0;
-        exited_ = exited_ || waitUntil([&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; }, deadline);
-        return !exited_ ? -1 : WIFEXITED(status) ? WEXITSTATUS(status) : -2;
+        exited = exited || waitUntil([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, deadline);
+        return !exited ? -1 : WIFEXITED(status) ? WEXITSTATUS(status) : -2;
     }
 
-private:
-    pid_t pid_ = -1;
-    bool exited_ = false;
+    pid_t pid = -1;
+    bool exited = false;
 };
 
 TEST(ExecutableTest, WritesTheReadyFileServesAndExitsZeroOnTheSignal) {
@@ -70,7 +66,7 @@ TEST(ExecutableTest, WritesTheReadyFileServesAndExitsZeroOnTheSignal) {
         Program program({"--state-dir", (temp.path() / "state").string(), "--port", "0", "--ready-file",
                          readyFile.string()},
                         temp.path() / "output.log");
-        ASSERT_GT(program.pid(), 0);
+        ASSERT_GT(program.pid, 0);
 
         json ready;
         ASSERT_TRUE(waitUntil(
@@ -92,7 +88,7 @@ TEST(ExecutableTest, WritesTheReadyFileServesAndExitsZeroOnTheSignal) {
         const auto state = client.request("GET", prefix + "admin/state", {});
         EXPECT_EQ(state.status, 200) << state.transportError;
 
-        ASSERT_EQ(::kill(program.pid(), stopSignal), 0);
+        ASSERT_EQ(::kill(program.pid, stopSignal), 0);
         EXPECT_EQ(program.exitCode(30s), 0) << readFile(temp.path() / "output.log");
         EXPECT_FALSE(std::filesystem::exists(readyFile)) << "a stopped service left its ready file";
     }
@@ -166,26 +162,27 @@ TEST(PersistenceTest, ARestartedServiceKnowsItsDevicesUploadsKeysAndUsedTokens) 
     }
     // A server certificate that no longer matches its key is issued again (every request below verifies it).
     std::filesystem::remove(directory / "server-key.pem");
-    RunningService second({.stateDirectory = directory});
-    EXPECT_EQ(readFile(directory / "ca.pem"), caBefore);
-    EXPECT_EQ(second.serverPublicKey(), serverKeyBefore);
-    device.baseURL = second.baseURL(Region::eu);
-    const auto info = second.post(device.baseURL + "v1/deviceInfo", device.token());
-    ASSERT_EQ(info.status, 200) << info.body;
-    EXPECT_EQ(second.replyClaims(info)["public"]["id"], device.id);
-    EXPECT_EQ(second.post(device.baseURL + "v1/deviceInfo", usedToken).status, 401);
-    EXPECT_EQ(second.adminRaw("GET", "uploads/42").body, zip);
-    const auto state = second.adminGet("state");
-    EXPECT_EQ(state["devices"].size(), 1u);
-    EXPECT_EQ(state["devices"][0]["finalized"], true);
-    EXPECT_EQ(state["uploads"][0]["supportId"], "42");
+    {
+        RunningService second({.stateDirectory = directory});
+        EXPECT_EQ(readFile(directory / "ca.pem"), caBefore);
+        EXPECT_EQ(second.serverPublicKey(), serverKeyBefore);
+        device.baseURL = second.baseURL(Region::eu);
+        const auto info = second.post(device.baseURL + "v1/deviceInfo", device.token());
+        ASSERT_EQ(info.status, 200) << info.body;
+        EXPECT_EQ(second.replyClaims(info)["public"]["id"], device.id);
+        EXPECT_EQ(second.post(device.baseURL + "v1/deviceInfo", usedToken).status, 401);
+        EXPECT_EQ(second.adminRaw("GET", "uploads/42").body, zip);
+        const auto state = second.adminGet("state");
+        EXPECT_EQ(state["devices"].size(), 1u);
+        EXPECT_EQ(state["devices"][0]["finalized"], true);
+        EXPECT_EQ(state["uploads"][0]["supportId"], "42");
 
-    for (const char* name :
-         {"ca-key.pem", "server-key.pem", "service-key.pem", "service.db", "service.db-wal"})
-        EXPECT_EQ(modeOf(directory / name), 0600u) << name;
+        for (const char* name :
+             {"ca-key.pem", "server-key.pem", "service-key.pem", "service.db", "service.db-wal"})
+            EXPECT_EQ(modeOf(directory / name), 0600u) << name;
+    }
 
     // A damaged CA stops the next start and is left as it is.
-    second.stop();
     writeFile(directory / "ca.pem", "not a certificate");
     const auto error = ReferenceService({.stateDirectory = directory}).start();
     ASSERT_TRUE(error);

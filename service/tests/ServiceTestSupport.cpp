@@ -8,8 +8,8 @@
 #include <openssl/evp.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
-#include <mutex>
 
 namespace velquor::service::test {
 
@@ -18,6 +18,16 @@ namespace {
 size_t collectBody(char* data, size_t size, size_t count, void* target) {
     static_cast<std::string*>(target)->append(data, size * count);
     return size * count;
+}
+
+// What every request of a device carries, signed or not.
+json requestClaims(const json& own, bool sandbox = false) {
+    json claims{{"fnp", "5B1F2A9C-0000-4000-8000-000000000001"},
+                {"jti", RandomIds::uuid()},
+                {"exp", nowSeconds() + 120},
+                {"metadata", deviceData(sandbox)}};
+    claims.update(own);
+    return claims;
 }
 
 } // namespace
@@ -63,14 +73,11 @@ HttpReply HttpsClient::request(const std::string& method, const std::string& url
 }
 
 const ServiceKeys& testKey(int index) {
-    static std::mutex mutex;
-    static std::map<int, ServiceKeys> keys;
-    std::lock_guard lock(mutex);
-    auto found = keys.find(index);
-    std::string error;
-    if (found == keys.end())
-        found = keys.emplace(index, *ServiceKeys::generate(2048, error)).first;
-    return found->second;
+    static const auto keys = [] {
+        std::string error;
+        return std::array{*ServiceKeys::generate(2048, error), *ServiceKeys::generate(2048, error)};
+    }();
+    return keys.at(index);
 }
 
 std::string sha256Hex(const std::string& bytes) {
@@ -118,12 +125,7 @@ std::optional<DecodedToken> decodeToken(const std::string& compact, const std::s
 }
 
 json PairedDevice::claims(const json& extra) const {
-    json claims{{"iss", installedApplicationId},
-                {"dvc", id},
-                {"jti", RandomIds::uuid()},
-                {"exp", nowSeconds() + 120},
-                {"fnp", "5B1F2A9C-0000-4000-8000-000000000001"},
-                {"metadata", deviceData()}};
+    auto claims = requestClaims({{"iss", installedApplicationId}, {"dvc", id}});
     claims.update(extra);
     return claims;
 }
@@ -170,13 +172,10 @@ json RunningService::adminGet(const std::string& path) {
 }
 
 json RunningService::pairingClaims(const std::string& pairingKey, const ServiceKeys& key, bool sandbox) {
-    return {{"pairingKey", pairingKey},
-            {"mobileDevice", {{"publicKey", key.publicKeyBase64()}}},
-            {"installedApplication", {{"pushToken", "00ab10ff"}}},
-            {"fnp", "5B1F2A9C-0000-4000-8000-000000000001"},
-            {"jti", RandomIds::uuid()},
-            {"exp", nowSeconds() + 120},
-            {"metadata", deviceData(sandbox)}};
+    return requestClaims({{"pairingKey", pairingKey},
+                          {"mobileDevice", {{"publicKey", key.publicKeyBase64()}}},
+                          {"installedApplication", {{"pushToken", "00ab10ff"}}}},
+                         sandbox);
 }
 
 json RunningService::replyClaims(const HttpReply& reply) {

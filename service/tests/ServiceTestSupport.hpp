@@ -37,21 +37,21 @@ struct HttpReply {
 // One libcurl handle (connections are reused); use from one thread at a time.
 class HttpsClient {
 public:
-    explicit HttpsClient(std::filesystem::path caFile)
-        : caFile_(std::move(caFile)) {}
+    // `resolve`: host names at fixed addresses, "name:port:address" as CURLOPT_RESOLVE takes them.
+    explicit HttpsClient(std::filesystem::path caFile, std::vector<std::string> resolve = {})
+        : caFile_(std::move(caFile))
+        , resolve_(std::move(resolve)) {}
 
     HttpReply request(const std::string& method, const std::string& url,
                       const std::vector<std::string>& headers, const std::string& body = {});
-    // Host names to resolve to fixed addresses, "name:port:address" as CURLOPT_RESOLVE takes them.
-    void resolve(std::vector<std::string> entries) { resolve_ = std::move(entries); }
     HttpReply postJwt(const std::string& url, const std::string& token) {
         return request("POST", url, {"content-type: application/jwt", "Accept: application/jwt"}, token);
     }
 
 private:
     std::filesystem::path caFile_;
-    std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> curl_{curl_easy_init(), curl_easy_cleanup};
     std::vector<std::string> resolve_;
+    std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> curl_{curl_easy_init(), curl_easy_cleanup};
 };
 
 // Device key `index` (RSA-2048) of the tests, generated once per process and shared.
@@ -138,12 +138,6 @@ public:
     // given, the first detail's "target" and "code". Returns its claims.
     json expectRefusal(const HttpReply& reply, long status, const std::string& code,
                        const std::string& target = {}, const std::string& detailCode = {});
-
-    // Stops the service (as at process exit) so a new one can start on the same directory.
-    void stop() {
-        client_.reset();
-        service_.reset();
-    }
 
 private:
     // Destroyed in reverse: the client, the service, then the temporary directory.
