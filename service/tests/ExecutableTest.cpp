@@ -178,7 +178,7 @@ TEST(PersistenceTest, ARestartedServiceKnowsItsDevicesUploadsKeysAndUsedTokens) 
         EXPECT_EQ(state["uploads"][0]["supportId"], "42");
 
         for (const char* name :
-             {"ca-key.pem", "server-key.pem", "service-key.pem", "service.db", "service.db-wal"})
+             {"ca-key.pem", "server-key.pem", "service-key.pem", "service.db", "service.db-wal", "token-ids"})
             EXPECT_EQ(modeOf(directory / name), 0600u) << name;
     }
 
