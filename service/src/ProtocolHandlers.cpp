@@ -5,14 +5,12 @@
 #include "ServiceClock.hpp"
 #include "ServiceToken.hpp"
 
-#include <openssl/evp.h>
-
 #include <algorithm>
 #include <cctype>
-#include <cstdio>
 #include <iterator>
 #include <optional>
 #include <regex>
+#include <stdexcept>
 #include <string_view>
 
 namespace velquor::service {
@@ -86,16 +84,10 @@ bool sandboxOf(const nlohmann::json& claims) {
 }
 
 std::string sha256Hex(const std::string& bytes) {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_sha256(), nullptr);
-    std::string hex;
-    for (unsigned int i = 0; i < length; ++i) {
-        char pair[3];
-        std::snprintf(pair, sizeof pair, "%02x", digest[i]);
-        hex += pair;
-    }
-    return hex;
+    ServiceKeys::Sha256 digest;
+    if (!ServiceKeys::sha256(bytes, digest))
+        throw std::runtime_error("cannot compute a SHA-256"); // answered as the service's own failure
+    return ServiceKeys::hex(digest);
 }
 
 nlohmann::json deviceWireRecord(const DeviceRecord& device,

@@ -172,6 +172,16 @@ bool ServiceKeys::sha256(std::string_view data, Sha256& out) {
            length == out.size();
 }
 
+std::string ServiceKeys::hex(const Sha256& digest) {
+    static constexpr char digits[] = "0123456789abcdef";
+    std::string text(2 * digest.size(), '\0');
+    for (size_t i = 0; i < digest.size(); ++i) {
+        text[2 * i] = digits[digest[i] >> 4];
+        text[2 * i + 1] = digits[digest[i] & 15];
+    }
+    return text;
+}
+
 int ServiceKeys::bits() const {
     return EVP_PKEY_get_bits(key_.get());
 }

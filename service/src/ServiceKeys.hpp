@@ -29,6 +29,8 @@ public:
     using Sha256 = std::array<unsigned char, 32>;
     // The SHA-256 of `data` into `out`; false only when OpenSSL cannot digest.
     static bool sha256(std::string_view data, Sha256& out);
+    // Lower-case hex of a digest (64 characters).
+    static std::string hex(const Sha256& digest);
 
     // PKCS#8 PEM of the private key ("" when this is a public key).
     std::string privatePem() const;

@@ -14,7 +14,6 @@ namespace velquor::service {
 namespace {
 
 constexpr size_t largestFile = 512u << 20;
-constexpr char hexDigits[] = "0123456789abcdef";
 
 int hexValue(char c) {
     if (c >= '0' && c <= '9')
@@ -41,10 +40,7 @@ template <typename Digest> bool parseLine(std::string_view line, Digest& digest,
 }
 
 template <typename Digest> void appendLine(std::string& out, const Digest& digest, int64_t expiresAt) {
-    for (const unsigned char byte : digest) {
-        out += hexDigits[byte >> 4];
-        out += hexDigits[byte & 15];
-    }
+    out += ServiceKeys::hex(digest);
     out += ' ';
     out += std::to_string(expiresAt);
     out += '\n';
